@@ -1,0 +1,122 @@
+#include "AtomicFile.h"
+
+#include "Exceptions.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string FolderOf(const std::string& fileName)
+{
+    auto slash = fileName.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return fileName.substr(0, slash);
+}
+
+} // namespace
+
+TAtomicFileStream::TAtomicFileStream(const std::string& fileName) : FFileName(fileName)
+{
+    auto slash = fileName.find_last_of('/');
+    std::string base = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
+    std::string dir = slash == std::string::npos ? std::string() : fileName.substr(0, slash + 1);
+    std::string pattern = dir + "." + base + ".XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    FHandle = ::mkostemp(name.data(), O_CLOEXEC);
+    if (FHandle < 0)
+        throw EFCreateError("Impossible de créer le fichier " + fileName + " (" + std::strerror(errno) + ")");
+    FTempName = name.data();
+    // Keep the permissions of the file being replaced; a new file gets the
+    // usual permissions of the user's umask.
+    struct stat st{};
+    if (::stat(fileName.c_str(), &st) == 0) {
+        ::fchmod(FHandle, st.st_mode & 07777);
+    } else {
+        mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(FHandle, 0666 & ~mask);
+    }
+}
+
+TAtomicFileStream::~TAtomicFileStream()
+{
+    if (FHandle >= 0)
+        ::close(FHandle);
+    if (!FCommitted && !FTempName.empty())
+        ::unlink(FTempName.c_str());
+}
+
+std::size_t TAtomicFileStream::Read(void* buffer, std::size_t count)
+{
+    for (;;) {
+        ssize_t n = ::read(FHandle, buffer, count);
+        if (n >= 0)
+            return static_cast<std::size_t>(n);
+        if (errno != EINTR)
+            throw EReadError("Erreur de lecture du fichier " + FFileName);
+    }
+}
+
+std::size_t TAtomicFileStream::Write(const void* buffer, std::size_t count)
+{
+    for (;;) {
+        ssize_t n = ::write(FHandle, buffer, count);
+        if (n >= 0)
+            return static_cast<std::size_t>(n);
+        if (errno != EINTR)
+            throw EWriteError("Erreur d'écriture du fichier " + FFileName + " (" + std::strerror(errno) + ")");
+    }
+}
+
+std::int64_t TAtomicFileStream::Seek(std::int64_t offset, TSeekOrigin origin)
+{
+    int whence = origin == soBeginning ? SEEK_SET : origin == soCurrent ? SEEK_CUR : SEEK_END;
+    off_t r = ::lseek(FHandle, static_cast<off_t>(offset), whence);
+    if (r < 0)
+        throw EStreamError("Position de flux incorrecte dans " + FFileName);
+    return static_cast<std::int64_t>(r);
+}
+
+void TAtomicFileStream::SetSize(std::int64_t newSize)
+{
+    if (::ftruncate(FHandle, static_cast<off_t>(newSize)) != 0)
+        throw EWriteError("Impossible de changer la taille du fichier " + FFileName);
+}
+
+void TAtomicFileStream::Commit()
+{
+    if (FCommitted)
+        return;
+    if (::fsync(FHandle) != 0)
+        throw EWriteError("Erreur d'écriture du fichier " + FFileName + " (" + std::strerror(errno) + ")");
+    if (::close(FHandle) != 0) {
+        FHandle = -1;
+        throw EWriteError("Erreur d'écriture du fichier " + FFileName + " (" + std::strerror(errno) + ")");
+    }
+    FHandle = -1;
+    if (::rename(FTempName.c_str(), FFileName.c_str()) != 0)
+        throw EWriteError("Impossible d'enregistrer le fichier " + FFileName + " (" + std::strerror(errno) + ")");
+    FCommitted = true;
+    // Make the rename itself durable.
+    int dir = ::open(FolderOf(FFileName).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+}
+
+void AtomicWriteFile(const std::string& fileName, const std::function<void(TStream&)>& writer)
+{
+    TAtomicFileStream stream(fileName);
+    writer(stream);
+    stream.Commit();
+}

@@ -1,0 +1,35 @@
+#pragma once
+// Atomic file writing: the new content goes to a temporary file in the same
+// folder, is flushed to disk and then renamed over the target, so a failed
+// save never destroys the file it replaces.
+
+#include "Streams.h"
+
+#include <functional>
+#include <string>
+
+class TAtomicFileStream : public TStream {
+public:
+    explicit TAtomicFileStream(const std::string& fileName);
+    // Without Commit the temporary file is removed and the target untouched.
+    ~TAtomicFileStream() override;
+
+    std::size_t Read(void* buffer, std::size_t count) override;
+    std::size_t Write(const void* buffer, std::size_t count) override;
+    std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
+    void SetSize(std::int64_t newSize) override;
+
+    // Flushes and renames the temporary file over the target.
+    void Commit();
+    const std::string& FileName() const { return FFileName; }
+
+private:
+    std::string FFileName;
+    std::string FTempName;
+    int FHandle = -1;
+    bool FCommitted = false;
+};
+
+// Writes a whole file through writer; the target changes only when writer
+// returns normally and the data reached the disk.
+void AtomicWriteFile(const std::string& fileName, const std::function<void(TStream&)>& writer);

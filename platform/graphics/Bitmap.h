@@ -1,0 +1,133 @@
+#pragma once
+// TBitmap: a device-independent picture in one of the pixel formats, rows
+// stored top-down and padded to 4 bytes, with its own palette.
+
+#include "Graphic.h"
+#include "Types.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class TCanvas;
+class TBitmapCanvas;
+
+// The largest number of pixels one picture may have. Decoders and TBitmap
+// refuse larger pictures with a clear message instead of failing later.
+std::size_t PixelBudget();
+void SetPixelBudget(std::size_t pixels);
+// Raises EOutOfMemory when width x height exceeds the budget or a side is
+// negative; answers width x height.
+std::size_t CheckPixelBudget(std::int64_t width, std::int64_t height);
+
+enum class TTransparentMode { tmAuto, tmFixed };
+using enum TTransparentMode;
+
+class TBitmap : public TGraphic {
+public:
+    TBitmap();
+    // A white bitmap of the given size and format.
+    TBitmap(int width, int height, TPixelFormat format = pf24bit);
+    ~TBitmap() override;
+    // Moving takes the pixels; the canvas stays with its own bitmap.
+    TBitmap(TBitmap&& other) noexcept;
+    TBitmap& operator=(TBitmap&& other) noexcept;
+    const char* ClassName() const override { return "TBitmap"; }
+    static TGraphicClass Class();
+
+    // TGraphic
+    void Draw(TCanvas& canvas, const TRect& rect) override;
+    bool GetEmpty() const override { return FWidth == 0 || FHeight == 0; }
+    int GetHeight() const override { return FHeight; }
+    int GetWidth() const override { return FWidth; }
+    TPalette GetPalette() const override { return FPalette; }
+    void SetHeight(int value) override { SetSize(FWidth, value); }
+    void SetWidth(int value) override { SetSize(value, FHeight); }
+    // Replaces the colour table; pixel indices stay as they are.
+    void SetPalette(const TPalette& palette) override;
+    void LoadFromStream(TStream& stream) override;
+    void SaveToStream(TStream& stream) const override;
+    void LoadFromClipboardFormat(TClipboardFormat format, const TClipboardData& data,
+                                 const TPalette& palette) override;
+    void SaveToClipboardFormat(TClipboardFormat& format, TClipboardData& data, TPalette& palette) const override;
+    void Assign(const TPersistent& source) override;
+    void AssignTo(TPersistent& dest) const override;
+
+    // Changes the size; the overlapping part keeps its pixels, new parts are
+    // white. Negative sizes raise EInvalidGraphic.
+    void SetSize(int width, int height);
+
+    TPixelFormat PixelFormat() const { return FPixelFormat; }
+    // Converts the pixels: up through the palette and by bit replication,
+    // down to a palette by the nearest entry.
+    void SetPixelFormat(TPixelFormat format);
+    int BitsPerPixel() const { return ::BitsPerPixel(FPixelFormat); }
+
+    // Row y counted from the top; EInvalidGraphicOperation outside.
+    std::uint8_t* ScanLine(int y);
+    const std::uint8_t* ScanLine(int y) const;
+    std::size_t RowStride() const { return FStride; }
+    std::uint8_t* Bits() { return FBits.data(); }
+    const std::uint8_t* Bits() const { return FBits.data(); }
+
+    TCanvas& Canvas();
+
+    bool Monochrome() const;
+    void SetMonochrome(bool value);
+
+    // Transparent drawing leaves out the pixels of TransparentColor. In
+    // automatic mode that is the colour of the bottom-left pixel.
+    TColor TransparentColor() const;
+    void SetTransparentColor(TColor color);
+    TTransparentMode TransparentMode() const { return FTransparentMode; }
+    void SetTransparentMode(TTransparentMode mode);
+    // A 1-bit mask of the picture: 1 (white) where the pixel has the
+    // transparent colour, 0 (black) elsewhere.
+    std::unique_ptr<TBitmap> MaskHandle() const;
+
+    // Colour of one pixel as 0x00BBGGRR; clInvalid outside the picture.
+    TColor GetPixelColor(int x, int y) const;
+    void SetPixelColor(int x, int y, TColor color);
+    // The stored value of one pixel (index, packed word or BGR value).
+    std::uint32_t GetRawPixel(int x, int y) const;
+    void SetRawPixel(int x, int y, std::uint32_t value);
+    // Colour of a stored value and the value of a colour in this format.
+    TColor RawToColor(std::uint32_t raw) const;
+    std::uint32_t ColorToRaw(TColor color) const;
+    // Index of the nearest palette entry (squared RGB distance, first minimum).
+    int NearestPaletteIndex(TColor color) const;
+
+private:
+    friend class TBitmapCanvas;
+    void Allocate(int width, int height, TPixelFormat format, TPalette palette);
+    void FillWhite();
+    void TakeFrom(TBitmap& other) noexcept;
+
+    int FWidth = 0;
+    int FHeight = 0;
+    TPixelFormat FPixelFormat = pf24bit;
+    std::size_t FStride = 0;
+    std::vector<std::uint8_t> FBits;
+    TPalette FPalette;
+    TColor FTransparentColor = clDefault;
+    TTransparentMode FTransparentMode = tmAuto;
+    std::unique_ptr<TBitmapCanvas> FCanvas;
+};
+
+// Default palettes of the palette formats.
+const TPalette& MonoPalette2();
+const TPalette& SystemPalette16();
+// The 256-colour halftone palette of the screen.
+const TPalette& HalftonePalette256();
+// The 20 static colours of the stock default palette.
+const TPalette& StockPalette20();
+// The default palette for a pixel format (empty above 8 bits).
+const TPalette& DefaultPaletteFor(TPixelFormat format);
+
+// BMP files and DIBs. ReadBmp reads a file with its 14-byte header from the
+// stream's position; ReadDib reads a DIB without file header.
+void ReadBmp(TStream& stream, TBitmap& bitmap);
+void WriteBmp(TStream& stream, const TBitmap& bitmap);
+void ReadDib(const std::uint8_t* data, std::size_t size, TBitmap& bitmap);
+std::vector<std::uint8_t> WriteDib(const TBitmap& bitmap);

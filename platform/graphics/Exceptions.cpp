@@ -1,0 +1,6 @@
+#include "Exceptions.h"
+
+void OutOfMemoryError()
+{
+    throw EOutOfMemory("Mémoire insuffisante");
+}

@@ -1,0 +1,189 @@
+#include "TestUtil.h"
+
+#include "Bitmap.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace testutil {
+
+TempDir::TempDir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "corvinel-test-XXXXXX").string();
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data()))
+        throw std::runtime_error("mkdtemp failed");
+    FPath = buf.data();
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(FPath, ec);
+}
+
+CommandResult Run(const std::string& commandLine)
+{
+    CommandResult result;
+    std::string full = commandLine + " 2>&1";
+    FILE* pipe = popen(full.c_str(), "r");
+    if (!pipe)
+        return result;
+    std::array<char, 4096> buf{};
+    size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), pipe)) > 0)
+        result.Output.append(buf.data(), n);
+    int status = pclose(pipe);
+    result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+bool HaveTool(const std::string& program)
+{
+    if (!program.empty() && program[0] == '/')
+        return std::filesystem::exists(program);
+    return Run("command -v " + Quote(program) + " >/dev/null").ExitCode == 0;
+}
+
+std::string Quote(const std::string& s)
+{
+    std::string out = "'";
+    for (char c : s) {
+        if (c == '\'')
+            out += "'\\''";
+        else
+            out += c;
+    }
+    return out + "'";
+}
+
+std::vector<std::uint8_t> ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const std::vector<std::uint8_t>& data)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+namespace {
+
+// Reads the next header token of a PNM file, skipping comments.
+int NextNumber(const std::vector<std::uint8_t>& d, size_t& pos)
+{
+    while (pos < d.size()) {
+        if (d[pos] == '#') {
+            while (pos < d.size() && d[pos] != '\n')
+                ++pos;
+        } else if (std::isspace(d[pos])) {
+            ++pos;
+        } else {
+            break;
+        }
+    }
+    int v = 0;
+    bool any = false;
+    while (pos < d.size() && std::isdigit(d[pos])) {
+        v = v * 10 + (d[pos] - '0');
+        ++pos;
+        any = true;
+    }
+    return any ? v : -1;
+}
+
+} // namespace
+
+RgbImage ReadPpm(const std::string& path)
+{
+    RgbImage img;
+    auto d = ReadFile(path);
+    if (d.size() < 2 || d[0] != 'P' || d[1] != '6') {
+        ADD_FAILURE() << path << " is not a binary PPM";
+        return img;
+    }
+    size_t pos = 2;
+    img.Width = NextNumber(d, pos);
+    img.Height = NextNumber(d, pos);
+    int maxval = NextNumber(d, pos);
+    ++pos; // the single white space after maxval
+    if (img.Width < 0 || img.Height < 0 || maxval != 255) {
+        ADD_FAILURE() << path << ": unexpected PPM header";
+        return RgbImage{};
+    }
+    size_t n = static_cast<size_t>(img.Width) * img.Height * 3;
+    if (d.size() < pos + n) {
+        ADD_FAILURE() << path << ": PPM data too short";
+        return RgbImage{};
+    }
+    img.Rgb.assign(d.begin() + static_cast<std::ptrdiff_t>(pos), d.begin() + static_cast<std::ptrdiff_t>(pos + n));
+    return img;
+}
+
+void WritePpm(const std::string& path, const RgbImage& image)
+{
+    std::ostringstream head;
+    head << "P6\n" << image.Width << " " << image.Height << "\n255\n";
+    std::string h = head.str();
+    std::vector<std::uint8_t> data(h.begin(), h.end());
+    data.insert(data.end(), image.Rgb.begin(), image.Rgb.end());
+    WriteFile(path, data);
+}
+
+RgbImage FromBitmap(const TBitmap& bitmap)
+{
+    TBitmap copy;
+    copy.Assign(bitmap);
+    copy.SetPixelFormat(pf24bit);
+    RgbImage img;
+    img.Width = copy.Width();
+    img.Height = copy.Height();
+    img.Rgb.resize(static_cast<size_t>(img.Width) * img.Height * 3);
+    for (int y = 0; y < img.Height; ++y) {
+        const std::uint8_t* row = copy.ScanLine(y);
+        for (int x = 0; x < img.Width; ++x) {
+            std::uint8_t* p = &img.Rgb[(static_cast<size_t>(y) * img.Width + x) * 3];
+            p[0] = row[x * 3 + 2];
+            p[1] = row[x * 3 + 1];
+            p[2] = row[x * 3];
+        }
+    }
+    return img;
+}
+
+int MaxDifference(const RgbImage& a, const RgbImage& b)
+{
+    if (a.Width != b.Width || a.Height != b.Height || a.Rgb.size() != b.Rgb.size())
+        return -1;
+    int m = 0;
+    for (size_t i = 0; i < a.Rgb.size(); ++i)
+        m = std::max(m, std::abs(static_cast<int>(a.Rgb[i]) - static_cast<int>(b.Rgb[i])));
+    return m;
+}
+
+DumpResult PicDump(const std::string& path)
+{
+    DumpResult r;
+    std::string out = path + ".dump.ppm";
+    auto res = Run(std::string(CORVINEL_PICDUMP) + " " + Quote(path) + " " + Quote(out));
+    if (res.ExitCode != 0) {
+        r.Error = res.Output;
+        return r;
+    }
+    r.Ok = true;
+    r.Image = ReadPpm(out);
+    std::remove(out.c_str());
+    return r;
+}
+
+} // namespace testutil

@@ -1,0 +1,67 @@
+#pragma once
+// Helpers shared by the tests: temporary folders, outside tools, PPM files.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class TBitmap;
+
+namespace testutil {
+
+// A fresh folder removed with everything in it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return FPath; }
+    std::string File(const std::string& name) const { return FPath + "/" + name; }
+
+private:
+    std::string FPath;
+};
+
+struct CommandResult {
+    int ExitCode = -1;
+    std::string Output; // standard output and error together
+};
+
+// Runs a shell command line (test files and outside tools only).
+CommandResult Run(const std::string& commandLine);
+// True when a program is on the PATH (or an absolute path that exists).
+bool HaveTool(const std::string& program);
+// Quotes a string for the shell.
+std::string Quote(const std::string& s);
+
+std::vector<std::uint8_t> ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::vector<std::uint8_t>& data);
+
+// A picture as 8-bit RGB triples, rows top to bottom.
+struct RgbImage {
+    int Width = 0;
+    int Height = 0;
+    std::vector<std::uint8_t> Rgb;
+    const std::uint8_t* At(int x, int y) const { return &Rgb[(static_cast<std::size_t>(y) * Width + x) * 3]; }
+};
+
+// Reads a binary PPM (P6, maxval 255); fails the test on anything else.
+RgbImage ReadPpm(const std::string& path);
+void WritePpm(const std::string& path, const RgbImage& image);
+// The 24-bit pixels of a bitmap (any format, converted on a copy).
+RgbImage FromBitmap(const TBitmap& bitmap);
+// Largest difference of one channel between two pictures of one size (-1
+// when the sizes differ).
+int MaxDifference(const RgbImage& a, const RgbImage& b);
+
+// Decodes a file with picdump into RGB; ok is false when picdump failed and
+// then error holds what it printed.
+struct DumpResult {
+    bool Ok = false;
+    RgbImage Image;
+    std::string Error;
+};
+DumpResult PicDump(const std::string& path);
+
+} // namespace testutil

@@ -1,0 +1,171 @@
+#include "AtomicFile.h"
+#include "Bitmap.h"
+#include "Exceptions.h"
+#include "Numeric.h"
+#include "Picture.h"
+#include "Streams.h"
+#include "TestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/stat.h>
+
+namespace {
+
+TEST(Numeric, RoundsHalvesToEven)
+{
+    EXPECT_EQ(Round(2.5L), 2);
+    EXPECT_EQ(Round(3.5L), 4);
+    EXPECT_EQ(Round(-2.5L), -2);
+    EXPECT_EQ(Round(-3.5L), -4);
+    EXPECT_EQ(Round(2.5000001L), 3);
+    EXPECT_EQ(Round(0.49999999L), 0);
+    EXPECT_EQ(Trunc(-1.7L), -1);
+    EXPECT_EQ(Trunc(1.99L), 1);
+    EXPECT_EQ(Trunc(std::numeric_limits<long double>::quiet_NaN()), 0);
+}
+
+TEST(Numeric, MulDivRoundsHalfAwayFromZeroAndGuardsZero)
+{
+    EXPECT_EQ(MulDiv(10, 3, 4), 8);  // 7.5
+    EXPECT_EQ(MulDiv(-10, 3, 4), -8);
+    EXPECT_EQ(MulDiv(10, 3, -4), -8);
+    EXPECT_EQ(MulDiv(7, 1, 3), 2);   // 2.33
+    EXPECT_EQ(MulDiv(1, 1, 0), -1);
+    EXPECT_EQ(MulDiv(0x40000000, 8, 1), -1); // beyond 32 bits
+    EXPECT_EQ(MulDiv(100000, 100000, 100000), 100000); // 64-bit product
+}
+
+TEST(Streams, ShortReadsRaiseAndPositionsAre64Bit)
+{
+    TMemoryStream m(std::vector<std::uint8_t>{1, 2, 3});
+    std::uint8_t buf[4];
+    EXPECT_THROW(m.ReadBuffer(buf, 4), EReadError);
+    m.SetPosition(1);
+    EXPECT_EQ(m.ReadU16LE(), 0x0302);
+    EXPECT_THROW(m.ReadU8(), EReadError);
+
+    testutil::TempDir dir;
+    TFileStream f(dir.File("big"), fmCreate);
+    const std::int64_t far = (std::int64_t{5} << 30) + 7; // beyond 4 GiB, sparse
+    f.SetSize(far + 1);
+    EXPECT_EQ(f.Seek(far, soBeginning), far);
+    f.WriteU8(9);
+    EXPECT_EQ(f.Position(), far + 1);
+    EXPECT_EQ(f.Size(), far + 1);
+}
+
+TEST(Streams, OpeningAMissingFileSaysWhich)
+{
+    try {
+        TFileStream f("/nonexistent/folder/x.bmp", fmOpenRead);
+        FAIL();
+    } catch (const EFOpenError& e) {
+        EXPECT_NE(std::string(e.what()).find("/nonexistent/folder/x.bmp"), std::string::npos);
+    }
+}
+
+TEST(AtomicWriting, AFailedSaveKeepsTheOldFile)
+{
+    testutil::TempDir dir;
+    std::string target = dir.File("photo.bmp");
+    testutil::WriteFile(target, {1, 2, 3});
+    chmod(target.c_str(), 0640);
+    EXPECT_THROW(AtomicWriteFile(target,
+                                 [](TStream& s) {
+                                     s.WriteU32LE(0xDEADBEEF);
+                                     throw EWriteError("disk full");
+                                 }),
+                 EWriteError);
+    EXPECT_EQ(testutil::ReadFile(target), (std::vector<std::uint8_t>{1, 2, 3}));
+    int entries = 0;
+    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.Path()))
+        ++entries;
+    EXPECT_EQ(entries, 1) << "the temporary file was left behind";
+
+    AtomicWriteFile(target, [](TStream& s) { s.WriteU8(42); });
+    EXPECT_EQ(testutil::ReadFile(target), (std::vector<std::uint8_t>{42}));
+    struct stat st{};
+    stat(target.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0640u) << "permissions of the replaced file are kept";
+}
+
+TEST(AtomicWriting, AnUnwritableFolderRaises)
+{
+    EXPECT_THROW(AtomicWriteFile("/nonexistent/folder/out.bmp", [](TStream&) {}), EFCreateError);
+}
+
+struct FakeGraphic : TGraphic {
+    explicit FakeGraphic(std::string name) : Name(std::move(name)) {}
+    const char* ClassName() const override { return Name.c_str(); }
+    void Draw(TCanvas&, const TRect&) override {}
+    bool GetEmpty() const override { return true; }
+    int GetHeight() const override { return 0; }
+    int GetWidth() const override { return 0; }
+    void SetHeight(int) override {}
+    void SetWidth(int) override {}
+    void LoadFromStream(TStream&) override {}
+    void SaveToStream(TStream&) const override {}
+    std::string Name;
+};
+
+TEST(PictureRegistry, NewestRegistrationWinsAndUnknownExtensionsAreNamed)
+{
+    static const TGraphicClassInfo older{"TOlder", [] { return std::unique_ptr<TGraphic>(new FakeGraphic("TOlder")); }};
+    static const TGraphicClassInfo newer{"TNewer", [] { return std::unique_ptr<TGraphic>(new FakeGraphic("TNewer")); }};
+    TPicture::RegisterFileFormat("zzq", "Older", &older);
+    TPicture::RegisterFileFormat(".ZZQ", "Newer", &newer);
+    EXPECT_EQ(TPicture::FindGraphicClass("zzq"), &newer);
+    EXPECT_EQ(TPicture::FindGraphicClass(".Zzq"), &newer);
+    std::string filter = GraphicFilter();
+    EXPECT_NE(filter.find("Newer (*.zzq)|*.zzq"), std::string::npos) << filter;
+    EXPECT_EQ(filter.find("Older (*.zzq)"), std::string::npos) << filter;
+    EXPECT_EQ(filter.rfind("Tous (", 0), 0u) << filter;
+
+    testutil::TempDir dir;
+    std::string file = dir.File("a.ZZQ");
+    testutil::WriteFile(file, {0});
+    TPicture picture;
+    picture.LoadFromFile(file);
+    ASSERT_NE(picture.Graphic(), nullptr);
+    EXPECT_STREQ(picture.Graphic()->ClassName(), "TNewer");
+
+    TPicture::UnregisterGraphicClass(&newer);
+    EXPECT_EQ(TPicture::FindGraphicClass("zzq"), &older);
+    TPicture::UnregisterGraphicClass(&older);
+    try {
+        picture.LoadFromFile(file);
+        FAIL();
+    } catch (const EInvalidGraphic& e) {
+        EXPECT_STREQ(e.what(), "Extension de fichier graphique inconnue (.zzq)");
+    }
+    EXPECT_STREQ(picture.Graphic()->ClassName(), "TNewer") << "a failed load keeps the old graphic";
+}
+
+TEST(PictureRegistry, PictureBitmapAndAssign)
+{
+    TPicture p;
+    p.Bitmap().SetSize(3, 2);
+    EXPECT_EQ(p.Width(), 3);
+    TPicture q;
+    q.Assign(p);
+    ASSERT_NE(q.Graphic(), p.Graphic());
+    EXPECT_EQ(q.Height(), 2);
+    TBitmap b;
+    b.Assign(p);
+    EXPECT_EQ(b.Width(), 3);
+    TPicture empty;
+    EXPECT_THROW(b.Assign(empty), EConvertError);
+}
+
+TEST(Clipboard, FormatsAreRegisteredOncePerName)
+{
+    TClipboardFormat a = RegisterClipboardFormat("GIF Image");
+    EXPECT_GE(a, 0xC000u);
+    EXPECT_EQ(RegisterClipboardFormat("GIF Image"), a);
+    EXPECT_NE(RegisterClipboardFormat("Other"), a);
+    EXPECT_EQ(ClipboardFormatName(a), "GIF Image");
+}
+
+} // namespace
