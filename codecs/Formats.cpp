@@ -1,0 +1,31 @@
+#include "Formats.h"
+
+#include "StandardFormats.h"
+
+#if HAVE_GIFCODEC
+#include "GifCodec.h"
+#endif
+#if HAVE_PNGCODEC
+#include "PngCodec.h"
+#endif
+#if HAVE_READERS
+#include "ImageReaders.h"
+#endif
+
+void RegisterPictureFormats()
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    RegisterStandardGraphics();
+#if HAVE_GIFCODEC
+    RegisterGifFormat();
+#endif
+#if HAVE_PNGCODEC
+    RegisterPngFormat();
+#endif
+#if HAVE_READERS
+    RegisterReaderFormats();
+#endif
+}
