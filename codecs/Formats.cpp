@@ -2,8 +2,8 @@
 
 #include "StandardFormats.h"
 
-#if HAVE_GIFCODEC
-#include "GifCodec.h"
+#if HAVE_GIFPICTURE
+#include "GifPicture.h"
 #endif
 #if HAVE_PNGCODEC
 #include "PngCodec.h"
@@ -19,7 +19,7 @@ void RegisterPictureFormats()
         return;
     done = true;
     RegisterStandardGraphics();
-#if HAVE_GIFCODEC
+#if HAVE_GIFPICTURE
     RegisterGifFormat();
 #endif
 #if HAVE_PNGCODEC
