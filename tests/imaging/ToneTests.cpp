@@ -73,6 +73,13 @@ TEST(PhotoTables, ContrastCurvesAndDitherMatrix)
                 EXPECT_LT(ContrastCurves(k, g), ContrastCurves(k, g - 1));
             }
         }
+    // Bit for bit: the brightening gains are built from these values.
+    for (int g = 0; g < 256; ++g) {
+        const long double e = g;
+        EXPECT_EQ(ContrastCurves(1, g), StoreSingle(100 + e * (-100.0L / 255))) << g;
+        EXPECT_EQ(ContrastCurves(2, g), StoreSingle(100 + (e * (-100.0L / (255 * 255))) * e)) << g;
+        EXPECT_EQ(ContrastCurves(3, g), StoreSingle(100 + ((e * (-100.0L / (255.0L * 255 * 255))) * e) * e)) << g;
+    }
     // The curves stay high longer as k grows.
     EXPECT_LT(ContrastCurves(1, 128), ContrastCurves(2, 128));
     EXPECT_LT(ContrastCurves(2, 128), ContrastCurves(3, 128));
