@@ -1,0 +1,27 @@
+// Loads arbitrary bytes as an icon file and draws it, plain and stretched.
+// Only the graphics layer's exceptions are expected.
+
+#include "Bitmap.h"
+#include "Canvas.h"
+#include "Exceptions.h"
+#include "Icon.h"
+#include "Streams.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    SetPixelBudget(std::size_t{1} << 22);
+    try {
+        TMemoryStream stream(std::vector<std::uint8_t>(data, data + size));
+        TIcon icon;
+        icon.LoadFromStream(stream);
+        TBitmap canvas(16, 16, pf24bit);
+        icon.Draw(canvas.Canvas(), Rect(0, 0, icon.Width(), icon.Height()));
+        icon.Draw(canvas.Canvas(), Rect(-3, 15, 20, 2));
+    } catch (const Exception&) {
+    }
+    return 0;
+}
