@@ -1,0 +1,779 @@
+// The header, palette, transparency, gamma, time and text chunks, and the
+// whole-block zlib helpers of the compressed text chunk.
+
+#include "PngCodec.h"
+#include "PngInternal.h"
+#include "PngMessages.h"
+
+#include "Numeric.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+using namespace pngimpl;
+
+namespace {
+
+template <class T> const T& SameClass(const TChunk& source)
+{
+    auto* p = dynamic_cast<const T*>(&source);
+    if (!p)
+        Raise<EPngError>(PngMessages::EPngErrorAssignText);
+    return *p;
+}
+
+bool LegalDepth(int colorType, int depth)
+{
+    switch (colorType) {
+    case 0:
+        return depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16;
+    case 3:
+        return depth == 1 || depth == 2 || depth == 4 || depth == 8;
+    case 2:
+    case 4:
+    case 6:
+        return depth == 8 || depth == 16;
+    default:
+        return false;
+    }
+}
+
+int DibBitsFor(int colorType, int depth)
+{
+    switch (colorType) {
+    case 0:
+    case 3:
+    case 4:
+        switch (depth) {
+        case 1:
+        case 4:
+        case 8:
+            return depth;
+        case 2:
+            return 4;
+        case 16:
+            return 8;
+        default:
+            return 0;
+        }
+    case 2:
+    case 6:
+        return 24;
+    default:
+        return 0;
+    }
+}
+
+TPixelFormat FormatForBits(int bits)
+{
+    switch (bits) {
+    case 1:
+        return pf1bit;
+    case 4:
+        return pf4bit;
+    case 8:
+        return pf8bit;
+    default:
+        return pf24bit;
+    }
+}
+
+} // namespace
+
+// ---- TChunkIHDR
+
+TChunkIHDR::TChunkIHDR(TPngPicture& owner) : TChunk(owner)
+{
+    ChunkType = MakeChunkType("IHDR");
+}
+
+TChunkIHDR::~TChunkIHDR()
+{
+    FreeDib();
+}
+
+TChunkClass TChunkIHDR::Class()
+{
+    static const TChunkClassInfo info{"TChunkIHDR", [](TPngPicture& o) -> std::unique_ptr<TChunk> {
+                                          return std::make_unique<TChunkIHDR>(o);
+                                      }};
+    return &info;
+}
+
+void TChunkIHDR::FreeDib()
+{
+    Dib.reset();
+    AlphaPlane.clear();
+    AlphaPlane.shrink_to_fit();
+    DibRowStride = 0;
+    DibBitsPerPixel = 0;
+    UsesColorTable = false;
+}
+
+void TChunkIHDR::BuildDib()
+{
+    ColorTable.fill(TPaletteEntry{});
+    FreeDib();
+    const int bits = DibBitsFor(ColorType, BitDepth);
+    UsesColorTable = ColorType == 0 || ColorType == 3 || ColorType == 4;
+    if (bits == 0)
+        return;
+    CheckPixelBudget(Width, Height);
+    auto dib = std::make_unique<TBitmap>(static_cast<int>(Width), static_cast<int>(Height), FormatForBits(bits));
+    std::vector<std::uint8_t> alpha;
+    try {
+        if (ColorType == 4 || ColorType == 6)
+            alpha.assign(static_cast<std::size_t>(Width) * Height, 0);
+    } catch (const std::bad_alloc&) {
+        OutOfMemoryError();
+    }
+    if (!dib->GetEmpty())
+        std::memset(dib->Bits(), 0, dib->RowStride() * Height);
+    DibBitsPerPixel = bits;
+    DibRowStride = dib->RowStride();
+    Dib = std::move(dib);
+    AlphaPlane = std::move(alpha);
+    ColorTableChanged();
+}
+
+void TChunkIHDR::ColorTableChanged()
+{
+    if (!Dib || !UsesColorTable)
+        return;
+    const std::size_t count = std::size_t{1} << DibBitsPerPixel;
+    Dib->SetPalette(TPalette(ColorTable.begin(), ColorTable.begin() + static_cast<std::ptrdiff_t>(count)));
+}
+
+bool TChunkIHDR::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t length)
+{
+    TChunk::ReadBody(stream, type, length);
+    if (DataSize() < 13)
+        Raise<EPngInvalidIHDR>(PngMessages::EPngInvalidIHDRText);
+    const std::uint8_t* d = Data();
+    const std::uint32_t width = GetBigEndian32(d);
+    const std::uint32_t height = GetBigEndian32(d + 4);
+    const std::uint8_t depth = d[8], colorType = d[9], compression = d[10], filter = d[11], interlace = d[12];
+    if (width > 65535 || height > 65535)
+        Raise<EPNGSizeExceeds>(PngMessages::EPNGSizeExceedsText);
+    if (compression != 0)
+        Raise<EPNGUnknownCompression>(PngMessages::EPNGUnknownCompressionText);
+    if (interlace > 1)
+        Raise<EPNGUnknownInterlace>(PngMessages::EPNGUnknownInterlaceText);
+    // Only what the decoder can take: a legal colour type and depth, a size
+    // of at least one pixel and the one filter method.
+    if (!LegalDepth(colorType, depth) || width == 0 || height == 0 || filter != 0)
+        Raise<EPngInvalidIHDR>(PngMessages::EPngInvalidIHDRText);
+    CheckPixelBudget(width, height);
+    try {
+        Width = width;
+        Height = height;
+        BitDepth = depth;
+        ColorType = colorType;
+        CompressionMethod = compression;
+        FilterMethod = filter;
+        InterlaceMethod = interlace;
+        FOwner.InterlaceMode = interlace;
+        BuildDib();
+    } catch (...) {
+        // No half-built header survives: it describes an empty picture.
+        FreeDib();
+        Width = Height = 0;
+        BitDepth = ColorType = CompressionMethod = FilterMethod = InterlaceMethod = 0;
+        throw;
+    }
+    return true;
+}
+
+bool TChunkIHDR::WriteChunk(TStream& stream)
+{
+    if (Width == 0 || Height == 0 || !Dib)
+        Raise<EInvalidGraphicOperation>(PngMessages::EPngEmptySaveText);
+    if (FOwner.InterlaceMode > 1)
+        Raise<EPNGUnknownInterlace>(PngMessages::EPNGUnknownInterlaceText);
+    // The bitmap holds 2-bit pixels as 4-bit ones and is written so.
+    if (BitDepth == 2)
+        BitDepth = 4;
+    SetDataSize(13);
+    std::uint8_t* d = Data();
+    PutBigEndian32(d, Width);
+    PutBigEndian32(d + 4, Height);
+    d[8] = BitDepth;
+    d[9] = ColorType;
+    d[10] = CompressionMethod;
+    d[11] = FilterMethod;
+    d[12] = FOwner.InterlaceMode;
+    return WriteRaw(stream);
+}
+
+void TChunkIHDR::CopyFrom(const TChunk& source)
+{
+    const auto& other = SameClass<TChunkIHDR>(source);
+    Width = other.Width;
+    Height = other.Height;
+    BitDepth = other.BitDepth;
+    ColorType = other.ColorType;
+    CompressionMethod = other.CompressionMethod;
+    FilterMethod = other.FilterMethod;
+    InterlaceMethod = other.InterlaceMethod;
+    BuildDib();
+    if (Dib && other.Dib && Dib->RowStride() == other.Dib->RowStride())
+        std::memcpy(Dib->Bits(), other.Dib->Bits(), DibRowStride * Height);
+    if (AlphaPlane.size() == other.AlphaPlane.size() && !AlphaPlane.empty())
+        std::memcpy(AlphaPlane.data(), other.AlphaPlane.data(), AlphaPlane.size());
+    ColorTable = other.ColorTable;
+    ColorTableChanged();
+}
+
+// ---- TChunkPLTE
+
+TChunkPLTE::TChunkPLTE(TPngPicture& owner) : TChunk(owner)
+{
+    ChunkType = MakeChunkType("PLTE");
+}
+
+TChunkClass TChunkPLTE::Class()
+{
+    static const TChunkClassInfo info{"TChunkPLTE", [](TPngPicture& o) -> std::unique_ptr<TChunk> {
+                                          return std::make_unique<TChunkPLTE>(o);
+                                      }};
+    return &info;
+}
+
+bool TChunkPLTE::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t length)
+{
+    TChunk::ReadBody(stream, type, length);
+    if (DataSize() % 3 != 0 || DataSize() / 3 > 256)
+        Raise<EPNGInvalidPalette>(PngMessages::EPNGInvalidPaletteText);
+    EntryCount = DataSize() / 3;
+    TChunkIHDR& header = OwnerHeader();
+    const auto& gamma = FOwner.GammaTable;
+    const std::uint8_t* d = Data();
+    for (std::uint32_t i = 0; i < EntryCount; ++i)
+        header.ColorTable[i] = TPaletteEntry{gamma[d[3 * i]], gamma[d[3 * i + 1]], gamma[d[3 * i + 2]], 0};
+    header.ColorTableChanged();
+    return true;
+}
+
+bool TChunkPLTE::WriteChunk(TStream& stream)
+{
+    const std::uint32_t count = std::min<std::uint32_t>(EntryCount, 256);
+    TChunkIHDR& header = OwnerHeader();
+    const auto& inverse = FOwner.InverseGammaTable;
+    SetDataSize(count * 3);
+    std::uint8_t* d = Data();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        d[3 * i] = inverse[header.ColorTable[i].peRed];
+        d[3 * i + 1] = inverse[header.ColorTable[i].peGreen];
+        d[3 * i + 2] = inverse[header.ColorTable[i].peBlue];
+    }
+    return WriteRaw(stream);
+}
+
+void TChunkPLTE::CopyFrom(const TChunk& source)
+{
+    EntryCount = SameClass<TChunkPLTE>(source).EntryCount;
+}
+
+TColor TChunkPLTE::GetEntry(std::uint32_t index) const
+{
+    if (index >= EntryCount || index >= 256)
+        Raise<EPngError>(PngMessages::EPngErrorPaletteText);
+    return OwnerHeader().ColorTable[index].Color();
+}
+
+// ---- TChunktRNS
+
+TChunktRNS::TChunktRNS(TPngPicture& owner) : TChunk(owner)
+{
+    ChunkType = MakeChunkType("tRNS");
+}
+
+TChunkClass TChunktRNS::Class()
+{
+    static const TChunkClassInfo info{"TChunktRNS", [](TPngPicture& o) -> std::unique_ptr<TChunk> {
+                                          return std::make_unique<TChunktRNS>(o);
+                                      }};
+    return &info;
+}
+
+bool TChunktRNS::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t length)
+{
+    TChunk::ReadBody(stream, type, length);
+    if (DataSize() > 256)
+        Raise<EPNGInvalidPalette>(PngMessages::EPNGInvalidPaletteText);
+    TransparencyData.fill(255);
+    if (DataSize())
+        std::memcpy(TransparencyData.data(), Data(), DataSize());
+    const TChunkIHDR& header = OwnerHeader();
+    switch (header.ColorType) {
+    case 0:
+    case 2:
+        SingleTransparent = true;
+        break;
+    case 3: {
+        // A colour key needs exactly one entry that is fully transparent
+        // and whose colour no other palette entry shares; anything else is
+        // drawn blended, which shows every alpha value as it is.
+        std::uint32_t count = 0, index = 0;
+        for (std::uint32_t i = 0; i < DataSize(); ++i)
+            if (TransparencyData[i] != 255) {
+                ++count;
+                index = i;
+            }
+        bool single = count == 1 && TransparencyData[index] == 0;
+        if (single)
+            if (auto* plte = FOwner.Chunks.ItemFromClass<TChunkPLTE>())
+                for (std::uint32_t i = 0; i < plte->EntryCount && i < 256; ++i)
+                    if (i != index && header.ColorTable[i].Color() == header.ColorTable[index].Color())
+                        single = false;
+        SingleTransparent = single;
+        break;
+    }
+    default:
+        break;
+    }
+    return true;
+}
+
+bool TChunktRNS::WriteChunk(TStream& stream)
+{
+    if (DataSize() <= 256 && DataSize())
+        std::memcpy(Data(), TransparencyData.data(), DataSize());
+    return WriteRaw(stream);
+}
+
+void TChunktRNS::CopyFrom(const TChunk& source)
+{
+    const auto& other = SameClass<TChunktRNS>(source);
+    TransparencyData = other.TransparencyData;
+    SingleTransparent = other.SingleTransparent;
+    TChunk::CopyFrom(source);
+}
+
+void TChunktRNS::SetTransparentColor(TColor color)
+{
+    TransparencyData.fill(0);
+    SingleTransparent = true;
+    TChunkIHDR& header = OwnerHeader();
+    const std::uint8_t r = GetRValue(color), g = GetGValue(color), b = GetBValue(color);
+    switch (header.ColorType) {
+    case 0:
+        SetDataSize(2);
+        TransparencyData[0] = 0;
+        TransparencyData[1] = r;
+        break;
+    case 2:
+        SetDataSize(6);
+        TransparencyData[1] = r;
+        TransparencyData[3] = g;
+        TransparencyData[5] = b;
+        break;
+    case 3: {
+        std::size_t index = 0;
+        for (std::size_t i = 0; i < 256; ++i) {
+            const TPaletteEntry& e = header.ColorTable[i];
+            if (e.peBlue == b && e.peGreen == g && e.peRed == r) {
+                index = i;
+                break;
+            }
+        }
+        for (std::size_t i = 0; i < index; ++i)
+            TransparencyData[i] = 255;
+        TransparencyData[index] = 0;
+        SetDataSize(static_cast<std::uint32_t>(index + 1));
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+namespace {
+
+std::uint16_t Sample16(const std::array<std::uint8_t, 256>& data, std::size_t i)
+{
+    return static_cast<std::uint16_t>((data[2 * i] << 8) | data[2 * i + 1]);
+}
+
+} // namespace
+
+bool TChunktRNS::KeyMatchesNothing() const
+{
+    const TChunkIHDR& header = OwnerHeader();
+    switch (header.ColorType) {
+    case 0:
+        if (DataSize() < 2)
+            return true;
+        return header.BitDepth < 16 && Sample16(TransparencyData, 0) >= (1u << header.BitDepth);
+    case 2:
+        if (DataSize() < 6)
+            return true;
+        if (header.BitDepth < 16)
+            for (std::size_t i = 0; i < 3; ++i)
+                if (Sample16(TransparencyData, i) > 255)
+                    return true;
+        return false;
+    default:
+        return false;
+    }
+}
+
+TColor TChunktRNS::GetTransparentColor() const
+{
+    const TChunkIHDR& header = OwnerHeader();
+    const auto& gamma = FOwner.GammaTable;
+    switch (header.ColorType) {
+    case 2: {
+        // The bitmap holds the high byte of 16-bit samples, after gamma.
+        std::uint8_t c[3];
+        for (std::size_t i = 0; i < 3; ++i) {
+            const std::uint16_t s = Sample16(TransparencyData, i);
+            c[i] = gamma[header.BitDepth == 16 ? (s >> 8) : (s & 0xFF)];
+        }
+        return RGB(c[0], c[1], c[2]);
+    }
+    case 3:
+        for (std::uint32_t i = 0; i < DataSize() && i < 256; ++i)
+            if (TransparencyData[i] == 0)
+                return header.ColorTable[i].Color();
+        return 0;
+    case 0: {
+        // The grey-table entry of the value the bitmap stores for the sample.
+        const std::uint16_t s = Sample16(TransparencyData, 0);
+        std::size_t value;
+        switch (header.BitDepth) {
+        case 1:
+            value = s & 1;
+            break;
+        case 2:
+            value = (s & 3) * 5;
+            break;
+        case 4:
+            value = s & 15;
+            break;
+        case 8:
+            value = s & 0xFF;
+            break;
+        default:
+            value = s >> 8;
+            break;
+        }
+        return header.ColorTable[value].Color();
+    }
+    default:
+        return 0;
+    }
+}
+
+// ---- TChunkgAMA
+
+TChunkgAMA::TChunkgAMA(TPngPicture& owner) : TChunk(owner)
+{
+    ChunkType = MakeChunkType("gAMA");
+    SetGammaValue(1);
+}
+
+TChunkClass TChunkgAMA::Class()
+{
+    static const TChunkClassInfo info{"TChunkgAMA", [](TPngPicture& o) -> std::unique_ptr<TChunk> {
+                                          return std::make_unique<TChunkgAMA>(o);
+                                      }};
+    return &info;
+}
+
+std::uint32_t TChunkgAMA::GammaValue()
+{
+    if (DataSize() == 4)
+        return GetBigEndian32(Data());
+    SetGammaValue(1);
+    return 1;
+}
+
+void TChunkgAMA::SetGammaValue(std::uint32_t value)
+{
+    if (DataSize() != 4)
+        SetDataSize(4);
+    PutBigEndian32(Data(), value);
+}
+
+bool TChunkgAMA::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t length)
+{
+    TChunk::ReadBody(stream, type, length);
+    // A gAMA of another length carries no value: the tables stay as they are.
+    if (DataSize() != 4)
+        return true;
+    const std::uint32_t v = GetBigEndian32(Data());
+    if (v == 0)
+        return true;
+    const Extended exponent = 1.0L / ((static_cast<Extended>(v) / 100000.0L) * 2.2L);
+    auto& table = FOwner.GammaTable;
+    auto& inverse = FOwner.InverseGammaTable;
+    for (int i = 0; i < 256; ++i) {
+        const Extended base = static_cast<Extended>(i) / 255.0L;
+        const Extended power = base == 0 ? 0.0L : std::exp(exponent * std::log(base));
+        const std::int64_t g = std::clamp<std::int64_t>(Round(255.0L * power), 0, 255);
+        table[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(g);
+        inverse[static_cast<std::size_t>(g)] = static_cast<std::uint8_t>(i);
+    }
+    return true;
+}
+
+void TChunkgAMA::CopyFrom(const TChunk& source)
+{
+    const auto& other = SameClass<TChunkgAMA>(source);
+    SetGammaValue(other.DataSize() == 4 ? GetBigEndian32(other.Data()) : 1);
+}
+
+// ---- TChunktIME
+
+TChunktIME::TChunktIME(TPngPicture& owner) : TChunk(owner)
+{
+    ChunkType = MakeChunkType("tIME");
+}
+
+TChunkClass TChunktIME::Class()
+{
+    static const TChunkClassInfo info{"TChunktIME", [](TPngPicture& o) -> std::unique_ptr<TChunk> {
+                                          return std::make_unique<TChunktIME>(o);
+                                      }};
+    return &info;
+}
+
+bool TChunktIME::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t length)
+{
+    TChunk::ReadBody(stream, type, length);
+    if (DataSize() == 7) {
+        const std::uint8_t* d = Data();
+        Year = static_cast<std::uint16_t>(d[0] * 256 + d[1]);
+        Month = d[2];
+        Day = d[3];
+        Hour = d[4];
+        Minute = d[5];
+        Second = d[6];
+    }
+    return true;
+}
+
+bool TChunktIME::WriteChunk(TStream& stream)
+{
+    SetDataSize(7);
+    std::uint8_t* d = Data();
+    d[0] = static_cast<std::uint8_t>(Year >> 8);
+    d[1] = static_cast<std::uint8_t>(Year);
+    d[2] = Month;
+    d[3] = Day;
+    d[4] = Hour;
+    d[5] = Minute;
+    d[6] = Second;
+    return WriteRaw(stream);
+}
+
+void TChunktIME::CopyFrom(const TChunk& source)
+{
+    const auto& other = SameClass<TChunktIME>(source);
+    Year = other.Year;
+    Month = other.Month;
+    Day = other.Day;
+    Hour = other.Hour;
+    Minute = other.Minute;
+    Second = other.Second;
+    TChunk::CopyFrom(source);
+}
+
+// ---- TChunktEXt
+
+TChunktEXt::TChunktEXt(TPngPicture& owner) : TChunk(owner)
+{
+    ChunkType = MakeChunkType("tEXt");
+}
+
+TChunkClass TChunktEXt::Class()
+{
+    static const TChunkClassInfo info{"TChunktEXt", [](TPngPicture& o) -> std::unique_ptr<TChunk> {
+                                          return std::make_unique<TChunktEXt>(o);
+                                      }};
+    return &info;
+}
+
+namespace {
+
+// Index of the first zero byte, or size when there is none.
+std::size_t KeywordLength(const std::uint8_t* data, std::size_t size)
+{
+    const void* zero = std::memchr(data, 0, size);
+    return zero ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - data) : size;
+}
+
+} // namespace
+
+bool TChunktEXt::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t length)
+{
+    TChunk::ReadBody(stream, type, length);
+    const std::size_t size = DataSize();
+    if (size >= 3) {
+        const auto* d = Data();
+        const std::size_t k = KeywordLength(d, size);
+        Keyword.assign(reinterpret_cast<const char*>(d), k);
+        if (k + 1 < size)
+            Text.assign(reinterpret_cast<const char*>(d) + k + 1, size - k - 1);
+        else
+            Text.clear();
+    }
+    return true;
+}
+
+bool TChunktEXt::WriteChunk(TStream& stream)
+{
+    SetDataSize(static_cast<std::uint32_t>(Keyword.size() + 1 + Text.size()));
+    std::uint8_t* d = Data();
+    std::memcpy(d, Keyword.data(), Keyword.size());
+    d[Keyword.size()] = 0;
+    std::memcpy(d + Keyword.size() + 1, Text.data(), Text.size());
+    return WriteRaw(stream);
+}
+
+void TChunktEXt::CopyFrom(const TChunk& source)
+{
+    const auto& other = SameClass<TChunktEXt>(source);
+    Keyword = other.Keyword;
+    Text = other.Text;
+}
+
+// ---- TChunkzTXt
+
+TChunkzTXt::TChunkzTXt(TPngPicture& owner) : TChunktEXt(owner)
+{
+    ChunkType = MakeChunkType("zTXt");
+}
+
+TChunkClass TChunkzTXt::Class()
+{
+    static const TChunkClassInfo info{"TChunkzTXt", [](TPngPicture& o) -> std::unique_ptr<TChunk> {
+                                          return std::make_unique<TChunkzTXt>(o);
+                                      }};
+    return &info;
+}
+
+bool TChunkzTXt::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t length)
+{
+    TChunktEXt::ReadBody(stream, type, length);
+    const std::size_t size = DataSize();
+    if (size < 4)
+        return true;
+    const auto* d = Data();
+    const std::size_t k = KeywordLength(d, size);
+    Keyword.assign(reinterpret_cast<const char*>(d), k);
+    Text.clear();
+    // The method byte and the compressed bytes must lie inside the chunk.
+    if (k + 1 >= size || d[k + 1] != 0)
+        return true;
+    std::vector<std::uint8_t> text;
+    if (InflateBuffer(d + k + 2, size - k - 2, text, MaxInflatedText))
+        Text.assign(text.begin(), text.end());
+    return true;
+}
+
+bool TChunkzTXt::WriteChunk(TStream& stream)
+{
+    if (Text.empty())
+        Text = " ";
+    std::vector<std::uint8_t> packed;
+    if (!DeflateBuffer(reinterpret_cast<const std::uint8_t*>(Text.data()), Text.size(), FOwner.CompressionLevel,
+                       packed))
+        return false;
+    SetDataSize(static_cast<std::uint32_t>(Keyword.size() + 2 + packed.size()));
+    std::uint8_t* d = Data();
+    std::memcpy(d, Keyword.data(), Keyword.size());
+    d[Keyword.size()] = 0;
+    d[Keyword.size() + 1] = 0;
+    std::memcpy(d + Keyword.size() + 2, packed.data(), packed.size());
+    return WriteRaw(stream);
+}
+
+// ---- Whole-block zlib streams
+
+bool InflateBuffer(const std::uint8_t* bytes, std::size_t count, std::vector<std::uint8_t>& result,
+                   std::size_t maxOutput)
+{
+    result.clear();
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK)
+        return false;
+    bool ok = false;
+    std::uint8_t window[4096];
+    z.next_in = const_cast<Bytef*>(bytes);
+    std::size_t left = count;
+    try {
+        for (;;) {
+            if (z.avail_in == 0 && left > 0) {
+                const auto chunk = static_cast<uInt>(std::min<std::size_t>(left, 1u << 30));
+                z.avail_in = chunk;
+                left -= chunk;
+            }
+            z.next_out = window;
+            z.avail_out = sizeof window;
+            const uInt inBefore = z.avail_in;
+            const int ret = inflate(&z, Z_NO_FLUSH);
+            const std::size_t produced = sizeof window - z.avail_out;
+            if (result.size() + produced > maxOutput)
+                break;
+            result.insert(result.end(), window, window + produced);
+            if (ret == Z_STREAM_END) {
+                ok = true;
+                break;
+            }
+            // Errors, a preset dictionary we do not have, or a stream that
+            // cannot move on: the text stays empty.
+            if (ret != Z_OK || (produced == 0 && z.avail_in == inBefore))
+                break;
+        }
+    } catch (const std::bad_alloc&) {
+        ok = false;
+    }
+    inflateEnd(&z);
+    if (!ok)
+        result.clear();
+    return ok;
+}
+
+bool DeflateBuffer(const std::uint8_t* bytes, std::size_t count, int level, std::vector<std::uint8_t>& result)
+{
+    result.clear();
+    if (count > 0x7FFFFFFFu)
+        return false;
+    z_stream z{};
+    if (deflateInit(&z, ClampLevel(level)) != Z_OK)
+        return false;
+    bool ok = false;
+    try {
+        result.resize(deflateBound(&z, static_cast<uLong>(count)) + 64);
+        z.next_in = const_cast<Bytef*>(bytes);
+        z.avail_in = static_cast<uInt>(count);
+        z.next_out = result.data();
+        z.avail_out = static_cast<uInt>(result.size());
+        for (;;) {
+            const int ret = deflate(&z, Z_FINISH);
+            if (ret == Z_STREAM_END) {
+                ok = true;
+                break;
+            }
+            if (ret != Z_OK || z.avail_out != 0)
+                break;
+            // Out of room: grow and go on.
+            const std::size_t used = result.size();
+            result.resize(used * 2);
+            z.next_out = result.data() + used;
+            z.avail_out = static_cast<uInt>(result.size() - used);
+        }
+        result.resize(ok ? z.total_out : 0);
+    } catch (const std::bad_alloc&) {
+        ok = false;
+        result.clear();
+    }
+    deflateEnd(&z);
+    return ok;
+}

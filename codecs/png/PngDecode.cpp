@@ -1,0 +1,463 @@
+// Decoding of the image data: inflating the IDAT run, unfiltering the rows,
+// the Adam7 passes and the conversion of each row into the header's bitmap
+// and alpha plane.
+
+#include "PngCodec.h"
+#include "PngInternal.h"
+#include "PngMessages.h"
+
+#include "Numeric.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+using namespace pngimpl;
+
+namespace {
+
+const TChunkType IdatType = MakeChunkType("IDAT");
+
+[[noreturn]] void RaiseZlib(int code)
+{
+    Raise<EPNGZLIBError>(std::string(PngMessages::EPNGZLIBErrorText) + PngMessages::ZlibResultText(code));
+}
+
+// The compressed stream over the IDAT chunk being read and those that follow
+// it, with the CRC of each chunk checked as its end is passed.
+class CompressedReader {
+public:
+    CompressedReader(TStream& stream, const TChunkType& type, std::uint32_t length) : FStream(stream)
+    {
+        CheckChunkLength(stream, length);
+        try {
+            FInput.resize(65535);
+        } catch (const std::bad_alloc&) {
+            OutOfMemoryError();
+        }
+        const int ret = inflateInit(&FZ);
+        if (ret != Z_OK)
+            RaiseZlib(ret);
+        FCrc = UpdateCrc(0xFFFFFFFFu, type.data(), 4);
+        FPos = stream.Position();
+        FChunkEnd = FPos + length;
+    }
+    ~CompressedReader() { inflateEnd(&FZ); }
+    CompressedReader(const CompressedReader&) = delete;
+    CompressedReader& operator=(const CompressedReader&) = delete;
+
+    // Fills count bytes or raises.
+    void Read(std::uint8_t* dest, std::size_t count)
+    {
+        FZ.next_out = dest;
+        FZ.avail_out = static_cast<uInt>(count);
+        while (FZ.avail_out > 0) {
+            // The stream ended before the image did.
+            if (FEnded)
+                RaiseZlib(Z_STREAM_END);
+            if (FZ.avail_in == 0) {
+                // Zero-length IDAT chunks are passed over like any other.
+                while (FPos == FChunkEnd)
+                    NextChunk();
+                const auto n = static_cast<std::size_t>(std::min<std::int64_t>(65535, FChunkEnd - FPos));
+                ReadOrEnd(FStream, FInput.data(), n);
+                FPos += static_cast<std::int64_t>(n);
+                FCrc = UpdateCrc(FCrc, FInput.data(), n);
+                FZ.next_in = FInput.data();
+                FZ.avail_in = static_cast<uInt>(n);
+            }
+            const int ret = inflate(&FZ, Z_NO_FLUSH);
+            if (ret == Z_STREAM_END)
+                FEnded = true;
+            else if (ret != Z_OK)
+                RaiseZlib(ret);
+        }
+    }
+
+    // Takes the rest of the current chunk into its CRC and checks it.
+    void Finish()
+    {
+        while (FPos < FChunkEnd) {
+            const auto n = static_cast<std::size_t>(std::min<std::int64_t>(65535, FChunkEnd - FPos));
+            ReadOrEnd(FStream, FInput.data(), n);
+            FPos += static_cast<std::int64_t>(n);
+            FCrc = UpdateCrc(FCrc, FInput.data(), n);
+        }
+        if (ReadBigEndian32(FStream) != ~FCrc)
+            Raise<EPngInvalidCRC>(PngMessages::EPngInvalidCRCText);
+    }
+
+private:
+    void NextChunk()
+    {
+        if (ReadBigEndian32(FStream) != ~FCrc)
+            Raise<EPngInvalidCRC>(PngMessages::EPngInvalidCRCText);
+        const std::uint32_t length = ReadBigEndian32(FStream);
+        TChunkType type;
+        ReadOrEnd(FStream, type.data(), 4);
+        if (type != IdatType)
+            Raise<EPNGMissingMultipleIDAT>(PngMessages::EPNGMissingMultipleIDATText);
+        CheckChunkLength(FStream, length);
+        FPos += 12;
+        FCrc = UpdateCrc(0xFFFFFFFFu, type.data(), 4);
+        FChunkEnd = FPos + length;
+    }
+
+    TStream& FStream;
+    z_stream FZ{};
+    std::vector<std::uint8_t> FInput;
+    std::uint32_t FCrc = 0;
+    std::int64_t FPos = 0;
+    std::int64_t FChunkEnd = 0;
+    bool FEnded = false;
+};
+
+// ---- Unfiltering
+
+template <std::size_t B> void UnfilterSub(std::uint8_t* row, std::size_t n)
+{
+    for (std::size_t i = B; i < n; ++i)
+        row[i] = static_cast<std::uint8_t>(row[i] + row[i - B]);
+}
+
+void UnfilterUp(std::uint8_t* row, const std::uint8_t* above, std::size_t n)
+{
+    for (std::size_t i = 0; i < n; ++i)
+        row[i] = static_cast<std::uint8_t>(row[i] + above[i]);
+}
+
+template <std::size_t B> void UnfilterAverage(std::uint8_t* row, const std::uint8_t* above, std::size_t n)
+{
+    const std::size_t first = std::min(B, n);
+    for (std::size_t i = 0; i < first; ++i)
+        row[i] = static_cast<std::uint8_t>(row[i] + (above[i] >> 1));
+    for (std::size_t i = B; i < n; ++i)
+        row[i] = static_cast<std::uint8_t>(row[i] + ((row[i - B] + above[i]) >> 1));
+}
+
+template <std::size_t B> void UnfilterPaeth(std::uint8_t* row, const std::uint8_t* above, std::size_t n)
+{
+    const std::size_t first = std::min(B, n);
+    // With left and upper-left 0 the predictor is the byte above.
+    for (std::size_t i = 0; i < first; ++i)
+        row[i] = static_cast<std::uint8_t>(row[i] + above[i]);
+    for (std::size_t i = B; i < n; ++i) {
+        const int a = row[i - B], b = above[i], c = above[i - B];
+        const int pa = b > c ? b - c : c - b;
+        const int pb = a > c ? a - c : c - a;
+        const int s = a + b - 2 * c;
+        const int pc = s < 0 ? -s : s;
+        const int pred = (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c);
+        row[i] = static_cast<std::uint8_t>(row[i] + pred);
+    }
+}
+
+template <std::size_t B> void UnfilterWith(int type, std::uint8_t* row, const std::uint8_t* above, std::size_t n)
+{
+    switch (type) {
+    case 1:
+        UnfilterSub<B>(row, n);
+        break;
+    case 2:
+        UnfilterUp(row, above, n);
+        break;
+    case 3:
+        UnfilterAverage<B>(row, above, n);
+        break;
+    case 4:
+        UnfilterPaeth<B>(row, above, n);
+        break;
+    default:
+        // None, and every unknown type, leaves the row as it is.
+        break;
+    }
+}
+
+void UnfilterRow(int type, std::uint8_t* row, const std::uint8_t* above, std::size_t n, std::size_t stride)
+{
+    switch (stride) {
+    case 1:
+        UnfilterWith<1>(type, row, above, n);
+        break;
+    case 2:
+        UnfilterWith<2>(type, row, above, n);
+        break;
+    case 3:
+        UnfilterWith<3>(type, row, above, n);
+        break;
+    case 4:
+        UnfilterWith<4>(type, row, above, n);
+        break;
+    case 6:
+        UnfilterWith<6>(type, row, above, n);
+        break;
+    default:
+        UnfilterWith<8>(type, row, above, n);
+        break;
+    }
+}
+
+// ---- Row conversion
+
+class RowConverter {
+public:
+    RowConverter(TChunkIHDR& header, const std::array<std::uint8_t, 256>& gamma)
+        : FHeader(header), FGamma(gamma.data()), FColorType(header.ColorType), FDepth(header.BitDepth)
+    {
+        FIdentity = true;
+        for (int i = 0; i < 256; ++i)
+            if (gamma[static_cast<std::size_t>(i)] != i)
+                FIdentity = false;
+        for (int b = 0; b < 256; ++b) {
+            // Four 2-bit samples into two bytes of 4-bit values; grey levels
+            // become 5v so that they index the 16-entry grey table.
+            const int mul = FColorType == 0 ? 5 : 1;
+            int v[4];
+            for (int k = 0; k < 4; ++k)
+                v[k] = ((b >> (6 - 2 * k)) & 3) * mul;
+            F2To4[b][0] = static_cast<std::uint8_t>((v[0] << 4) | v[1]);
+            F2To4[b][1] = static_cast<std::uint8_t>((v[2] << 4) | v[3]);
+        }
+    }
+
+    // A whole row of samples into image row y.
+    void Row(const std::uint8_t* src, std::size_t rowSize, std::size_t y)
+    {
+        std::uint8_t* dib = FHeader.DibRow(y);
+        const std::size_t w = FHeader.Width;
+        switch (FColorType) {
+        case 0:
+        case 3:
+            if (FDepth == 16) {
+                for (std::size_t x = 0; x < w; ++x)
+                    dib[x] = src[2 * x];
+            } else if (FDepth == 2) {
+                for (std::size_t i = 0; i < rowSize; ++i) {
+                    dib[2 * i] = F2To4[src[i]][0];
+                    dib[2 * i + 1] = F2To4[src[i]][1];
+                }
+            } else {
+                std::memcpy(dib, src, rowSize);
+            }
+            break;
+        case 2:
+            if (FDepth == 8)
+                Rgb<3, 1>(src, dib, w);
+            else
+                Rgb<6, 2>(src, dib, w);
+            break;
+        case 4: {
+            std::uint8_t* alpha = FHeader.AlphaRow(y);
+            const std::size_t step = FDepth == 8 ? 2 : 4;
+            for (std::size_t x = 0; x < w; ++x) {
+                dib[x] = src[step * x];
+                alpha[x] = src[step * x + step / 2];
+            }
+            break;
+        }
+        case 6: {
+            std::uint8_t* alpha = FHeader.AlphaRow(y);
+            if (FDepth == 8) {
+                Rgb<4, 1>(src, dib, w);
+                for (std::size_t x = 0; x < w; ++x)
+                    alpha[x] = src[4 * x + 3];
+            } else {
+                Rgb<8, 2>(src, dib, w);
+                for (std::size_t x = 0; x < w; ++x)
+                    alpha[x] = src[8 * x + 6];
+            }
+            break;
+        }
+        default:
+            break;
+        }
+    }
+
+    // The pixels of one Adam7 pass row into image row y, at columns first,
+    // first + step, ...
+    void PassRow(const std::uint8_t* src, std::size_t passWidth, std::size_t y, std::size_t first, std::size_t step)
+    {
+        std::uint8_t* dib = FHeader.DibRow(y);
+        std::uint8_t* alpha = FHeader.AlphaPlane.empty() ? nullptr : FHeader.AlphaRow(y);
+        const int bits = FHeader.DibBitsPerPixel;
+        for (std::size_t i = 0, x = first; i < passWidth; ++i, x += step) {
+            switch (FColorType) {
+            case 0:
+            case 3: {
+                unsigned v;
+                if (FDepth == 16) {
+                    v = src[2 * i];
+                } else if (FDepth == 8) {
+                    v = src[i];
+                } else {
+                    const std::size_t bit = i * FDepth;
+                    v = (src[bit / 8] >> (8 - FDepth - bit % 8)) & ((1u << FDepth) - 1);
+                    if (FDepth == 2 && FColorType == 0)
+                        v *= 5;
+                }
+                PutPacked(dib, x, bits, v);
+                break;
+            }
+            case 2: {
+                const std::size_t s = FDepth == 8 ? 3 * i : 6 * i, k = FDepth == 8 ? 1 : 2;
+                dib[3 * x] = FGamma[src[s + 2 * k]];
+                dib[3 * x + 1] = FGamma[src[s + k]];
+                dib[3 * x + 2] = FGamma[src[s]];
+                break;
+            }
+            case 4: {
+                const std::size_t s = FDepth == 8 ? 2 * i : 4 * i;
+                dib[x] = src[s];
+                alpha[x] = src[s + (FDepth == 8 ? 1 : 2)];
+                break;
+            }
+            case 6: {
+                const std::size_t s = FDepth == 8 ? 4 * i : 8 * i, k = FDepth == 8 ? 1 : 2;
+                dib[3 * x] = FGamma[src[s + 2 * k]];
+                dib[3 * x + 1] = FGamma[src[s + k]];
+                dib[3 * x + 2] = FGamma[src[s]];
+                alpha[x] = src[s + 3 * k];
+                break;
+            }
+            default:
+                break;
+            }
+        }
+    }
+
+private:
+    static void PutPacked(std::uint8_t* dib, std::size_t x, int bits, unsigned v)
+    {
+        switch (bits) {
+        case 8:
+            dib[x] = static_cast<std::uint8_t>(v);
+            break;
+        case 4: {
+            std::uint8_t& b = dib[x / 2];
+            b = (x & 1) ? static_cast<std::uint8_t>((b & 0xF0) | (v & 0x0F))
+                        : static_cast<std::uint8_t>((b & 0x0F) | ((v & 0x0F) << 4));
+            break;
+        }
+        default: {
+            const auto mask = static_cast<std::uint8_t>(0x80 >> (x & 7));
+            dib[x / 8] = (v & 1) ? static_cast<std::uint8_t>(dib[x / 8] | mask)
+                                 : static_cast<std::uint8_t>(dib[x / 8] & ~mask);
+            break;
+        }
+        }
+    }
+
+    // R, G, B samples (of S bytes a pixel, K bytes a sample) into B, G, R.
+    template <std::size_t S, std::size_t K> void Rgb(const std::uint8_t* src, std::uint8_t* dib, std::size_t w)
+    {
+        if (FIdentity) {
+            for (std::size_t x = 0; x < w; ++x) {
+                const std::uint8_t* p = src + S * x;
+                std::uint8_t* d = dib + 3 * x;
+                d[0] = p[2 * K];
+                d[1] = p[K];
+                d[2] = p[0];
+            }
+        } else {
+            for (std::size_t x = 0; x < w; ++x) {
+                const std::uint8_t* p = src + S * x;
+                std::uint8_t* d = dib + 3 * x;
+                d[0] = FGamma[p[2 * K]];
+                d[1] = FGamma[p[K]];
+                d[2] = FGamma[p[0]];
+            }
+        }
+    }
+
+    TChunkIHDR& FHeader;
+    const std::uint8_t* FGamma;
+    int FColorType;
+    int FDepth;
+    bool FIdentity = true;
+    std::uint8_t F2To4[256][2];
+};
+
+} // namespace
+
+// ---- TChunkIDAT
+
+TChunkIDAT::TChunkIDAT(TPngPicture& owner) : TChunk(owner)
+{
+    ChunkType = MakeChunkType("IDAT");
+}
+
+TChunkIDAT::~TChunkIDAT() = default;
+
+TChunkClass TChunkIDAT::Class()
+{
+    static const TChunkClassInfo info{"TChunkIDAT", [](TPngPicture& o) -> std::unique_ptr<TChunk> {
+                                          return std::make_unique<TChunkIDAT>(o);
+                                      }};
+    return &info;
+}
+
+bool TChunkIDAT::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t length)
+{
+    TChunkIHDR& header = OwnerHeader();
+    if (!header.HasDib())
+        Raise<EPNGHeaderNotPresent>(PngMessages::EPNGHeaderNotPresentText);
+    // Palette images need their palette before the pixels.
+    if (header.ColorType == 3 && !FOwner.Chunks.ItemFromClass<TChunkPLTE>())
+        Raise<EPNGInvalidPalette>(PngMessages::EPNGInvalidPaletteText);
+    if (header.UsesColorTable && header.ColorType != 3) {
+        const int levels = 1 << header.DibBitsPerPixel;
+        for (int n = 0; n < levels; ++n) {
+            const std::uint8_t g = FOwner.GammaTable[static_cast<std::size_t>(MulDiv(n, 255, levels - 1))];
+            header.ColorTable[static_cast<std::size_t>(n)] = TPaletteEntry{g, g, g, 0};
+        }
+        header.ColorTableChanged();
+    }
+
+    const std::size_t width = header.Width, height = header.Height;
+    std::size_t rowSize, pixelStride;
+    FOwner.GetRowInfo(rowSize, pixelStride);
+
+    CompressedReader reader(stream, type, length);
+    std::vector<std::uint8_t> rows;
+    try {
+        rows.assign(2 * (rowSize + 1), 0);
+    } catch (const std::bad_alloc&) {
+        OutOfMemoryError();
+    }
+    std::uint8_t* buffers[2] = {rows.data(), rows.data() + rowSize + 1};
+    int current = 1;
+    RowConverter convert(header, FOwner.GammaTable);
+
+    if (FOwner.InterlaceMode == 0) {
+        for (std::size_t y = 0; y < height; ++y) {
+            std::uint8_t* row = buffers[current];
+            const std::uint8_t* above = buffers[current ^ 1];
+            reader.Read(row, rowSize + 1);
+            UnfilterRow(row[0], row + 1, above + 1, rowSize, pixelStride);
+            convert.Row(row + 1, rowSize, y);
+            current ^= 1;
+        }
+    } else if (FOwner.InterlaceMode == 1) {
+        for (int pass = 0; pass < 7; ++pass) {
+            const std::size_t passWidth = PassWidth(width, pass);
+            const std::size_t passRowSize = RowByteCount(passWidth, header.ColorType, header.BitDepth);
+            if (passRowSize == 0)
+                continue;
+            std::memset(buffers[current ^ 1], 0, passRowSize + 1);
+            for (auto y = static_cast<std::size_t>(Adam7FirstRow[pass]); y < height;
+                 y += static_cast<std::size_t>(Adam7RowStep[pass])) {
+                std::uint8_t* row = buffers[current];
+                const std::uint8_t* above = buffers[current ^ 1];
+                reader.Read(row, passRowSize + 1);
+                UnfilterRow(row[0], row + 1, above + 1, passRowSize, pixelStride);
+                convert.PassRow(row + 1, passWidth, y, static_cast<std::size_t>(Adam7FirstColumn[pass]),
+                                static_cast<std::size_t>(Adam7ColumnStep[pass]));
+                current ^= 1;
+            }
+        }
+    }
+    reader.Finish();
+    return true;
+}

@@ -1,0 +1,56 @@
+#pragma once
+// Helpers shared by the codec's own source files.
+
+#include "PngCodec.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace pngimpl {
+
+template <class E> [[noreturn]] void Raise(const std::string& message)
+{
+    throw E(message);
+}
+
+inline std::uint32_t GetBigEndian32(const std::uint8_t* p)
+{
+    return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
+           (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
+}
+
+inline void PutBigEndian32(std::uint8_t* p, std::uint32_t v)
+{
+    p[0] = static_cast<std::uint8_t>(v >> 24);
+    p[1] = static_cast<std::uint8_t>(v >> 16);
+    p[2] = static_cast<std::uint8_t>(v >> 8);
+    p[3] = static_cast<std::uint8_t>(v);
+}
+
+// Reads until count bytes or the end; answers how many were read.
+std::size_t ReadFully(TStream& stream, void* buffer, std::size_t count);
+// Reads exactly count bytes or raises EPngUnexpectedEnd.
+void ReadOrEnd(TStream& stream, void* buffer, std::size_t count);
+std::uint32_t ReadBigEndian32(TStream& stream);
+// Refuses a chunk length above 2^31 - 1 or one whose data and CRC would run
+// past the end of the stream (EPngUnexpectedEnd).
+void CheckChunkLength(TStream& stream, std::uint32_t length);
+void WriteIdatChunk(TStream& stream, const std::uint8_t* bytes, std::size_t count);
+// Deflate levels outside 0..9 are taken as the nearest one.
+int ClampLevel(int level);
+
+// The Adam7 passes.
+constexpr int Adam7FirstRow[7] = {0, 0, 4, 0, 2, 0, 1};
+constexpr int Adam7FirstColumn[7] = {0, 4, 0, 2, 0, 1, 0};
+constexpr int Adam7RowStep[7] = {8, 8, 8, 4, 4, 2, 2};
+constexpr int Adam7ColumnStep[7] = {8, 8, 4, 4, 2, 2, 1};
+
+inline std::size_t PassWidth(std::size_t width, int pass)
+{
+    const auto step = static_cast<std::size_t>(Adam7ColumnStep[pass]);
+    const auto first = static_cast<std::size_t>(Adam7FirstColumn[pass]);
+    return (width + step - first - 1) / step;
+}
+
+} // namespace pngimpl
