@@ -1,0 +1,373 @@
+// Drawing in the three transparency modes, colour keys, stretching, copies
+// to and from bitmaps, pixel access and registration.
+
+#include "PngTestSupport.h"
+
+#include "Bitmap.h"
+#include "Exceptions.h"
+#include "Picture.h"
+
+#include <gtest/gtest.h>
+
+using namespace pngtest;
+
+namespace {
+
+// A palette image of packed rows (filter 0) with the given PLTE and tRNS.
+Bytes PaletteImage(int w, int h, int depth, const std::vector<TColor>& colours, const Bytes& trns,
+                   const std::vector<std::vector<int>>& index)
+{
+    Bytes plte;
+    for (TColor c : colours) {
+        plte.push_back(GetRValue(c));
+        plte.push_back(GetGValue(c));
+        plte.push_back(GetBValue(c));
+    }
+    Bytes raw;
+    for (int y = 0; y < h; ++y) {
+        raw.push_back(0);
+        Bytes row((static_cast<std::size_t>(w) * depth + 7) / 8, 0);
+        for (int x = 0; x < w; ++x) {
+            const std::size_t bit = static_cast<std::size_t>(x) * depth;
+            row[bit / 8] |= static_cast<std::uint8_t>(index[y][x] << (8 - depth - bit % 8));
+        }
+        raw.insert(raw.end(), row.begin(), row.end());
+    }
+    Builder b;
+    b.Chunk("IHDR", Ihdr(w, h, depth, 3)).Chunk("PLTE", plte);
+    if (!trns.empty())
+        b.Chunk("tRNS", trns);
+    return b.Chunk("IDAT", Zlib(raw)).End().Out;
+}
+
+// A one-row image of the given colour type with samples as given (filter 0).
+Bytes OneRow(int w, int depth, int colorType, const Bytes& samples, const Bytes& trns = {}, const Bytes& gama = {})
+{
+    Bytes raw = {0};
+    raw.insert(raw.end(), samples.begin(), samples.end());
+    Builder b;
+    b.Chunk("IHDR", Ihdr(w, 1, depth, colorType));
+    if (!gama.empty())
+        b.Chunk("gAMA", gama);
+    if (!trns.empty())
+        b.Chunk("tRNS", trns);
+    return b.Chunk("IDAT", Zlib(raw)).End().Out;
+}
+
+TColor At(const testutil::RgbImage& image, int x, int y)
+{
+    const std::uint8_t* p = image.At(x, y);
+    return RGB(p[0], p[1], p[2]);
+}
+
+int Blend(int a, int s, int d)
+{
+    return (a * s + (255 - a) * d + 255) >> 8;
+}
+
+} // namespace
+
+TEST(PngDraw, PaletteKeyIsSeeThroughAtAnySize)
+{
+    const std::vector<TColor> colours = {clRed, clLime, clBlue};
+    const std::vector<std::vector<int>> index = {{0, 1, 2, 1}, {1, 1, 0, 2}};
+    auto png = Load(PaletteImage(4, 2, 8, colours, {255, 0}, index));
+    EXPECT_EQ(png->TransparencyMode(), 1);
+    EXPECT_EQ(png->TransparentKey(), clLime);
+    EXPECT_TRUE(png->Transparent());
+    for (int scale : {1, 3}) {
+        const auto image = DrawOn(*png, clYellow, 4 * scale, 2 * scale);
+        for (int y = 0; y < 2 * scale; ++y)
+            for (int x = 0; x < 4 * scale; ++x) {
+                const int i = index[y / scale][x / scale];
+                EXPECT_EQ(At(image, x, y), i == 1 ? clYellow : colours[i]) << scale << ":" << x << "," << y;
+            }
+    }
+    TBitmap bitmap;
+    bitmap.Assign(*png);
+    EXPECT_EQ(bitmap.PixelFormat(), pf8bit);
+    EXPECT_TRUE(bitmap.Transparent());
+    EXPECT_EQ(bitmap.TransparentColor(), clLime);
+}
+
+TEST(PngDraw, PaletteAlphaIsBlended)
+{
+    const std::vector<TColor> colours = {RGB(200, 100, 50), RGB(10, 20, 30), RGB(0, 255, 128), RGB(10, 20, 30)};
+    const std::vector<std::vector<int>> index = {{0, 1, 2, 3}};
+    const TColor bg = RGB(40, 80, 160);
+    struct Case {
+        Bytes Trns;
+        int Mode;
+    };
+    // Two partial entries; one entry at 128; one at 0 whose colour another
+    // (opaque) entry shares.
+    for (const Case& c : {Case{{128, 0, 255}, 2}, Case{{255, 255, 128}, 2}, Case{{255, 0}, 2}}) {
+        auto png = Load(PaletteImage(4, 1, 2, colours, c.Trns, index));
+        EXPECT_EQ(png->TransparencyMode(), c.Mode);
+        const auto image = DrawOn(*png, bg);
+        for (int x = 0; x < 4; ++x) {
+            const int a = static_cast<std::size_t>(x) < c.Trns.size() ? c.Trns[x] : 255;
+            const TColor s = colours[x];
+            EXPECT_EQ(At(image, x, 0), RGB(Blend(a, GetRValue(s), GetRValue(bg)), Blend(a, GetGValue(s), GetGValue(bg)),
+                                           Blend(a, GetBValue(s), GetBValue(bg))))
+                << x;
+        }
+    }
+}
+
+TEST(PngDraw, OneBitPaletteBlendTouchesOnlyItsPixels)
+{
+    auto png = Load(PaletteImage(3, 2, 1, {clBlack, clWhite}, {0, 100}, {{0, 1, 1}, {1, 0, 1}}));
+    EXPECT_EQ(png->TransparencyMode(), 2);
+    TBitmap target(8, 2, pf24bit);
+    target.Canvas().Brush.Color = clRed;
+    target.Canvas().FillRect(Rect(0, 0, 8, 2));
+    target.Canvas().Draw(0, 0, *png);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 3; x < 8; ++x)
+            EXPECT_EQ(target.GetPixelColor(x, y), clRed);
+    EXPECT_EQ(target.GetPixelColor(0, 0), clRed); // alpha 0
+    EXPECT_EQ(target.GetPixelColor(1, 0), RGB(255, Blend(100, 255, 0), Blend(100, 255, 0)));
+}
+
+TEST(PngDraw, AlphaBlendingIsExactAndStretched)
+{
+    // RGBA 8-bit, alphas 255, 0, 128, 1.
+    const Bytes samples = {10, 20, 30, 255, 40, 50, 60, 0, 200, 100, 0, 128, 255, 255, 255, 1};
+    auto png = Load(OneRow(4, 8, 6, samples));
+    EXPECT_EQ(png->TransparencyMode(), 2);
+    const TColor bg = RGB(7, 77, 177);
+    for (int scale : {1, 2}) {
+        const auto image = DrawOn(*png, bg, 4 * scale, scale);
+        for (int y = 0; y < scale; ++y)
+            for (int x = 0; x < 4 * scale; ++x) {
+                const int i = x / scale;
+                const int a = samples[4 * i + 3];
+                EXPECT_EQ(At(image, x, y),
+                          RGB(Blend(a, samples[4 * i], 7), Blend(a, samples[4 * i + 1], 77),
+                              Blend(a, samples[4 * i + 2], 177)))
+                    << scale << ":" << x;
+            }
+    }
+    // Alpha 255 gives the source exactly and 0 the destination, for every value.
+    for (int v = 0; v < 256; ++v) {
+        EXPECT_EQ(Blend(255, v, 255 - v), v);
+        EXPECT_EQ(Blend(0, 255 - v, v), v);
+    }
+    // A thumbnail: half the size still shows the picture.
+    const auto half = DrawOn(*png, bg, 2, 1);
+    EXPECT_EQ(At(half, 0, 0), RGB(Blend(0, 40, 7), Blend(0, 50, 77), Blend(0, 60, 177)));
+}
+
+TEST(PngDraw, GreyAlphaUsesTheGreyTable)
+{
+    // Grey + alpha 16-bit with gamma 1.0: greys go through the table.
+    const Bytes samples = {128, 7, 255, 255, 64, 1, 0, 0};
+    auto plain = Load(OneRow(2, 16, 4, samples));
+    auto image = DrawOn(*plain, clBlack);
+    EXPECT_EQ(At(image, 0, 0), RGB(128, 128, 128));
+    EXPECT_EQ(At(image, 1, 0), clBlack);
+    auto gamma = Load(OneRow(2, 16, 4, samples, {}, {0, 1, 0x86, 0xA0}));
+    image = DrawOn(*gamma, clBlack);
+    const int g = gamma->GammaTable[128];
+    EXPECT_EQ(g, 186);
+    EXPECT_EQ(At(image, 0, 0), RGB(g, g, g));
+    EXPECT_EQ(gamma->PixelColor(0, 0), RGB(g, g, g));
+}
+
+TEST(PngDraw, ColourKeysMatchTheStoredColour)
+{
+    const TColor bg = RGB(1, 2, 3);
+    struct Case {
+        const char* Name;
+        Bytes File;
+        std::vector<bool> Transparent;
+    };
+    const Bytes gamma1 = {0, 1, 0x86, 0xA0};
+    std::vector<Case> cases = {
+        {"grey 8", OneRow(3, 8, 0, {10, 200, 10}, {0, 200}), {false, true, false}},
+        {"grey 16", OneRow(3, 16, 0, {10, 1, 200, 9, 10, 2}, {200, 9}), {false, true, false}},
+        {"grey 4", OneRow(3, 4, 0, {0x3C, 0x30}, {0, 12}), {false, true, false}},
+        {"grey 2", OneRow(4, 2, 0, {0x1B}, {0, 2}), {false, false, true, false}},
+        {"grey 1", OneRow(3, 1, 0, {0x40}, {0, 1}), {false, true, false}},
+        {"grey 8 gamma", OneRow(3, 8, 0, {10, 200, 10}, {0, 200}, gamma1), {false, true, false}},
+        {"grey 2 gamma", OneRow(4, 2, 0, {0x1B}, {0, 1}, gamma1), {false, true, false, false}},
+        {"RGB 8", OneRow(2, 8, 2, {1, 2, 3, 4, 5, 6}, {0, 4, 0, 5, 0, 6}), {false, true}},
+        {"RGB 16", OneRow(2, 16, 2, {1, 0, 2, 0, 3, 0, 4, 9, 5, 9, 6, 9}, {4, 9, 5, 9, 6, 9}), {false, true}},
+        {"RGB 8 gamma", OneRow(2, 8, 2, {1, 2, 3, 40, 50, 60}, {0, 40, 0, 50, 0, 60}, gamma1), {false, true}},
+        // A key no pixel can have: the image is opaque.
+        {"grey 4 key out of range", OneRow(2, 4, 0, {0x0F}, {0, 16}), {false, false}},
+        {"RGB 8 key out of range", OneRow(1, 8, 2, {1, 1, 1}, {1, 1, 0, 1, 0, 1}), {false}},
+        {"short grey tRNS", OneRow(1, 8, 0, {255}, {0}), {false}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        auto png = Load(c.File);
+        const auto image = DrawOn(*png, bg);
+        for (std::size_t x = 0; x < c.Transparent.size(); ++x) {
+            const TColor shown = At(image, static_cast<int>(x), 0);
+            if (c.Transparent[x])
+                EXPECT_EQ(shown, bg) << x;
+            else
+                EXPECT_EQ(shown, png->PixelColor(static_cast<int>(x), 0)) << x;
+        }
+    }
+}
+
+TEST(PngDraw, OpaqueImagesStretch)
+{
+    auto png = Load(OneRow(2, 8, 2, {255, 0, 0, 0, 0, 255}));
+    EXPECT_EQ(png->TransparencyMode(), 0);
+    const auto image = DrawOn(*png, clWhite, 6, 2);
+    for (int x = 0; x < 6; ++x)
+        EXPECT_EQ(At(image, x, 1), x < 3 ? clRed : clBlue);
+}
+
+TEST(PngAssign, FromBitmaps)
+{
+    // A transparent 8-bit bitmap: the tRNS makes its colour see-through.
+    TBitmap bmp(5, 2, pf8bit);
+    TPalette palette(256);
+    for (int i = 0; i < 256; ++i)
+        palette[static_cast<std::size_t>(i)] = TPaletteEntry{static_cast<std::uint8_t>(i), 0, 0, 0};
+    palette[7] = TPaletteEntry::FromColor(clLime);
+    bmp.SetPalette(palette);
+    for (int x = 0; x < 5; ++x) {
+        bmp.SetRawPixel(x, 0, static_cast<std::uint32_t>(x * 50));
+        bmp.SetRawPixel(x, 1, 7);
+    }
+    bmp.SetTransparentColor(clLime);
+    bmp.SetTransparent(true);
+    TPngPicture png;
+    png.Assign(bmp);
+    auto* trns = png.Chunks.ItemFromClass<TChunktRNS>();
+    ASSERT_NE(trns, nullptr);
+    ASSERT_EQ(trns->DataSize(), 8u);
+    const Bytes saved = Save(png);
+    const auto chunks = ParseChunks(saved);
+    EXPECT_EQ(chunks[0].Data, Ihdr(5, 2, 8, 3));
+    EXPECT_EQ(chunks[1].Type, "PLTE");
+    EXPECT_EQ(chunks[1].Data.size(), 768u);
+    EXPECT_EQ(chunks[2].Type, "tRNS");
+    EXPECT_EQ(chunks[2].Data, (Bytes{255, 255, 255, 255, 255, 255, 255, 0}));
+    auto back = Load(saved);
+    EXPECT_EQ(back->TransparencyMode(), 1);
+    const auto image = DrawOn(*back, clBlue);
+    for (int x = 0; x < 5; ++x) {
+        EXPECT_EQ(At(image, x, 0), RGB(x * 50, 0, 0));
+        EXPECT_EQ(At(image, x, 1), clBlue);
+    }
+
+    // Bitmaps of 16 and 32 bits become 24-bit RGB; 1- and 4-bit ones keep
+    // their depth.
+    for (TPixelFormat format : {pf15bit, pf16bit, pf24bit, pf32bit, pf1bit, pf4bit}) {
+        TBitmap source(7, 3, pf24bit);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 7; ++x)
+                source.SetPixelColor(x, y, (x + y) % 2 ? clWhite : clBlack);
+        source.SetPixelFormat(format);
+        TPngPicture p;
+        p.Assign(source);
+        const auto& header = p.RequireHeader();
+        const bool palette = format == pf1bit || format == pf4bit;
+        EXPECT_EQ(header.ColorType, palette ? 3 : 2);
+        EXPECT_EQ(header.BitDepth, format == pf1bit ? 1 : format == pf4bit ? 4 : 8);
+        if (palette) {
+            EXPECT_EQ(p.Chunks.ItemFromClass<TChunkPLTE>()->EntryCount, format == pf1bit ? 2u : 16u);
+        }
+        auto again = Load(Save(p));
+        EXPECT_EQ(testutil::MaxDifference(DrawOn(*again, clRed), testutil::FromBitmap(source)), 0)
+            << static_cast<int>(format);
+    }
+}
+
+TEST(PngAssign, ToBitmapsAndPictures)
+{
+    auto png = Load(PaletteImage(2, 1, 4, {clRed, clBlue}, {}, {{1, 0}}));
+    TBitmap bitmap;
+    png->AssignTo(bitmap);
+    EXPECT_EQ(bitmap.PixelFormat(), pf4bit);
+    EXPECT_EQ(bitmap.GetPixelColor(0, 0), clBlue);
+    EXPECT_FALSE(bitmap.Transparent());
+
+    auto rgba = Load(OneRow(2, 8, 6, {1, 2, 3, 0, 4, 5, 6, 255}));
+    rgba->AssignTo(bitmap);
+    EXPECT_EQ(bitmap.PixelFormat(), pf24bit);
+    EXPECT_EQ(bitmap.GetPixelColor(0, 0), RGB(1, 2, 3));
+
+    TPngPicture copy;
+    copy.Assign(*rgba);
+    EXPECT_EQ(Save(copy), Save(*rgba));
+    EXPECT_EQ(copy.PixelColor(1, 0), RGB(4, 5, 6));
+
+    TPngPicture empty;
+    EXPECT_THROW(empty.AssignTo(bitmap), EConvertError);
+
+    // Through the clipboard.
+    TClipboardFormat format = 0;
+    TClipboardData data;
+    TPalette palette;
+    png->SaveToClipboardFormat(format, data, palette);
+    TPngPicture pasted;
+    pasted.LoadFromClipboardFormat(format, data, palette);
+    EXPECT_EQ(pasted.Width(), 2);
+    EXPECT_EQ(pasted.PixelColor(0, 0), clBlue);
+    EXPECT_EQ(pasted.PixelColor(1, 0), clRed);
+}
+
+TEST(PngPixels, ReadAndWrite)
+{
+    TBitmap wide(400, 2, pf24bit);
+    wide.SetPixelColor(300, 1, RGB(9, 8, 7));
+    TPngPicture png;
+    png.Assign(wide);
+    EXPECT_EQ(png.PixelColor(300, 1), RGB(9, 8, 7));
+    EXPECT_EQ(png.PixelColor(-1, 0), 0);
+    EXPECT_EQ(png.PixelColor(400, 0), 0);
+    EXPECT_EQ(png.PixelColor(0, 2), 0);
+    png.SetPixelColor(5, 0, RGB(1, 2, 3));
+    png.SetPixelColor(400, 0, RGB(1, 2, 3)); // outside: nothing
+    EXPECT_EQ(png.PixelColor(5, 0), RGB(1, 2, 3));
+
+    auto palette = Load(PaletteImage(3, 1, 2, {clRed, clLime, clBlue}, {}, {{0, 1, 2}}));
+    EXPECT_EQ(palette->PixelColor(2, 0), clBlue);
+    palette->SetPixelColor(0, 0, RGB(10, 250, 5)); // nearest is lime
+    EXPECT_EQ(palette->PixelColor(0, 0), clLime);
+    EXPECT_EQ(palette->PixelColor(1, 0), clLime);
+    const TPalette entries = palette->GetPalette();
+    ASSERT_EQ(entries.size(), 256u);
+    EXPECT_EQ(entries[2].Color(), clBlue);
+
+    auto grey = Load(OneRow(2, 8, 4, {50, 255, 150, 255}));
+    EXPECT_EQ(grey->PixelColor(1, 0), RGB(150, 150, 150));
+    grey->SetPixelColor(0, 0, RGB(100, 100, 100));
+    EXPECT_EQ(grey->PixelColor(0, 0), RGB(100, 100, 100));
+    EXPECT_TRUE(grey->GetPalette().empty());
+
+    TPngPicture none;
+    EXPECT_THROW(none.PixelColor(0, 0), EPNGHeaderNotPresent);
+}
+
+TEST(PngRegistration, PngFilesOpenThroughThePictureRegistry)
+{
+    RegisterPngFormat();
+    EXPECT_EQ(TPicture::FindGraphicClass("png"), TPngPicture::Class());
+    EXPECT_EQ(TPicture::FindGraphicClass(".PNG"), TPngPicture::Class());
+    bool found = false;
+    for (const TFileFormat& f : TPicture::FileFormats())
+        if (f.Extension == "png" && f.Description == "Portable Network Graphics")
+            found = true;
+    EXPECT_TRUE(found);
+
+    testutil::TempDir dir;
+    const std::string path = dir.File("a.PNG");
+    testutil::WriteFile(path, OneRow(2, 8, 2, {1, 2, 3, 4, 5, 6}));
+    TPicture picture;
+    picture.LoadFromFile(path);
+    ASSERT_NE(picture.Graphic(), nullptr);
+    EXPECT_STREQ(picture.Graphic()->ClassName(), "TPngPicture");
+    EXPECT_EQ(picture.Width(), 2);
+    TPicture copy;
+    copy.Assign(picture);
+    EXPECT_STREQ(copy.Graphic()->ClassName(), "TPngPicture");
+}
