@@ -297,6 +297,13 @@ TEST(BmpRead, BitFieldsAreWidenedByBitReplication)
     EXPECT_EQ(b.GetPixelColor(1, 0), RGB(0x11, 0x00, 0x00));
     EXPECT_EQ(b.GetPixelColor(2, 0), RGB(0x88, 0x22, 0x11));
 
+    // 6-5-5: widths that do not divide 8 repeat their top bits too.
+    s16.Masks = {0xFC00, 0x03E0, 0x001F, 0};
+    s16.Pixels = {0xFF, 0xFF, 0x21, 0x84, 0, 0, 0, 0}; // 0xFFFF, 0x8421
+    LoadBytes(s16.Build(), b);
+    EXPECT_EQ(b.GetPixelColor(0, 0), RGB(0xFF, 0xFF, 0xFF));
+    EXPECT_EQ(b.GetPixelColor(1, 0), RGB(0x86, 0x08, 0x08));
+
     BmpSpec s32;
     s32.Width = 2;
     s32.Bits = 32;
