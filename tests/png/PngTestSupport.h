@@ -264,6 +264,24 @@ inline bool ReadPnm(const std::string& path, Rgba& out, const std::string& alpha
     std::string magic = token();
     int w = 0, h = 0, depth = 1;
     unsigned maxval = 255;
+    if (magic == "P4") {
+        w = std::stoi(token());
+        h = std::stoi(token());
+        ++p;
+        const std::size_t stride = (static_cast<std::size_t>(w) + 7) / 8;
+        if (data.size() < p + stride * h)
+            return false;
+        out.Width = w;
+        out.Height = h;
+        out.Pixels.assign(static_cast<std::size_t>(w) * h * 4, 255);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                if ((data[p + y * stride + x / 8] >> (7 - x % 8)) & 1) { // 1 is black
+                    std::uint8_t* o = &out.Pixels[(static_cast<std::size_t>(y) * w + x) * 4];
+                    o[0] = o[1] = o[2] = 0;
+                }
+        return true;
+    }
     if (magic == "P5" || magic == "P6") {
         w = std::stoi(token());
         h = std::stoi(token());
