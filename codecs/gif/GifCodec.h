@@ -214,9 +214,9 @@ public:
     // 1 for "87a", 2 for "89a".
     virtual int FormatVersion() const { return 1; }
     virtual void ReportWarning(int severity, const std::string& message);
-    virtual void SaveToStream(TStream& stream) = 0;
+    virtual void SaveToStream(TStream& stream) const = 0;
     virtual void LoadFromStream(TStream& stream) = 0;
-    void SaveToFile(const std::string& fileName);
+    void SaveToFile(const std::string& fileName) const;
     void LoadFromFile(const std::string& fileName);
 
     TGIFImageOwner* OwnerImage;
@@ -233,7 +233,7 @@ public:
 
     virtual void ReportWarning(int severity, const std::string& message);
     // Each item in list order.
-    virtual void SaveToStream(TStream& stream);
+    virtual void SaveToStream(TStream& stream) const;
     virtual void LoadFromStream(TStream& stream, TPersistent* parent) = 0;
 
     // EInvalidGraphicOperation for an index outside the list.
@@ -372,11 +372,12 @@ public:
 
     void Assign(const TPersistent& source) override;
     int FormatVersion() const override;
-    void SaveToStream(TStream& stream) override;
+    void SaveToStream(TStream& stream) const override;
     void LoadFromStream(TStream& stream) override;
 
     void Reset();
-    void ComputeFlags();
+    // Recomputes Flags from the tables (also while writing).
+    void ComputeFlags() const;
     TColor BackgroundColor() { return GlobalTable.ColorAt(BackgroundIndex); }
     int GlobalTableBits() const { return GlobalTable.TableBits(); }
     int GlobalResolution() const { return GlobalTable.TableBits() - 1; }
@@ -384,7 +385,7 @@ public:
     // The logical screen descriptor as in the stream.
     std::uint16_t ScreenWidth = 0;
     std::uint16_t ScreenHeight = 0;
-    std::uint8_t Flags = 0;
+    mutable std::uint8_t Flags = 0;
     std::uint8_t BackgroundIndex = 0;
     std::uint8_t AspectRatio = 0;
     TGIFGlobalColorMap GlobalTable;
@@ -410,7 +411,7 @@ class TGIFTrailer : public TGIFItem {
 public:
     using TGIFItem::TGIFItem;
     const char* ClassName() const override { return "TGIFTrailer"; }
-    void SaveToStream(TStream& stream) override;
+    void SaveToStream(TStream& stream) const override;
     void LoadFromStream(TStream& stream) override;
 };
 
@@ -432,7 +433,7 @@ public:
 protected:
     // Reads the introducer and the label and checks both.
     void ReadIntroducer(TStream& stream);
-    void WriteIntroducer(TStream& stream);
+    void WriteIntroducer(TStream& stream) const;
 };
 
 // Delay, disposal and transparent colour of a frame.
@@ -445,7 +446,7 @@ public:
     TGIFExtensionClass ClassType() const override { return Class(); }
     std::uint8_t BlockLabel() const override { return 0xF9; }
 
-    void SaveToStream(TStream& stream) override;
+    void SaveToStream(TStream& stream) const override;
     void LoadFromStream(TStream& stream) override;
 
     std::uint16_t DelayTime() const;
@@ -472,7 +473,7 @@ public:
     TGIFExtensionClass ClassType() const override { return Class(); }
     std::uint8_t BlockLabel() const override { return 0x01; }
 
-    void SaveToStream(TStream& stream) override;
+    void SaveToStream(TStream& stream) const override;
     void LoadFromStream(TStream& stream) override;
 
     // Block size, grid left, top, width, height, cell width, height,
@@ -489,7 +490,7 @@ public:
     TGIFExtensionClass ClassType() const override { return Class(); }
     std::uint8_t BlockLabel() const override { return 0xFE; }
 
-    void SaveToStream(TStream& stream) override;
+    void SaveToStream(TStream& stream) const override;
     void LoadFromStream(TStream& stream) override;
 
     TGIFTextLines TextLines;
@@ -505,11 +506,11 @@ public:
     std::uint8_t BlockLabel() const override { return 0xFF; }
     static TGIFExtensionClass ResolveClass(TGIFExtensionClass self, TStream& stream);
 
-    void SaveToStream(TStream& stream) override;
+    void SaveToStream(TStream& stream) const override;
     void LoadFromStream(TStream& stream) override;
     // The data sub-blocks after the identifier, terminator included. Here
     // none are kept: reading steps over them, writing ends the extension.
-    virtual void WritePayload(TStream& stream);
+    virtual void WritePayload(TStream& stream) const;
     virtual void ReadPayload(TStream& stream);
 
     void SetIdentifier(const char* text11);
@@ -532,7 +533,7 @@ public:
     static TGIFExtensionClass Class();
     TGIFExtensionClass ClassType() const override { return Class(); }
 
-    void WritePayload(TStream& stream) override;
+    void WritePayload(TStream& stream) const override;
     void ReadPayload(TStream& stream) override;
 
     std::vector<TGIFBlock> RawBlocks;
@@ -546,7 +547,7 @@ public:
     static TGIFExtensionClass Class();
     TGIFExtensionClass ClassType() const override { return Class(); }
 
-    void WritePayload(TStream& stream) override;
+    void WritePayload(TStream& stream) const override;
     void ReadPayload(TStream& stream) override;
 
     std::uint16_t LoopCount = 0;

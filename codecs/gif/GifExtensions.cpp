@@ -46,7 +46,7 @@ std::unique_ptr<TGIFExtension> Make(TGIFFrameOwner* frame)
 // ---------------------------------------------------------------------------
 // Trailer
 
-void TGIFTrailer::SaveToStream(TStream& stream)
+void TGIFTrailer::SaveToStream(TStream& stream) const
 {
     WriteByte(stream, 0x3B);
 }
@@ -87,7 +87,7 @@ void TGIFExtension::ReadIntroducer(TStream& stream)
         RaiseGIFError("Internal error: Extension Instance does not match Extension Label");
 }
 
-void TGIFExtension::WriteIntroducer(TStream& stream)
+void TGIFExtension::WriteIntroducer(TStream& stream) const
 {
     const std::uint8_t head[2] = {0x21, BlockLabel()};
     stream.WriteBuffer(head, sizeof head);
@@ -156,7 +156,7 @@ void TGIFGraphicControlExtension::SetTransparentIndex(int value)
     Block[4] = static_cast<std::uint8_t>(value);
 }
 
-void TGIFGraphicControlExtension::SaveToStream(TStream& stream)
+void TGIFGraphicControlExtension::SaveToStream(TStream& stream) const
 {
     WriteIntroducer(stream);
     const std::uint8_t block[6] = {4, Block[1], Block[2], Block[3], Block[4], 0};
@@ -208,7 +208,7 @@ TGIFTextExtension::TGIFTextExtension(TGIFFrameOwner* frame) : TGIFExtension(fram
     TextHeader[0] = 12;
 }
 
-void TGIFTextExtension::SaveToStream(TStream& stream)
+void TGIFTextExtension::SaveToStream(TStream& stream) const
 {
     WriteIntroducer(stream);
     stream.WriteBuffer(TextHeader.data(), TextHeader.size());
@@ -229,7 +229,7 @@ TGIFExtensionClass TGIFCommentExtension::Class()
     return &info;
 }
 
-void TGIFCommentExtension::SaveToStream(TStream& stream)
+void TGIFCommentExtension::SaveToStream(TStream& stream) const
 {
     WriteIntroducer(stream);
     WriteStringBlocks(stream, TextLines);
@@ -286,7 +286,7 @@ std::string TGIFApplicationExtension::IdentifierText() const
     return std::string(reinterpret_cast<const char*>(Identifier.data()), Identifier.size());
 }
 
-void TGIFApplicationExtension::SaveToStream(TStream& stream)
+void TGIFApplicationExtension::SaveToStream(TStream& stream) const
 {
     WriteIntroducer(stream);
     WriteByte(stream, 11);
@@ -311,7 +311,7 @@ void TGIFApplicationExtension::LoadFromStream(TStream& stream)
     ReadPayload(stream);
 }
 
-void TGIFApplicationExtension::WritePayload(TStream& stream)
+void TGIFApplicationExtension::WritePayload(TStream& stream) const
 {
     WriteByte(stream, 0);
 }
@@ -330,7 +330,7 @@ TGIFExtensionClass TGIFUnknownAppExtension::Class()
     return &info;
 }
 
-void TGIFUnknownAppExtension::WritePayload(TStream& stream)
+void TGIFUnknownAppExtension::WritePayload(TStream& stream) const
 {
     for (const TGIFBlock& block : RawBlocks) {
         WriteByte(stream, block.BlockSize);
@@ -364,7 +364,7 @@ TGIFAppExtNSLoop::TGIFAppExtNSLoop(TGIFFrameOwner* frame) : TGIFApplicationExten
     SetIdentifier("NETSCAPE2.0");
 }
 
-void TGIFAppExtNSLoop::WritePayload(TStream& stream)
+void TGIFAppExtNSLoop::WritePayload(TStream& stream) const
 {
     const std::uint8_t loop[4] = {0x03, 0x01, static_cast<std::uint8_t>(LoopCount),
                                   static_cast<std::uint8_t>(LoopCount >> 8)};

@@ -18,7 +18,7 @@ void TGIFItem::ReportWarning(int severity, const std::string& message)
         OwnerImage->RaiseWarning(*this, severity, message);
 }
 
-void TGIFItem::SaveToFile(const std::string& fileName)
+void TGIFItem::SaveToFile(const std::string& fileName) const
 {
     AtomicWriteFile(fileName, [this](TStream& stream) { SaveToStream(stream); });
 }
@@ -40,7 +40,7 @@ void TGIFList::ReportWarning(int severity, const std::string& message)
         OwnerImage->RaiseWarning(*this, severity, message);
 }
 
-void TGIFList::SaveToStream(TStream& stream)
+void TGIFList::SaveToStream(TStream& stream) const
 {
     for (TGIFItem* item : FMembers)
         item->SaveToStream(stream);
@@ -525,7 +525,7 @@ int TGIFHeader::FormatVersion() const
     return (GlobalTable.SortedByUsage() || AspectRatio != 0) ? 2 : 1;
 }
 
-void TGIFHeader::ComputeFlags()
+void TGIFHeader::ComputeFlags() const
 {
     const bool hasTable = GlobalTable.EntryCount() > 0;
     unsigned flags = 0;
@@ -544,7 +544,7 @@ void TGIFHeader::ComputeFlags()
     Flags = static_cast<std::uint8_t>(flags);
 }
 
-void TGIFHeader::SaveToStream(TStream& stream)
+void TGIFHeader::SaveToStream(TStream& stream) const
 {
     int version = FormatVersion();
     if (OwnerImage)

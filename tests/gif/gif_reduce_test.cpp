@@ -364,8 +364,9 @@ TEST(GifOctree, LeavesStayWithinTheLimit)
         }
         std::array<std::uint8_t, 1024> table{};
         EXPECT_EQ(quantizer.ColorTable(table.data()), quantizer.Leaves());
-        if (limit == 256)
+        if (limit == 256) {
             EXPECT_GE(fewest, 250 - 8);
+        }
     }
 }
 
