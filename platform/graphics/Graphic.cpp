@@ -14,7 +14,7 @@ void TPersistent::Assign(const TPersistent& source)
 
 void TPersistent::AssignTo(TPersistent& dest) const
 {
-    throw EConvertError(std::string("Impossible d'assigner un ") + ClassName() + " à un " + dest.ClassName());
+    throw EConvertError(std::string("Impossible d'affecter ") + ClassName() + " à " + dest.ClassName());
 }
 
 namespace {

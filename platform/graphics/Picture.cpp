@@ -127,7 +127,7 @@ void TPicture::Assign(const TPersistent& source)
     }
     TGraphicClass cls = FindClassByName(graphic->ClassName());
     if (!cls)
-        throw EConvertError(std::string("Impossible d'assigner un ") + graphic->ClassName() + " à un TPicture");
+        throw EConvertError(std::string("Impossible d'affecter ") + graphic->ClassName() + " à TPicture");
     std::unique_ptr<TGraphic> copy = cls->Create();
     copy->Assign(*graphic);
     FGraphic = std::move(copy);

@@ -31,7 +31,7 @@ void TStream::ReadBuffer(void* buffer, std::size_t count)
     while (done < count) {
         std::size_t n = Read(p + done, count - done);
         if (n == 0)
-            throw EReadError("Erreur de lecture du flux");
+            throw EReadError("Erreur de lecture dans le flux");
         done += n;
     }
 }
@@ -43,7 +43,7 @@ void TStream::WriteBuffer(const void* buffer, std::size_t count)
     while (done < count) {
         std::size_t n = Write(p + done, count - done);
         if (n == 0)
-            throw EWriteError("Erreur d'écriture du flux");
+            throw EWriteError("Erreur d'écriture dans le flux");
         done += n;
     }
 }
