@@ -2,7 +2,7 @@
 
 #include "Application.h"
 #include "Formats.h"
-#include "MainFrame.h"
+#include "MainForm.h"
 #include "photo.h"
 
 #include <QScreen>
@@ -16,8 +16,7 @@ int main(int argc, char** argv)
     TApplication app(argc, argv);
     app.SetTitle("Corvinel");
     try {
-        StartDir = CurrentStartDir();
-        TMainFrame frame;
+        TMainForm frame;
         // Where no window manager maximises it, the frame still takes the screen.
         frame.setGeometry(frame.screen()->availableGeometry());
         frame.showMaximized();

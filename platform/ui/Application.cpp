@@ -103,12 +103,14 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
     }
 }
 
-TWaitCursor::TWaitCursor()
+TWaitCursor::TWaitCursor() : FSet(qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr)
 {
-    QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    if (FSet)
+        QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
 }
 
 TWaitCursor::~TWaitCursor()
 {
-    QGuiApplication::restoreOverrideCursor();
+    if (FSet)
+        QGuiApplication::restoreOverrideCursor();
 }

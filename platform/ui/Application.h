@@ -97,11 +97,15 @@ auto Guarded(F fn)
     };
 }
 
-// The hourglass cursor for the life of the object.
+// The hourglass cursor for the life of the object (nothing without an
+// application object, as in tests of the programs' logic).
 class TWaitCursor {
 public:
     TWaitCursor();
     ~TWaitCursor();
     TWaitCursor(const TWaitCursor&) = delete;
     TWaitCursor& operator=(const TWaitCursor&) = delete;
+
+private:
+    bool FSet;
 };

@@ -1,0 +1,182 @@
+#include "ChildWin.h"
+
+#include "Application.h"
+#include "BitmapView.h"
+#include "Numeric.h"
+#include "ui_MDIChild.h"
+
+#include <QCloseEvent>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMouseEvent>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QWheelEvent>
+
+#include <algorithm>
+
+TMDIChild::TMDIChild(TEditorFrame& frame, std::unique_ptr<TDocument> document, QWidget* parent)
+    : QWidget(parent), FUi(std::make_unique<Ui::MDIChild>()), FFrame(frame), FDocument(std::move(document))
+{
+    FUi->setupUi(this);
+    FUi->SB->setBackgroundRole(QPalette::Dark);
+    FUi->IM->installEventFilter(this);
+    FUi->SB->viewport()->installEventFilter(this);
+    FDocument->View = this;
+    FUi->IM->SetBitmap(&FDocument->Picture());
+}
+
+TMDIChild::~TMDIChild()
+{
+    if (FDocument)
+        FDocument->View = nullptr;
+    // The view lets go of the picture before the document goes.
+    FUi->IM->SetBitmap(nullptr);
+}
+
+QScrollArea* TMDIChild::SB() const
+{
+    return FUi->SB;
+}
+
+TBitmapView* TMDIChild::IM() const
+{
+    return FUi->IM;
+}
+
+QMdiSubWindow* TMDIChild::SubWindow() const
+{
+    return qobject_cast<QMdiSubWindow*>(parentWidget());
+}
+
+void TMDIChild::Focus()
+{
+    if (QMdiSubWindow* sub = SubWindow()) {
+        if (QMdiArea* area = sub->mdiArea())
+            area->setActiveSubWindow(sub);
+        sub->raise();
+    }
+    setFocus();
+}
+
+bool TMDIChild::Close()
+{
+    if (QMdiSubWindow* sub = SubWindow())
+        return sub->close();
+    return close();
+}
+
+void TMDIChild::closeEvent(QCloseEvent* event)
+{
+    if (FClosed) {
+        event->accept();
+        return;
+    }
+    bool mayClose = false;
+    try {
+        mayClose = FFrame.DocumentCloseQuery(*FDocument);
+    } catch (...) {
+        // A failed save keeps the window and its changes.
+        CloseConfirmed = false;
+        mayClose = false;
+        if (Application)
+            Application->HandleException();
+    }
+    if (!mayClose) {
+        event->ignore();
+        return;
+    }
+    FClosed = true;
+    FFrame.DocumentClosed(*FDocument);
+    event->accept();
+}
+
+void TMDIChild::Redisplay(int centerXPercent, int centerYPercent)
+{
+    TBitmapView* im = FUi->IM;
+    im->SetBitmap(&FDocument->Picture());
+    im->SetZoom(FDocument->Zoom);
+    const QSize shown = im->DisplaySize();
+
+    QMdiSubWindow* sub = SubWindow();
+    QMdiArea* area = sub ? sub->mdiArea() : nullptr;
+    if (sub && area && !sub->isMaximized() && !sub->isMinimized()) {
+        const QSize room = area->viewport()->size();
+        const int width = std::max(1, std::min(room.width() - 50 - sub->x(), shown.width()));
+        const int height = std::max(1, std::min(room.height() - 82 - sub->y(), shown.height()));
+        const QSize frame = sub->size() - size();
+        sub->resize(frame + QSize(width, height));
+    }
+
+    if (centerXPercent > 0 && centerYPercent > 0) {
+        QScrollArea* sb = FUi->SB;
+        const QSize view = sb->viewport()->size();
+        auto scroll = [](QScrollBar* bar, int picture, int viewSize, int percent) {
+            if (viewSize >= picture)
+                return;
+            const int range = picture - viewSize;
+            bar->setRange(0, range);
+            const long long target = Round(static_cast<Extended>(picture) * percent / 100) - viewSize / 2;
+            bar->setValue(static_cast<int>(std::min<long long>(range, std::max(0LL, target))));
+        };
+        scroll(sb->horizontalScrollBar(), shown.width(), view.width(), centerXPercent);
+        scroll(sb->verticalScrollBar(), shown.height(), view.height(), centerYPercent);
+    }
+    im->update();
+}
+
+void TMDIChild::Repaint()
+{
+    FUi->IM->update();
+}
+
+void TMDIChild::CaptionChanged()
+{
+    setWindowTitle(QString::fromStdString(FDocument->Caption()));
+}
+
+bool TMDIChild::eventFilter(QObject* watched, QEvent* event)
+{
+    try {
+        if (watched == FUi->IM) {
+            switch (event->type()) {
+            case QEvent::MouseButtonPress: {
+                const auto* e = static_cast<QMouseEvent*>(event);
+                const QPoint p = e->position().toPoint();
+                FDocument->MouseDown(p.x(), p.y());
+                return true;
+            }
+            case QEvent::MouseMove: {
+                const auto* e = static_cast<QMouseEvent*>(event);
+                const QPoint p = e->position().toPoint();
+                const bool over = FDocument->MouseMove(p.x(), p.y(), (e->buttons() & Qt::LeftButton) != 0);
+                FUi->IM->setCursor(over ? Qt::SizeAllCursor : Qt::CrossCursor);
+                return true;
+            }
+            case QEvent::MouseButtonRelease: {
+                const auto* e = static_cast<QMouseEvent*>(event);
+                const QPoint p = e->position().toPoint();
+                FDocument->MouseUp(p.x(), p.y());
+                return true;
+            }
+            default:
+                break;
+            }
+        } else if (watched == FUi->SB->viewport() && event->type() == QEvent::Wheel) {
+            // The wheel zooms, one step a notch, around the pointer.
+            const auto* e = static_cast<QWheelEvent*>(event);
+            FWheelRest += e->angleDelta().y();
+            while (FWheelRest >= 120 || FWheelRest <= -120) {
+                const int direction = FWheelRest > 0 ? 1 : -1;
+                FWheelRest -= direction * 120;
+                FDocument->MouseWheel(direction);
+            }
+            return true;
+        }
+    } catch (...) {
+        if (Application)
+            Application->HandleException();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}

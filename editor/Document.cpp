@@ -1,0 +1,402 @@
+#include "Document.h"
+
+#include "BitmapView.h"
+#include "Canvas.h"
+#include "Clipboard.h"
+#include "CommandStates.h"
+#include "MessageBoxes.h"
+#include "Numeric.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+bool CloseConfirmed = false;
+
+namespace {
+
+// The largest size a widget can take (QWIDGETSIZE_MAX).
+constexpr std::int64_t MaxDisplaySize = (1 << 24) - 1;
+
+std::string SizeText(int width, int height)
+{
+    return std::to_string(width) + " x " + std::to_string(height);
+}
+
+// Draws the frame again when it leaves scope: a copy of the picture taken
+// without the frame gives it back even when the copy fails.
+class TFrameRemoved {
+public:
+    explicit TFrameRemoved(TDocument& document) : FDocument(document), FShown(document.SelVisible)
+    {
+        if (FShown)
+            FDocument.Trace();
+    }
+    ~TFrameRemoved()
+    {
+        if (FShown)
+            FDocument.Trace();
+    }
+    TFrameRemoved(const TFrameRemoved&) = delete;
+    TFrameRemoved& operator=(const TFrameRemoved&) = delete;
+
+private:
+    TDocument& FDocument;
+    bool FShown;
+};
+
+} // namespace
+
+std::string ExtractFileName(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string ZoomText(int zoom)
+{
+    if (zoom >= 0)
+        return "(" + std::to_string(static_cast<long long>(zoom) + 1) + ":1)";
+    return "(1:" + std::to_string(1 - static_cast<long long>(zoom)) + ")";
+}
+
+float ZoomFactor(int zoom)
+{
+    if (zoom >= 0)
+        return StoreSingle(static_cast<Extended>(zoom) + 1);
+    return StoreSingle(1.0L / (std::llabs(static_cast<long long>(zoom)) + 1));
+}
+
+TDocument::TDocument(TCommandStates& frame) : FFrame(frame)
+{
+    SelVisible = false;
+    annuleselection();
+    Selection = TRect{};
+}
+
+TDocument::~TDocument() = default;
+
+void TDocument::SetPicture(const TBitmap& bitmap)
+{
+    FPicture.Assign(bitmap);
+    if (FPicture.PixelFormat() != pf24bit)
+        FPicture.SetPixelFormat(pf24bit);
+    if (View)
+        View->Repaint();
+}
+
+int TDocument::PenWidth() const
+{
+    const float f = Factor();
+    if (f >= 1)
+        return 1;
+    return static_cast<int>(Round(1.0L / static_cast<Extended>(f)));
+}
+
+int TDocument::ToPicture(int controlCoordinate) const
+{
+    return static_cast<int>(Round(static_cast<Extended>(controlCoordinate) / static_cast<Extended>(Factor())));
+}
+
+std::int64_t TDocument::DisplayWidth(int zoom) const
+{
+    return ZoomedSize(FPicture.Width(), zoom);
+}
+
+std::int64_t TDocument::DisplayHeight(int zoom) const
+{
+    return ZoomedSize(FPicture.Height(), zoom);
+}
+
+bool TDocument::ZoomAllowed(int zoom) const
+{
+    const std::int64_t w = DisplayWidth(zoom);
+    const std::int64_t h = DisplayHeight(zoom);
+    return w >= 1 && h >= 1 && w <= MaxDisplaySize && h <= MaxDisplaySize;
+}
+
+void TDocument::SetXorPen()
+{
+    TCanvas& canvas = FPicture.Canvas();
+    canvas.Pen.Color = clWhite;
+    canvas.Pen.Style = psSolid;
+    canvas.Pen.Mode = pmXor;
+    canvas.Brush.Style = bsClear;
+}
+
+void TDocument::SetUndoCommands(bool enabled)
+{
+    FFrame.SetEnabled("bannuler", enabled);
+    FFrame.SetEnabled("Annulerladernireaction1", enabled);
+}
+
+void TDocument::SetCaptionText(const std::string& caption)
+{
+    if (FCaption == caption)
+        return;
+    FCaption = caption;
+    if (View)
+        View->CaptionChanged();
+}
+
+void TDocument::EnsureStar()
+{
+    if (FCaption.empty() || FCaption.back() != '*')
+        SetCaptionText(FCaption + "*");
+}
+
+void TDocument::RemoveStar()
+{
+    if (!FCaption.empty() && FCaption.back() == '*')
+        SetCaptionText(FCaption.substr(0, FCaption.size() - 1));
+}
+
+void TDocument::memorise()
+{
+    if (FUndoCount < MaxUndo) {
+        auto copy = std::make_unique<TBitmap>();
+        copy->Assign(FPicture);
+        TUndoEntry& entry = FUndo[static_cast<std::size_t>(FUndoCount)];
+        entry.Bitmap = std::move(copy);
+        entry.Selection = Selection;
+        entry.SelVisible = SelVisible;
+        entry.Moving = Moving;
+        entry.LastX = LastX;
+        entry.LastY = LastY;
+        entry.Zoom = Zoom;
+        ++FUndoCount;
+        for (std::size_t i = static_cast<std::size_t>(FUndoCount); i < FUndo.size(); ++i)
+            FUndo[i].Bitmap.reset();
+    }
+    Modified = true;
+    FFrame.SetEnabled("benr", true);
+    SetUndoCommands(true);
+    EnsureStar();
+}
+
+void TDocument::restitue()
+{
+    if (FUndoCount == 0)
+        return;
+    TUndoEntry& entry = FUndo[static_cast<std::size_t>(FUndoCount - 1)];
+    FPicture.Assign(*entry.Bitmap);
+    SetXorPen();
+    Selection = entry.Selection;
+    SelVisible = entry.SelVisible;
+    Moving = entry.Moving;
+    LastX = entry.LastX;
+    LastY = entry.LastY;
+    Zoom = entry.Zoom;
+    Affiche(0, 0);
+    entry.Bitmap.reset();
+    --FUndoCount;
+    if (FUndoCount == 0) {
+        SetUndoCommands(false);
+        FFrame.SetEnabled("benr", false);
+        Modified = false;
+    }
+    FFrame.SetPanel(3, SelVisible ? SizeText(Selection.Width(), Selection.Height()) : "0 x 0");
+    if (FUndoCount > 0)
+        EnsureStar();
+    else
+        RemoveStar();
+    if (ExtractFileName(FileName) == UntitledName)
+        Modified = true;
+    if (Modified)
+        EnsureStar();
+}
+
+void TDocument::ShowSelectionSize()
+{
+    FFrame.SetPanel(3, SizeText(Selection.Width(), Selection.Height()));
+}
+
+void TDocument::Trace()
+{
+    SetXorPen();
+    TCanvas& canvas = FPicture.Canvas();
+    canvas.Pen.Width = PenWidth();
+    canvas.Rectangle(Selection);
+    ShowSelectionSize();
+    if (View)
+        View->Repaint();
+}
+
+void TDocument::annuleselection()
+{
+    if (SelVisible) {
+        Trace();
+        SelVisible = false;
+        Moving = false;
+        Selection = Rect(-1, -1, -1, -1);
+    }
+    FFrame.SetPanel(3, "0 x 0");
+}
+
+void TDocument::Affiche(int centerXPercent, int centerYPercent)
+{
+    if (View)
+        View->Redisplay(centerXPercent, centerYPercent);
+    std::string caption = ExtractFileName(FileName) + ZoomText(Zoom);
+    FFrame.SetEnabled("brecadrer", SelVisible);
+    SetUndoCommands(FUndoCount > 0);
+    FFrame.SetPanel(1, SizeText(FPicture.Width(), FPicture.Height()));
+    if (Modified)
+        caption += "*";
+    SetCaptionText(caption);
+}
+
+std::unique_ptr<TBitmap> TDocument::CopyWithoutFrame()
+{
+    TFrameRemoved removed(*this);
+    auto copy = std::make_unique<TBitmap>();
+    copy->Assign(FPicture);
+    return copy;
+}
+
+void TDocument::ToPP(IClipboard& clipboard)
+{
+    TFrameRemoved removed(*this);
+    clipboard.SetBitmap(FPicture);
+}
+
+bool TDocument::ZoomBy(int delta, int centerXPercent, int centerYPercent)
+{
+    const long long target = static_cast<long long>(Zoom) + delta;
+    if (target < -(1LL << 30) || target > (1LL << 30) || !ZoomAllowed(static_cast<int>(target)))
+        return false;
+    if (SelVisible)
+        Trace();
+    Zoom = static_cast<int>(target);
+    Affiche(centerXPercent, centerYPercent);
+    if (SelVisible)
+        Trace();
+    return true;
+}
+
+bool TDocument::SetZoomStep(int zoom)
+{
+    return ZoomBy(static_cast<int>(static_cast<long long>(zoom) - Zoom));
+}
+
+void TDocument::FormActivate()
+{
+    SetUndoCommands(FUndoCount > 0);
+    FFrame.SetPanel(1, SizeText(FPicture.Width(), FPicture.Height()));
+    EnableImageCommands(FFrame, true);
+    FFrame.SetEnabled("brecadrer", SelVisible);
+    if (SelVisible)
+        ShowSelectionSize();
+}
+
+bool TDocument::FormCloseQuery(IMessageBoxes& boxes, const std::function<void()>& save)
+{
+    if (!Modified)
+        return true;
+    const int answer = boxes.MessageBox("Voulez-vous enregistrer les changemements ?", ExtractFileName(FileName),
+                                        MB_YESNOCANCEL | MB_ICONEXCLAMATION);
+    if (answer == IDNO) {
+        CloseConfirmed = true;
+        return true;
+    }
+    CloseConfirmed = false;
+    if (answer != IDYES)
+        return false;
+    save();
+    return CloseConfirmed;
+}
+
+void TDocument::ReleaseUndo()
+{
+    for (TUndoEntry& entry : FUndo)
+        entry.Bitmap.reset();
+    FUndoCount = 0;
+}
+
+void TDocument::MouseDown(int x, int y)
+{
+    StartX = ToPicture(x);
+    StartY = ToPicture(y);
+    if (!SelVisible)
+        return;
+    if (Selection.Left < StartX && StartX < Selection.Right && Selection.Top < StartY && StartY < Selection.Bottom) {
+        Moving = true;
+    } else {
+        Trace();
+        SelVisible = false;
+        Moving = false;
+    }
+}
+
+bool TDocument::MouseMove(int x, int y, bool leftButton)
+{
+    MouseX = x;
+    MouseY = y;
+    const int px = ToPicture(x);
+    const int py = ToPicture(y);
+    FFrame.SetPanel(2, "x=" + std::to_string(px) + " y=" + std::to_string(py));
+    const bool overSelection = SelVisible && Selection.Left < px && px < Selection.Right && Selection.Top < py &&
+                               py < Selection.Bottom;
+    if (leftButton) {
+        const int width = FPicture.Width();
+        const int height = FPicture.Height();
+        if (Moving) {
+            if (SelVisible)
+                Trace();
+            const int dx = px - LastX;
+            if (Selection.Left + static_cast<long long>(dx) >= 0 &&
+                Selection.Right + static_cast<long long>(dx) <= width) {
+                Selection.Left += dx;
+                Selection.Right += dx;
+            }
+            const int dy = py - LastY;
+            if (Selection.Top + static_cast<long long>(dy) >= 0 &&
+                Selection.Bottom + static_cast<long long>(dy) <= height) {
+                Selection.Top += dy;
+                Selection.Bottom += dy;
+            }
+            Trace();
+            SelVisible = true;
+        } else if (StartX != -1) {
+            if (SelVisible)
+                Trace();
+            SelVisible = false;
+            if (px != StartX && py != StartY) {
+                TRect r = Rect(std::min(StartX, px), std::min(StartY, py), std::max(StartX, px), std::max(StartY, py));
+                r.Left = std::clamp(r.Left, 0, width);
+                r.Right = std::clamp(r.Right, 0, width);
+                r.Top = std::clamp(r.Top, 0, height);
+                r.Bottom = std::clamp(r.Bottom, 0, height);
+                if (r.IsEmpty()) {
+                    // Pressed on the edge and dragged outward: nothing of the
+                    // picture lies inside, so there is no selection.
+                    Selection = Rect(-1, -1, -1, -1);
+                    FFrame.SetPanel(3, "0 x 0");
+                } else {
+                    Selection = r;
+                    Trace();
+                    SelVisible = true;
+                }
+            }
+        }
+    }
+    LastX = px;
+    LastY = py;
+    return overSelection;
+}
+
+void TDocument::MouseUp(int x, int y)
+{
+    if (ToPicture(x) == StartX && ToPicture(y) == StartY)
+        annuleselection();
+    FFrame.SetEnabled("brecadrer", SelVisible);
+}
+
+void TDocument::MouseWheel(int direction)
+{
+    // The point under the pointer, from the size shown before the step.
+    const std::int64_t w = DisplayWidth();
+    const std::int64_t h = DisplayHeight();
+    const int cx = w > 0 ? static_cast<int>(Round(static_cast<Extended>(MouseX) / w * 100)) : 0;
+    const int cy = h > 0 ? static_cast<int>(Round(static_cast<Extended>(MouseY) / h * 100)) : 0;
+    ZoomBy(direction > 0 ? 1 : -1, cx, cy);
+}

@@ -1,0 +1,177 @@
+#pragma once
+// TEditorFrame: the logic of Corvinel's frame apart from its widgets: the
+// command states and status panels, opening and duplicating documents, the
+// direct save, the image commands on the active document, the browser
+// toggle, the help page, the batch program and the close-all loop. The
+// frame's window (TMainForm) gives it its MDI children through IFrameWindows
+// and binds its commands to these methods; tests give it their own.
+
+#include "CommandStates.h"
+#include "Document.h"
+#include "Services.h"
+#include "photo.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class IClipboard;
+class IMessageBoxes;
+class IDesktop;
+
+// The folder Corvinel was started from, ending in "/"; the help page, the
+// batch program and the filter folder are found below it.
+extern std::string StartDir;
+
+// The current directory with "/" appended unless it already ends in one.
+std::string CurrentStartDir();
+
+// The fixed kernels of the frame's filter commands.
+extern const TKernel3x3 SharpenKernel;
+extern const TKernel3x3 SharpenMoreKernel;
+extern const TKernel3x3 SoftenKernel;
+extern const TKernel3x3 SoftenMoreKernel;
+
+// The zoom step that fits a picture into the room a new window has: the
+// smallest reduction 1/i with height / i <= roomHeight and width / i <=
+// roomWidth; 0 (1:1) when there is no room at all.
+int FitZoom(int width, int height, int roomWidth, int roomHeight);
+
+// An absolute path, "." and ".." resolved, case kept.
+std::string ExpandFileName(const std::string& path);
+// Whether two paths name one file (canonical forms compared).
+bool SameFile(const std::string& a, const std::string& b);
+
+// Window rectangles of a tiling: n windows in an area, one above the other
+// (horizontal) or side by side (vertical).
+std::vector<TRect> TileRects(int count, int width, int height, bool horizontal);
+
+// An MDI child of the frame as the frame's logic sees it.
+class IChildWindow {
+public:
+    virtual ~IChildWindow() = default;
+    // The document it shows; null for a window that is no document window
+    // (the thumbnail browser).
+    virtual TDocument* Document() = 0;
+    // Makes it the active window.
+    virtual void Focus() = 0;
+    // Closes it; a document window asks its close question first. True
+    // when the window closed.
+    virtual bool Close() = 0;
+};
+
+// Where a window sits in the frame, for fitting its picture.
+struct TFitArea {
+    int ClientWidth = 0;  // the frame's client area
+    int ClientHeight = 0;
+    int Left = 0;         // the window's position in it
+    int Top = 0;
+};
+
+class IFrameWindows {
+public:
+    virtual ~IFrameWindows() = default;
+    // The MDI children in the frame's list order: the active window first,
+    // then down the stacking order.
+    virtual std::vector<IChildWindow*> Children() = 0;
+    virtual IChildWindow* ActiveChild() = 0;
+    // A new document window showing the document, visible and active.
+    virtual IChildWindow* CreateDocumentWindow(std::unique_ptr<TDocument> document) = 0;
+    virtual TFitArea FitArea(IChildWindow& window) = 0;
+};
+
+struct TEditorServices {
+    IMessageBoxes* Boxes = nullptr;
+    IClipboard* Clipboard = nullptr;
+    IDesktop* Shell = nullptr;
+    IScanner* Scanner = nullptr;
+    IEditorWindows* Windows = nullptr;
+};
+
+class TEditorFrame {
+public:
+    TEditorFrame(IFrameWindows& windows, const TEditorServices& services);
+
+    TCommandStates States;
+    int ChildCount = 0;
+    int NewImageWidth = 0;
+    int NewImageHeight = 0;
+
+    // Start-up: StartDir, no document, image commands off.
+    void FormCreate();
+
+    // The document of the active MDI child; null when none is active or
+    // the active one is not a document window.
+    TDocument* ActiveDocument();
+    IChildWindow* WindowOf(const TDocument& document);
+
+    void EnableImageCommands(bool enabled) { ::EnableImageCommands(States, enabled); }
+
+    // Opens a file or one of the pseudo names "*scan*", "*pp*" and "Sans nom"
+    // in a new window, or focuses the window that shows that file already.
+    // Answers the document shown, or null when nothing was opened. A file
+    // that cannot be read raises and leaves no window behind.
+    TDocument* OpenImage(const std::string& name);
+    // A new untitled window holding a copy of the source's picture.
+    TDocument* DuplicateChild(TDocument& source);
+    // The direct save of one document under its own name.
+    void SaveDocument(TDocument& document);
+
+    // The close question of a document window (true: it may close) and the
+    // bookkeeping once it closed.
+    bool DocumentCloseQuery(TDocument& document);
+    void DocumentClosed(TDocument& document);
+    // The close-all loop of the frame's close; false when a window refused
+    // and the program goes on. Then the clipboard question.
+    bool FormClose();
+
+    // Image commands on the active document.
+    void ApplyKernel(TKernel3x3 kernel);
+    void RotateActiveChild(int direction);
+    void CropActiveChild();
+
+    // The command handlers.
+    void benrClick();
+    void BenrsousClick();
+    void bscanClick();
+    void bsourcescanClick();
+    void bcollerClick();
+    void bdupliqueClick();
+    void bcopierClick();
+    void bannulerClick();
+    void baccentuerClick() { ApplyKernel(SharpenKernel); }
+    void baccentuerdavClick() { ApplyKernel(SharpenMoreKernel); }
+    void badoucirClick() { ApplyKernel(SoftenKernel); }
+    void badoucirdavClick() { ApplyKernel(SoftenMoreKernel); }
+    void brotateGClick() { RotateActiveChild(1); }
+    void brotateDClick() { RotateActiveChild(-1); }
+    void brecadrerClick();
+    void blplusClick();
+    void blmoinsClick();
+    void bcontrasteClick();
+    void bgrisClick();
+    void btrameClick();
+    void bfiltrepClick();
+    void BkavrelClick();
+    void bimprimerClick();
+    void bimpvClick();
+    void HelpAbout1Execute();
+    void baideClick();
+    void bkavrelcClick();
+    void FileCloseItemClick();
+    // The browser toggle after the button changed its state, and the menu
+    // item that changes it first.
+    void BparcourirClick(bool down);
+    void Parcourir1Click();
+
+private:
+    // Shows one of the windows of IEditorWindows, or tells that it is not
+    // part of this program.
+    void ShowWindow(TEditorWindow window);
+    void ShowSaveAssistantFor(TDocument& document);
+    // Undo snapshot, selection removed.
+    static void Preamble(TDocument& document);
+
+    IFrameWindows& FWindows;
+    TEditorServices FServices;
+};

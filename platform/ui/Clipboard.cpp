@@ -1,0 +1,73 @@
+#include "Clipboard.h"
+
+#include "BitmapView.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
+
+#include <cstring>
+
+std::unique_ptr<TBitmap> BitmapFromImage(const QImage& image)
+{
+    if (image.isNull())
+        return nullptr;
+    const QImage rgb = image.convertToFormat(QImage::Format_BGR888);
+    auto bitmap = std::make_unique<TBitmap>(rgb.width(), rgb.height(), pf24bit);
+    const std::size_t rowBytes = static_cast<std::size_t>(rgb.width()) * 3;
+    for (int y = 0; y < rgb.height(); ++y)
+        std::memcpy(bitmap->ScanLine(y), rgb.constScanLine(y), rowBytes);
+    return bitmap;
+}
+
+QImage ImageFromBitmap(const TBitmap& bitmap)
+{
+    if (bitmap.Empty())
+        return QImage();
+    if (bitmap.PixelFormat() == pf24bit)
+        return WrapBitmap(bitmap).copy();
+    TBitmap copy;
+    copy.Assign(bitmap);
+    copy.SetPixelFormat(pf24bit);
+    return WrapBitmap(copy).copy();
+}
+
+bool TQtClipboard::HasBitmap()
+{
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    return data && data->hasImage();
+}
+
+std::unique_ptr<TBitmap> TQtClipboard::GetBitmap()
+{
+    if (!HasBitmap())
+        return nullptr;
+    return BitmapFromImage(QGuiApplication::clipboard()->image());
+}
+
+void TQtClipboard::SetBitmap(const TBitmap& bitmap)
+{
+    QGuiApplication::clipboard()->setImage(ImageFromBitmap(bitmap));
+}
+
+void TQtClipboard::Clear()
+{
+    QGuiApplication::clipboard()->clear();
+}
+
+std::unique_ptr<TBitmap> TMemoryClipboard::GetBitmap()
+{
+    if (!FBitmap)
+        return nullptr;
+    auto copy = std::make_unique<TBitmap>();
+    copy->Assign(*FBitmap);
+    copy->SetPixelFormat(pf24bit);
+    return copy;
+}
+
+void TMemoryClipboard::SetBitmap(const TBitmap& bitmap)
+{
+    auto copy = std::make_unique<TBitmap>();
+    copy->Assign(bitmap);
+    FBitmap = std::move(copy);
+}

@@ -1,0 +1,49 @@
+#pragma once
+// The desktop clipboard behind a small interface, so that tests use their own
+// clipboard and the programs the system's. Pictures go on it and come off it
+// as 24-bit bitmaps.
+
+#include "Bitmap.h"
+
+#include <QImage>
+
+#include <memory>
+
+class IClipboard {
+public:
+    virtual ~IClipboard() = default;
+    // True when the clipboard holds a picture.
+    virtual bool HasBitmap() = 0;
+    // The picture on the clipboard as a new 24-bit bitmap, or null when it
+    // holds none.
+    virtual std::unique_ptr<TBitmap> GetBitmap() = 0;
+    // Puts a copy of the picture on the clipboard in place of its contents.
+    virtual void SetBitmap(const TBitmap& bitmap) = 0;
+    // Empties the clipboard.
+    virtual void Clear() = 0;
+};
+
+// QImage <-> TBitmap, both ways through 24 bits.
+std::unique_ptr<TBitmap> BitmapFromImage(const QImage& image);
+QImage ImageFromBitmap(const TBitmap& bitmap);
+
+// The system clipboard through QClipboard.
+class TQtClipboard : public IClipboard {
+public:
+    bool HasBitmap() override;
+    std::unique_ptr<TBitmap> GetBitmap() override;
+    void SetBitmap(const TBitmap& bitmap) override;
+    void Clear() override;
+};
+
+// A clipboard of the process's own, for tests.
+class TMemoryClipboard : public IClipboard {
+public:
+    bool HasBitmap() override { return FBitmap != nullptr; }
+    std::unique_ptr<TBitmap> GetBitmap() override;
+    void SetBitmap(const TBitmap& bitmap) override;
+    void Clear() override { FBitmap.reset(); }
+
+private:
+    std::unique_ptr<TBitmap> FBitmap;
+};

@@ -1,0 +1,44 @@
+#pragma once
+// What the programs ask of the desktop: opening a document in the program
+// the desktop chooses for it, and running another program to its end.
+
+#include <string>
+#include <vector>
+
+class IDesktop {
+public:
+    virtual ~IDesktop() = default;
+    // Opens a local file with the desktop's program for it; the outcome is
+    // not reported.
+    virtual void OpenDocument(const std::string& path) = 0;
+    // Starts a program and waits for its end; see ExecAndWait.
+    virtual bool ExecAndWait(const std::string& program) = 0;
+};
+
+// Starts the program at this path, with no arguments and without a shell,
+// its output going where this program's goes, and waits for its end with no
+// time limit; events are not handled meanwhile. False when the program could
+// not be started, true once it ended.
+bool ExecAndWait(const std::string& program);
+
+// The desktop's own (QDesktopServices) and ExecAndWait above.
+class TQtDesktop : public IDesktop {
+public:
+    void OpenDocument(const std::string& path) override;
+    bool ExecAndWait(const std::string& program) override;
+};
+
+// For tests: records the requests, runs nothing, answers ExecResult.
+class TRecordingDesktop : public IDesktop {
+public:
+    void OpenDocument(const std::string& path) override { Opened.push_back(path); }
+    bool ExecAndWait(const std::string& program) override
+    {
+        Executed.push_back(program);
+        return ExecResult;
+    }
+
+    std::vector<std::string> Opened;
+    std::vector<std::string> Executed;
+    bool ExecResult = false;
+};

@@ -1,0 +1,198 @@
+#include "EditorTest.h"
+
+#include "Formats.h"
+#include "photo.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace edtest {
+
+namespace {
+
+TApplication* TheApp = nullptr;
+
+class TAppEnvironment : public ::testing::Environment {
+public:
+    void TearDown() override
+    {
+        delete TheApp;
+        TheApp = nullptr;
+    }
+};
+
+[[maybe_unused]] ::testing::Environment* const Environment =
+    ::testing::AddGlobalTestEnvironment(new TAppEnvironment);
+
+} // namespace
+
+void InitOnce()
+{
+    static const bool done = [] {
+        InitPhotoTables();
+        RegisterPictureFormats();
+        return true;
+    }();
+    (void)done;
+}
+
+TApplication& App()
+{
+    InitOnce();
+    if (!TheApp) {
+        static int argc = 1;
+        static char name[] = "editor_tests";
+        static char* argv[] = {name, nullptr};
+        TheApp = new TApplication(argc, argv);
+        TheApp->SetTitle("Corvinel");
+        TheApp->SetMessageBoxes(&Boxes());
+        TheApp->SetFileDialogs(&Dialogs());
+    }
+    return *TheApp;
+}
+
+TScriptedMessageBoxes& Boxes()
+{
+    static TScriptedMessageBoxes boxes;
+    return boxes;
+}
+
+TScriptedFileDialogs& Dialogs()
+{
+    static TScriptedFileDialogs dialogs;
+    return dialogs;
+}
+
+void ResetScripts()
+{
+    Boxes().Calls.clear();
+    Boxes().Answers.clear();
+    Dialogs().Filters.clear();
+    Dialogs().Answers.clear();
+}
+
+TBitmap Pattern(int width, int height)
+{
+    TBitmap b(width, height, pf24bit);
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* row = b.ScanLine(y);
+        for (int x = 0; x < width; ++x) {
+            row[3 * x] = static_cast<std::uint8_t>(x * 7 + y * 3);
+            row[3 * x + 1] = static_cast<std::uint8_t>(x * 13 + y * 29 + 50);
+            row[3 * x + 2] = static_cast<std::uint8_t>((x ^ y) * 11 + 100);
+        }
+    }
+    return b;
+}
+
+TBitmap Copy(const TBitmap& bitmap)
+{
+    TBitmap copy;
+    copy.Assign(bitmap);
+    return copy;
+}
+
+bool SamePixels(const TBitmap& a, const TBitmap& b)
+{
+    if (a.Width() != b.Width() || a.Height() != b.Height())
+        return false;
+    for (int y = 0; y < a.Height(); ++y)
+        for (int x = 0; x < a.Width(); ++x)
+            if (a.GetPixelColor(x, y) != b.GetPixelColor(x, y))
+                return false;
+    return true;
+}
+
+void SaveBmp(const TBitmap& bitmap, const std::string& path)
+{
+    bitmap.SaveToFile(path);
+}
+
+TMemoryChild::TMemoryChild(TMemoryWindows& owner, std::unique_ptr<TDocument> document)
+    : FOwner(owner), FDocument(std::move(document))
+{
+}
+
+void TMemoryChild::Focus()
+{
+    FOwner.Activate(*this);
+}
+
+bool TMemoryChild::Close()
+{
+    ++CloseCalls;
+    if (FDocument) {
+        if (!FOwner.Frame->DocumentCloseQuery(*FDocument))
+            return false;
+        FOwner.Frame->DocumentClosed(*FDocument);
+    }
+    FOwner.Remove(*this);
+    return true;
+}
+
+std::vector<IChildWindow*> TMemoryWindows::Children()
+{
+    std::vector<IChildWindow*> children;
+    for (auto& child : Open)
+        children.push_back(child.get());
+    return children;
+}
+
+IChildWindow* TMemoryWindows::ActiveChild()
+{
+    return Open.empty() ? nullptr : Open.front().get();
+}
+
+IChildWindow* TMemoryWindows::CreateDocumentWindow(std::unique_ptr<TDocument> document)
+{
+    Open.insert(Open.begin(), std::make_unique<TMemoryChild>(*this, std::move(document)));
+    return Open.front().get();
+}
+
+TFitArea TMemoryWindows::FitArea(IChildWindow&)
+{
+    return TFitArea{ClientWidth, ClientHeight, 0, 0};
+}
+
+TMemoryChild& TMemoryWindows::AddOtherWindow()
+{
+    Open.insert(Open.begin(), std::make_unique<TMemoryChild>(*this, nullptr));
+    return *Open.front();
+}
+
+void TMemoryWindows::Activate(TMemoryChild& child)
+{
+    const auto it = std::find_if(Open.begin(), Open.end(), [&](const auto& c) { return c.get() == &child; });
+    if (it == Open.end())
+        return;
+    std::rotate(Open.begin(), it, it + 1);
+    if (TDocument* document = child.Document())
+        document->FormActivate();
+}
+
+void TMemoryWindows::Remove(TMemoryChild& child)
+{
+    const auto it = std::find_if(Open.begin(), Open.end(), [&](const auto& c) { return c.get() == &child; });
+    if (it == Open.end())
+        return;
+    Closed.push_back(std::move(*it));
+    Open.erase(it);
+}
+
+TTestFrame::TTestFrame()
+{
+    InitOnce();
+    TEditorServices services;
+    services.Boxes = &Boxes;
+    services.Clipboard = &Clipboard;
+    services.Shell = &Shell;
+    services.Scanner = &Scanner;
+    services.Windows = &Later;
+    Frame = std::make_unique<TEditorFrame>(Windows, services);
+    Windows.Frame = Frame.get();
+    Frame->FormCreate();
+}
+
+} // namespace edtest

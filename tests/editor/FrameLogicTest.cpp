@@ -1,0 +1,451 @@
+// The frame's logic over windows held in memory: command rules, opening,
+// the same-document check, saving, the close-all loop and the image commands.
+
+#include "EditorTest.h"
+#include "TestUtil.h"
+
+#include "Canvas.h"
+#include "Exceptions.h"
+#include "Picture.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace edtest;
+using testutil::TempDir;
+
+namespace {
+
+class FrameLogicTest : public ::testing::Test {
+protected:
+    TTestFrame T;
+    TEditorFrame& F = *T.Frame;
+    TempDir Dir;
+
+    TDocument& Open(const std::string& name, int width = 40, int height = 30)
+    {
+        const std::string path = Dir.File(name);
+        if (!std::filesystem::exists(path))
+            SaveBmp(Pattern(width, height), path);
+        TDocument* document = F.OpenImage(path);
+        EXPECT_NE(document, nullptr);
+        return *document;
+    }
+};
+
+TEST_F(FrameLogicTest, EnableImageCommandsSwitchesExactlyItsSet)
+{
+    // After start-up every image command is off and the rest as in the form.
+    for (const std::string& name : ImageCommandNames())
+        EXPECT_FALSE(F.States.Enabled(name)) << name;
+    for (const char* name : {"bouvrir", "Bparcourir", "bsourcescan", "bscan", "bcoller", "bkavrelc", "baide",
+                             "ToolButton10", "FileOpenItem", "FileExitItem", "Parcourir1", "Numriser1"})
+        EXPECT_TRUE(F.States.Enabled(name)) << name;
+    for (const char* name : {"bimpv", "bannuler", "Imprimerlesvignettes1"})
+        EXPECT_FALSE(F.States.Enabled(name)) << name;
+
+    F.EnableImageCommands(true);
+    EXPECT_EQ(ImageCommandNames().size(), 25u);
+    for (const std::string& name : ImageCommandNames())
+        EXPECT_TRUE(F.States.Enabled(name)) << name;
+    // Never switched by it.
+    for (const char* name : {"bimpv", "bannuler", "Imprimerlesvignettes1"})
+        EXPECT_FALSE(F.States.Enabled(name)) << name;
+    F.EnableImageCommands(false);
+    EXPECT_TRUE(F.States.Enabled("bcoller"));
+    EXPECT_TRUE(F.States.Enabled("FileOpenItem"));
+}
+
+TEST_F(FrameLogicTest, StatusPanelsAndStartFolder)
+{
+    EXPECT_EQ(StatusPanel0Width(1024), 760);
+    EXPECT_EQ(F.States.Panel(0), "texte état");
+    EXPECT_EQ(F.States.Panel(2), "x=0 y=0");
+    const auto here = std::filesystem::current_path();
+    std::filesystem::current_path("/");
+    EXPECT_EQ(CurrentStartDir(), "/");
+    std::filesystem::current_path(Dir.Path());
+    EXPECT_EQ(CurrentStartDir(), std::filesystem::current_path().string() + "/");
+    std::filesystem::current_path(here);
+
+    StartDir = "/opt/corvinel/";
+    F.baideClick();
+    F.bkavrelcClick();
+    ASSERT_EQ(T.Shell.Opened.size(), 1u);
+    EXPECT_EQ(T.Shell.Opened[0], "/opt/corvinel/aide/corvinel.htm");
+    ASSERT_EQ(T.Shell.Executed.size(), 1u);
+    EXPECT_EQ(T.Shell.Executed[0], "/opt/corvinel/kavrel");
+    EXPECT_TRUE(T.Boxes.Calls.empty()); // a missing program shows nothing
+}
+
+TEST_F(FrameLogicTest, ExecAndWaitStartsWithoutAShellAndWaits)
+{
+    EXPECT_FALSE(ExecAndWait(Dir.File("kavrel")));
+    EXPECT_FALSE(ExecAndWait("true; touch " + Dir.File("x"))); // never a shell line
+    EXPECT_FALSE(std::filesystem::exists(Dir.File("x")));
+    const std::string script = Dir.File("slow");
+    {
+        std::string text = "#!/bin/sh\nsleep 0.3\necho done > '" + Dir.File("ended") + "'\n";
+        testutil::WriteFile(script, std::vector<std::uint8_t>(text.begin(), text.end()));
+    }
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    EXPECT_TRUE(ExecAndWait(script));
+    EXPECT_TRUE(std::filesystem::exists(Dir.File("ended")));
+}
+
+TEST_F(FrameLogicTest, FitZoomFindsTheSmallestReduction)
+{
+    EXPECT_EQ(FitZoom(3000, 2000, 1000, 600), -3);
+    EXPECT_EQ(FitZoom(800, 500, 1000, 600), 0);
+    EXPECT_EQ(FitZoom(1000, 600, 1000, 600), 0);
+    EXPECT_EQ(FitZoom(1001, 10, 1000, 600), -1);
+    // No room at all: the search would never end; the picture stays 1:1.
+    EXPECT_EQ(FitZoom(3000, 2000, 1000, 0), 0);
+    EXPECT_EQ(FitZoom(3000, 2000, -5, 600), 0);
+
+    T.Windows.ClientWidth = 1000;
+    T.Windows.ClientHeight = 700;
+    TDocument& big = Open("big.bmp", 3000, 2000);
+    EXPECT_EQ(big.Zoom, -3);
+    EXPECT_EQ(big.DisplayWidth(), 750);
+    EXPECT_EQ(big.DisplayHeight(), 500);
+    EXPECT_EQ(big.Caption(), "big.bmp(1:4)");
+    EXPECT_FLOAT_EQ(big.Aspect, 2000.0f / 3000.0f);
+    EXPECT_EQ(F.States.Panel(1), "3000 x 2000");
+
+    T.Windows.ClientHeight = 50; // less than the 100 kept free
+    TDocument& other = Open("other.bmp", 300, 200);
+    EXPECT_EQ(other.Zoom, 0);
+}
+
+TEST_F(FrameLogicTest, OpeningEnablesTheCommandsAndAFailedLoadLeavesNoWindow)
+{
+    TDocument& d = Open("a.bmp");
+    EXPECT_EQ(F.ChildCount, 1);
+    EXPECT_TRUE(F.States.Enabled("benr"));
+    EXPECT_FALSE(F.States.Enabled("brecadrer"));
+    EXPECT_FALSE(d.Modified);
+    EXPECT_EQ(d.Caption(), "a.bmp(1:1)");
+
+    testutil::WriteFile(Dir.File("broken.bmp"), {'B', 'M', 1, 2, 3});
+    EXPECT_THROW(F.OpenImage(Dir.File("broken.bmp")), Exception);
+    EXPECT_THROW(F.OpenImage(Dir.File("missing.bmp")), Exception);
+    EXPECT_THROW(F.OpenImage(Dir.File("notes.xyz")), EInvalidGraphic);
+    EXPECT_EQ(T.Windows.Open.size(), 1u);
+    EXPECT_EQ(F.ChildCount, 1);
+}
+
+TEST_F(FrameLogicTest, SameDocumentComparesCanonicalPathsAndKeepsCase)
+{
+    TDocument& a = Open("a.bmp");
+    Open("b.bmp");
+    std::filesystem::create_directory(Dir.File("sub"));
+    EXPECT_EQ(F.OpenImage(Dir.File("sub/../a.bmp")), &a);
+    EXPECT_EQ(T.Windows.Open.size(), 2u);
+    EXPECT_EQ(F.ActiveDocument(), &a);
+    std::filesystem::create_symlink(Dir.File("a.bmp"), Dir.File("link.bmp"));
+    EXPECT_EQ(F.OpenImage(Dir.File("link.bmp")), &a);
+
+    // Another case is another file here.
+    SaveBmp(Pattern(8, 8), Dir.File("A.BMP"));
+    TDocument* upper = F.OpenImage(Dir.File("A.BMP"));
+    ASSERT_NE(upper, &a);
+    EXPECT_EQ(upper->Picture().Width(), 8);
+    EXPECT_EQ(T.Windows.Open.size(), 3u);
+
+    // Untitled windows are never taken for one another.
+    F.NewImageWidth = 5;
+    F.NewImageHeight = 5;
+    TDocument* blank1 = F.OpenImage("Sans nom");
+    TDocument* blank2 = F.OpenImage("Sans nom");
+    EXPECT_NE(blank1, blank2);
+    EXPECT_TRUE(blank2->Modified);
+    EXPECT_EQ(blank2->Caption(), "Sans nom(1:1)*");
+    EXPECT_EQ(blank2->Picture().GetPixelColor(2, 2), clWhite);
+}
+
+TEST_F(FrameLogicTest, DirectSaveWritesUnderTheRealPathBmpAndJpeg)
+{
+    TDocument& d = Open("Photo.BMP");
+    F.badoucirClick();
+    std::filesystem::remove(Dir.File("Photo.BMP"));
+    CloseConfirmed = false;
+    F.benrClick();
+    EXPECT_TRUE(CloseConfirmed);
+    EXPECT_TRUE(std::filesystem::exists(Dir.File("Photo.BMP")));
+    EXPECT_FALSE(std::filesystem::exists(Dir.File("photo.bmp")));
+    // The save leaves the modified state and the undo stack alone.
+    EXPECT_TRUE(d.Modified);
+    EXPECT_EQ(d.UndoCount(), 1);
+    TPicture back;
+    back.LoadFromFile(Dir.File("Photo.BMP"));
+    TBitmap pixels(back.Width(), back.Height());
+    pixels.Canvas().Draw(0, 0, *back.Graphic());
+    EXPECT_TRUE(SamePixels(pixels, d.Picture()));
+
+    TDocument& j = Open("x.bmp", 16, 16);
+    j.FileName = Dir.File("Shot.JPEG");
+    F.benrClick();
+    EXPECT_TRUE(std::filesystem::exists(Dir.File("Shot.JPEG")));
+}
+
+TEST_F(FrameLogicTest, DirectSaveOfAnotherFormatTellsTheUserAndConfirmsNothing)
+{
+    TDocument& d = Open("a.bmp");
+    d.FileName = Dir.File("a.png");
+    d.memorise();
+    CloseConfirmed = true;
+    F.benrClick();
+    EXPECT_FALSE(CloseConfirmed);
+    EXPECT_FALSE(std::filesystem::exists(Dir.File("a.png")));
+    ASSERT_EQ(T.Boxes.Calls.size(), 1u);
+    EXPECT_EQ(T.Boxes.Calls[0].Type, mtWarning);
+
+    // The close question's Yes cannot lose the changes that way.
+    T.Boxes.Calls.clear();
+    T.Boxes.Answers = {IDYES};
+    EXPECT_FALSE(T.Windows.Open.front()->Close());
+    EXPECT_EQ(T.Windows.Open.size(), 1u);
+
+    // An untitled picture has nowhere to go without the save assistant.
+    F.NewImageWidth = F.NewImageHeight = 4;
+    F.OpenImage("Sans nom");
+    T.Boxes.Calls.clear();
+    F.benrClick();
+    EXPECT_FALSE(CloseConfirmed);
+    ASSERT_EQ(T.Boxes.Calls.size(), 1u);
+    EXPECT_EQ(T.Boxes.Calls[0].Type, mtInformation);
+}
+
+TEST_F(FrameLogicTest, CloseQuestionYesSavesTheClosingWindowNotTheActiveOne)
+{
+    TDocument& first = Open("first.bmp");
+    TDocument& second = Open("second.bmp"); // active
+    first.memorise();
+    second.memorise();
+    first.Picture().SetPixelColor(0, 0, clRed);
+    second.Picture().SetPixelColor(0, 0, clBlue);
+    const auto firstTime = std::filesystem::last_write_time(Dir.File("first.bmp"));
+    const auto secondTime = std::filesystem::last_write_time(Dir.File("second.bmp"));
+    std::filesystem::remove(Dir.File("first.bmp"));
+
+    // The loop starts at the bottom window: "first", which is not active.
+    T.Boxes.Answers = {IDYES, IDCANCEL};
+    EXPECT_FALSE(F.FormClose());
+    ASSERT_TRUE(std::filesystem::exists(Dir.File("first.bmp")));
+    TPicture back;
+    back.LoadFromFile(Dir.File("first.bmp"));
+    EXPECT_EQ(back.Bitmap().GetPixelColor(0, 0), clRed);
+    EXPECT_EQ(std::filesystem::last_write_time(Dir.File("second.bmp")), secondTime);
+    (void)firstTime;
+    EXPECT_EQ(T.Windows.Open.size(), 1u);
+    EXPECT_EQ(T.Windows.Open.front()->Document(), &second);
+}
+
+TEST_F(FrameLogicTest, CloseAllStopsAtCancelAndAsksTheClipboardQuestionLast)
+{
+    for (const char* name : {"1.bmp", "2.bmp", "3.bmp"})
+        Open(name).memorise();
+    T.Clipboard.SetBitmap(Pattern(2, 2));
+    T.Boxes.Answers = {IDNO, IDCANCEL};
+    EXPECT_FALSE(F.FormClose());
+    ASSERT_EQ(T.Boxes.Calls.size(), 2u); // no clipboard question
+    EXPECT_EQ(T.Boxes.Calls[0].Caption, "1.bmp");
+    EXPECT_EQ(T.Boxes.Calls[1].Caption, "2.bmp");
+    ASSERT_EQ(T.Windows.Open.size(), 2u);
+    EXPECT_EQ(F.ChildCount, 2);
+    EXPECT_TRUE(F.States.Enabled("baccentuer"));
+
+    T.Boxes.Calls.clear();
+    T.Boxes.Answers = {IDNO, IDNO, IDYES};
+    EXPECT_TRUE(F.FormClose());
+    ASSERT_EQ(T.Boxes.Calls.size(), 3u);
+    EXPECT_EQ(T.Boxes.Calls[2].Text, "Vider le presse-papier avant de quitter ?");
+    EXPECT_EQ(T.Boxes.Calls[2].Caption, "Le presse-papier contient une image");
+    EXPECT_EQ(T.Boxes.Calls[2].Flags, MB_YESNO | MB_ICONQUESTION);
+    EXPECT_FALSE(T.Clipboard.HasBitmap());
+    EXPECT_EQ(F.ChildCount, 0);
+    for (const char* name : {"baccentuer", "bannuler", "bduplique", "Dupliquer1"})
+        EXPECT_FALSE(F.States.Enabled(name)) << name;
+}
+
+TEST_F(FrameLogicTest, ClipboardQuestionAloneWithoutDocuments)
+{
+    EXPECT_TRUE(F.FormClose());
+    EXPECT_TRUE(T.Boxes.Calls.empty()); // empty clipboard: no question
+
+    T.Clipboard.SetBitmap(Pattern(2, 2));
+    T.Boxes.Answers = {IDNO};
+    EXPECT_TRUE(F.FormClose());
+    ASSERT_EQ(T.Boxes.Calls.size(), 1u);
+    EXPECT_TRUE(T.Clipboard.HasBitmap());
+}
+
+TEST_F(FrameLogicTest, CommandsWithoutADocumentWindowDoNothing)
+{
+    Open("a.bmp");
+    T.Windows.AddOtherWindow(); // the browser is active
+    const auto calls = T.Boxes.Calls.size();
+    F.baccentuerClick();
+    F.brotateDClick();
+    F.brecadrerClick();
+    F.blplusClick();
+    F.bannulerClick();
+    F.bcopierClick();
+    F.bdupliqueClick();
+    F.btrameClick();
+    F.bcontrasteClick();
+    F.benrClick();
+    EXPECT_EQ(T.Boxes.Calls.size(), calls);
+    EXPECT_FALSE(T.Clipboard.HasBitmap());
+    EXPECT_EQ(T.Windows.Open.size(), 2u);
+    EXPECT_EQ(T.Windows.Open.back()->Document()->UndoCount(), 0);
+}
+
+TEST_F(FrameLogicTest, PasteCopyAndDuplicate)
+{
+    F.bcollerClick();
+    ASSERT_EQ(T.Boxes.Calls.size(), 1u);
+    EXPECT_EQ(T.Boxes.Calls[0].Text, "Pas d'image dans le Presse-papiers");
+    EXPECT_TRUE(T.Windows.Open.empty());
+
+    TDocument& a = Open("a.bmp");
+    a.MouseDown(3, 3);
+    a.MouseMove(20, 15, true);
+    a.MouseUp(20, 15);
+    ASSERT_TRUE(a.SelVisible);
+    const TBitmap framed = Copy(a.Picture());
+    F.bcopierClick();
+    ASSERT_TRUE(T.Clipboard.HasBitmap());
+    EXPECT_TRUE(SamePixels(*T.Clipboard.GetBitmap(), Pattern(40, 30))); // no frame
+    EXPECT_TRUE(SamePixels(a.Picture(), framed));
+
+    TDocument* copy = F.DuplicateChild(a);
+    ASSERT_NE(copy, nullptr);
+    EXPECT_TRUE(SamePixels(copy->Picture(), Pattern(40, 30)));
+    EXPECT_TRUE(SamePixels(a.Picture(), framed));
+    EXPECT_TRUE(a.SelVisible);
+    EXPECT_EQ(copy->Caption(), "Sans nom(1:1)*");
+    EXPECT_EQ(copy->UndoCount(), 0);
+    EXPECT_FALSE(copy->SelVisible);
+
+    F.bcollerClick();
+    TDocument* pasted = F.ActiveDocument();
+    ASSERT_NE(pasted, copy);
+    EXPECT_EQ(pasted->FileName, "Sans nom");
+    EXPECT_TRUE(SamePixels(pasted->Picture(), Pattern(40, 30)));
+    EXPECT_EQ(F.ChildCount, 3);
+
+    F.bscanClick(); // no scanner: nothing acquired, no window
+    EXPECT_EQ(F.ChildCount, 3);
+}
+
+TEST_F(FrameLogicTest, SharpenWithASelectionAndUndoBringsBothBack)
+{
+    TDocument& d = Open("a.bmp");
+    d.MouseDown(3, 3);
+    d.MouseMove(20, 15, true);
+    d.MouseUp(20, 15);
+    const TBitmap framed = Copy(d.Picture());
+    F.baccentuerClick();
+    EXPECT_FALSE(d.SelVisible);
+    EXPECT_EQ(F.States.Panel(3), "17 x 12");
+    TBitmap expected = Pattern(40, 30);
+    Convolve3x3(expected, SharpenKernel);
+    EXPECT_TRUE(SamePixels(d.Picture(), expected));
+    EXPECT_EQ(d.Caption(), "a.bmp(1:1)*");
+    F.bannulerClick();
+    EXPECT_TRUE(d.SelVisible);
+    EXPECT_EQ(d.Selection, Rect(3, 3, 20, 15));
+    EXPECT_TRUE(SamePixels(d.Picture(), framed));
+    EXPECT_EQ(d.Caption(), "a.bmp(1:1)");
+}
+
+TEST_F(FrameLogicTest, CropTurnAndZoom)
+{
+    TDocument& d = Open("a.bmp", 640, 480);
+    F.brotateDClick();
+    EXPECT_EQ(d.Picture().Width(), 480);
+    EXPECT_EQ(d.Picture().Height(), 640);
+    EXPECT_FLOAT_EQ(d.Aspect, 640.0f / 480.0f);
+    F.brotateGClick();
+    EXPECT_TRUE(SamePixels(d.Picture(), Pattern(640, 480)));
+
+    d.MouseDown(10, 20);
+    d.MouseMove(110, 70, true);
+    d.MouseUp(110, 70);
+    EXPECT_EQ(F.States.Panel(3), "100 x 50");
+    ASSERT_TRUE(F.States.Enabled("brecadrer"));
+    F.brecadrerClick();
+    EXPECT_EQ(d.Picture().Width(), 100);
+    EXPECT_EQ(d.Picture().Height(), 50);
+    EXPECT_EQ(F.States.Panel(1), "100 x 50");
+    EXPECT_EQ(F.States.Panel(3), "0 x 0");
+    EXPECT_FLOAT_EQ(d.Aspect, 0.5f);
+    const TBitmap whole = Pattern(640, 480);
+    EXPECT_EQ(d.Picture().GetPixelColor(0, 0), whole.GetPixelColor(10, 20));
+    EXPECT_EQ(d.Picture().GetPixelColor(99, 49), whole.GetPixelColor(109, 69));
+    EXPECT_EQ(d.UndoCount(), 3);
+
+    F.blplusClick();
+    EXPECT_EQ(d.Caption(), "a.bmp(2:1)*");
+    EXPECT_EQ(d.UndoCount(), 3);
+    F.blmoinsClick();
+    F.blmoinsClick();
+    EXPECT_EQ(d.Zoom, -1);
+}
+
+TEST_F(FrameLogicTest, CropOfASmallPartAtAStrongReductionStaysVisible)
+{
+    TDocument& d = Open("a.bmp", 400, 300);
+    for (int i = 0; i < 20; ++i)
+        F.blmoinsClick();
+    ASSERT_EQ(d.Zoom, -20);
+    d.Selection = Rect(0, 0, 5, 5); // shown at 1:21 as less than a pixel
+    d.Trace();
+    d.SelVisible = true;
+    F.brecadrerClick();
+    EXPECT_GE(d.DisplayWidth(), 1);
+    EXPECT_GE(d.DisplayHeight(), 1);
+}
+
+TEST_F(FrameLogicTest, HalftoneCommandTakesTheFrameOffBeforeTheZoomChanges)
+{
+    TDocument& d = Open("a.bmp", 120, 90);
+    F.blmoinsClick();
+    F.blmoinsClick(); // pen width 3
+    d.MouseDown(6, 6);
+    d.MouseMove(30, 21, true);
+    d.MouseUp(30, 21);
+    ASSERT_TRUE(d.SelVisible);
+    F.btrameClick();
+    EXPECT_EQ(d.Zoom, 0);
+    d.annuleselection();
+    EXPECT_TRUE(SamePixels(d.Picture(), Pattern(120, 90)));
+    // Without that window the user is told.
+    ASSERT_FALSE(T.Boxes.Calls.empty());
+    EXPECT_EQ(T.Boxes.Calls.back().Type, mtInformation);
+}
+
+TEST_F(FrameLogicTest, BrowserToggleWithoutTheBrowserComesBackUp)
+{
+    F.BparcourirClick(true);
+    EXPECT_FALSE(F.States.Checked("Bparcourir"));
+    EXPECT_FALSE(F.States.Checked("Parcourir1"));
+    EXPECT_EQ(T.Boxes.Calls.size(), 1u);
+}
+
+TEST_F(FrameLogicTest, TilingSharesTheArea)
+{
+    const std::vector<TRect> h = TileRects(3, 300, 100, true);
+    ASSERT_EQ(h.size(), 3u);
+    EXPECT_EQ(h[0], Rect(0, 0, 300, 33));
+    EXPECT_EQ(h[2], Rect(0, 66, 300, 100));
+    const std::vector<TRect> v = TileRects(2, 301, 100, false);
+    EXPECT_EQ(v[0], Rect(0, 0, 150, 100));
+    EXPECT_EQ(v[1], Rect(150, 0, 301, 100));
+    EXPECT_TRUE(TileRects(0, 10, 10, true).empty());
+}
+
+} // namespace

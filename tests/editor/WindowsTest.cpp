@@ -1,0 +1,400 @@
+// The real frame and document windows under the offscreen platform: the
+// components and their hints, the command states seen on the actions, the
+// close-all loop, undo through the buttons, mouse and wheel on a document,
+// saving and reopening.
+
+#include "EditorTest.h"
+#include "TestUtil.h"
+
+#include "BitmapView.h"
+#include "ChildWin.h"
+#include "Icons.h"
+#include "MainForm.h"
+#include "Picture.h"
+
+#include <QAction>
+#include <QImage>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QScrollArea>
+#include <QStatusTipEvent>
+#include <QToolBar>
+#include <QToolButton>
+#include <QWheelEvent>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+using namespace edtest;
+using testutil::TempDir;
+
+namespace {
+
+class WindowsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        App();
+        ResetScripts();
+        TMainFormServices services;
+        services.Clipboard = &Clipboard;
+        services.Shell = &Shell;
+        Form = std::make_unique<TMainForm>(services);
+        Form->resize(1024, 768);
+        Form->show();
+        TApplication::ProcessMessages();
+    }
+
+    void TearDown() override
+    {
+        Form.reset();
+        TApplication::ProcessMessages();
+    }
+
+    std::string Picture(const std::string& name, int width = 60, int height = 40)
+    {
+        const std::string path = Dir.File(name);
+        SaveBmp(Pattern(width, height), path);
+        return path;
+    }
+
+    TMDIChild* OpenFile(const std::string& name, int width = 60, int height = 40)
+    {
+        Dialogs().Answers.push_back(Picture(name, width, height));
+        Form->Action("bouvrir")->trigger();
+        TApplication::ProcessMessages();
+        return Form->ActiveDocumentWindow();
+    }
+
+    QString Title(TMDIChild* child) { return child->SubWindow()->windowTitle(); }
+
+    bool On(const char* name) { return Form->Action(name)->isEnabled(); }
+
+    static void Mouse(QWidget* w, QEvent::Type type, int x, int y, Qt::MouseButtons buttons)
+    {
+        const QPointF local(x, y);
+        QMouseEvent e(type, local, w->mapToGlobal(local), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                      buttons, Qt::NoModifier);
+        QCoreApplication::sendEvent(w, &e);
+    }
+
+    static void Drag(TMDIChild* child, int x0, int y0, int x1, int y1)
+    {
+        QWidget* im = child->IM();
+        Mouse(im, QEvent::MouseMove, x0, y0, Qt::NoButton);
+        Mouse(im, QEvent::MouseButtonPress, x0, y0, Qt::LeftButton);
+        Mouse(im, QEvent::MouseMove, x1, y1, Qt::LeftButton);
+        Mouse(im, QEvent::MouseButtonRelease, x1, y1, Qt::NoButton);
+    }
+
+    TMemoryClipboard Clipboard;
+    TRecordingDesktop Shell;
+    TempDir Dir;
+    std::unique_ptr<TMainForm> Form;
+};
+
+TEST_F(WindowsTest, ComponentsCarryTheirNamesCaptionsHintsAndIcons)
+{
+    EXPECT_EQ(Form->windowTitle(), "Corvinel");
+    EXPECT_EQ(Form->objectName(), "MainForm");
+    auto* toolBar = Form->findChild<QToolBar*>("ToolBar2");
+    ASSERT_NE(toolBar, nullptr);
+    ASSERT_NE(Form->findChild<QMenuBar*>("MainMenu1"), nullptr);
+
+    QStringList onBar;
+    for (QAction* a : toolBar->actions())
+        onBar << (a->isSeparator() ? QString() : a->objectName());
+    QStringList expected;
+    for (const std::string& name : ToolButtonNames())
+        expected << QString::fromStdString(name);
+    EXPECT_EQ(onBar, expected);
+
+    for (const std::string& name : ToolButtonNames()) {
+        if (name.empty())
+            continue;
+        QAction* action = Form->Action(name);
+        ASSERT_NE(action, nullptr) << name;
+        EXPECT_NE(toolBar->widgetForAction(action), nullptr) << name;
+        EXPECT_EQ(toolBar->widgetForAction(action)->objectName().toStdString(), name);
+        // A real picture: some pixels drawn, not all of one colour.
+        const QImage icon = action->icon().pixmap(24, 24).toImage().convertToFormat(QImage::Format_ARGB32);
+        ASSERT_FALSE(icon.isNull()) << name;
+        QSet<QRgb> colours;
+        for (int y = 0; y < icon.height(); ++y)
+            for (int x = 0; x < icon.width(); ++x)
+                if (qAlpha(icon.pixel(x, y)) > 128)
+                    colours.insert(icon.pixel(x, y));
+        EXPECT_GE(colours.size(), 2) << name;
+        // The drawn set stands in for every button when no theme exists.
+        EXPECT_FALSE(DrawnIcon(QString::fromStdString(name)).isNull()) << name;
+    }
+    for (const std::string& name : MenuItemNames())
+        EXPECT_NE(Form->Action(name), nullptr) << name;
+
+    QAction* benr = Form->Action("benr");
+    EXPECT_EQ(benr->toolTip(), "Enregistrer sous");
+    EXPECT_EQ(benr->statusTip(), "Enregistrer le fichier en cours sous un nouveau nom");
+    EXPECT_EQ(Form->Action("blmoins")->toolTip(), "Zomm arrière");
+    EXPECT_EQ(Form->Action("bouvrir")->statusTip(), "Ouvrir");
+    EXPECT_EQ(Form->Action("FileSaveAsItem")->text(), "Enregistrer &sous...");
+    EXPECT_EQ(Form->Action("HelpAboutItem")->statusTip(),
+              "Afficher des informations sur le programme, le numéro de version, et le copyright");
+    EXPECT_EQ(Form->findChild<QMenu*>("Window1")->title(), "Fe&nêtre");
+    EXPECT_EQ(Form->findChild<QMenu*>("Window1")->menuAction()->statusTip(), "Commandes relatives au fenêtres");
+    EXPECT_TRUE(Form->Action("Bparcourir")->isCheckable());
+
+    EXPECT_EQ(Form->StatusPanel(0)->text(), "texte état");
+    EXPECT_EQ(Form->StatusPanel(1)->text(), "0 x 0");
+    EXPECT_EQ(Form->StatusPanel(2)->text(), "x=0 y=0");
+    EXPECT_EQ(Form->StatusPanel(3)->text(), "0 x 0");
+    EXPECT_EQ(Form->StatusPanel(1)->width(), 86);
+
+    // The long part of a hint under the pointer goes to panel 0.
+    QStatusTipEvent tip(benr->statusTip());
+    QCoreApplication::sendEvent(Form.get(), &tip);
+    EXPECT_EQ(Form->StatusPanel(0)->text(), "Enregistrer le fichier en cours sous un nouveau nom");
+}
+
+TEST_F(WindowsTest, ImageCommandsFollowTheDocumentWindows)
+{
+    struct TRow {
+        const char* Name;
+        bool Start, OneDocument, AfterClose;
+    };
+    const TRow table[] = {
+        {"bouvrir", true, true, true},       {"Bparcourir", true, true, true},
+        {"benr", false, true, false},        {"Benrsous", false, true, false},
+        {"bsourcescan", true, true, true},   {"bscan", true, true, true},
+        {"bimprimer", false, true, false},   {"bimpv", false, false, false},
+        {"bannuler", false, false, false},   {"bcopier", false, true, false},
+        {"bcoller", true, true, true},       {"bduplique", false, true, false},
+        {"bcontraste", false, true, false},  {"baccentuer", false, true, false},
+        {"baccentuerdav", false, true, false}, {"badoucir", false, true, false},
+        {"badoucirdav", false, true, false}, {"bfiltrep", false, true, false},
+        {"bgris", false, true, false},       {"btrame", false, true, false},
+        {"brotateG", false, true, false},    {"brotateD", false, true, false},
+        {"brecadrer", false, false, false},  {"Bkavrel", false, true, false},
+        {"bkavrelc", true, true, true},      {"blplus", false, true, false},
+        {"blmoins", false, true, false},     {"baide", true, true, true},
+        {"ToolButton10", true, true, true},  {"FileOpenItem", true, true, true},
+        {"FileCloseItem", false, true, false}, {"FileSaveItem", false, true, false},
+        {"FileSaveAsItem", false, true, false}, {"Imprimer1", false, true, false},
+        {"Imprimerlesvignettes1", false, false, false}, {"Copierdanslepressepapier1", false, true, false},
+        {"Collerdepuislepressepapier1", true, true, true}, {"Dupliquer1", false, true, false},
+        {"Numriser1", true, true, true},     {"FileExitItem", true, true, true},
+    };
+    for (const TRow& row : table)
+        EXPECT_EQ(On(row.Name), row.Start) << row.Name << " at start";
+    TMDIChild* child = OpenFile("a.bmp");
+    ASSERT_NE(child, nullptr);
+    for (const TRow& row : table)
+        EXPECT_EQ(On(row.Name), row.OneDocument) << row.Name << " with a document";
+    EXPECT_EQ(Form->StatusPanel(1)->text(), "60 x 40");
+    Form->Action("FileCloseItem")->trigger();
+    TApplication::ProcessMessages();
+    EXPECT_TRUE(Form->DocumentWindows().empty());
+    for (const TRow& row : table)
+        EXPECT_EQ(On(row.Name), row.AfterClose) << row.Name << " after the close";
+}
+
+TEST_F(WindowsTest, CancelAtTheSecondQuestionKeepsTheProgramRunning)
+{
+    for (const char* name : {"1.bmp", "2.bmp", "3.bmp"}) {
+        ASSERT_NE(OpenFile(name), nullptr);
+        Form->Action("badoucir")->trigger();
+    }
+    Clipboard.SetBitmap(Pattern(3, 3));
+    Boxes().Answers = {IDNO, IDCANCEL};
+    EXPECT_FALSE(Form->close());
+    TApplication::ProcessMessages();
+    ASSERT_EQ(Boxes().Calls.size(), 2u);
+    EXPECT_EQ(Boxes().Calls[0].Caption, "1.bmp"); // the bottom window first
+    EXPECT_EQ(Boxes().Calls[1].Caption, "2.bmp");
+    EXPECT_TRUE(Form->isVisible());
+    ASSERT_EQ(Form->DocumentWindows().size(), 2u);
+    EXPECT_EQ(Form->Frame().ChildCount, 2);
+    EXPECT_TRUE(On("baccentuer"));
+
+    Boxes().Calls.clear();
+    Boxes().Answers = {IDNO, IDNO, IDYES};
+    EXPECT_TRUE(Form->close());
+    EXPECT_EQ(Boxes().Calls.size(), 3u);
+    EXPECT_FALSE(Clipboard.HasBitmap());
+}
+
+TEST_F(WindowsTest, ClipboardQuestionAloneWithNoDocument)
+{
+    Clipboard.SetBitmap(Pattern(3, 3));
+    Boxes().Answers = {IDYES};
+    EXPECT_TRUE(Form->close());
+    ASSERT_EQ(Boxes().Calls.size(), 1u);
+    EXPECT_EQ(Boxes().Calls[0].Text, "Vider le presse-papier avant de quitter ?");
+    EXPECT_FALSE(Clipboard.HasBitmap());
+}
+
+TEST_F(WindowsTest, HundredAndOneOperationsRecordAHundred)
+{
+    TMDIChild* child = OpenFile("a.bmp");
+    ASSERT_NE(child, nullptr);
+    for (int i = 0; i < 101; ++i)
+        Form->Action("badoucir")->trigger();
+    TDocument& d = *child->Document();
+    EXPECT_EQ(d.UndoCount(), 100);
+    EXPECT_EQ(Title(child), "a.bmp(1:1)*");
+    EXPECT_TRUE(On("bannuler"));
+    EXPECT_TRUE(On("Annulerladernireaction1"));
+    for (int i = 0; i < 100; ++i)
+        Form->Action("bannuler")->trigger();
+    EXPECT_EQ(d.UndoCount(), 0);
+    EXPECT_FALSE(On("bannuler"));
+    // The last undo step took back the 100th and the unrecorded 101st.
+    EXPECT_TRUE(SamePixels(d.Picture(), Pattern(60, 40)));
+    EXPECT_EQ(Title(child), "a.bmp(1:1)");
+}
+
+TEST_F(WindowsTest, OpenChangeUndoAllAndTheCaptions)
+{
+    TMDIChild* child = OpenFile("photo.bmp");
+    ASSERT_NE(child, nullptr);
+    EXPECT_EQ(Title(child), "photo.bmp(1:1)");
+    Form->Action("baccentuer")->trigger();
+    Form->Action("brotateG")->trigger();
+    EXPECT_EQ(Title(child), "photo.bmp(1:1)*");
+    Form->Action("bannuler")->trigger();
+    Form->Action("Annulerladernireaction1")->trigger();
+    EXPECT_EQ(Title(child), "photo.bmp(1:1)");
+    EXPECT_FALSE(child->Document()->Modified);
+    EXPECT_TRUE(SamePixels(child->Document()->Picture(), Pattern(60, 40)));
+
+    Form->Action("blplus")->trigger();
+    EXPECT_EQ(Title(child), "photo.bmp(2:1)");
+    EXPECT_EQ(child->IM()->size(), QSize(120, 80));
+    Form->Action("blmoins")->trigger();
+    Form->Action("blmoins")->trigger();
+    Form->Action("blmoins")->trigger();
+    EXPECT_EQ(Title(child), "photo.bmp(1:3)");
+    EXPECT_EQ(child->IM()->size(), QSize(20, 13));
+
+    // Wheel up over the picture: one step in.
+    const QPointF at(10, 6);
+    Mouse(child->IM(), QEvent::MouseMove, 10, 6, Qt::NoButton);
+    QWheelEvent wheel(at, child->IM()->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(child->SB()->viewport(), &wheel);
+    EXPECT_EQ(Title(child), "photo.bmp(1:2)");
+    EXPECT_EQ(child->Document()->UndoCount(), 0);
+
+    // Duplicate: an untitled modified copy.
+    Form->Action("bduplique")->trigger();
+    TMDIChild* copy = Form->ActiveDocumentWindow();
+    ASSERT_NE(copy, child);
+    EXPECT_EQ(Title(copy), "Sans nom(1:1)*");
+}
+
+TEST_F(WindowsTest, SelectCropAndTurnWithTheMouse)
+{
+    TMDIChild* child = OpenFile("a.bmp", 200, 100);
+    ASSERT_NE(child, nullptr);
+    Drag(child, 20, 10, 120, 60);
+    EXPECT_EQ(Form->StatusPanel(3)->text(), "100 x 50");
+    EXPECT_EQ(Form->StatusPanel(2)->text(), "x=120 y=60");
+    EXPECT_TRUE(On("brecadrer"));
+    EXPECT_EQ(child->IM()->cursor().shape(), Qt::CrossCursor);
+    Mouse(child->IM(), QEvent::MouseMove, 50, 30, Qt::NoButton);
+    EXPECT_EQ(child->IM()->cursor().shape(), Qt::SizeAllCursor);
+
+    Form->Action("brecadrer")->trigger();
+    TDocument& d = *child->Document();
+    EXPECT_EQ(d.Picture().Width(), 100);
+    EXPECT_EQ(d.Picture().Height(), 50);
+    EXPECT_EQ(Form->StatusPanel(1)->text(), "100 x 50");
+    EXPECT_EQ(Form->StatusPanel(3)->text(), "0 x 0");
+    EXPECT_FALSE(On("brecadrer"));
+    EXPECT_EQ(child->IM()->size(), QSize(100, 50));
+
+    Form->Action("brotateD")->trigger();
+    EXPECT_EQ(d.Picture().Width(), 50);
+    EXPECT_EQ(d.Picture().Height(), 100);
+    EXPECT_EQ(child->IM()->size(), QSize(50, 100));
+    // The turned picture's top-left pixel was the bottom-left one.
+    const TBitmap whole = Pattern(200, 100);
+    EXPECT_EQ(d.Picture().GetPixelColor(0, 0), whole.GetPixelColor(20, 59));
+}
+
+TEST_F(WindowsTest, SaveAndReopenBmpExactlyAndJpegClosely)
+{
+    TMDIChild* child = OpenFile("pic.bmp", 64, 48);
+    ASSERT_NE(child, nullptr);
+    Form->Action("baccentuer")->trigger();
+    Drag(child, 5, 5, 30, 30); // the frame never reaches the file
+    TBitmap expected = Pattern(64, 48);
+    Convolve3x3(expected, SharpenKernel);
+    Form->Action("benr")->trigger();
+    Boxes().Answers = {IDNO};
+    child->Close();
+    TApplication::ProcessMessages();
+    ASSERT_TRUE(Form->DocumentWindows().empty());
+
+    TMDIChild* again = OpenFile("unused.bmp");
+    ASSERT_NE(again, nullptr);
+    Dialogs().Answers.push_back(Dir.File("pic.bmp"));
+    Form->Action("FileOpenItem")->trigger();
+    TMDIChild* reopened = Form->ActiveDocumentWindow();
+    ASSERT_NE(reopened, again);
+    EXPECT_TRUE(SamePixels(reopened->Document()->Picture(), expected));
+
+    // A smooth picture as JPEG at quality 85.
+    TBitmap smooth(64, 48, pf24bit);
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x)
+            smooth.SetPixelColor(x, y, RGB(x * 4, y * 5, 200 - x - y));
+    SaveBmp(smooth, Dir.File("smooth.bmp"));
+    Dialogs().Answers.push_back(Dir.File("smooth.bmp"));
+    Form->Action("bouvrir")->trigger();
+    TMDIChild* toSave = Form->ActiveDocumentWindow();
+    ASSERT_NE(toSave, nullptr);
+    toSave->Document()->FileName = Dir.File("pic.jpg");
+    Form->Action("FileSaveItem")->trigger();
+    ASSERT_TRUE(std::filesystem::exists(Dir.File("pic.jpg")));
+    toSave->Close();
+    TApplication::ProcessMessages();
+    Dialogs().Answers.push_back(Dir.File("pic.jpg"));
+    Form->Action("bouvrir")->trigger();
+    TMDIChild* jpeg = Form->ActiveDocumentWindow();
+    ASSERT_NE(jpeg, nullptr);
+    ASSERT_EQ(jpeg->Document()->FileName, Dir.File("pic.jpg"));
+    const testutil::RgbImage ours = testutil::FromBitmap(jpeg->Document()->Picture());
+    const testutil::RgbImage source = testutil::FromBitmap(smooth);
+    EXPECT_LE(testutil::MaxDifference(ours, source), 12);
+    EXPECT_GT(testutil::MaxDifference(ours, source), 0); // really compressed
+    if (testutil::HaveTool("djpeg")) {
+        const auto run = testutil::Run("djpeg -ppm -outfile " + testutil::Quote(Dir.File("pic.ppm")) + " " +
+                                       testutil::Quote(Dir.File("pic.jpg")));
+        ASSERT_EQ(run.ExitCode, 0) << run.Output;
+        const testutil::RgbImage theirs = testutil::ReadPpm(Dir.File("pic.ppm"));
+        EXPECT_LE(testutil::MaxDifference(theirs, ours), 2);
+    }
+}
+
+TEST_F(WindowsTest, AFileThatFailsToLoadShowsTheErrorAndLeavesNoWindow)
+{
+    testutil::WriteFile(Dir.File("bad.bmp"), {'B', 'M', 0, 0});
+    Dialogs().Answers.push_back(Dir.File("bad.bmp"));
+    Form->Action("bouvrir")->trigger();
+    TApplication::ProcessMessages();
+    EXPECT_TRUE(Form->ClientArea()->subWindowList().empty());
+    EXPECT_EQ(Form->Frame().ChildCount, 0);
+    ASSERT_EQ(Boxes().Calls.size(), 1u);
+    EXPECT_EQ(Boxes().Calls[0].Caption, "Corvinel");
+    EXPECT_EQ(Boxes().Calls[0].Flags, MB_OK | MB_ICONSTOP);
+    EXPECT_EQ(Boxes().Calls[0].Text.back(), '.');
+    EXPECT_FALSE(On("baccentuer"));
+}
+
+} // namespace
