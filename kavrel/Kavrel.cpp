@@ -1,0 +1,193 @@
+#include "Kavrel.h"
+
+#include "Bitmap.h"
+#include "Canvas.h"
+#include "Exceptions.h"
+#include "Jpeg.h"
+#include "Numeric.h"
+#include "Picture.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <filesystem>
+
+const char* const BadDimensionText = "Dimension incorrecte !";
+const char* const NonPositiveSizeText = "La dimension doit être d'au moins 1 pixel !";
+const char* const NoSelectionText = "Aucune image sélectionnée !";
+
+const TKernel3x3 KavrelKernel = TKernel3x3::FromRows({
+    {-4, 0, -4},
+    {0, 40, 0},
+    {-4, 0, -4},
+});
+
+std::optional<int> ParseInteger(const std::string& text)
+{
+    std::size_t i = 0;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    int base = 10;
+    if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
+        base = 16;
+        ++i;
+    } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    if (i == text.size())
+        return std::nullopt;
+    long long value = 0;
+    for (; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        int digit;
+        if (std::isdigit(c))
+            digit = c - '0';
+        else if (base == 16 && std::isxdigit(c))
+            digit = std::tolower(c) - 'a' + 10;
+        else
+            return std::nullopt;
+        value = value * base + digit;
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            return std::nullopt;
+    }
+    if (negative)
+        value = -value;
+    if (value > INT_MAX || value < INT_MIN)
+        return std::nullopt;
+    return static_cast<int>(value);
+}
+
+std::optional<TSizeRule> ReadSizeRule(TSizeMode mode, const std::string& text, std::string& message)
+{
+    message.clear();
+    if (mode == smOriginal)
+        return TSizeRule{smOriginal, 0};
+    const std::optional<int> n = ParseInteger(text);
+    if (!n) {
+        message = BadDimensionText;
+        return std::nullopt;
+    }
+    if (*n <= 0) {
+        message = NonPositiveSizeText;
+        return std::nullopt;
+    }
+    return TSizeRule{mode, *n};
+}
+
+float PictureRatio(int width, int height)
+{
+    return StoreSingle(static_cast<Extended>(height) / width);
+}
+
+namespace {
+
+int Side(Extended value)
+{
+    const std::int64_t n = Round(value);
+    return static_cast<int>(std::clamp<std::int64_t>(n, 1, INT_MAX));
+}
+
+} // namespace
+
+TSize OutputSize(const TSizeRule& rule, int width, int height)
+{
+    if (rule.Mode == smOriginal || width <= 0 || height <= 0)
+        return {width, height};
+    const float ratio = PictureRatio(width, height);
+    const int n = rule.Pixels;
+    const bool byHeight = rule.Mode == smHeight || (rule.Mode == smMaximum && ratio > 1);
+    if (byHeight)
+        return {Side(static_cast<Extended>(n) / ratio), n};
+    return {n, Side(static_cast<Extended>(n) * ratio)};
+}
+
+TSize PreviewSize(int width, int height, int box)
+{
+    if (width <= 0 || height <= 0)
+        return {0, 0};
+    const float ratio = PictureRatio(width, height);
+    if (ratio > 1)
+        return {Side(static_cast<Extended>(box) / ratio), box};
+    return {box, Side(ratio * static_cast<Extended>(box))};
+}
+
+std::string OutputFolder(const std::string& folder)
+{
+    std::string out = folder;
+    if (out.empty() || out.back() != '/')
+        out += '/';
+    return out + "kavrel/";
+}
+
+void ConvertPicture(const TPicture& picture, const TSizeRule& size, bool sharpen, int quality,
+                    const std::string& path)
+{
+    TGraphic* graphic = picture.Graphic();
+    if (!graphic || graphic->Empty() || graphic->Width() <= 0 || graphic->Height() <= 0)
+        throw EInvalidGraphic("Image vide");
+    const int width = graphic->Width();
+    const int height = graphic->Height();
+    TBitmap work(width, height, pf24bit);
+    work.Canvas().Draw(0, 0, *graphic);
+    if (size.Mode != smOriginal) {
+        const TSize out = OutputSize(size, width, height);
+        ResizeBitmap(work, out.Width, out.Height);
+    }
+    if (sharpen)
+        Convolve3x3(work, KavrelKernel);
+    TJPEGImage jpeg;
+    jpeg.Assign(work);
+    jpeg.SetCompressionQuality(quality);
+    // Encoded in memory first: the file is written only with a whole picture.
+    jpeg.Compress();
+    jpeg.SaveToFile(path);
+}
+
+TConversionResult ConvertFiles(const TConversion& job, const TConversionHooks& hooks)
+{
+    TConversionResult result;
+    const std::string folder = OutputFolder(job.Folder);
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec); // a failure shows as failed saves
+    const int total = static_cast<int>(job.Files.size());
+    for (int i = 0; i < total; ++i) {
+        if (hooks.Cancel && hooks.Cancel()) {
+            result.Stopped = true;
+            break;
+        }
+        const std::string& name = job.Files[static_cast<std::size_t>(i)];
+        try {
+            const std::string fileName = std::filesystem::path(name).filename().string();
+            std::string source = job.Folder;
+            if (!source.empty() && source.back() != '/')
+                source += '/';
+            source += name;
+            TPicture picture;
+            picture.LoadFromFile(source);
+            if (hooks.Loaded)
+                hooks.Loaded(name, picture);
+            ConvertPicture(picture, job.Size, job.Sharpen, job.Quality, folder + fileName);
+            ++result.Converted;
+        } catch (...) {
+            result.Failed.push_back(name);
+        }
+        if (hooks.Progress)
+            hooks.Progress(i + 1, total);
+    }
+    return result;
+}
+
+std::string FailureText(int failed)
+{
+    if (failed <= 0)
+        return std::string();
+    if (failed == 1)
+        return "1 photo n'a pas pu être convertie.";
+    return std::to_string(failed) + " photos n'ont pas pu être converties.";
+}

@@ -1,0 +1,71 @@
+#include "KavrelTest.h"
+
+#include "Formats.h"
+#include "TestUtil.h"
+#include "photo.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace kaveltest {
+
+namespace {
+
+TApplication* TheApp = nullptr;
+
+class TAppEnvironment : public ::testing::Environment {
+public:
+    void TearDown() override
+    {
+        delete TheApp;
+        TheApp = nullptr;
+    }
+};
+
+[[maybe_unused]] ::testing::Environment* const Environment =
+    ::testing::AddGlobalTestEnvironment(new TAppEnvironment);
+
+} // namespace
+
+TScriptedMessageBoxes& Boxes()
+{
+    static TScriptedMessageBoxes boxes;
+    return boxes;
+}
+
+TApplication& App()
+{
+    if (!TheApp) {
+        InitPhotoTables();
+        RegisterPictureFormats();
+        static int argc = 1;
+        static char name[] = "kavrel_tests";
+        static char* argv[] = {name, nullptr};
+        TheApp = new TApplication(argc, argv);
+        TheApp->SetTitle("Kavrel");
+        TheApp->SetMessageBoxes(&Boxes());
+    }
+    return *TheApp;
+}
+
+bool MakeJpeg(const std::string& path, int width, int height, const std::string& pattern)
+{
+    const testutil::CommandResult r =
+        testutil::Run("convert -size " + std::to_string(width) + "x" + std::to_string(height) + " " + pattern +
+                      " -quality 95 " + testutil::Quote("jpg:" + path));
+    return r.ExitCode == 0;
+}
+
+TJpegInfo Identify(const std::string& path)
+{
+    TJpegInfo info;
+    const testutil::CommandResult r = testutil::Run("identify -format '%w %h %Q' " + testutil::Quote(path) + " 2>/dev/null");
+    if (r.ExitCode != 0)
+        return info;
+    std::istringstream in(r.Output);
+    in >> info.Width >> info.Height >> info.Quality;
+    return info;
+}
+
+} // namespace kaveltest
