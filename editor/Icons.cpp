@@ -36,8 +36,6 @@ const QHash<QString, QString>& ThemeNames()
         {"Collerdepuislepressepapier1", "edit-paste"},
         {"brotateG", "object-rotate-left"},
         {"brotateD", "object-rotate-right"},
-        {"blplus", "zoom-in"},
-        {"blmoins", "zoom-out"},
         {"baide", "help-browser"},
         {"AideCorvinel1", "help-browser"},
         {"ToolButton10", "help-about"},
@@ -400,4 +398,19 @@ QIcon CommandIcon(const QString& name)
             return icon;
     }
     return DrawnIcon(name);
+}
+
+QIcon DocumentWindowIcon()
+{
+    QIcon icon = ThemeIcon(QStringLiteral("image-x-generic"));
+    if (icon.isNull()) {
+        QPixmap pixmap(24, 24);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        Photo(painter, QRectF(2.5, 4.5, 19, 15));
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
 }

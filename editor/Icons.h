@@ -9,6 +9,9 @@
 // that has none (most menu items).
 QIcon CommandIcon(const QString& name);
 
+// The icon of a document window.
+QIcon DocumentWindowIcon();
+
 // The program's own drawing of a command, whatever the theme holds; null
 // for a name without one.
 QIcon DrawnIcon(const QString& name);

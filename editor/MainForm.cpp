@@ -247,7 +247,7 @@ IChildWindow* TMainForm::CreateDocumentWindow(std::unique_ptr<TDocument> documen
     auto* child = new TMDIChild(*FFrame, std::move(document));
     QMdiSubWindow* sub = FUi->ClientArea->addSubWindow(child);
     sub->setAttribute(Qt::WA_DeleteOnClose);
-    sub->setWindowIcon(CommandIcon(QStringLiteral("Bparcourir")));
+    sub->setWindowIcon(DocumentWindowIcon());
     sub->resize(120, 100);
     sub->show();
     FUi->ClientArea->setActiveSubWindow(sub);

@@ -13,6 +13,7 @@
 #include "Picture.h"
 
 #include <QAction>
+#include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
 #include <QMdiArea>
@@ -395,6 +396,34 @@ TEST_F(WindowsTest, AFileThatFailsToLoadShowsTheErrorAndLeavesNoWindow)
     EXPECT_EQ(Boxes().Calls[0].Flags, MB_OK | MB_ICONSTOP);
     EXPECT_EQ(Boxes().Calls[0].Text.back(), '.');
     EXPECT_FALSE(On("baccentuer"));
+}
+
+TEST_F(WindowsTest, ACommandThatFailsGivesTheCursorBackAndLeavesAConsistentDocument)
+{
+    TMDIChild* child = OpenFile("a.bmp");
+    ASSERT_NE(child, nullptr);
+    TDocument& d = *child->Document();
+    Drag(child, 5, 5, 30, 20);
+    const TBitmap framed = Copy(d.Picture());
+    const TBitmap plain = Pattern(60, 40);
+    const std::size_t budget = PixelBudget();
+    SetPixelBudget(1000); // the routines find no room for their 60 x 40 result
+    for (const char* command : {"baccentuer", "brotateG"}) {
+        Boxes().Calls.clear();
+        Form->Action(command)->trigger();
+        EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr) << command;
+        ASSERT_EQ(Boxes().Calls.size(), 1u) << command;
+        EXPECT_EQ(Boxes().Calls[0].Flags, MB_OK | MB_ICONSTOP);
+        // The picture as it was, its frame gone with the selection.
+        EXPECT_FALSE(d.SelVisible);
+        EXPECT_TRUE(SamePixels(d.Picture(), plain)) << command;
+    }
+    SetPixelBudget(budget);
+    // Undo brings the frame back with the selection.
+    Form->Action("bannuler")->trigger();
+    Form->Action("bannuler")->trigger();
+    EXPECT_TRUE(d.SelVisible);
+    EXPECT_TRUE(SamePixels(d.Picture(), framed));
 }
 
 } // namespace
