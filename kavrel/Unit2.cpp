@@ -3,6 +3,7 @@
 #include "Application.h"
 
 #include <QDesktopServices>
+#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QUrl>
@@ -47,8 +48,14 @@ TFap::TFap(QWidget* parent) : QDialog(parent)
     setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setFixedSize(163, 111);
+    // A title 35 pixels high from the top of its accents to the bottom of
+    // its descenders, made smaller where the font would not fit the box.
     QFont title = Label1->font();
-    title.setPixelSize(35);
+    int pixels = 30;
+    title.setPixelSize(pixels);
+    while (pixels > 12 && QFontMetrics(title).horizontalAdvance(Label1->text()) > Label1->width()) {
+        title.setPixelSize(--pixels);
+    }
     Label1->setFont(title);
     Image1->setPixmap(KavrelIcon());
     Label2->installEventFilter(this);

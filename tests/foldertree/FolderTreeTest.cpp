@@ -58,16 +58,6 @@ protected:
     }
 
     TFolderNode* Vol1() const { return TFolderTree::ChildNamed(Tree->MyComputerNode(), "Disque 1"); }
-    // A batch of the notifications, delivered now.
-    void Settle()
-    {
-        Pump(50);
-        if (Tree->Notifier()) {
-            Tree->Notifier()->ReadEvents();
-            Tree->Notifier()->Flush();
-        }
-    }
-
     testutil::TempDir Tmp;
     std::shared_ptr<TTempNamespace> Ns;
     std::unique_ptr<TFolderTree> Tree;
@@ -228,6 +218,8 @@ TEST_F(FolderTreeTest, ABurstOfChangesRefreshesOnce)
     Activate();
     Vol1()->setExpanded(true);
     int batches = 0;
+    Tree->Notifier()->QuietMs = 1000;
+    Tree->Notifier()->MaxDelayMs = 5000;
     auto forward = Tree->Notifier()->OnChanges;
     Tree->Notifier()->OnChanges = [&](const std::vector<TShellChange>& b) {
         ++batches;
@@ -235,7 +227,7 @@ TEST_F(FolderTreeTest, ABurstOfChangesRefreshesOnce)
     };
     for (int i = 0; i < 30; ++i)
         MakeDirs(Tmp.File("vol1/d" + std::to_string(100 + i)));
-    ASSERT_TRUE(WaitFor([&] { return Vol1()->childCount() == 32; }));
+    ASSERT_TRUE(WaitFor([&] { return Vol1()->childCount() == 32; }, 8000));
     Pump(300);
     EXPECT_EQ(batches, 1);
     EXPECT_EQ(Vol1()->child(2)->text(0).toStdString(), "d100");
