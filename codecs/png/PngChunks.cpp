@@ -131,8 +131,6 @@ void TChunkIHDR::BuildDib()
     } catch (const std::bad_alloc&) {
         OutOfMemoryError();
     }
-    if (!dib->GetEmpty())
-        std::memset(dib->Bits(), 0, dib->RowStride() * Height);
     DibBitsPerPixel = bits;
     DibRowStride = dib->RowStride();
     Dib = std::move(dib);

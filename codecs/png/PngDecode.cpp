@@ -14,6 +14,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 using namespace pngimpl;
 
 namespace {
@@ -40,6 +44,9 @@ public:
         const int ret = inflateInit(&FZ);
         if (ret != Z_OK)
             RaiseZlib(ret);
+        // Every chunk's CRC already covers the compressed bytes: zlib need
+        // not work out its own Adler-32 as well.
+        inflateValidate(&FZ, 0);
         FCrc = UpdateCrc(0xFFFFFFFFu, type.data(), 4);
         FPos = stream.Position();
         FChunkEnd = FPos + length;
@@ -116,42 +123,63 @@ private:
 
 // ---- Unfiltering
 
-template <std::size_t B> void UnfilterSub(std::uint8_t* row, std::size_t n)
-{
-    for (std::size_t i = B; i < n; ++i)
-        row[i] = static_cast<std::uint8_t>(row[i] + row[i - B]);
-}
-
 void UnfilterUp(std::uint8_t* row, const std::uint8_t* above, std::size_t n)
 {
-    for (std::size_t i = 0; i < n; ++i)
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 16 <= n; i += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(above + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), _mm_add_epi8(x, b));
+    }
+#endif
+    for (; i < n; ++i)
         row[i] = static_cast<std::uint8_t>(row[i] + above[i]);
+}
+
+
+// Sub, Average and Paeth keep the pixel to the left (and the one above it)
+// in registers: each byte depends on the one B bytes before it.
+template <std::size_t B> void UnfilterSub(std::uint8_t* row, std::size_t n)
+{
+    unsigned left[B] = {};
+    for (std::size_t k = 0; k < B && k < n; ++k)
+        left[k] = row[k];
+    for (std::size_t i = B; i + B <= n; i += B)
+#pragma GCC unroll 8
+        for (std::size_t k = 0; k < B; ++k) {
+            left[k] = (row[i + k] + left[k]) & 0xFF;
+            row[i + k] = static_cast<std::uint8_t>(left[k]);
+        }
 }
 
 template <std::size_t B> void UnfilterAverage(std::uint8_t* row, const std::uint8_t* above, std::size_t n)
 {
-    const std::size_t first = std::min(B, n);
-    for (std::size_t i = 0; i < first; ++i)
-        row[i] = static_cast<std::uint8_t>(row[i] + (above[i] >> 1));
-    for (std::size_t i = B; i < n; ++i)
-        row[i] = static_cast<std::uint8_t>(row[i] + ((row[i - B] + above[i]) >> 1));
+    unsigned left[B] = {};
+    for (std::size_t i = 0; i + B <= n; i += B)
+#pragma GCC unroll 8
+        for (std::size_t k = 0; k < B; ++k) {
+            left[k] = (row[i + k] + ((left[k] + above[i + k]) >> 1)) & 0xFF;
+            row[i + k] = static_cast<std::uint8_t>(left[k]);
+        }
 }
 
 template <std::size_t B> void UnfilterPaeth(std::uint8_t* row, const std::uint8_t* above, std::size_t n)
 {
-    const std::size_t first = std::min(B, n);
-    // With left and upper-left 0 the predictor is the byte above.
-    for (std::size_t i = 0; i < first; ++i)
-        row[i] = static_cast<std::uint8_t>(row[i] + above[i]);
-    for (std::size_t i = B; i < n; ++i) {
-        const int a = row[i - B], b = above[i], c = above[i - B];
-        const int pa = b > c ? b - c : c - b;
-        const int pb = a > c ? a - c : c - a;
-        const int s = a + b - 2 * c;
-        const int pc = s < 0 ? -s : s;
-        const int pred = (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c);
-        row[i] = static_cast<std::uint8_t>(row[i] + pred);
-    }
+    int left[B] = {}, upperLeft[B] = {};
+    for (std::size_t i = 0; i + B <= n; i += B)
+#pragma GCC unroll 8
+        for (std::size_t k = 0; k < B; ++k) {
+            const int a = left[k], b = above[i + k], c = upperLeft[k];
+            const int pa = b > c ? b - c : c - b;
+            const int pb = a > c ? a - c : c - a;
+            const int sum = a + b - 2 * c;
+            const int pc = sum < 0 ? -sum : sum;
+            const int pred = (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c);
+            left[k] = (row[i + k] + pred) & 0xFF;
+            row[i + k] = static_cast<std::uint8_t>(left[k]);
+            upperLeft[k] = b;
+        }
 }
 
 template <std::size_t B> void UnfilterWith(int type, std::uint8_t* row, const std::uint8_t* above, std::size_t n)
@@ -420,42 +448,51 @@ bool TChunkIDAT::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t
     FOwner.GetRowInfo(rowSize, pixelStride);
 
     CompressedReader reader(stream, type, length);
+    // Rows are inflated a batch at a time (about 128 KB: fewer calls, and
+    // less of the output copied into zlib's window) and unfiltered in place;
+    // slot 0 of the batch holds the row above the first one.
+    const std::size_t slot = rowSize + 1;
+    const std::size_t batch = std::max<std::size_t>(1, 131072 / slot);
     std::vector<std::uint8_t> rows;
     try {
-        rows.assign(2 * (rowSize + 1), 0);
+        rows.assign((batch + 1) * slot, 0);
     } catch (const std::bad_alloc&) {
         OutOfMemoryError();
     }
-    std::uint8_t* buffers[2] = {rows.data(), rows.data() + rowSize + 1};
-    int current = 1;
     RowConverter convert(header, FOwner.GammaTable);
+    // Decodes `count` rows of `size` bytes, handing row i to put.
+    auto decodeRows = [&](std::size_t count, std::size_t size, auto&& put) {
+        const std::size_t step = size + 1;
+        std::memset(rows.data(), 0, step);
+        for (std::size_t done = 0; done < count;) {
+            const std::size_t n = std::min(batch, count - done);
+            std::uint8_t* first = rows.data() + step;
+            reader.Read(first, n * step);
+            for (std::size_t i = 0; i < n; ++i) {
+                std::uint8_t* row = first + i * step;
+                UnfilterRow(row[0], row + 1, row + 1 - step, size, pixelStride);
+                put(done + i, row + 1);
+            }
+            std::memcpy(rows.data(), first + (n - 1) * step, step);
+            done += n;
+        }
+    };
 
     if (FOwner.InterlaceMode == 0) {
-        for (std::size_t y = 0; y < height; ++y) {
-            std::uint8_t* row = buffers[current];
-            const std::uint8_t* above = buffers[current ^ 1];
-            reader.Read(row, rowSize + 1);
-            UnfilterRow(row[0], row + 1, above + 1, rowSize, pixelStride);
-            convert.Row(row + 1, rowSize, y);
-            current ^= 1;
-        }
+        decodeRows(height, rowSize, [&](std::size_t y, const std::uint8_t* row) { convert.Row(row, rowSize, y); });
     } else if (FOwner.InterlaceMode == 1) {
         for (int pass = 0; pass < 7; ++pass) {
             const std::size_t passWidth = PassWidth(width, pass);
             const std::size_t passRowSize = RowByteCount(passWidth, header.ColorType, header.BitDepth);
-            if (passRowSize == 0)
+            const auto firstRow = static_cast<std::size_t>(Adam7FirstRow[pass]);
+            const auto rowStep = static_cast<std::size_t>(Adam7RowStep[pass]);
+            if (passRowSize == 0 || firstRow >= height)
                 continue;
-            std::memset(buffers[current ^ 1], 0, passRowSize + 1);
-            for (auto y = static_cast<std::size_t>(Adam7FirstRow[pass]); y < height;
-                 y += static_cast<std::size_t>(Adam7RowStep[pass])) {
-                std::uint8_t* row = buffers[current];
-                const std::uint8_t* above = buffers[current ^ 1];
-                reader.Read(row, passRowSize + 1);
-                UnfilterRow(row[0], row + 1, above + 1, passRowSize, pixelStride);
-                convert.PassRow(row + 1, passWidth, y, static_cast<std::size_t>(Adam7FirstColumn[pass]),
+            const std::size_t count = (height - firstRow + rowStep - 1) / rowStep;
+            decodeRows(count, passRowSize, [&](std::size_t i, const std::uint8_t* row) {
+                convert.PassRow(row, passWidth, firstRow + i * rowStep, static_cast<std::size_t>(Adam7FirstColumn[pass]),
                                 static_cast<std::size_t>(Adam7ColumnStep[pass]));
-                current ^= 1;
-            }
+            });
         }
     }
     reader.Finish();

@@ -12,6 +12,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 using namespace pngimpl;
 
 namespace {
@@ -118,12 +122,8 @@ public:
         const std::uint8_t* raw = FRaw.data();
         const std::uint8_t* above = FEntries[0].data() + 1;
         const std::size_t s = std::min(FStride, n);
-        if (FFilters & pfSub) {
-            std::uint8_t* out = FEntries[1].data() + 1;
-            std::memcpy(out, raw, s);
-            for (std::size_t x = s; x < n; ++x)
-                out[x] = static_cast<std::uint8_t>(raw[x] - raw[x - FStride]);
-        }
+        if (FFilters & pfSub)
+            Sub(FEntries[1].data() + 1, raw, n, s);
         if (FFilters & pfUp) {
             std::uint8_t* out = FEntries[2].data() + 1;
             for (std::size_t x = 0; x < n; ++x)
@@ -144,9 +144,12 @@ public:
                 out[x] = static_cast<std::uint8_t>(
                     raw[x] - PaethPredict(raw[x - FStride], above[x], above[x - FStride]));
         }
+        const TFilterSet set = FFilters & 0x1F;
+        // Sub alone needs neither the row above nor the None candidate.
+        if (set == pfSub)
+            return 1;
         std::memcpy(FEntries[0].data() + 1, raw, n);
 
-        const TFilterSet set = FFilters & 0x1F;
         if (set == pfNone || set == 0)
             return 0;
         int best = 0;
@@ -170,6 +173,22 @@ public:
     }
 
 private:
+    void Sub(std::uint8_t* __restrict out, const std::uint8_t* __restrict raw, std::size_t n, std::size_t s) const
+    {
+        std::memcpy(out, raw, s);
+        const std::size_t stride = FStride;
+        std::size_t x = s;
+#if defined(__SSE2__)
+        for (; x + 16 <= n; x += 16) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(raw + x));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(raw + x - stride));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_sub_epi8(a, b));
+        }
+#endif
+        for (; x < n; ++x)
+            out[x] = static_cast<std::uint8_t>(raw[x] - raw[x - stride]);
+    }
+
     std::size_t FStride;
     TFilterSet FFilters;
     std::vector<std::uint8_t> FRaw;
@@ -182,6 +201,9 @@ public:
     RowWriter(const TChunkIHDR& header, const std::array<std::uint8_t, 256>& inverse)
         : FHeader(header), FInverse(inverse.data()), FColorType(header.ColorType), FDepth(header.BitDepth)
     {
+        for (std::size_t i = 0; i < 256; ++i)
+            if (inverse[i] != i)
+                FIdentity = false;
     }
 
     void Row(std::size_t y, std::uint8_t* raw, std::size_t rowSize) const
@@ -190,6 +212,38 @@ public:
         const std::size_t w = FHeader.Width;
         if ((FColorType == 0 || FColorType == 3) && FDepth != 16) {
             std::memcpy(raw, dib, rowSize);
+            return;
+        }
+        if (FDepth == 8 && (FColorType == 2 || FColorType == 6)) {
+            // The common kinds: B, G, R into R, G, B (and alpha).
+            const std::uint8_t* inv = FInverse;
+            const std::uint8_t* alpha = FColorType == 6 ? FHeader.AlphaRow(y) : nullptr;
+            if (alpha) {
+                for (std::size_t x = 0; x < w; ++x) {
+                    std::uint8_t* out = raw + 4 * x;
+                    const std::uint8_t* in = dib + 3 * x;
+                    out[0] = inv[in[2]];
+                    out[1] = inv[in[1]];
+                    out[2] = inv[in[0]];
+                    out[3] = alpha[x];
+                }
+            } else if (FIdentity) {
+                for (std::size_t x = 0; x < w; ++x) {
+                    std::uint8_t* out = raw + 3 * x;
+                    const std::uint8_t* in = dib + 3 * x;
+                    out[0] = in[2];
+                    out[1] = in[1];
+                    out[2] = in[0];
+                }
+            } else {
+                for (std::size_t x = 0; x < w; ++x) {
+                    std::uint8_t* out = raw + 3 * x;
+                    const std::uint8_t* in = dib + 3 * x;
+                    out[0] = inv[in[2]];
+                    out[1] = inv[in[1]];
+                    out[2] = inv[in[0]];
+                }
+            }
             return;
         }
         for (std::size_t x = 0; x < w; ++x)
@@ -256,6 +310,7 @@ private:
     const std::uint8_t* FInverse;
     int FColorType;
     std::size_t FDepth;
+    bool FIdentity = true;
 };
 
 } // namespace
