@@ -1,6 +1,7 @@
 // Corvinel: the photo editor's start-up.
 
 #include "Application.h"
+#include "EditorDialogs.h"
 #include "Formats.h"
 #include "MainForm.h"
 #include "photo.h"
@@ -16,7 +17,12 @@ int main(int argc, char** argv)
     TApplication app(argc, argv);
     app.SetTitle("Corvinel");
     try {
-        TMainForm frame;
+        // The image dialogs are made once, over the frame.
+        TEditorDialogs dialogs;
+        TMainFormServices services;
+        services.Windows = &dialogs;
+        TMainForm frame(services);
+        dialogs.Create(&frame, [&frame] { return frame.Frame().ActiveDocument(); }, StartDir);
         // Where no window manager maximises it, the frame still takes the screen.
         frame.setGeometry(frame.screen()->availableGeometry());
         frame.showMaximized();

@@ -1,0 +1,112 @@
+#include "DialogTest.h"
+
+#include "Numeric.h"
+#include "photo.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace dlgtest {
+
+namespace {
+
+TApplication* TheApp = nullptr;
+
+class TAppEnvironment : public ::testing::Environment {
+public:
+    void TearDown() override
+    {
+        delete TheApp;
+        TheApp = nullptr;
+    }
+};
+
+[[maybe_unused]] ::testing::Environment* const Environment =
+    ::testing::AddGlobalTestEnvironment(new TAppEnvironment);
+
+} // namespace
+
+void InitOnce()
+{
+    static const bool done = [] {
+        InitPhotoTables();
+        return true;
+    }();
+    (void)done;
+}
+
+TApplication& App()
+{
+    InitOnce();
+    if (!TheApp) {
+        static int argc = 1;
+        static char name[] = "dialogs_tests";
+        static char* argv[] = {name, nullptr};
+        TheApp = new TApplication(argc, argv);
+        TheApp->SetTitle("Corvinel");
+        TheApp->SetMessageBoxes(&Boxes());
+    }
+    return *TheApp;
+}
+
+TScriptedMessageBoxes& Boxes()
+{
+    static TScriptedMessageBoxes boxes;
+    return boxes;
+}
+
+TBitmap Pattern(int width, int height)
+{
+    TBitmap b(width, height, pf24bit);
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* row = b.ScanLine(y);
+        for (int x = 0; x < width; ++x) {
+            row[3 * x] = static_cast<std::uint8_t>(x * 37 + y * 11);
+            row[3 * x + 1] = static_cast<std::uint8_t>(x * 5 + y * 71 + 9);
+            row[3 * x + 2] = static_cast<std::uint8_t>((x ^ y) * 23 + 40);
+        }
+    }
+    return b;
+}
+
+TBitmap Copy(const TBitmap& bitmap)
+{
+    TBitmap b;
+    b.Assign(bitmap);
+    return b;
+}
+
+bool SamePixels(const TBitmap& a, const TBitmap& b)
+{
+    if (a.Width() != b.Width() || a.Height() != b.Height())
+        return false;
+    TBitmap ca = Copy(a), cb = Copy(b);
+    ca.SetPixelFormat(pf24bit);
+    cb.SetPixelFormat(pf24bit);
+    for (int y = 0; y < ca.Height(); ++y)
+        if (std::memcmp(ca.ScanLine(y), cb.ScanLine(y), static_cast<std::size_t>(ca.Width()) * 3) != 0)
+            return false;
+    return true;
+}
+
+TTestDocument::TTestDocument(const TBitmap& picture, const std::string& fileName)
+    : Document(std::make_unique<TDocument>(States))
+{
+    InitOnce();
+    Document->SetPicture(picture);
+    Document->FileName = fileName;
+    Document->Aspect = StoreSingle(static_cast<Extended>(picture.Height()) / picture.Width());
+    Document->SetXorPen();
+    Document->View = &View;
+    Document->Affiche(0, 0);
+}
+
+void DrawSelection(TDocument& document, const TRect& selection)
+{
+    document.Selection = selection;
+    document.Trace();
+    document.SelVisible = true;
+}
+
+} // namespace dlgtest
