@@ -163,8 +163,12 @@ bool TMDIChild::eventFilter(QObject* watched, QEvent* event)
                 break;
             }
         } else if (watched == FUi->SB->viewport() && event->type() == QEvent::Wheel) {
-            // The wheel zooms, one step a notch, around the pointer.
+            // The wheel zooms, one step a notch, around the pointer. A window
+            // behind the active one comes to the front first, so that the
+            // frame's commands and panels describe the window that changes.
             const auto* e = static_cast<QWheelEvent*>(event);
+            if (QMdiSubWindow* sub = SubWindow(); sub && sub->mdiArea() && sub->mdiArea()->currentSubWindow() != sub)
+                Focus();
             FWheelRest += e->angleDelta().y();
             while (FWheelRest >= 120 || FWheelRest <= -120) {
                 const int direction = FWheelRest > 0 ? 1 : -1;

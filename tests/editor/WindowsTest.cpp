@@ -298,6 +298,33 @@ TEST_F(WindowsTest, OpenChangeUndoAllAndTheCaptions)
     EXPECT_EQ(Title(copy), "Sans nom(1:1)*");
 }
 
+TEST_F(WindowsTest, TheWheelOverAWindowBehindZoomsItAsTheActiveOne)
+{
+    TMDIChild* behind = OpenFile("behind.bmp", 90, 70);
+    ASSERT_NE(behind, nullptr);
+    Form->Action("badoucir")->trigger(); // an undo step there
+    TMDIChild* front = OpenFile("front.bmp", 50, 30);
+    ASSERT_NE(front, nullptr);
+    ASSERT_EQ(Form->ActiveDocumentWindow(), front);
+    ASSERT_FALSE(On("bannuler"));
+
+    Mouse(behind->IM(), QEvent::MouseMove, 20, 20, Qt::NoButton);
+    const QPointF at(20, 20);
+    QWheelEvent wheel(at, behind->IM()->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(behind->SB()->viewport(), &wheel);
+    TApplication::ProcessMessages();
+
+    // The zoomed window is the one the commands and the status bar describe.
+    EXPECT_EQ(Title(behind), "behind.bmp(1:2)*");
+    EXPECT_EQ(Form->ActiveDocumentWindow(), behind);
+    EXPECT_TRUE(On("bannuler"));
+    EXPECT_EQ(Form->StatusPanel(1)->text(), "90 x 70");
+    Form->Action("bannuler")->trigger();
+    EXPECT_EQ(behind->Document()->UndoCount(), 0);
+    EXPECT_EQ(Title(front), "front.bmp(1:1)");
+}
+
 TEST_F(WindowsTest, SelectCropAndTurnWithTheMouse)
 {
     TMDIChild* child = OpenFile("a.bmp", 200, 100);
