@@ -8,6 +8,7 @@
 #include "MessageBoxes.h"
 #include "Numeric.h"
 #include "Picture.h"
+#include "PngCodec.h"
 #include "Desktop.h"
 
 #include <algorithm>
@@ -30,7 +31,7 @@ const char* const PasteName = "*pp*";
 
 const char* const UnavailableText = "Cette fenêtre n'est pas disponible dans cette version de Corvinel.";
 const char* const DirectSaveFormatsText =
-    "Corvinel n'enregistre directement que les fichiers .bmp, .jpg et .jpeg : "
+    "Corvinel n'enregistre directement que les fichiers .bmp, .jpg, .jpeg et .png : "
     "l'image n'a pas été enregistrée.";
 
 std::string LowerCase(std::string s)
@@ -246,7 +247,7 @@ void TEditorFrame::SaveDocument(TDocument& document)
         return;
     }
     const std::string extension = ExtractExtension(path);
-    if (extension != "bmp" && extension != "jpg" && extension != "jpeg") {
+    if (extension != "bmp" && extension != "jpg" && extension != "jpeg" && extension != "png") {
         CloseConfirmed = false;
         if (FServices.Windows->Has(TEditorWindow::SaveAssistant))
             ShowSaveAssistantFor(document);
@@ -260,6 +261,11 @@ void TEditorFrame::SaveDocument(TDocument& document)
         const std::unique_ptr<TBitmap> picture = document.CopyWithoutFrame();
         if (extension == "bmp") {
             picture->SaveToFile(path);
+        } else if (extension == "png") {
+            TPngPicture png;
+            png.Assign(*picture);
+            png.CompressionLevel = 9;
+            png.SaveToFile(path);
         } else {
             TJPEGImage jpeg;
             jpeg.Assign(*picture);

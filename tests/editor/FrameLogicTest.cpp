@@ -7,6 +7,8 @@
 #include "Canvas.h"
 #include "Exceptions.h"
 #include "Picture.h"
+#include "PngCodec.h"
+#include "Streams.h"
 
 #include <gtest/gtest.h>
 
@@ -190,15 +192,69 @@ TEST_F(FrameLogicTest, DirectSaveWritesUnderTheRealPathBmpAndJpeg)
     EXPECT_TRUE(std::filesystem::exists(Dir.File("Shot.JPEG")));
 }
 
+TEST_F(FrameLogicTest, DirectSaveWritesPngAtTheStrongestCompression)
+{
+    TDocument& d = Open("x.bmp", 37, 23);
+    d.MouseDown(3, 3);
+    d.MouseMove(20, 15, true); // the frame never reaches the file
+    d.MouseUp(20, 15);
+    ASSERT_TRUE(d.SelVisible);
+    d.FileName = Dir.File("Shot.PNG");
+    CloseConfirmed = false;
+    F.benrClick();
+    EXPECT_TRUE(CloseConfirmed);
+    EXPECT_TRUE(T.Boxes.Calls.empty());
+    ASSERT_TRUE(std::filesystem::exists(Dir.File("Shot.PNG")));
+    EXPECT_TRUE(d.SelVisible);
+
+    // The image data's zlib stream announces the strongest level.
+    const std::vector<std::uint8_t> bytes = testutil::ReadFile(Dir.File("Shot.PNG"));
+    const std::string text(bytes.begin(), bytes.end());
+    const auto idat = text.find("IDAT");
+    ASSERT_NE(idat, std::string::npos);
+    ASSERT_LT(idat + 5, bytes.size());
+    EXPECT_EQ(bytes[idat + 4] & 0x0F, 8);  // deflate
+    EXPECT_EQ(bytes[idat + 5] >> 6, 3);    // level 7 or more
+    // Level 9 exactly: the codec's own output at 9, which differs at 7.
+    auto encoded = [](int level) {
+        TPngPicture png;
+        png.Assign(Pattern(37, 23));
+        png.CompressionLevel = static_cast<std::uint8_t>(level);
+        TMemoryStream stream;
+        png.SaveToStream(stream);
+        const std::uint8_t* data = stream.Memory();
+        return std::vector<std::uint8_t>(data, data + stream.Size());
+    };
+    ASSERT_NE(encoded(9), encoded(7));
+    EXPECT_EQ(bytes, encoded(9));
+
+    const testutil::RgbImage expected = testutil::FromBitmap(Pattern(37, 23));
+    if (testutil::HaveTool("pngcheck")) {
+        const auto check = testutil::Run("pngcheck -q " + testutil::Quote(Dir.File("Shot.PNG")));
+        EXPECT_EQ(check.ExitCode, 0) << check.Output;
+    }
+    if (testutil::HaveTool("pngtopnm")) {
+        const auto run = testutil::Run("pngtopnm " + testutil::Quote(Dir.File("Shot.PNG")) + " > " +
+                                       testutil::Quote(Dir.File("shot.ppm")));
+        ASSERT_EQ(run.ExitCode, 0) << run.Output;
+        EXPECT_EQ(testutil::MaxDifference(testutil::ReadPpm(Dir.File("shot.ppm")), expected), 0);
+    }
+    TPicture back;
+    back.LoadFromFile(Dir.File("Shot.PNG"));
+    TBitmap pixels(back.Width(), back.Height());
+    pixels.Canvas().Draw(0, 0, *back.Graphic());
+    EXPECT_TRUE(SamePixels(pixels, Pattern(37, 23)));
+}
+
 TEST_F(FrameLogicTest, DirectSaveOfAnotherFormatTellsTheUserAndConfirmsNothing)
 {
     TDocument& d = Open("a.bmp");
-    d.FileName = Dir.File("a.png");
+    d.FileName = Dir.File("a.tif");
     d.memorise();
     CloseConfirmed = true;
     F.benrClick();
     EXPECT_FALSE(CloseConfirmed);
-    EXPECT_FALSE(std::filesystem::exists(Dir.File("a.png")));
+    EXPECT_FALSE(std::filesystem::exists(Dir.File("a.tif")));
     ASSERT_EQ(T.Boxes.Calls.size(), 1u);
     EXPECT_EQ(T.Boxes.Calls[0].Type, mtWarning);
 
