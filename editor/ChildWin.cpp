@@ -111,16 +111,17 @@ void TMDIChild::Redisplay(int centerXPercent, int centerYPercent)
     if (centerXPercent > 0 && centerYPercent > 0) {
         QScrollArea* sb = FUi->SB;
         const QSize view = sb->viewport()->size();
-        auto scroll = [](QScrollBar* bar, int picture, int viewSize, int percent) {
+        // The point goes to half the scroll box's size (scroll bar included).
+        auto scroll = [](QScrollBar* bar, int picture, int viewSize, int boxSize, int percent) {
             if (viewSize >= picture)
                 return;
             const int range = picture - viewSize;
             bar->setRange(0, range);
-            const long long target = Round(static_cast<Extended>(picture) * percent / 100) - viewSize / 2;
+            const long long target = Round(static_cast<Extended>(picture) * percent / 100) - boxSize / 2;
             bar->setValue(static_cast<int>(std::min<long long>(range, std::max(0LL, target))));
         };
-        scroll(sb->horizontalScrollBar(), shown.width(), view.width(), centerXPercent);
-        scroll(sb->verticalScrollBar(), shown.height(), view.height(), centerYPercent);
+        scroll(sb->horizontalScrollBar(), shown.width(), view.width(), sb->width(), centerXPercent);
+        scroll(sb->verticalScrollBar(), shown.height(), view.height(), sb->height(), centerYPercent);
     }
     im->update();
 }

@@ -22,6 +22,7 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStatusTipEvent>
 #include <QToolBar>
 #include <QToolButton>
@@ -29,6 +30,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -323,6 +325,38 @@ TEST_F(WindowsTest, TheWheelOverAWindowBehindZoomsItAsTheActiveOne)
     Form->Action("bannuler")->trigger();
     EXPECT_EQ(behind->Document()->UndoCount(), 0);
     EXPECT_EQ(Title(front), "front.bmp(1:1)");
+}
+
+TEST_F(WindowsTest, TheWheelBringsThePointUnderThePointerToTheMiddle)
+{
+    TMDIChild* child = OpenFile("wide.bmp", 600, 400);
+    ASSERT_NE(child, nullptr);
+    Form->Action("blplus")->trigger();
+    Form->Action("blplus")->trigger(); // 3:1, 1800 x 1200, larger than the window
+    TApplication::ProcessMessages();
+    ASSERT_EQ(child->IM()->size(), QSize(1800, 1200));
+
+    Mouse(child->IM(), QEvent::MouseMove, 900, 900, Qt::NoButton);
+    const QPointF at(900, 900);
+    QWheelEvent wheel(at, child->IM()->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(child->SB()->viewport(), &wheel);
+    TApplication::ProcessMessages();
+    ASSERT_EQ(child->IM()->size(), QSize(2400, 1600));
+
+    // 900 of 1800 is 50 %, 900 of 1200 is 75 %: those points of the new
+    // size, less half the scroll box, within the scroll range.
+    QScrollArea* sb = child->SB();
+    ASSERT_LT(sb->viewport()->width(), 2400);
+    ASSERT_LT(sb->viewport()->height(), 1600);
+    const int h = std::min(sb->horizontalScrollBar()->maximum(), std::max(0, 2400 * 50 / 100 - sb->width() / 2));
+    const int v = std::min(sb->verticalScrollBar()->maximum(), std::max(0, 1600 * 75 / 100 - sb->height() / 2));
+    EXPECT_EQ(sb->horizontalScrollBar()->value(), h);
+    EXPECT_EQ(sb->verticalScrollBar()->value(), v);
+    EXPECT_LT(0, h);
+    EXPECT_LT(h, sb->horizontalScrollBar()->maximum());
+    EXPECT_LT(0, v);
+    EXPECT_LT(v, sb->verticalScrollBar()->maximum());
 }
 
 TEST_F(WindowsTest, SelectCropAndTurnWithTheMouse)
