@@ -43,8 +43,8 @@ bool TPreviewSession::Begin(TDocument& document)
     FRestore = FRecorded ? nullptr : std::move(restore);
 
     try {
-        if (document.SelVisible)
-            document.Trace();
+        // The frame leaves the pixels and the status shows no selection.
+        document.annuleselection();
         document.SelVisible = false;
         document.Moving = false;
         document.Selection = Rect(-1, -1, -1, -1);

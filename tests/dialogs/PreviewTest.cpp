@@ -131,6 +131,7 @@ TEST(PreviewSession, SelectionFrameIsErasedBeforeTheCopyAndNotRedrawn)
     EXPECT_FALSE(doc->SelVisible);
     EXPECT_FALSE(doc->Moving);
     EXPECT_EQ(doc->Selection, Rect(-1, -1, -1, -1));
+    EXPECT_EQ(doc.States.Panel(3), "0 x 0");
     session.Apply();
     session.End();
     EXPECT_TRUE(SamePixels(doc->Picture(), original));

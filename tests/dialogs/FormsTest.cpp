@@ -1,0 +1,331 @@
+// The five dialogs through their real forms under the offscreen platform,
+// shown by the frame's seam over a document held in memory: one showing of
+// each driven from inside its modal loop, the grid's key filter with pasted
+// text, and the windows that are not these dialogs passed on.
+
+#include "DialogTest.h"
+#include "TestUtil.h"
+
+#include "EditorDialogs.h"
+#include "ImageDialogs.h"
+#include "PauseTimer.h"
+#include "UpDown.h"
+#include "photo.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QRadioButton>
+#include <QSlider>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QTimer>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <stdexcept>
+
+using namespace dlgtest;
+using testutil::TempDir;
+
+namespace {
+
+// A control of a form by its name; the test stops when it is missing.
+template <class T>
+T* Find(QWidget* form, const char* name)
+{
+    T* widget = form->findChild<T*>(QString::fromLatin1(name));
+    if (!widget)
+        throw std::runtime_error(std::string("no control ") + name);
+    return widget;
+}
+
+// Records what reaches the windows after the dialogs.
+class TLaterWindows : public TNoEditorWindows {
+public:
+    bool Has(TEditorWindow window) const override { return window == TEditorWindow::AboutBox; }
+    void ShowModal(TEditorWindow window) override { Shown.push_back(window); }
+    std::vector<TEditorWindow> Shown;
+};
+
+class FormsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        App();
+        Boxes().Calls.clear();
+        Boxes().Answers.clear();
+        StartDir = Dir.Path() + "/";
+        std::filesystem::create_directory(StartDir + "filtres");
+        std::ofstream(StartDir + "filtres/croix.fpw", std::ios::binary)
+            << "Croix\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n1\r\n0\r\n0\r\n0\r\n1\r\n4\r\n1\r\n0\r\n"
+               "0\r\n0\r\n1\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n";
+        Doc = std::make_unique<TTestDocument>(Original);
+        Frame = std::make_unique<QWidget>();
+        Dialogs = std::make_unique<TEditorDialogs>(&Later);
+        Dialogs->Create(Frame.get(), [this] { return Doc ? Doc->Document.get() : nullptr; }, StartDir, &Boxes(), &Clock);
+    }
+
+    void TearDown() override
+    {
+        Dialogs.reset();
+        Frame.reset();
+        TApplication::ProcessMessages();
+    }
+
+    // Shows a dialog through the seam; inside its modal loop, script runs
+    // once (a dialog left open afterwards is closed without applying).
+    void Show(TEditorWindow window, QDialog* dialog, const std::function<void()>& script)
+    {
+        bool ran = false;
+        QTimer::singleShot(0, dialog, [&] {
+            EXPECT_TRUE(dialog->isVisible());
+            EXPECT_TRUE(dialog->isModal());
+            script();
+            ran = true;
+            if (dialog->isVisible())
+                dialog->reject();
+        });
+        Dialogs->ShowModal(window);
+        EXPECT_TRUE(ran);
+        EXPECT_FALSE(dialog->isVisible());
+    }
+
+    TDocument& D() { return **Doc; }
+
+    TempDir Dir;
+    std::string StartDir;
+    std::unique_ptr<QWidget> Frame;
+    TManualClock Clock;
+    TLaterWindows Later;
+    const TBitmap Original = Pattern(40, 30);
+    std::unique_ptr<TTestDocument> Doc;
+    std::unique_ptr<TEditorDialogs> Dialogs;
+};
+
+TEST_F(FormsTest, ContrastThroughItsForm)
+{
+    TFcontraste* dialog = Dialogs->Fcontraste();
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(dialog->windowTitle(), "Contraste Automatique");
+    auto* naturel = Find<QRadioButton>(dialog, "Naturel");
+    auto* slider = Find<QSlider>(dialog, "TTval");
+    auto* apply = Find<QToolButton>(dialog, "Appliquercontraste");
+    EXPECT_EQ(Find<QRadioButton>(dialog, "Atone")->text(), "Atone");
+    EXPECT_EQ(Find<QRadioButton>(dialog, "Soutenu")->text(), "Soutenu");
+    EXPECT_EQ(apply->text(), "APPLIQUER");
+    EXPECT_EQ(slider->value(), 1);
+    EXPECT_EQ(slider->maximum(), 100);
+
+    Show(TEditorWindow::Contrast, dialog, [&] {
+        EXPECT_EQ(D().UndoCount(), 1);
+        naturel->click();
+        slider->setValue(50);
+        Clock.Advance(499);
+        TBitmap expected = Copy(Original);
+        AutoContrast(expected, 2, 1, 0.01f);
+        EXPECT_TRUE(SamePixels(D().Picture(), expected)) << "the slider waits";
+        Clock.Advance(1);
+        expected = Copy(Original);
+        AutoContrast(expected, 2, 1, 0.5f);
+        EXPECT_TRUE(SamePixels(D().Picture(), expected));
+
+        // A modal window over the dialog and back: no second start of work.
+        QDialog box(dialog);
+        QTimer::singleShot(0, &box, [&] { box.accept(); });
+        box.exec();
+        EXPECT_EQ(D().UndoCount(), 1);
+        apply->click();
+    });
+    TBitmap applied = Copy(Original);
+    AutoContrast(applied, 2, 1, 0.5f);
+    EXPECT_TRUE(SamePixels(D().Picture(), applied));
+    EXPECT_EQ(D().UndoCount(), 1);
+
+    // The next showing keeps the controls and previews with them; a close
+    // without applying drops a pending preview and restores.
+    Show(TEditorWindow::Contrast, dialog, [&] {
+        EXPECT_TRUE(naturel->isChecked());
+        EXPECT_EQ(slider->value(), 50);
+        TBitmap again = Copy(applied);
+        AutoContrast(again, 2, 1, 0.5f);
+        EXPECT_TRUE(SamePixels(D().Picture(), again));
+        slider->setValue(80);
+        EXPECT_EQ(Clock.Pending(), 1u);
+    });
+    EXPECT_EQ(Clock.Pending(), 0u);
+    EXPECT_TRUE(SamePixels(D().Picture(), applied));
+    EXPECT_EQ(D().UndoCount(), 1);
+}
+
+TEST_F(FormsTest, GreyAndHalftoneThroughTheirForms)
+{
+    TFgris* grey = Dialogs->Fgris();
+    EXPECT_EQ(grey->windowTitle(), "Niveaux de gris");
+    EXPECT_EQ(Find<QRadioButton>(grey, "NBmode1")->text(), "Pondérée");
+    Show(TEditorWindow::Grey, grey, [&] {
+        Find<QRadioButton>(grey, "NBmode3")->click();
+        TBitmap expected = Copy(Original);
+        ConvertToGrey(expected, 3);
+        EXPECT_TRUE(SamePixels(D().Picture(), expected));
+    });
+    EXPECT_TRUE(SamePixels(D().Picture(), Original)) << "closed without applying";
+    EXPECT_EQ(D().UndoCount(), 0);
+
+    TFtrame* halftone = Dialogs->Ftrame();
+    EXPECT_EQ(halftone->windowTitle(), "Tramage en N&B");
+    EXPECT_EQ(Find<QRadioButton>(halftone, "NBmode2")->text(), "Floyd Steinberg");
+    Show(TEditorWindow::Halftone, halftone, [&] {
+        Find<QRadioButton>(halftone, "NBmode2")->click();
+        Find<QToolButton>(halftone, "AppliquerNB")->click();
+    });
+    TBitmap expected = Copy(Original);
+    DitherFloydSteinberg(expected);
+    EXPECT_TRUE(SamePixels(D().Picture(), expected));
+    EXPECT_EQ(D().UndoCount(), 1);
+}
+
+TEST_F(FormsTest, FiltersThroughItsForm)
+{
+    TFfiltres* dialog = Dialogs->Ffiltres();
+    EXPECT_EQ(dialog->windowTitle(), "Filtre personnalisé");
+    auto* combo = Find<QComboBox>(dialog, "CB");
+    auto* tester = Find<QToolButton>(dialog, "SpeedButton2");
+    auto* effacer = Find<QToolButton>(dialog, "SpeedButton4");
+    auto* appliquer = Find<QToolButton>(dialog, "SpeedButton1");
+    EXPECT_EQ(tester->text(), "TESTER");
+    EXPECT_EQ(effacer->text(), "EFFACER");
+    EXPECT_EQ(Find<QToolButton>(dialog, "SpeedButton3")->text(), "SAUVER");
+    ASSERT_EQ(combo->count(), 1);
+    EXPECT_EQ(combo->itemText(0), "Croix");
+    EXPECT_EQ(dialog->Cell(2, 2)->text(), "0");
+
+    Show(TEditorWindow::Filters, dialog, [&] {
+        EXPECT_EQ(D().UndoCount(), 1);
+        EXPECT_TRUE(SamePixels(D().Picture(), Original)) << "no preview at activation";
+        combo->setCurrentIndex(0);
+        emit combo->activated(0);
+        EXPECT_EQ(dialog->Cell(2, 2)->text(), "4");
+        EXPECT_EQ(dialog->Cell(2, 1)->text(), "1");
+
+        // Typing: only digits, signs and the point get through.
+        QLineEdit* cell = dialog->Cell(4, 4);
+        cell->setFocus();
+        cell->selectAll();
+        for (const char* key : {"a", "-", ",", "3", " ", "e", ".", "5"}) {
+            QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString::fromLatin1(key));
+            QGuiApplication::sendEvent(cell, &press);
+        }
+        EXPECT_EQ(cell->text(), "-3.5");
+        // Pasting: text with any other character is refused whole.
+        QGuiApplication::clipboard()->setText("1,5");
+        cell->selectAll();
+        cell->paste();
+        EXPECT_EQ(cell->text(), "-3.5");
+        QGuiApplication::clipboard()->setText("+2");
+        cell->selectAll();
+        cell->paste();
+        EXPECT_EQ(cell->text(), "+2");
+        cell->selectAll();
+        cell->del();
+        EXPECT_EQ(cell->text(), "");
+
+        tester->click();
+        TKernel5x5 cross;
+        cross.At(0, 0) = 4;
+        cross.At(0, -1) = cross.At(0, 1) = cross.At(-1, 0) = cross.At(1, 0) = 1;
+        TBitmap expected = Copy(Original);
+        Convolve5x5(expected, cross);
+        EXPECT_TRUE(SamePixels(D().Picture(), expected));
+        effacer->click();
+        EXPECT_TRUE(SamePixels(D().Picture(), Original));
+        appliquer->click();
+        EXPECT_TRUE(SamePixels(D().Picture(), expected));
+    });
+    EXPECT_EQ(D().UndoCount(), 1);
+    EXPECT_EQ(combo->currentText(), "Croix") << "the controls stay for the next showing";
+}
+
+TEST_F(FormsTest, ResizeThroughItsForm)
+{
+    Doc = std::make_unique<TTestDocument>(Pattern(400, 300));
+    TFkavrel* dialog = Dialogs->Fkavrel();
+    EXPECT_EQ(dialog->windowTitle(), "Redimensionner");
+    auto* width = Find<QComboBox>(dialog, "choixL");
+    auto* height = Find<QComboBox>(dialog, "ChoixH");
+    auto* prop = Find<QCheckBox>(dialog, "Prop");
+    auto* udh = Find<TUpDown>(dialog, "UDH");
+    auto* apply = Find<QToolButton>(dialog, "SpeedButton2");
+    ASSERT_TRUE(Find<TUpDown>(dialog, "UDW"));
+    EXPECT_EQ(width->currentText(), "0");
+    EXPECT_EQ(height->currentText(), "0");
+    EXPECT_TRUE(prop->isChecked());
+
+    const TBitmap before = Copy(D().Picture());
+    Show(TEditorWindow::Resize, dialog, [&] {
+        width->setEditText("400");
+        height->setEditText("300");
+        // An arrow key in the width field steps it; the height follows.
+        QKeyEvent up(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier);
+        QGuiApplication::sendEvent(width->lineEdit(), &up);
+        EXPECT_EQ(width->currentText(), "401");
+        EXPECT_EQ(height->currentText(), "301");
+        // The height's arrow button: the width follows.
+        udh->UpButton()->click();
+        EXPECT_EQ(height->currentText(), "302");
+        EXPECT_EQ(width->currentText(), "403"); // 402.67
+
+        // Choosing from the list sets one side only.
+        width->setCurrentIndex(5);
+        EXPECT_EQ(width->currentText(), "640");
+        EXPECT_EQ(height->currentText(), "302");
+        prop->click();
+        prop->click();
+        EXPECT_EQ(height->currentText(), "480");
+
+        height->setEditText("abc");
+        EXPECT_EQ(height->currentText(), "0");
+        apply->click();
+        EXPECT_TRUE(dialog->isVisible()) << "a side of 0 keeps the dialog open";
+        EXPECT_EQ(Boxes().Calls.size(), 1u);
+        width->setEditText("99999");
+        EXPECT_EQ(width->currentText(), "10240");
+        width->setEditText("20");
+        height->setEditText("10");
+        EXPECT_TRUE(SamePixels(D().Picture(), before)) << "nothing before APPLIQUER";
+        apply->click();
+    });
+    EXPECT_EQ(D().Picture().Width(), 20);
+    EXPECT_EQ(D().Picture().Height(), 10);
+    EXPECT_EQ(D().Aspect, 0.5f);
+    EXPECT_EQ(D().UndoCount(), 1);
+    EXPECT_EQ(width->currentText(), "20");
+}
+
+TEST_F(FormsTest, OtherWindowsGoToTheNextImplementation)
+{
+    EXPECT_TRUE(Dialogs->Has(TEditorWindow::Contrast));
+    EXPECT_TRUE(Dialogs->Has(TEditorWindow::Resize));
+    EXPECT_TRUE(Dialogs->Has(TEditorWindow::AboutBox));
+    EXPECT_FALSE(Dialogs->Has(TEditorWindow::Print));
+    Dialogs->ShowModal(TEditorWindow::SaveAssistant);
+    ASSERT_EQ(Later.Shown.size(), 1u);
+    EXPECT_EQ(Later.Shown[0], TEditorWindow::SaveAssistant);
+
+    // Without a document the image dialogs show nothing.
+    Doc.reset();
+    Dialogs->ShowModal(TEditorWindow::Grey);
+    EXPECT_FALSE(Dialogs->Fgris()->isVisible());
+
+    TEditorDialogs none;
+    EXPECT_FALSE(none.Has(TEditorWindow::Contrast));
+    EXPECT_FALSE(none.Has(TEditorWindow::AboutBox));
+    EXPECT_FALSE(none.HasBrowser());
+}
+
+} // namespace
