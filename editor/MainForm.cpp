@@ -22,6 +22,23 @@
 
 TMainForm* MainForm = nullptr;
 
+namespace {
+
+// Keeps a tool button whose command has no hint without a tool tip (Qt
+// would show the command's text instead).
+class TNoToolTip : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        return event->type() == QEvent::ToolTip || QObject::eventFilter(watched, event);
+    }
+};
+
+} // namespace
+
 TMainForm::TMainForm(const TMainFormServices& services, QWidget* parent)
     : QMainWindow(parent), FUi(std::make_unique<Ui::MainForm>())
 {
@@ -55,12 +72,15 @@ TMainForm::TMainForm(const TMainFormServices& services, QWidget* parent)
         menu->menuAction()->setStatusTip(QString::fromStdString(hint.Long));
     }
     // The tool buttons carry their command's name too, and the hand cursor.
+    auto* noToolTip = new TNoToolTip(this);
     for (QAction* action : FUi->ToolBar2->actions()) {
         if (action->isSeparator())
             continue;
         if (QWidget* button = FUi->ToolBar2->widgetForAction(action)) {
             button->setObjectName(action->objectName());
             button->setCursor(Qt::PointingHandCursor);
+            if (action->property("hint").toString().isEmpty())
+                button->installEventFilter(noToolTip);
         }
     }
 
