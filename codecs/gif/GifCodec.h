@@ -50,6 +50,7 @@ std::size_t RowBytes(std::size_t pixels, int bitsPerPixel, int alignment);
 // n >= 1 with 2^n >= count.
 int BitsForColors(int count);
 
+// One byte; EWriteError when the stream does not take it.
 void WriteByte(TStream& stream, std::uint8_t value);
 // One byte; 0 when the data has ended (nothing is read past the end).
 std::uint8_t ReadByte(TStream& stream);
@@ -863,7 +864,7 @@ TPalette OctreePaletteOf(TBitmap& bitmap, int colorCount, int depth, bool withSy
 // A new 8-bit bitmap of bitmap's pixels reduced to a palette of at most 256
 // colours by method and dither (an empty bitmap for an unknown method or
 // dither or an empty palette). Every method but rdNone converts bitmap to 24
-// bits; rdNone answers a 24-bit copy. reductionBits (1..8) gives the octree
+// bits; rdNone answers a 24-bit copy. reductionBits (0..8) gives the octree
 // 2^reductionBits colours; customPalette serves rdCustomPalette.
 std::unique_ptr<TBitmap> ReduceToPalette(TBitmap& bitmap, std::uint8_t method, std::uint8_t dither,
                                          int reductionBits, const TPalette& customPalette = {});

@@ -35,7 +35,9 @@ int BitsForColors(int count)
 
 void WriteByte(TStream& stream, std::uint8_t value)
 {
-    stream.Write(&value, 1);
+    // A byte the stream does not take would leave a file that looks saved
+    // but ends too early.
+    stream.WriteBuffer(&value, 1);
 }
 
 bool ReadByteIfAny(TStream& stream, std::uint8_t& value)

@@ -115,6 +115,18 @@ public:
     std::int64_t Seek(std::int64_t, TSeekOrigin) override { return 0; }
 };
 
+// A stream with room for a given number of bytes (a full disk).
+class TCappedStream : public TMemoryStream {
+public:
+    explicit TCappedStream(std::size_t room) : Room(room) {}
+    std::size_t Write(const void* buffer, std::size_t count) override
+    {
+        const std::size_t n = std::min(count, Room - std::min(Room, static_cast<std::size_t>(Size())));
+        return n == 0 ? 0 : TMemoryStream::Write(buffer, n);
+    }
+    std::size_t Room;
+};
+
 // ---------------------------------------------------------------------------
 // Colour tables
 
@@ -358,6 +370,33 @@ TEST(GifColorMap, SortByUsageRemapsPixelsAndKeepsTheTransparentEntry)
     EXPECT_EQ(plain.Pixels, (Bytes{0, 0, 1}));
 }
 
+TEST(GifColorMap, EqualCountsArePlacedByTheTablesOwnQuicksort)
+{
+    TTestImage image;
+    // Three colours used once each: the sort exchanges the outer records,
+    // so the table comes out reversed (and the file with it).
+    TTestFrame even(&image);
+    for (TColor c : {clRed, clBlue, clLime})
+        even.Local.AppendColor(c);
+    even.Pixels = {0, 1, 2};
+    EXPECT_TRUE(even.Local.SortByUsage());
+    EXPECT_EQ(even.Pixels, (Bytes{2, 1, 0}));
+    EXPECT_EQ(even.Local.ColorAt(0), clLime);
+    EXPECT_EQ(even.Local.ColorAt(2), clRed);
+
+    // Counts 2, 2, 5, 2: records in the order 2, 3, 0, 1.
+    TTestFrame mixed(&image);
+    for (TColor c : {clRed, clBlue, clLime, clWhite})
+        mixed.Local.AppendColor(c);
+    mixed.Pixels = {0, 0, 1, 1, 2, 2, 2, 2, 2, 3, 3};
+    EXPECT_TRUE(mixed.Local.SortByUsage());
+    EXPECT_EQ(mixed.Pixels, (Bytes{2, 2, 3, 3, 0, 0, 0, 0, 0, 1, 1}));
+    EXPECT_EQ(mixed.Local.EntryCount(), 4);
+    const TColor expected[] = {clLime, clWhite, clRed, clBlue};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(mixed.Local.ColorAt(i), expected[i]) << i;
+}
+
 TEST(GifColorMap, GlobalSortRemapsTheBackgroundAndEveryFrameOfTheTable)
 {
     TTestImage image;
@@ -505,6 +544,29 @@ TEST(GifHeader, ReadsSignatureDescriptorAndTable)
     EXPECT_EQ(Error([&] { header.LoadFromStream(shortDescriptor); }), "Premature end of data");
 }
 
+TEST(GifHeader, FilesAreWrittenWholeOrNotAtAll)
+{
+    TempDir dir;
+    const std::string file = dir.File("header.gif");
+    TTestImage image;
+    image.Header.ScreenWidth = 640;
+    image.Header.GlobalTable.AppendColor(clNavy);
+    image.Header.SaveToFile(file);
+    const Bytes written = ReadFile(file);
+    EXPECT_EQ(written, Saved(image.Header));
+
+    TTestImage other;
+    other.Header.LoadFromFile(file);
+    EXPECT_EQ(other.Header.ScreenWidth, 640);
+    EXPECT_EQ(other.Header.GlobalTable.ColorAt(0), clNavy);
+
+    // A save that fails leaves the file as it was.
+    image.Version = 3;
+    EXPECT_EQ(Error([&] { image.Header.SaveToFile(file); }), "Unsupported GIF version");
+    EXPECT_EQ(ReadFile(file), written);
+    EXPECT_THROW(other.Header.LoadFromFile(dir.File("missing.gif")), Exception);
+}
+
 TEST(GifHeader, AssignFromHeaderOrTable)
 {
     TTestImage a, b;
@@ -582,6 +644,43 @@ std::unique_ptr<TGIFExtension> LoadExtension(const Bytes& data, TTestFrame* fram
     if (end)
         *end = stream.Position();
     return extension;
+}
+
+TEST(GifExtensions, ABlockThatDoesNotFitIsAnErrorNotAShortFile)
+{
+    TTestImage image;
+    image.Header.GlobalTable.AppendColor(clRed);
+    TTestFrame frame(&image);
+    TGIFTrailer trailer(&image);
+    TGIFCommentExtension comment(&frame);
+    comment.TextLines = {"abc", std::string(300, 'x')};
+    TGIFTextExtension text(&frame);
+    text.TextLines = {"Hi"};
+    TGIFAppExtNSLoop loop(&frame);
+    loop.BufferingSize = 9;
+    TGIFUnknownAppExtension unknown(&frame);
+    unknown.SetIdentifier("ACMEAPP1.x!");
+    unknown.RawBlocks = {TGIFBlock{2, {7, 8}}};
+    TGIFGraphicControlExtension control(&frame);
+    const std::pair<const char*, TGIFItem*> items[] = {
+        {"header", &image.Header}, {"trailer", &trailer}, {"comment", &comment}, {"text", &text},
+        {"loop", &loop},           {"unknown", &unknown}, {"control", &control},
+    };
+    for (auto [name, item] : items) {
+        const std::size_t size = Saved(*item).size();
+        for (std::size_t room = 0; room < size; ++room) {
+            TCappedStream stream(room);
+            try {
+                item->SaveToStream(stream);
+                ADD_FAILURE() << name << " reported success with room for " << room << " of " << size;
+            } catch (const EWriteError& e) {
+                EXPECT_EQ(e.Message, "Erreur d'écriture dans le flux");
+            }
+        }
+    }
+    TFullStream full;
+    EXPECT_THROW(WriteByte(full, 0x3B), EWriteError);
+    EXPECT_THROW(WriteStringBlocks(full, {}), EWriteError);
 }
 
 TEST(GifExtensions, RoundTripsThroughTheRegistry)
