@@ -364,10 +364,45 @@ TEST(GifOctree, LeavesStayWithinTheLimit)
         }
         std::array<std::uint8_t, 1024> table{};
         EXPECT_EQ(quantizer.ColorTable(table.data()), quantizer.Leaves());
-        if (limit == 256) {
-            EXPECT_GE(fewest, 250 - 8);
-        }
+        // One merge takes at most 7 leaves from limit + 1.
+        EXPECT_GE(fewest, std::max(1, limit - 6)) << limit;
     }
+}
+
+// The table of a quantizer as (red, green, blue) colours.
+std::vector<TColor> TableColours(const TColorQuantizer& quantizer)
+{
+    std::array<std::uint8_t, 1024> table{};
+    const int n = quantizer.ColorTable(table.data());
+    std::vector<TColor> out;
+    for (int i = 0; i < n; ++i)
+        out.push_back(RGB(table[static_cast<std::size_t>(i) * 4 + 2], table[static_cast<std::size_t>(i) * 4 + 1],
+                          table[static_cast<std::size_t>(i) * 4]));
+    return out;
+}
+
+TEST(GifOctree, MergesTheNewestNodeOfTheDeepestLevel)
+{
+    TColorQuantizer quantizer(3, 8);
+    // Two nodes at level 7 under one level-6 node: A holds (0,0,0) and
+    // (0,0,1), B, made later, (2,0,0) and (3,0,0). The fourth leaf merges B.
+    for (TColor c : {RGB(0, 0, 0), RGB(0, 0, 1), RGB(2, 0, 0), RGB(3, 0, 0)})
+        quantizer.AddPixel(GetRValue(c), GetGValue(c), GetBValue(c));
+    EXPECT_EQ(quantizer.Leaves(), 3);
+    EXPECT_EQ(TableColours(quantizer), (std::vector<TColor>{RGB(0, 0, 0), RGB(0, 0, 1), RGB(2, 0, 0)}));
+
+    // (0,0,2) makes a third level-7 node C with one leaf: merging C gains
+    // nothing, so A, the next at that level, goes as well.
+    quantizer.AddPixel(0, 0, 2);
+    EXPECT_EQ(quantizer.Leaves(), 3);
+    EXPECT_EQ(TableColours(quantizer), (std::vector<TColor>{RGB(0, 0, 0), RGB(0, 0, 2), RGB(2, 0, 0)}));
+
+    // (128,0,0) opens a new branch down to level 7: its lone nodes at
+    // levels 7 and 6 merge first, then the older level-6 node with the five
+    // pixels above: (5 / 5, 0, 3 / 5).
+    quantizer.AddPixel(128, 0, 0);
+    EXPECT_EQ(quantizer.Leaves(), 2);
+    EXPECT_EQ(TableColours(quantizer), (std::vector<TColor>{RGB(1, 0, 0), RGB(128, 0, 0)}));
 }
 
 TEST(GifOctree, RefusesBadLimits)
@@ -512,6 +547,32 @@ TEST(GifReduce, FixedPalettesGiveOnlyTheirColours)
             }
         }
     }
+}
+
+TEST(GifReduce, OctreeWithSystemColoursKeepsTheStaticColoursAround)
+{
+    const RgbImage img = Photo(29, 17, 6);
+    TBitmap source = BitmapOf(img);
+    auto result = ReduceToPalette(source, rdOctreeSystem, dtNearest, 4);
+    ASSERT_EQ(result->PixelFormat(), pf8bit);
+    const TPalette got = result->GetPalette();
+    ASSERT_EQ(got.size(), 256u);
+    const TPalette& stock = StockPalette20();
+    for (std::size_t i = 0; i < 10; ++i) {
+        EXPECT_EQ(got[i].Color(), stock[i].Color()) << i;
+        EXPECT_EQ(got[246 + i].Color(), stock[10 + i].Color()) << i;
+    }
+    // 236 octree colours between them, whatever the reduction bits say.
+    TBitmap again = BitmapOf(img);
+    const TPalette octree = OctreePaletteOf(again, 256, 8, true);
+    for (std::size_t i = 10; i < 246; ++i)
+        ASSERT_EQ(got[i].Color(), octree[i].Color()) << i;
+    std::set<TColor> inner;
+    for (std::size_t i = 10; i < 246; ++i)
+        inner.insert(octree[i].Color());
+    EXPECT_GT(inner.size(), 200u);
+    TFastColorLookup lookup(octree);
+    EXPECT_EQ(Indices(*result), ModelDither(img, dtNearest, lookup));
 }
 
 TEST(GifReduce, EdgeCasesOfMethodDitherAndSize)
