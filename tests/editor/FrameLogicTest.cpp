@@ -138,6 +138,26 @@ TEST_F(FrameLogicTest, OpeningEnablesTheCommandsAndAFailedLoadLeavesNoWindow)
     EXPECT_EQ(F.ChildCount, 1);
 }
 
+TEST_F(FrameLogicTest, TransparentAreasOfAPngOpenWhite)
+{
+    const std::string python = "/usr/bin/python3";
+    if (!testutil::HaveTool(python) || testutil::Run(python + " -c 'import PIL'").ExitCode != 0)
+        GTEST_SKIP() << "no PIL";
+    // Left half fully transparent blue, right half opaque red.
+    const std::string path = Dir.File("clear.png");
+    const auto made = testutil::Run(python + " -c \"from PIL import Image\n"
+                                             "im = Image.new('RGBA', (10, 8), (255, 0, 0, 255))\n"
+                                             "for x in range(5):\n"
+                                             "    for y in range(8): im.putpixel((x, y), (0, 0, 255, 0))\n"
+                                             "im.save('" + path + "')\"");
+    ASSERT_EQ(made.ExitCode, 0) << made.Output;
+    TDocument* d = F.OpenImage(path);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->Picture().PixelFormat(), pf24bit);
+    EXPECT_EQ(d->Picture().GetPixelColor(2, 3), clWhite);
+    EXPECT_EQ(d->Picture().GetPixelColor(7, 3), clRed);
+}
+
 TEST_F(FrameLogicTest, SameDocumentComparesCanonicalPathsAndKeepsCase)
 {
     TDocument& a = Open("a.bmp");
