@@ -281,6 +281,7 @@ TEST(PngObject, CrcIsThePngOne)
 
 TEST(PngObject, RegistryHasTheStandardChunksInOrder)
 {
+    RegisterPngFormat(); // as the programs do at start-up
     const auto& classes = ChunkClasses();
     std::vector<std::string> types;
     for (TChunkClass c : classes)

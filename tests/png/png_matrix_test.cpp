@@ -122,9 +122,8 @@ void WriteNetpbm(const Source& src, const std::string& image, const std::string&
     const bool wide = src.Maxval > 255;
     std::ostringstream head;
     head << (src.Channels == 1 ? "P5" : "P6") << "\n" << src.W << " " << src.H << "\n" << src.Maxval << "\n";
-    Bytes out(head.str().begin(), head.str().end());
-    std::string h = head.str();
-    out.assign(h.begin(), h.end());
+    const std::string h = head.str();
+    Bytes out(h.begin(), h.end());
     Bytes a;
     std::string ah = "P5\n" + std::to_string(src.W) + " " + std::to_string(src.H) + "\n" +
                      std::to_string(src.Maxval) + "\n";
