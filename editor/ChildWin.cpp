@@ -141,7 +141,8 @@ bool TMDIChild::eventFilter(QObject* watched, QEvent* event)
     try {
         if (watched == FUi->IM) {
             switch (event->type()) {
-            case QEvent::MouseButtonPress: {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonDblClick: { // the second press of a double click
                 const auto* e = static_cast<QMouseEvent*>(event);
                 const QPoint p = e->position().toPoint();
                 FDocument->MouseDown(p.x(), p.y());

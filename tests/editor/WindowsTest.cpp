@@ -379,6 +379,24 @@ TEST_F(WindowsTest, TheWheelBringsThePointUnderThePointerToTheMiddle)
     EXPECT_LT(v, sb->verticalScrollBar()->maximum());
 }
 
+TEST_F(WindowsTest, TheSecondPressOfADoubleClickStartsASelectionToo)
+{
+    TMDIChild* child = OpenFile("a.bmp", 200, 100);
+    ASSERT_NE(child, nullptr);
+    QWidget* im = child->IM();
+    // A click at (10, 10), then a quick second press at (14, 12) dragged on:
+    // the platform reports that press as a double click.
+    Mouse(im, QEvent::MouseButtonPress, 10, 10, Qt::LeftButton);
+    Mouse(im, QEvent::MouseButtonRelease, 10, 10, Qt::NoButton);
+    Mouse(im, QEvent::MouseButtonDblClick, 14, 12, Qt::LeftButton);
+    Mouse(im, QEvent::MouseMove, 60, 50, Qt::LeftButton);
+    Mouse(im, QEvent::MouseButtonRelease, 60, 50, Qt::NoButton);
+    const TDocument& d = *child->Document();
+    EXPECT_TRUE(d.SelVisible);
+    EXPECT_EQ(d.Selection, Rect(14, 12, 60, 50));
+    EXPECT_EQ(Form->StatusPanel(3)->text(), "46 x 38");
+}
+
 TEST_F(WindowsTest, SelectCropAndTurnWithTheMouse)
 {
     TMDIChild* child = OpenFile("a.bmp", 200, 100);
