@@ -56,7 +56,14 @@ TImageDialog::TImageDialog(QWidget* parent) : QDialog(parent)
 
 void TImageDialog::Execute(TDocument& document)
 {
-    FormActivate(document);
+    try {
+        FormActivate(document);
+    } catch (...) {
+        // A start of work that failed half-way (its first preview, say)
+        // puts the document back; the error goes on to the error box.
+        FormClose();
+        throw;
+    }
     exec();
     FormClose();
 }

@@ -21,6 +21,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QTimer>
+#include <QWheelEvent>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -65,6 +66,7 @@ protected:
         std::ofstream(StartDir + "filtres/croix.fpw", std::ios::binary)
             << "Croix\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n1\r\n0\r\n0\r\n0\r\n1\r\n4\r\n1\r\n0\r\n"
                "0\r\n0\r\n1\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n";
+        std::ofstream(StartDir + "filtres/uni.fpw", std::ios::binary) << "Uni\r\n7\r\n";
         Doc = std::make_unique<TTestDocument>(Original);
         Frame = std::make_unique<QWidget>();
         Dialogs = std::make_unique<TEditorDialogs>(&Later);
@@ -201,8 +203,9 @@ TEST_F(FormsTest, FiltersThroughItsForm)
     EXPECT_EQ(tester->text(), "TESTER");
     EXPECT_EQ(effacer->text(), "EFFACER");
     EXPECT_EQ(Find<QToolButton>(dialog, "SpeedButton3")->text(), "SAUVER");
-    ASSERT_EQ(combo->count(), 1);
+    ASSERT_EQ(combo->count(), 2);
     EXPECT_EQ(combo->itemText(0), "Croix");
+    EXPECT_EQ(combo->itemText(1), "Uni");
     EXPECT_EQ(dialog->Cell(2, 2)->text(), "0");
 
     Show(TEditorWindow::Filters, dialog, [&] {
@@ -249,6 +252,33 @@ TEST_F(FormsTest, FiltersThroughItsForm)
     });
     EXPECT_EQ(D().UndoCount(), 1);
     EXPECT_EQ(combo->currentText(), "Croix") << "the controls stay for the next showing";
+}
+
+TEST_F(FormsTest, WheelOverTheFilterListLoadsTheFilterItMovesTo)
+{
+    TFfiltres* dialog = Dialogs->Ffiltres();
+    auto* combo = Find<QComboBox>(dialog, "CB");
+    Show(TEditorWindow::Filters, dialog, [&] {
+        combo->setFocus();
+        combo->setCurrentIndex(0);
+        emit combo->activated(0);
+        EXPECT_EQ(dialog->Cell(2, 2)->text(), "4");
+        const QPointF inside(5, 5);
+        QWheelEvent wheel(inside, combo->mapToGlobal(inside), QPoint(), QPoint(0, -120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QGuiApplication::sendEvent(combo, &wheel);
+        EXPECT_EQ(combo->currentIndex(), 1);
+        EXPECT_EQ(dialog->Cell(0, 0)->text(), "7");
+        EXPECT_EQ(dialog->Cell(2, 2)->text(), "0");
+        // Typing in the combo loads nothing.
+        combo->lineEdit()->selectAll();
+        QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QStringLiteral("Z"));
+        QGuiApplication::sendEvent(combo->lineEdit(), &key);
+        EXPECT_EQ(combo->currentText(), "Z");
+        EXPECT_EQ(dialog->Cell(0, 0)->text(), "7");
+        EXPECT_EQ(dialog->Logic().ItemIndex, -1);
+    });
+    EXPECT_EQ(D().UndoCount(), 0);
 }
 
 TEST_F(FormsTest, ResizeThroughItsForm)
