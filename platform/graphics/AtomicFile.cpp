@@ -5,9 +5,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -21,13 +23,52 @@ std::string FolderOf(const std::string& fileName)
     return fileName.substr(0, slash);
 }
 
+// The file a save really replaces: a symbolic link is followed to the file
+// it names (which may not exist yet), so that the link itself survives.
+std::string FollowLinks(const std::string& fileName)
+{
+    std::string path = fileName;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st{};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return path;
+        std::vector<char> target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
+        ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n < 0 || static_cast<std::size_t>(n) >= target.size())
+            return path;
+        std::string next(target.data(), static_cast<std::size_t>(n));
+        if (next.empty())
+            return path;
+        if (next[0] != '/') {
+            auto slash = path.find_last_of('/');
+            if (slash != std::string::npos)
+                next = path.substr(0, slash + 1) + next;
+        }
+        path = next;
+    }
+    throw EFCreateError("Impossible de créer le fichier " + fileName + " (" + std::strerror(ELOOP) + ")");
+}
+
 } // namespace
 
 TAtomicFileStream::TAtomicFileStream(const std::string& fileName) : FFileName(fileName)
 {
-    auto slash = fileName.find_last_of('/');
-    std::string base = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
-    std::string dir = slash == std::string::npos ? std::string() : fileName.substr(0, slash + 1);
+    FTarget = FollowLinks(fileName);
+    // A file that may not be written is not replaced behind its back: the
+    // user cannot write it, or nobody may.
+    struct stat st{};
+    bool exists = ::stat(FTarget.c_str(), &st) == 0;
+    if (exists && S_ISREG(st.st_mode) &&
+        (::access(FTarget.c_str(), W_OK) != 0 || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0))
+        throw EFCreateError("Impossible de créer le fichier " + fileName + " (" + std::strerror(EACCES) + ")");
+
+    auto slash = FTarget.find_last_of('/');
+    std::string base = slash == std::string::npos ? FTarget : FTarget.substr(slash + 1);
+    std::string dir = slash == std::string::npos ? std::string() : FTarget.substr(0, slash + 1);
+    // The temporary name must stay within the folder's name length limit.
+    constexpr std::size_t maxBase = 200;
+    if (base.size() > maxBase)
+        base.resize(maxBase);
     std::string pattern = dir + "." + base + ".XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
@@ -35,10 +76,14 @@ TAtomicFileStream::TAtomicFileStream(const std::string& fileName) : FFileName(fi
     if (FHandle < 0)
         throw EFCreateError("Impossible de créer le fichier " + fileName + " (" + std::strerror(errno) + ")");
     FTempName = name.data();
-    // Keep the permissions of the file being replaced; a new file gets the
-    // usual permissions of the user's umask.
-    struct stat st{};
-    if (::stat(fileName.c_str(), &st) == 0) {
+    // Keep the owner and permissions of the file being replaced (the owner
+    // only where the system allows it); a new file gets the usual
+    // permissions of the user's umask.
+    if (exists) {
+        if ((st.st_uid != ::geteuid() || st.st_gid != ::getegid()) &&
+            ::fchown(FHandle, st.st_uid, st.st_gid) != 0) {
+            // Not permitted: the new file belongs to the user who saves it.
+        }
         ::fchmod(FHandle, st.st_mode & 07777);
     } else {
         mode_t mask = ::umask(0);
@@ -103,11 +148,11 @@ void TAtomicFileStream::Commit()
         throw EWriteError("Erreur d'écriture du fichier " + FFileName + " (" + std::strerror(errno) + ")");
     }
     FHandle = -1;
-    if (::rename(FTempName.c_str(), FFileName.c_str()) != 0)
+    if (::rename(FTempName.c_str(), FTarget.c_str()) != 0)
         throw EWriteError("Impossible d'enregistrer le fichier " + FFileName + " (" + std::strerror(errno) + ")");
     FCommitted = true;
     // Make the rename itself durable.
-    int dir = ::open(FolderOf(FFileName).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int dir = ::open(FolderOf(FTarget).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);

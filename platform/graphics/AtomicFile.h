@@ -1,7 +1,9 @@
 #pragma once
 // Atomic file writing: the new content goes to a temporary file in the same
 // folder, is flushed to disk and then renamed over the target, so a failed
-// save never destroys the file it replaces.
+// save never destroys the file it replaces. A target that is a symbolic link
+// is written through to the file the link names; the link stays. A file
+// without write permission is not replaced (EFCreateError).
 
 #include "Streams.h"
 
@@ -25,6 +27,7 @@ public:
 
 private:
     std::string FFileName;
+    std::string FTarget; // FFileName with symbolic links followed
     std::string FTempName;
     int FHandle = -1;
     bool FCommitted = false;

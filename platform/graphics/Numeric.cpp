@@ -10,7 +10,7 @@ std::int64_t Round(Extended x)
     constexpr Extended limit = static_cast<Extended>(std::numeric_limits<std::int64_t>::max());
     if (x >= limit)
         return std::numeric_limits<std::int64_t>::max();
-    if (x <= -limit)
+    if (x < -limit)
         return std::numeric_limits<std::int64_t>::min();
     Extended floor = std::floor(x);
     Extended diff = x - floor;
@@ -27,7 +27,7 @@ std::int64_t Trunc(Extended x)
     constexpr Extended limit = static_cast<Extended>(std::numeric_limits<std::int64_t>::max());
     if (x >= limit)
         return std::numeric_limits<std::int64_t>::max();
-    if (x <= -limit)
+    if (x <= -limit - 1) // -2^63
         return std::numeric_limits<std::int64_t>::min();
     return static_cast<std::int64_t>(x);
 }

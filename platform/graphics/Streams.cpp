@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
+#include <stdexcept>
 #include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
@@ -134,7 +136,7 @@ void TStream::WriteU32BE(std::uint32_t v)
 
 std::size_t TMemoryStream::Read(void* buffer, std::size_t count)
 {
-    if (FPos >= FData.size())
+    if (FPos >= FData.size() || count == 0)
         return 0;
     std::size_t n = std::min(count, FData.size() - FPos);
     std::memcpy(buffer, FData.data() + FPos, n);
@@ -146,13 +148,24 @@ std::size_t TMemoryStream::Write(const void* buffer, std::size_t count)
 {
     if (count == 0)
         return 0;
+    // The bytes may come from this stream's own memory, which growing moves.
+    const auto* src = static_cast<const std::uint8_t*>(buffer);
+    std::less<const std::uint8_t*> before;
+    bool inside = !FData.empty() && !before(src, FData.data()) && before(src, FData.data() + FData.size());
+    std::size_t offset = inside ? static_cast<std::size_t>(src - FData.data()) : 0;
+    if (FPos > FData.max_size() || count > FData.max_size() - FPos)
+        OutOfMemoryError();
     try {
         if (FPos + count > FData.size())
             FData.resize(FPos + count);
     } catch (const std::bad_alloc&) {
         OutOfMemoryError();
+    } catch (const std::length_error&) {
+        OutOfMemoryError();
     }
-    std::memcpy(FData.data() + FPos, buffer, count);
+    if (inside)
+        src = FData.data() + offset;
+    std::memmove(FData.data() + FPos, src, count);
     FPos += count;
     return count;
 }
@@ -162,8 +175,8 @@ std::int64_t TMemoryStream::Seek(std::int64_t offset, TSeekOrigin origin)
     std::int64_t base = origin == soBeginning ? 0
                         : origin == soCurrent ? static_cast<std::int64_t>(FPos)
                                               : static_cast<std::int64_t>(FData.size());
-    std::int64_t target = base + offset;
-    if (target < 0)
+    std::int64_t target;
+    if (__builtin_add_overflow(base, offset, &target) || target < 0)
         throw EStreamError("Position de flux incorrecte");
     FPos = static_cast<std::size_t>(target);
     return target;
@@ -173,9 +186,13 @@ void TMemoryStream::SetSize(std::int64_t newSize)
 {
     if (newSize < 0)
         throw EStreamError("Taille de flux incorrecte");
+    if (static_cast<std::uint64_t>(newSize) > FData.max_size())
+        OutOfMemoryError();
     try {
         FData.resize(static_cast<std::size_t>(newSize));
     } catch (const std::bad_alloc&) {
+        OutOfMemoryError();
+    } catch (const std::length_error&) {
         OutOfMemoryError();
     }
     if (FPos > FData.size())

@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <limits>
 #include <sys/stat.h>
 
 namespace {
@@ -24,6 +26,28 @@ TEST(Numeric, RoundsHalvesToEven)
     EXPECT_EQ(Trunc(-1.7L), -1);
     EXPECT_EQ(Trunc(1.99L), 1);
     EXPECT_EQ(Trunc(std::numeric_limits<long double>::quiet_NaN()), 0);
+}
+
+TEST(Numeric, RoundAndTruncAtTheEndsOf64Bits)
+{
+    constexpr std::int64_t lo = std::numeric_limits<std::int64_t>::min();
+    constexpr std::int64_t hi = std::numeric_limits<std::int64_t>::max();
+    // Every 64-bit integer is exact in extended precision and comes back as itself.
+    for (std::int64_t v : {lo, lo + 1, lo + 2, hi - 1, hi, std::int64_t{-1}, std::int64_t{0}}) {
+        EXPECT_EQ(Round(static_cast<Extended>(v)), v) << v;
+        EXPECT_EQ(Trunc(static_cast<Extended>(v)), v) << v;
+    }
+    EXPECT_EQ(Round(-9223372036854775807.5L), lo);
+    EXPECT_EQ(Trunc(-9223372036854775807.5L), lo + 1);
+    EXPECT_EQ(Round(9223372036854775806.5L), hi - 1);
+    EXPECT_EQ(Round(-0.5L), 0);
+    EXPECT_EQ(Round(0.5L), 0);
+    EXPECT_EQ(Round(-1.5L), -2);
+    EXPECT_EQ(Round(4611686018427387904.5L), 4611686018427387904); // 2^62 + 1/2: even stays
+    EXPECT_EQ(Round(1e30L), hi);
+    EXPECT_EQ(Round(-1e30L), lo);
+    EXPECT_EQ(Trunc(std::numeric_limits<Extended>::infinity()), hi);
+    EXPECT_EQ(Trunc(-std::numeric_limits<Extended>::infinity()), lo);
 }
 
 TEST(Numeric, MulDivRoundsHalfAwayFromZeroAndGuardsZero)
@@ -54,6 +78,51 @@ TEST(Streams, ShortReadsRaiseAndPositionsAre64Bit)
     f.WriteU8(9);
     EXPECT_EQ(f.Position(), far + 1);
     EXPECT_EQ(f.Size(), far + 1);
+}
+
+TEST(Streams, MemoryStreamPositionsAtTheLimitsRaiseStreamErrors)
+{
+    const std::int64_t max = std::numeric_limits<std::int64_t>::max();
+    TMemoryStream m(std::vector<std::uint8_t>{1, 2, 3, 4});
+    m.Seek(max, soBeginning);
+    EXPECT_THROW(m.Seek(10, soCurrent), EStreamError);
+    EXPECT_THROW(m.Seek(-5, soBeginning), EStreamError);
+    m.Seek(max, soBeginning);
+    EXPECT_THROW(m.WriteU8(1), EOutOfMemory) << "no memory holds a byte at the last position";
+    EXPECT_EQ(m.Size(), 4);
+    m.SetPosition(4);
+    std::uint8_t b;
+    EXPECT_EQ(m.Read(&b, 0), 0u);
+    EXPECT_EQ(m.Read(&b, 1), 0u);
+}
+
+TEST(Streams, MemoryStreamCopiesFromItsOwnMemory)
+{
+    // Appending a stream's own bytes grows, and so moves, the memory they
+    // are read from.
+    std::vector<std::uint8_t> data(1000);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<std::uint8_t>(i * 7);
+    TMemoryStream m(data);
+    m.Seek(0, soEnd);
+    m.WriteBuffer(m.Memory(), 1000);
+    ASSERT_EQ(m.Size(), 2000);
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), m.Data().begin() + 1000));
+    // Overlapping ranges within the stream.
+    m.SetPosition(1);
+    m.WriteBuffer(m.Memory(), 10);
+    EXPECT_EQ(m.Data()[1], data[0]);
+    EXPECT_EQ(m.Data()[10], data[9]);
+
+    TMemoryStream empty, copy;
+    EXPECT_EQ(copy.CopyFrom(empty, 0), 0);
+    EXPECT_EQ(copy.Size(), 0);
+    TMemoryStream source(data);
+    source.SetPosition(500);
+    EXPECT_EQ(copy.CopyFrom(source, 0), 1000) << "a count of 0 copies all of the source from its start";
+    EXPECT_EQ(copy.Data(), data);
+    source.SetPosition(990);
+    EXPECT_THROW(copy.CopyFrom(source, 20), EReadError);
 }
 
 TEST(Streams, OpeningAMissingFileSaysWhich)
@@ -89,6 +158,54 @@ TEST(AtomicWriting, AFailedSaveKeepsTheOldFile)
     struct stat st{};
     stat(target.c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0640u) << "permissions of the replaced file are kept";
+}
+
+TEST(AtomicWriting, ASymbolicLinkIsWrittenThroughAndKept)
+{
+    testutil::TempDir dir;
+    std::filesystem::create_directory(dir.File("real"));
+    std::string target = dir.File("real/photo.bmp");
+    testutil::WriteFile(target, {1, 2, 3});
+    std::filesystem::create_symlink("real/photo.bmp", dir.File("link.bmp"));
+    std::filesystem::create_symlink(dir.File("link.bmp"), dir.File("link2.bmp")); // a chain of links
+
+    AtomicWriteFile(dir.File("link2.bmp"), [](TStream& s) { s.WriteU8(42); });
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link.bmp")));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link2.bmp")));
+    EXPECT_EQ(testutil::ReadFile(target), (std::vector<std::uint8_t>{42}));
+    int entries = 0;
+    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.File("real")))
+        ++entries;
+    EXPECT_EQ(entries, 1) << "the temporary file belongs beside the link's target";
+
+    // A link to a file that does not exist yet creates that file.
+    std::filesystem::create_symlink("real/new.bmp", dir.File("dangling.bmp"));
+    AtomicWriteFile(dir.File("dangling.bmp"), [](TStream& s) { s.WriteU8(7); });
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.File("dangling.bmp")));
+    EXPECT_EQ(testutil::ReadFile(dir.File("real/new.bmp")), (std::vector<std::uint8_t>{7}));
+
+    std::filesystem::create_symlink("loop.bmp", dir.File("loop.bmp"));
+    EXPECT_THROW(AtomicWriteFile(dir.File("loop.bmp"), [](TStream&) {}), EFCreateError);
+}
+
+TEST(AtomicWriting, AReadOnlyFileIsNotReplaced)
+{
+    testutil::TempDir dir;
+    std::string target = dir.File("locked.bmp");
+    testutil::WriteFile(target, {1, 2, 3});
+    chmod(target.c_str(), 0444);
+    EXPECT_THROW(AtomicWriteFile(target, [](TStream& s) { s.WriteU8(42); }), EFCreateError);
+    EXPECT_EQ(testutil::ReadFile(target), (std::vector<std::uint8_t>{1, 2, 3}));
+}
+
+TEST(AtomicWriting, LongFileNamesCanBeSaved)
+{
+    testutil::TempDir dir;
+    std::string target = dir.File(std::string(250, 'a') + ".bmp"); // 254 characters, the temporary name must fit too
+    AtomicWriteFile(target, [](TStream& s) { s.WriteU8(1); });
+    EXPECT_EQ(testutil::ReadFile(target), (std::vector<std::uint8_t>{1}));
+    AtomicWriteFile(target, [](TStream& s) { s.WriteU8(2); });
+    EXPECT_EQ(testutil::ReadFile(target), (std::vector<std::uint8_t>{2}));
 }
 
 TEST(AtomicWriting, AnUnwritableFolderRaises)
