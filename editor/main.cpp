@@ -4,6 +4,8 @@
 #include "EditorDialogs.h"
 #include "Formats.h"
 #include "MainForm.h"
+#include "PrintWindows.h"
+#include "Printer.h"
 #include "photo.h"
 
 #include <QScreen>
@@ -17,12 +19,17 @@ int main(int argc, char** argv)
     TApplication app(argc, argv);
     app.SetTitle("Corvinel");
     try {
+        // The printing dialogs come after the image dialogs.
+        TNoEditorWindows noWindows;
+        TQtPrintDialog printDialog;
+        TPrintWindows printing(noWindows, Printer(), printDialog);
         // The image dialogs are made once, over the frame.
-        TEditorDialogs dialogs;
+        TEditorDialogs dialogs(&printing);
         TMainFormServices services;
         services.Windows = &dialogs;
         TMainForm frame(services);
         dialogs.Create(&frame, [&frame] { return frame.Frame().ActiveDocument(); }, StartDir);
+        AttachToFrame(printing, frame);
         // Where no window manager maximises it, the frame still takes the screen.
         frame.setGeometry(frame.screen()->availableGeometry());
         frame.showMaximized();
