@@ -163,22 +163,4 @@ TEST(PaintCanvas, PaletteBitmapsAndTransparentColour)
     EXPECT_EQ(t.At(15, 5), clNavy);
 }
 
-TEST(PaintCanvas, DashedLineFromThePenPosition)
-{
-    TImageCanvas t(100, 10);
-    TCanvas& c = *t.Canvas;
-    c.Pen.Style = psDash;
-    c.MoveTo(0, 5);
-    c.LineTo(100, 5);
-    t.Painter.end();
-    int dark = 0;
-    for (int x = 0; x < 100; ++x)
-        if (t.At(x, 5) == clBlack)
-            ++dark;
-    EXPECT_GT(dark, 20);
-    EXPECT_LT(dark, 95);
-    EXPECT_EQ(t.At(50, 2), clWhite);
-    EXPECT_EQ(c.PenPos, (TPoint{100, 5}));
-}
-
 } // namespace

@@ -212,17 +212,6 @@ TEST(PagePreview, ShowsTheSheetTheDashesAndThePicture)
     EXPECT_LT(dark, TPagePrint::PreviewSize); // dashed, not solid
 }
 
-TEST(PagePreview, PortraitSheetLiesBetween43And253)
-{
-    TLayout t(1200, 1600, FullPage);
-    const TBitmap& page = t.Logic.Page;
-    EXPECT_EQ(page.GetPixelColor(20, 150), Grey);
-    EXPECT_EQ(page.GetPixelColor(270, 150), Grey);
-    EXPECT_EQ(page.GetPixelColor(43, 8), Red);
-    EXPECT_EQ(page.GetPixelColor(252, 287), Red);
-    EXPECT_EQ(page.GetPixelColor(100, 4), clWhite);
-}
-
 TEST(PagePreview, NeverShowsTheSelectionFrame)
 {
     App();
