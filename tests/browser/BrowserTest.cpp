@@ -1,0 +1,93 @@
+#include "BrowserTest.h"
+
+#include "Formats.h"
+#include "MessageBoxes.h"
+#include "FileDialogs.h"
+#include "TestUtil.h"
+#include "photo.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+
+namespace browsertest {
+
+namespace {
+TApplication* TheApp = nullptr;
+}
+
+void InitOnce()
+{
+    static const bool done = [] {
+        InitPhotoTables();
+        RegisterPictureFormats();
+        return true;
+    }();
+    (void)done;
+}
+
+TScriptedMessageBoxes& Boxes()
+{
+    static TScriptedMessageBoxes boxes;
+    return boxes;
+}
+
+TScriptedFileDialogs& Dialogs()
+{
+    static TScriptedFileDialogs dialogs;
+    return dialogs;
+}
+
+TApplication& App()
+{
+    InitOnce();
+    if (!TheApp) {
+        static int argc = 1;
+        static char name[] = "browser_tests";
+        static char* argv[] = {name, nullptr};
+        TheApp = new TApplication(argc, argv);
+        TheApp->SetTitle("Corvinel");
+        TheApp->SetMessageBoxes(&Boxes());
+        TheApp->SetFileDialogs(&Dialogs());
+    }
+    return *TheApp;
+}
+
+bool WaitFor(const std::function<bool()>& pred, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!pred()) {
+        if (clock.elapsed() > timeoutMs)
+            return pred();
+        TApplication::ProcessMessages();
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+TBitmap Halves(int width, int height)
+{
+    TBitmap b(width, height, pf24bit);
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* row = b.ScanLine(y);
+        for (int x = 0; x < width; ++x) {
+            const bool left = x < width / 2;
+            row[3 * x] = left ? 0 : 255;   // blue
+            row[3 * x + 1] = 0;             // green
+            row[3 * x + 2] = left ? 255 : 0; // red
+        }
+    }
+    return b;
+}
+
+void SaveBmp(const TBitmap& bitmap, const std::string& path)
+{
+    bitmap.SaveToFile(path);
+}
+
+bool Convert(const std::string& spec, const std::string& path)
+{
+    return testutil::Run("convert " + spec + " " + testutil::Quote(path)).ExitCode == 0;
+}
+
+} // namespace browsertest
