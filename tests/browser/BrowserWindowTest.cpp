@@ -1,8 +1,8 @@
 // The browser in Corvinel's frame under the offscreen platform: the toggle
 // and the command states, the tiles of the chosen folder as painted, the
-// special nodes, the double click that opens a file, the save paths that
-// redraw or add a tile, the column count, a folder chosen while tiles are
-// still drawn, and the list the contact sheets read.
+// special nodes, the list the contact sheets read, the double click that
+// opens a file, the save paths that redraw or add a tile, the column count,
+// and a folder chosen while tiles are still drawn.
 
 #include "BrowserTest.h"
 #include "TestUtil.h"
@@ -209,6 +209,12 @@ TEST_F(BrowserWindowTest, ShowsTheTilesOfTheChosenFolder)
     EXPECT_EQ(BW->Thumbs()[3].State, TThumbState::Failed);
     EXPECT_EQ(BW->ThumbColumns(), ColumnsFor(BW->boite()->ClientWidth()));
     ASSERT_GE(BW->ThumbColumns(), 2);
+    // The contact sheets find the browser by its type and read its list.
+    IBrowserFileList* list = FindBrowserFileList(Form->ClientArea());
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->BrowseDirectory(), Photos());
+    EXPECT_EQ(list->BrowseFiles(), Captions());
+    EXPECT_EQ(list->BrowseFilePaths()[1], Photos("B.JPG.bmp"));
 
     // As painted: silver around, the tile white, the photo centred in it.
     const QImage shot = BW->boite()->viewport()->grab().toImage();
@@ -371,17 +377,6 @@ TEST_F(BrowserWindowTest, FolderChosenWhileTilesAreDrawn)
     TApplication::ProcessMessages();
     EXPECT_EQ(BW->boite()->PictureAt(BW->boite()->PictureRect(99).center()), 99);
     EXPECT_GT(BW->boite()->verticalScrollBar()->value(), 0);
-}
-
-TEST_F(BrowserWindowTest, ContactSheetsReadTheListedFolder)
-{
-    ASSERT_TRUE(OpenBrowser());
-    Browse(Photos());
-    IBrowserFileList* list = FindBrowserFileList(Form->ClientArea());
-    ASSERT_TRUE(list);
-    EXPECT_EQ(list->BrowseDirectory(), Photos());
-    EXPECT_EQ(list->BrowseFiles(), (std::vector<std::string>{"a.bmp", "B.JPG.bmp", "C.BMP", "empty.gif"}));
-    EXPECT_EQ(list->BrowseFilePaths()[1], Photos("B.JPG.bmp"));
 }
 
 TEST(BrowserBeforePaint, ListChangesBuildNoTileBeforeTheFirstPaint)
