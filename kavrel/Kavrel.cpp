@@ -87,9 +87,14 @@ float PictureRatio(int width, int height)
 
 namespace {
 
+// A side from a product or quotient with the Single ratio, worked out in
+// single precision as all pixel arithmetic, then rounded half to even.
 int Side(Extended value)
 {
-    const std::int64_t n = Round(value);
+    const float single = StoreSingle(value);
+    if (!(single < static_cast<float>(INT_MAX)))
+        return INT_MAX;
+    const std::int64_t n = Round(single);
     return static_cast<int>(std::clamp<std::int64_t>(n, 1, INT_MAX));
 }
 

@@ -51,7 +51,8 @@ struct TSize {
 // The size of the copy of a width x height picture: by width n the height
 // is Round(n * ratio), by height n the width is Round(n / ratio), by the
 // longer side a picture taller than wide goes by height and any other by
-// width; rounding is half to even. A side that would round to 0 is 1.
+// width; the product or quotient is a Single, rounded half to even. A side
+// that would round to 0 is 1.
 TSize OutputSize(const TSizeRule& rule, int width, int height);
 
 // The size of the preview image of a picture inside a box of side `box`:

@@ -5,6 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
+void PrintTo(const TSize& size, std::ostream* out)
+{
+    *out << size.Width << " x " << size.Height;
+}
+
 TEST(SizeRule, TableOfTheSizeModes)
 {
     struct Case {
@@ -39,6 +46,21 @@ TEST(SizeRule, TableOfTheSizeModes)
         EXPECT_EQ(got.Width, c.Expected.Width) << static_cast<int>(c.Mode) << " " << c.N << " " << c.W << "x" << c.H;
         EXPECT_EQ(got.Height, c.Expected.Height) << static_cast<int>(c.Mode) << " " << c.N << " " << c.W << "x" << c.H;
     }
+}
+
+TEST(SizeRule, ProductsAreSinglePrecision)
+{
+    // A 3:2 photo: the ratio 4000 / 6000 is the Single 0.666666686..., so
+    // 1001 / ratio = 1501.49995..., which a Single holds as 1501.5: even, 1502.
+    EXPECT_EQ(OutputSize({smHeight, 1001}, 6000, 4000), (TSize{1502, 1001}));
+    EXPECT_EQ(OutputSize({smHeight, 1}, 3, 2), (TSize{2, 1}));      // 1.49999996 -> 1.5 -> 2
+    EXPECT_EQ(OutputSize({smHeight, 5}, 7, 2), (TSize{18, 5}));      // 17.4999992 -> 17.5 -> 18
+    EXPECT_EQ(OutputSize({smWidth, 15}, 10, 3), (TSize{15, 4}));     // 4.50000018 -> 4.5 -> 4
+    EXPECT_EQ(OutputSize({smWidth, 18}, 12, 11), (TSize{18, 16}));   // 16.5000004 -> 16.5 -> 16
+    EXPECT_EQ(OutputSize({smMaximum, 1001}, 6000, 4000), (TSize{1001, 667}));
+    // The preview: 0.8333333 x 153 = 127.499997, a Single 127.5, even: 128.
+    EXPECT_EQ(PreviewSize(1200, 1000), (TSize{153, 128}));
+    EXPECT_EQ(PreviewSize(7, 306), (TSize{4, 153}));                 // 3.49999991 -> 3.5 -> 4
 }
 
 TEST(SizeRule, ReadsTheFieldLikeTheProgram)
