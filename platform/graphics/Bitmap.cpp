@@ -8,7 +8,7 @@
 #include <atomic>
 #include <cstring>
 #include <limits>
-#include <unordered_map>
+#include <cstdlib>
 #include <utility>
 
 int BitsPerPixel(TPixelFormat format)
@@ -72,37 +72,6 @@ int Nearest(const TPalette& palette, std::uint8_t r, std::uint8_t g, std::uint8_
     return best;
 }
 
-// Remembers the nearest index of the colours already seen.
-class NearestCache {
-public:
-    NearestCache(const TPalette& palette, std::size_t pixels) : FPalette(palette)
-    {
-        if (pixels > (std::size_t{1} << 18))
-            FTable.assign(std::size_t{1} << 24, -1);
-    }
-    std::uint8_t Index(std::uint8_t r, std::uint8_t g, std::uint8_t b)
-    {
-        std::uint32_t key = (static_cast<std::uint32_t>(r) << 16) | (static_cast<std::uint32_t>(g) << 8) | b;
-        if (!FTable.empty()) {
-            std::int16_t& slot = FTable[key];
-            if (slot < 0)
-                slot = static_cast<std::int16_t>(Nearest(FPalette, r, g, b));
-            return static_cast<std::uint8_t>(slot);
-        }
-        auto it = FMap.find(key);
-        if (it != FMap.end())
-            return it->second;
-        auto idx = static_cast<std::uint8_t>(Nearest(FPalette, r, g, b));
-        FMap.emplace(key, idx);
-        return idx;
-    }
-
-private:
-    const TPalette& FPalette;
-    std::vector<std::int16_t> FTable;
-    std::unordered_map<std::uint32_t, std::uint8_t> FMap;
-};
-
 // Expands one row of any format into B, G, R triples.
 void DecodeRow(const std::uint8_t* src, TPixelFormat format, const TPalette& palette, int width, std::uint8_t* bgr)
 {
@@ -157,58 +126,152 @@ void DecodeRow(const std::uint8_t* src, TPixelFormat format, const TPalette& pal
     }
 }
 
-// Packs B, G, R triples into one row of any format.
-void EncodeRow(const std::uint8_t* bgr, TPixelFormat format, NearestCache* cache, int width, std::uint8_t* dst)
+// Packs count B, G, R triples into one row of any format, from column x0 on.
+void EncodeRow(const std::uint8_t* bgr, TPixelFormat format, TPaletteMatcher& matcher, int x0, int count,
+               std::uint8_t* dst)
 {
     switch (format) {
     case pf1bit:
-    case pf4bit:
-    case pf8bit: {
-        int bpp = BitsPerPixel(format);
-        for (int x = 0; x < width; ++x) {
-            std::uint8_t idx = cache->Index(bgr[x * 3 + 2], bgr[x * 3 + 1], bgr[x * 3]);
-            if (bpp == 8) {
-                dst[x] = idx;
-            } else if (bpp == 4) {
-                std::uint8_t& b = dst[x >> 1];
-                b = (x & 1) ? static_cast<std::uint8_t>((b & 0xF0) | idx) : static_cast<std::uint8_t>((b & 0x0F) | (idx << 4));
-            } else {
-                std::uint8_t& b = dst[x >> 3];
-                std::uint8_t bit = static_cast<std::uint8_t>(0x80 >> (x & 7));
-                b = idx ? (b | bit) : (b & ~bit);
-            }
+        for (int i = 0; i < count; ++i) {
+            int x = x0 + i;
+            int idx = matcher.Nearest(bgr[i * 3 + 2], bgr[i * 3 + 1], bgr[i * 3]);
+            std::uint8_t& byte = dst[x >> 3];
+            std::uint8_t bit = static_cast<std::uint8_t>(0x80 >> (x & 7));
+            byte = (idx & 1) ? (byte | bit) : (byte & ~bit);
         }
         break;
-    }
+    case pf4bit:
+        for (int i = 0; i < count; ++i) {
+            int x = x0 + i;
+            auto idx = static_cast<std::uint8_t>(matcher.Nearest(bgr[i * 3 + 2], bgr[i * 3 + 1], bgr[i * 3]) & 0x0F);
+            std::uint8_t& byte = dst[x >> 1];
+            byte = (x & 1) ? static_cast<std::uint8_t>((byte & 0xF0) | idx)
+                           : static_cast<std::uint8_t>((byte & 0x0F) | (idx << 4));
+        }
+        break;
+    case pf8bit:
+        dst += x0;
+        for (int i = 0; i < count; ++i)
+            dst[i] = static_cast<std::uint8_t>(matcher.Nearest(bgr[i * 3 + 2], bgr[i * 3 + 1], bgr[i * 3]));
+        break;
     case pf15bit:
-        for (int x = 0; x < width; ++x) {
-            unsigned v = ((bgr[x * 3 + 2] >> 3) << 10) | ((bgr[x * 3 + 1] >> 3) << 5) | (bgr[x * 3] >> 3);
-            dst[x * 2] = static_cast<std::uint8_t>(v);
-            dst[x * 2 + 1] = static_cast<std::uint8_t>(v >> 8);
+        dst += static_cast<std::size_t>(x0) * 2;
+        for (int i = 0; i < count; ++i) {
+            unsigned v = ((bgr[i * 3 + 2] >> 3) << 10) | ((bgr[i * 3 + 1] >> 3) << 5) | (bgr[i * 3] >> 3);
+            dst[i * 2] = static_cast<std::uint8_t>(v);
+            dst[i * 2 + 1] = static_cast<std::uint8_t>(v >> 8);
         }
         break;
     case pf16bit:
-        for (int x = 0; x < width; ++x) {
-            unsigned v = ((bgr[x * 3 + 2] >> 3) << 11) | ((bgr[x * 3 + 1] >> 2) << 5) | (bgr[x * 3] >> 3);
-            dst[x * 2] = static_cast<std::uint8_t>(v);
-            dst[x * 2 + 1] = static_cast<std::uint8_t>(v >> 8);
+        dst += static_cast<std::size_t>(x0) * 2;
+        for (int i = 0; i < count; ++i) {
+            unsigned v = ((bgr[i * 3 + 2] >> 3) << 11) | ((bgr[i * 3 + 1] >> 2) << 5) | (bgr[i * 3] >> 3);
+            dst[i * 2] = static_cast<std::uint8_t>(v);
+            dst[i * 2 + 1] = static_cast<std::uint8_t>(v >> 8);
         }
         break;
     case pf32bit:
-        for (int x = 0; x < width; ++x) {
-            dst[x * 4] = bgr[x * 3];
-            dst[x * 4 + 1] = bgr[x * 3 + 1];
-            dst[x * 4 + 2] = bgr[x * 3 + 2];
-            dst[x * 4 + 3] = 0;
+        dst += static_cast<std::size_t>(x0) * 4;
+        for (int i = 0; i < count; ++i) {
+            dst[i * 4] = bgr[i * 3];
+            dst[i * 4 + 1] = bgr[i * 3 + 1];
+            dst[i * 4 + 2] = bgr[i * 3 + 2];
+            dst[i * 4 + 3] = 0;
         }
         break;
     default:
-        std::memcpy(dst, bgr, static_cast<std::size_t>(width) * 3);
+        std::memcpy(dst + static_cast<std::size_t>(x0) * 3, bgr, static_cast<std::size_t>(count) * 3);
         break;
     }
 }
 
 } // namespace
+
+// --- TPaletteMatcher
+
+namespace {
+
+constexpr int kCellBits = 3;                      // a cell spans 8 values of each channel
+constexpr int kCellsPerAxis = 256 >> kCellBits;   // 32
+constexpr std::size_t kMemoSize = std::size_t{1} << 14;
+
+} // namespace
+
+TPaletteMatcher::TPaletteMatcher(const TPalette& palette) : FPalette(palette)
+{
+    if (FPalette.size() > MaxPaletteEntries)
+        FPalette.resize(MaxPaletteEntries);
+    if (FPalette.size() > 1) {
+        FCellStart.assign(static_cast<std::size_t>(kCellsPerAxis) * kCellsPerAxis * kCellsPerAxis, -1);
+        FCellCount.assign(FCellStart.size(), 0);
+        FMemoKey.assign(kMemoSize, 0);
+        FMemoIndex.assign(kMemoSize, 0);
+    }
+}
+
+void TPaletteMatcher::BuildCell(std::size_t cell)
+{
+    // An entry can be the nearest to some colour of the cell only when its
+    // smallest distance to the cell is within the largest distance of the
+    // entry that is farthest at worst; every tie stays in, in palette order.
+    const int lo[3] = {static_cast<int>((cell >> (2 * (8 - kCellBits))) << kCellBits),
+                       static_cast<int>(((cell >> (8 - kCellBits)) & (kCellsPerAxis - 1)) << kCellBits),
+                       static_cast<int>((cell & (kCellsPerAxis - 1)) << kCellBits)};
+    const int span = (1 << kCellBits) - 1;
+    std::int32_t nearMin[MaxPaletteEntries];
+    std::int32_t bound = std::numeric_limits<std::int32_t>::max();
+    for (std::size_t i = 0; i < FPalette.size(); ++i) {
+        const int v[3] = {FPalette[i].peRed, FPalette[i].peGreen, FPalette[i].peBlue};
+        std::int32_t dMin = 0, dMax = 0;
+        for (int c = 0; c < 3; ++c) {
+            int below = lo[c] - v[c], above = v[c] - (lo[c] + span);
+            int nearest = below > 0 ? below : above > 0 ? above : 0;
+            int farthest = std::max(std::abs(v[c] - lo[c]), std::abs(v[c] - (lo[c] + span)));
+            dMin += nearest * nearest;
+            dMax += farthest * farthest;
+        }
+        nearMin[i] = dMin;
+        bound = std::min(bound, dMax);
+    }
+    FCellStart[cell] = static_cast<std::int32_t>(FCandidates.size());
+    for (std::size_t i = 0; i < FPalette.size(); ++i)
+        if (nearMin[i] <= bound)
+            FCandidates.push_back(static_cast<std::uint8_t>(i));
+    FCellCount[cell] = static_cast<std::uint16_t>(FCandidates.size() - static_cast<std::size_t>(FCellStart[cell]));
+}
+
+int TPaletteMatcher::Nearest(std::uint8_t r, std::uint8_t g, std::uint8_t b)
+{
+    if (FPalette.size() <= 1)
+        return 0;
+    const std::uint32_t key = 0x01000000u | (static_cast<std::uint32_t>(r) << 16) |
+                              (static_cast<std::uint32_t>(g) << 8) | b;
+    const std::size_t slot = ((key * 2654435761u) >> 18) & (kMemoSize - 1);
+    if (FMemoKey[slot] == key)
+        return FMemoIndex[slot];
+    const std::size_t cell = (static_cast<std::size_t>(r >> kCellBits) << (2 * (8 - kCellBits))) |
+                             (static_cast<std::size_t>(g >> kCellBits) << (8 - kCellBits)) |
+                             static_cast<std::size_t>(b >> kCellBits);
+    if (FCellStart[cell] < 0)
+        BuildCell(cell);
+    const std::uint8_t* candidates = FCandidates.data() + FCellStart[cell];
+    int best = 0;
+    int bestDistance = std::numeric_limits<int>::max();
+    for (std::size_t k = 0, n = FCellCount[cell]; k < n; ++k) {
+        const TPaletteEntry& e = FPalette[candidates[k]];
+        int dr = e.peRed - r, dg = e.peGreen - g, db = e.peBlue - b;
+        int d = dr * dr + dg * dg + db * db;
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = candidates[k];
+            if (d == 0)
+                break;
+        }
+    }
+    FMemoKey[slot] = key;
+    FMemoIndex[slot] = static_cast<std::uint8_t>(best);
+    return best;
+}
 
 std::size_t PixelBudget() { return gPixelBudget.load(); }
 
@@ -381,18 +444,34 @@ void TBitmap::SetPixelFormat(TPixelFormat format)
     TBitmap fresh;
     fresh.Allocate(FWidth, FHeight, format, std::move(palette));
     std::vector<std::uint8_t> bgr(static_cast<std::size_t>(FWidth) * 3);
-    std::unique_ptr<NearestCache> cache;
-    if (IsPaletteFormat(format))
-        cache = std::make_unique<NearestCache>(fresh.FPalette, static_cast<std::size_t>(FWidth) * FHeight);
+    TPaletteMatcher matcher(fresh.FPalette);
     for (int y = 0; y < FHeight; ++y) {
-        DecodeRow(ScanLine(y), FPixelFormat, FPalette, FWidth, bgr.data());
-        EncodeRow(bgr.data(), format, cache.get(), FWidth, fresh.ScanLine(y));
+        ReadRowBGR(y, bgr.data());
+        fresh.WriteRowBGR(y, 0, FWidth, bgr.data(), &matcher);
     }
     FBits = std::move(fresh.FBits);
     FStride = fresh.FStride;
     FPixelFormat = format;
     FPalette = std::move(fresh.FPalette);
     Changed();
+}
+
+void TBitmap::ReadRowBGR(int y, std::uint8_t* bgr) const
+{
+    DecodeRow(ScanLine(y), FPixelFormat, FPalette, FWidth, bgr);
+}
+
+void TBitmap::WriteRowBGR(int y, int x, int count, const std::uint8_t* bgr, TPaletteMatcher* matcher)
+{
+    std::uint8_t* row = ScanLine(y);
+    if (x < 0 || count < 0 || count > FWidth - x)
+        throw EInvalidGraphicOperation("Indice colonne hors limites");
+    if (matcher) {
+        EncodeRow(bgr, FPixelFormat, *matcher, x, count, row);
+    } else {
+        TPaletteMatcher own(IsPaletteFormat(FPixelFormat) ? FPalette : TPalette{});
+        EncodeRow(bgr, FPixelFormat, own, x, count, row);
+    }
 }
 
 std::uint8_t* TBitmap::ScanLine(int y)
@@ -468,9 +547,14 @@ std::unique_ptr<TBitmap> TBitmap::MaskHandle() const
     auto mask = std::make_unique<TBitmap>();
     mask->Allocate(FWidth, FHeight, pf1bit, MonoPalette2());
     TColor key = TransparentColor();
-    for (int y = 0; y < FHeight; ++y)
+    std::vector<std::uint8_t> bgr(static_cast<std::size_t>(FWidth) * 3);
+    for (int y = 0; y < FHeight; ++y) {
+        ReadRowBGR(y, bgr.data());
+        std::uint8_t* row = mask->ScanLine(y);
         for (int x = 0; x < FWidth; ++x)
-            mask->SetRawPixel(x, y, GetPixelColor(x, y) == key ? 1u : 0u);
+            if (RGB(bgr[x * 3 + 2], bgr[x * 3 + 1], bgr[x * 3]) == key)
+                row[x >> 3] = static_cast<std::uint8_t>(row[x >> 3] | (0x80 >> (x & 7)));
+    }
     return mask;
 }
 

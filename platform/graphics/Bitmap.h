@@ -12,6 +12,7 @@
 
 class TCanvas;
 class TBitmapCanvas;
+class TPaletteMatcher;
 
 // The largest number of pixels one picture may have. Decoders and TBitmap
 // refuse larger pictures with a clear message instead of failing later.
@@ -98,6 +99,15 @@ public:
     // Index of the nearest palette entry (squared RGB distance, first minimum).
     int NearestPaletteIndex(TColor color) const;
 
+    // Whole rows in B, G, R form, for work across pixel formats. ReadRowBGR
+    // expands row y into Width() triples, as GetPixelColor reads them.
+    // WriteRowBGR stores count triples into row y from column x on, as
+    // SetPixelColor stores them; palette formats look the colours up through
+    // matcher, which must be made for this bitmap's palette (null: a
+    // matcher for this call only).
+    void ReadRowBGR(int y, std::uint8_t* bgr) const;
+    void WriteRowBGR(int y, int x, int count, const std::uint8_t* bgr, TPaletteMatcher* matcher);
+
 private:
     friend class TBitmapCanvas;
     void Allocate(int width, int height, TPixelFormat format, TPalette palette);
@@ -113,6 +123,26 @@ private:
     TColor FTransparentColor = clDefault;
     TTransparentMode FTransparentMode = tmAuto;
     std::unique_ptr<TBitmapCanvas> FCanvas;
+};
+
+// The nearest entry of one palette for many colours: the same answer as
+// TBitmap::NearestPaletteIndex (squared RGB distance, first minimum), but
+// each colour is compared only with the few entries that can be nearest in
+// its cell of the colour cube.
+class TPaletteMatcher {
+public:
+    explicit TPaletteMatcher(const TPalette& palette);
+    int Nearest(std::uint8_t r, std::uint8_t g, std::uint8_t b);
+
+private:
+    void BuildCell(std::size_t cell);
+    TPalette FPalette;
+    std::vector<std::int32_t> FCellStart; // into FCandidates; -1 until built
+    std::vector<std::uint16_t> FCellCount;
+    std::vector<std::uint8_t> FCandidates;
+    // The last answers, by colour.
+    std::vector<std::uint32_t> FMemoKey;
+    std::vector<std::uint8_t> FMemoIndex;
 };
 
 // Default palettes of the palette formats.

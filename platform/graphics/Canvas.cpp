@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 std::uint32_t ApplyPenMode(TPenMode mode, std::uint32_t p, std::uint32_t d)
@@ -148,28 +149,6 @@ const std::vector<int>& DashPattern(TPenStyle style)
     }
 }
 
-// Walks a dash pattern one pixel at a time.
-class DashWalker {
-public:
-    explicit DashWalker(const std::vector<int>& pattern) : FPattern(pattern) {}
-    bool Next()
-    {
-        if (FPattern.empty())
-            return true;
-        bool on = (FSegment % 2) == 0;
-        if (++FStep >= FPattern[FSegment]) {
-            FStep = 0;
-            FSegment = (FSegment + 1) % FPattern.size();
-        }
-        return on;
-    }
-
-private:
-    const std::vector<int>& FPattern;
-    std::size_t FSegment = 0;
-    int FStep = 0;
-};
-
 // A set of pixels inside a box, each marked at most once.
 class PixelSet {
 public:
@@ -205,6 +184,42 @@ TRect Intersect(const TRect& a, const TRect& b)
     if (r.IsEmpty())
         return TRect{};
     return r;
+}
+
+// A rectangle in 64 bits, right and bottom exclusive.
+struct Span {
+    long long Left = 0, Top = 0, Right = 0, Bottom = 0;
+    bool IsEmpty() const { return Right <= Left || Bottom <= Top; }
+};
+
+// The span with its edges pulled in to one pixel outside clip: the pixels of
+// clip it covers stay the same, and the result fits in int.
+TRect ToClipped(const Span& s, const TRect& clip)
+{
+    if (s.IsEmpty())
+        return TRect{};
+    auto fit = [](long long v, int lo, int hi) {
+        return static_cast<int>(std::clamp(v, static_cast<long long>(lo) - 1, static_cast<long long>(hi) + 1));
+    };
+    return TRect{fit(s.Left, clip.Left, clip.Right), fit(s.Top, clip.Top, clip.Bottom),
+                 fit(s.Right, clip.Left, clip.Right), fit(s.Bottom, clip.Top, clip.Bottom)};
+}
+
+// Whether the pen is down at step k of a dash pattern (always for solid).
+bool DashOn(const std::vector<int>& pattern, long long k)
+{
+    if (pattern.empty())
+        return true;
+    long long total = 0;
+    for (int len : pattern)
+        total += len;
+    long long r = k % total;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (r < pattern[i])
+            return i % 2 == 0;
+        r -= pattern[i];
+    }
+    return true;
 }
 
 } // namespace
@@ -258,27 +273,29 @@ void TBitmapCanvas::Rectangle(int left, int top, int right, int bottom)
         std::swap(top, bottom);
     TRect clip = ClipRect();
     bool penVisible = Pen.Style != psClear;
-    int w = std::max(1, Pen.Width);
+    const long long w = std::max(1, Pen.Width);
+    const long long l = left, t = top, r = right, b = bottom;
 
-    // The outline covers outer minus inner; the brush fills inner.
-    TRect outer, inner;
+    // The outline covers outer minus inner; the brush fills inner. Edges
+    // are worked out in 64 bits and then pulled in to just outside the
+    // surface, which leaves every pixel of the surface on the same side.
+    Span outer, inner;
     if (!penVisible) {
-        outer = TRect{};
-        inner = Rect(left, top, right - 1, bottom - 1);
+        inner = Span{l, t, r - 1, b - 1};
     } else if (Pen.Style == psInsideFrame) {
-        outer = Rect(left, top, right, bottom);
-        inner = Rect(left + w, top + w, right - w, bottom - w);
+        outer = Span{l, t, r, b};
+        inner = Span{l + w, t + w, r - w, b - w};
     } else {
-        int half = w / 2;
-        outer = Rect(left - half, top - half, right - 1 - half + w, bottom - 1 - half + w);
-        inner = Rect(left - half + w, top - half + w, right - 1 - half, bottom - 1 - half);
+        long long half = w / 2;
+        outer = Span{l - half, t - half, r - 1 - half + w, b - 1 - half + w};
+        inner = Span{l - half + w, t - half + w, r - 1 - half, b - 1 - half};
     }
-    if (inner.IsEmpty())
-        inner = TRect{};
+    TRect innerRect = ToClipped(inner, clip);
+    TRect outerRect = ToClipped(outer, clip);
 
-    if (Brush.Style != bsClear && !inner.IsEmpty()) {
+    if (Brush.Style != bsClear && !innerRect.IsEmpty()) {
         std::uint32_t raw = FBitmap.ColorToRaw(ColorToRGB(Brush.Color));
-        TRect fill = Intersect(inner, clip);
+        TRect fill = Intersect(innerRect, clip);
         for (int y = fill.Top; y < fill.Bottom; ++y)
             for (int x = fill.Left; x < fill.Right; ++x)
                 PenPixel(x, y, raw, Pen.Mode);
@@ -288,32 +305,37 @@ void TBitmapCanvas::Rectangle(int left, int top, int right, int bottom)
         std::uint32_t raw = FBitmap.ColorToRaw(ColorToRGB(Pen.Color));
         const std::vector<int>& pattern = DashPattern(Pen.Style);
         if (w == 1 && !pattern.empty()) {
-            // A thin dashed frame: walk the perimeter once, clockwise.
-            PixelSet set(Intersect(outer, clip));
-            DashWalker dash(pattern);
-            int l = outer.Left, t = outer.Top, r = outer.Right - 1, b = outer.Bottom - 1;
-            for (int x = l; x <= r; ++x)
-                if (dash.Next())
-                    set.Add(x, t);
-            for (int y = t + 1; y <= b; ++y)
-                if (dash.Next())
-                    set.Add(r, y);
-            if (b > t)
-                for (int x = r - 1; x >= l; --x)
-                    if (dash.Next())
-                        set.Add(x, b);
-            if (r > l)
-                for (int y = b - 1; y > t; --y)
-                    if (dash.Next())
-                        set.Add(l, y);
+            // A thin dashed frame: the perimeter clockwise from the top-left
+            // corner, each pixel taking the dash state of its place on it;
+            // only the parts on the surface are visited.
+            PixelSet set(Intersect(outerRect, clip));
+            const long long ol = outer.Left, ot = outer.Top, orr = outer.Right - 1, ob = outer.Bottom - 1;
+            const long long cl = clip.Left, ct = clip.Top, cr = clip.Right - 1, cb = clip.Bottom - 1;
+            auto mark = [&](long long x, long long y, long long pos) {
+                if (DashOn(pattern, pos))
+                    set.Add(static_cast<int>(x), static_cast<int>(y));
+            };
+            const long long top = orr - ol + 1, right = ob - ot, bottomSide = orr - ol;
+            if (ot >= ct && ot <= cb)
+                for (long long x = std::max(ol, cl); x <= std::min(orr, cr); ++x)
+                    mark(x, ot, x - ol);
+            if (orr >= cl && orr <= cr)
+                for (long long y = std::max(ot + 1, ct); y <= std::min(ob, cb); ++y)
+                    mark(orr, y, top + (y - ot - 1));
+            if (ob > ot && ob >= ct && ob <= cb)
+                for (long long x = std::max(ol, cl); x <= std::min(orr - 1, cr); ++x)
+                    mark(x, ob, top + right + (orr - 1 - x));
+            if (orr > ol && ol >= cl && ol <= cr)
+                for (long long y = std::max(ot + 1, ct); y <= std::min(ob - 1, cb); ++y)
+                    mark(ol, y, top + right + bottomSide + (ob - 1 - y));
             set.ForEach([&](int x, int y) { PenPixel(x, y, raw, Pen.Mode); });
         } else {
-            TRect band = Intersect(outer, clip);
+            TRect band = Intersect(outerRect, clip);
             for (int y = band.Top; y < band.Bottom; ++y) {
-                bool middle = !inner.IsEmpty() && y >= inner.Top && y < inner.Bottom;
+                bool middle = !innerRect.IsEmpty() && y >= innerRect.Top && y < innerRect.Bottom;
                 for (int x = band.Left; x < band.Right; ++x) {
-                    if (middle && x >= inner.Left && x < inner.Right) {
-                        x = inner.Right - 1;
+                    if (middle && x >= innerRect.Left && x < innerRect.Right) {
+                        x = innerRect.Right - 1;
                         continue;
                     }
                     PenPixel(x, y, raw, Pen.Mode);
@@ -326,39 +348,51 @@ void TBitmapCanvas::Rectangle(int left, int top, int right, int bottom)
 
 void TBitmapCanvas::LineTo(int x1, int y1)
 {
-    int x0 = PenPos.X, y0 = PenPos.Y;
+    const int x0 = PenPos.X, y0 = PenPos.Y;
     PenPos = TPoint{x1, y1};
     if (Pen.Style == psClear)
         return;
-    int w = std::max(1, Pen.Width);
+    const int w = std::max(1, Pen.Width);
     const std::vector<int>& pattern = w == 1 ? DashPattern(Pen.Style) : DashPattern(psSolid);
-    int dx = std::abs(x1 - x0), dy = -std::abs(y1 - y0);
-    int sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
-    int half = (w - 1) / 2;
-    TRect box = Intersect(Rect(std::min(x0, x1) - half, std::min(y0, y1) - half, std::max(x0, x1) - half + w,
-                               std::max(y0, y1) - half + w),
-                          ClipRect());
+    const long long half = (w - 1) / 2;
+    const long long dx = std::llabs(static_cast<long long>(x1) - x0);
+    const long long dy = std::llabs(static_cast<long long>(y1) - y0);
+    const int sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
+    TRect clip = ClipRect();
+    const Span reach{std::min<long long>(x0, x1) - half, std::min<long long>(y0, y1) - half,
+                     std::max<long long>(x0, x1) - half + w, std::max<long long>(y0, y1) - half + w};
+    TRect box = Intersect(ToClipped(reach, clip), clip);
     if (box.IsEmpty())
         return;
+    // The points of the walk from (x0, y0) that stops before (x1, y1): step k
+    // of n moves the long axis by k and the short one (extent m) by
+    // floor((n + 2 k m) / 2n), the pixels an all-octant Bresenham walk
+    // visits. Only the steps whose pen square can reach the surface along
+    // the long axis are visited.
+    const bool xMajor = dx >= dy;
+    const long long n = xMajor ? dx : dy, m = xMajor ? dy : dx;
+    if (n == 0)
+        return;
+    const long long start = xMajor ? x0 : y0;
+    const int step = xMajor ? sx : sy;
+    const long long lo = (xMajor ? box.Left : box.Top) + half - w + 1;
+    const long long hi = (xMajor ? box.Right : box.Bottom) + half - 1;
+    long long kFirst = step > 0 ? lo - start : start - hi;
+    long long kLast = step > 0 ? hi - start : start - lo;
+    kFirst = std::max(kFirst, 0LL);
+    kLast = std::min(kLast, n - 1);
     PixelSet set(box);
-    DashWalker dash(pattern);
-    int err = dx + dy;
-    int x = x0, y = y0;
-    while (!(x == x1 && y == y1)) {
-        if (dash.Next()) {
-            for (int py = y - half; py < y - half + w; ++py)
-                for (int px = x - half; px < x - half + w; ++px)
-                    set.Add(px, py);
-        }
-        int e2 = 2 * err;
-        if (e2 >= dy) {
-            err += dy;
-            x += sx;
-        }
-        if (e2 <= dx) {
-            err += dx;
-            y += sy;
-        }
+    const long long boxLeft = box.Left, boxTop = box.Top, boxRight = box.Right, boxBottom = box.Bottom;
+    for (long long k = kFirst; k <= kLast; ++k) {
+        if (!DashOn(pattern, k))
+            continue;
+        const auto minor = static_cast<long long>((static_cast<__int128>(n) + static_cast<__int128>(2) * k * m) /
+                                                  (2 * static_cast<__int128>(n)));
+        const long long x = x0 + static_cast<long long>(sx) * (xMajor ? k : minor);
+        const long long y = y0 + static_cast<long long>(sy) * (xMajor ? minor : k);
+        for (long long py = std::max(y - half, boxTop); py < std::min(y - half + w, boxBottom); ++py)
+            for (long long px = std::max(x - half, boxLeft); px < std::min(x - half + w, boxRight); ++px)
+                set.Add(static_cast<int>(px), static_cast<int>(py));
     }
     std::uint32_t raw = FBitmap.ColorToRaw(ColorToRGB(Pen.Color));
     set.ForEach([&](int px, int py) { PenPixel(px, py, raw, Pen.Mode); });
@@ -375,7 +409,8 @@ std::vector<int> MapAxis(int dstStart, int dstEnd, int srcStart, int srcEnd, int
     bool mirror = (dstEnd < dstStart) != (srcEnd < srcStart);
     int d0 = std::min(dstStart, dstEnd), d1 = std::max(dstStart, dstEnd);
     int s0 = std::min(srcStart, srcEnd), s1 = std::max(srcStart, srcEnd);
-    long long dn = d1 - d0, sn = s1 - s0;
+    // Extents reach 2^32 and their products 2^65.
+    const long long dn = static_cast<long long>(d1) - d0, sn = static_cast<long long>(s1) - s0;
     int from = std::max(d0, clipStart), to = std::min(d1, clipEnd);
     firstDst = from;
     std::vector<int> map;
@@ -383,13 +418,46 @@ std::vector<int> MapAxis(int dstStart, int dstEnd, int srcStart, int srcEnd, int
         return map;
     map.reserve(static_cast<std::size_t>(to - from));
     for (int d = from; d < to; ++d) {
-        long long i = d - d0;
+        long long i = static_cast<long long>(d) - d0;
         if (mirror)
             i = dn - 1 - i;
-        map.push_back(static_cast<int>(s0 + (2 * i + 1) * sn / (2 * dn)));
+        const auto offset =
+            static_cast<long long>((2 * static_cast<__int128>(i) + 1) * sn / (2 * static_cast<__int128>(dn)));
+        // Columns beyond int are outside any bitmap.
+        const long long column = std::clamp(s0 + offset, -1LL, static_cast<long long>(std::numeric_limits<int>::max()));
+        map.push_back(static_cast<int>(column));
     }
     return map;
 }
+
+// The palette that colours stored into a bitmap are looked up in.
+TPalette DestinationPalette(const TBitmap& bitmap)
+{
+    return bitmap.BitsPerPixel() <= 8 ? bitmap.GetPalette() : TPalette{};
+}
+
+// The source rows of a stretch in B, G, R form, each expanded once while
+// consecutive destination rows use it.
+class SourceRows {
+public:
+    explicit SourceRows(const TBitmap& bitmap)
+        : FBitmap(bitmap), FRow(static_cast<std::size_t>(bitmap.Width()) * 3)
+    {
+    }
+    const std::uint8_t* Row(int y)
+    {
+        if (y != FY) {
+            FBitmap.ReadRowBGR(y, FRow.data());
+            FY = y;
+        }
+        return FRow.data();
+    }
+
+private:
+    const TBitmap& FBitmap;
+    std::vector<std::uint8_t> FRow;
+    int FY = -1;
+};
 
 } // namespace
 
@@ -410,10 +478,64 @@ void TBitmapCanvas::StretchBitmap(const TRect& dest, const TBitmap& bitmap, cons
     std::vector<int> ys = MapAxis(dest.Top, dest.Bottom, srcRect.Top, srcRect.Bottom, clip.Top, clip.Bottom, firstY);
     if (xs.empty() || ys.empty())
         return;
-    std::uint32_t mask = ValueMask(FBitmap.PixelFormat());
+    const TPixelFormat format = FBitmap.PixelFormat();
+    const bool sameFormat = format == bitmap.PixelFormat() && FBitmap.GetPalette() == bitmap.GetPalette();
+    const int width = bitmap.Width();
+    const auto columns = static_cast<int>(xs.size());
+
+    if (mode == cmSrcCopy && (format == pf24bit || sameFormat) && FBitmap.BitsPerPixel() >= 8 &&
+        format != pf15bit && bitmap.BitsPerPixel() == FBitmap.BitsPerPixel()) {
+        // The same stored values: copied as they are.
+        const std::size_t bytes = static_cast<std::size_t>(FBitmap.BitsPerPixel() / 8);
+        for (std::size_t j = 0; j < ys.size(); ++j) {
+            int sy = ys[j];
+            if (sy < 0 || sy >= bitmap.Height())
+                continue;
+            const std::uint8_t* src = bitmap.ScanLine(sy);
+            std::uint8_t* dst = FBitmap.ScanLine(firstY + static_cast<int>(j)) + static_cast<std::size_t>(firstX) * bytes;
+            for (int i = 0; i < columns; ++i) {
+                int sx = xs[static_cast<std::size_t>(i)];
+                if (sx >= 0 && sx < width)
+                    std::memcpy(dst + static_cast<std::size_t>(i) * bytes, src + static_cast<std::size_t>(sx) * bytes,
+                                bytes);
+            }
+        }
+        Changed();
+        return;
+    }
+
+    if (mode == cmSrcCopy && !sameFormat) {
+        // Across formats: by colour, a row at a time; runs of columns that
+        // fall inside the source are stored together.
+        SourceRows rows(bitmap);
+        std::vector<std::uint8_t> out(static_cast<std::size_t>(columns) * 3);
+        TPaletteMatcher matcher(DestinationPalette(FBitmap));
+        for (std::size_t j = 0; j < ys.size(); ++j) {
+            int sy = ys[j];
+            if (sy < 0 || sy >= bitmap.Height())
+                continue;
+            const std::uint8_t* src = rows.Row(sy);
+            int y = firstY + static_cast<int>(j);
+            int run = 0;
+            for (int i = 0; i <= columns; ++i) {
+                int sx = i < columns ? xs[static_cast<std::size_t>(i)] : -1;
+                if (sx >= 0 && sx < width) {
+                    std::memcpy(&out[static_cast<std::size_t>(i) * 3], src + static_cast<std::size_t>(sx) * 3, 3);
+                    continue;
+                }
+                if (i > run)
+                    FBitmap.WriteRowBGR(y, firstX + run, i - run, &out[static_cast<std::size_t>(run) * 3],
+                                        &matcher);
+                run = i + 1;
+            }
+        }
+        Changed();
+        return;
+    }
+
+    // Raster operations: value by value.
+    std::uint32_t mask = ValueMask(format);
     std::uint32_t brush = FBitmap.ColorToRaw(ColorToRGB(Brush.Color));
-    bool plain24 = mode == cmSrcCopy && FBitmap.PixelFormat() == pf24bit && bitmap.PixelFormat() == pf24bit;
-    bool sameFormat = FBitmap.PixelFormat() == bitmap.PixelFormat() && FBitmap.GetPalette() == bitmap.GetPalette();
     TColor lastColour = clInvalid;
     std::uint32_t lastRaw = 0;
     for (std::size_t j = 0; j < ys.size(); ++j) {
@@ -421,20 +543,9 @@ void TBitmapCanvas::StretchBitmap(const TRect& dest, const TBitmap& bitmap, cons
         if (sy < 0 || sy >= bitmap.Height())
             continue;
         int y = firstY + static_cast<int>(j);
-        if (plain24) {
-            const std::uint8_t* src = bitmap.ScanLine(sy);
-            std::uint8_t* dst = FBitmap.ScanLine(y);
-            for (std::size_t i = 0; i < xs.size(); ++i) {
-                int sx = xs[i];
-                if (sx < 0 || sx >= bitmap.Width())
-                    continue;
-                std::memcpy(dst + static_cast<std::size_t>(firstX + static_cast<int>(i)) * 3, src + sx * 3, 3);
-            }
-            continue;
-        }
         for (std::size_t i = 0; i < xs.size(); ++i) {
             int sx = xs[i];
-            if (sx < 0 || sx >= bitmap.Width())
+            if (sx < 0 || sx >= width)
                 continue;
             int x = firstX + static_cast<int>(i);
             std::uint32_t s;
@@ -470,25 +581,35 @@ void TBitmapCanvas::StretchBitmapTransparent(const TRect& dest, const TBitmap& b
     int firstX, firstY;
     std::vector<int> xs = MapAxis(dest.Left, dest.Right, srcRect.Left, srcRect.Right, clip.Left, clip.Right, firstX);
     std::vector<int> ys = MapAxis(dest.Top, dest.Bottom, srcRect.Top, srcRect.Bottom, clip.Top, clip.Bottom, firstY);
-    TColor key = ColorToRGB(transparent);
-    TColor lastColour = clInvalid;
-    std::uint32_t lastRaw = 0;
+    if (xs.empty() || ys.empty())
+        return;
+    const TColor key = ColorToRGB(transparent);
+    const int width = bitmap.Width();
+    const auto columns = static_cast<int>(xs.size());
+    SourceRows rows(bitmap);
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(columns) * 3);
+    TPaletteMatcher matcher(DestinationPalette(FBitmap));
     for (std::size_t j = 0; j < ys.size(); ++j) {
         int sy = ys[j];
         if (sy < 0 || sy >= bitmap.Height())
             continue;
-        for (std::size_t i = 0; i < xs.size(); ++i) {
-            int sx = xs[i];
-            if (sx < 0 || sx >= bitmap.Width())
-                continue;
-            TColor c = bitmap.GetPixelColor(sx, sy);
-            if (c == key)
-                continue;
-            if (c != lastColour) {
-                lastColour = c;
-                lastRaw = FBitmap.ColorToRaw(c);
+        const std::uint8_t* src = rows.Row(sy);
+        int y = firstY + static_cast<int>(j);
+        // Runs of opaque source pixels are stored together.
+        int run = 0;
+        for (int i = 0; i <= columns; ++i) {
+            int sx = i < columns ? xs[static_cast<std::size_t>(i)] : -1;
+            if (sx >= 0 && sx < width) {
+                const std::uint8_t* p = src + static_cast<std::size_t>(sx) * 3;
+                if (RGB(p[2], p[1], p[0]) != key) {
+                    std::memcpy(&out[static_cast<std::size_t>(i) * 3], p, 3);
+                    continue;
+                }
             }
-            FBitmap.SetRawPixel(firstX + static_cast<int>(i), firstY + static_cast<int>(j), lastRaw);
+            if (i > run)
+                FBitmap.WriteRowBGR(y, firstX + run, i - run, &out[static_cast<std::size_t>(run) * 3],
+                                    &matcher);
+            run = i + 1;
         }
     }
     Changed();

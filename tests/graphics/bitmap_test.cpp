@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
+#include <random>
 
 namespace {
 
@@ -149,6 +151,89 @@ TEST(PixelFormatConversion, DownToAPaletteTakesTheFirstNearestEntry)
     b.SetPixelFormat(pf24bit);
     EXPECT_EQ(b.GetPixelColor(2, 0), RGB(120, 120, 120));
     EXPECT_TRUE(b.GetPalette().empty());
+}
+
+// The nearest entry by a plain search: squared RGB distance, first minimum.
+int PlainNearest(const TPalette& palette, TColor c)
+{
+    int best = 0, bestDistance = INT_MAX;
+    for (std::size_t i = 0; i < palette.size(); ++i) {
+        int dr = palette[i].peRed - GetRValue(c), dg = palette[i].peGreen - GetGValue(c),
+            db = palette[i].peBlue - GetBValue(c);
+        int d = dr * dr + dg * dg + db * db;
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = static_cast<int>(i);
+        }
+    }
+    return best;
+}
+
+TEST(PixelFormatConversion, NearestEntriesMatchAPlainSearch)
+{
+    std::mt19937 rng(4);
+    std::vector<TPalette> palettes{HalftonePalette256(), SystemPalette16(), MonoPalette2(), TPalette{}};
+    for (int k = 0; k < 12; ++k) {
+        // Random palettes, some crowded into a corner, with repeated entries
+        // and entries at equal distance from many colours.
+        TPalette p(1 + rng() % 256);
+        for (auto& e : p) {
+            int spread = k % 3 == 0 ? 24 : 256;
+            e = TPaletteEntry{static_cast<std::uint8_t>(rng() % spread), static_cast<std::uint8_t>(rng() % spread),
+                              static_cast<std::uint8_t>(rng() % spread), 0};
+        }
+        if (p.size() > 4)
+            p[p.size() - 1] = p[1];
+        palettes.push_back(p);
+    }
+    palettes.push_back(TPalette{TPaletteEntry{0, 0, 0, 0}, TPaletteEntry{2, 2, 2, 0}}); // every odd grey is a tie
+    for (const TPalette& palette : palettes) {
+        TBitmap b(4096, 4, pf24bit);
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 4096; ++x) {
+                TColor c = y == 0 ? RGB(x & 255, x & 255, x & 255)                               // greys
+                           : y == 1 ? RGB((x & 15) * 17, ((x >> 4) & 15) * 17, (x >> 8) * 17) // a lattice
+                                    : static_cast<TColor>(rng() & 0xFFFFFF);
+                b.SetPixelColor(x, y, c);
+            }
+        TBitmap converted;
+        converted.Assign(b);
+        converted.SetPalette(palette);
+        converted.SetPixelFormat(pf8bit);
+        TPalette used = converted.GetPalette();
+        ASSERT_EQ(used, palette.empty() ? HalftonePalette256() : palette);
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 4096; ++x)
+                ASSERT_EQ(converted.GetRawPixel(x, y), static_cast<std::uint32_t>(PlainNearest(used, b.GetPixelColor(x, y))))
+                    << "palette of " << palette.size() << " at " << x << "," << y;
+    }
+}
+
+TEST(BitmapRows, RowsReadAndWriteWhatPixelsDo)
+{
+    std::mt19937 rng(6);
+    for (TPixelFormat f : kAllFormats) {
+        TBitmap b(13, 2, f);
+        for (int x = 0; x < 13; ++x)
+            b.SetRawPixel(x, 0, rng());
+        std::vector<std::uint8_t> bgr(13 * 3);
+        b.ReadRowBGR(0, bgr.data());
+        for (int x = 0; x < 13; ++x)
+            ASSERT_EQ(RGB(bgr[x * 3 + 2], bgr[x * 3 + 1], bgr[x * 3]), b.GetPixelColor(x, 0)) << static_cast<int>(f);
+
+        // Writing from an odd column keeps the packed neighbours.
+        TBitmap expected;
+        expected.Assign(b);
+        for (auto& v : bgr)
+            v = static_cast<std::uint8_t>(rng());
+        b.WriteRowBGR(0, 3, 7, bgr.data(), nullptr);
+        for (int i = 0; i < 7; ++i)
+            expected.SetPixelColor(3 + i, 0, RGB(bgr[i * 3 + 2], bgr[i * 3 + 1], bgr[i * 3]));
+        ASSERT_EQ(std::memcmp(b.Bits(), expected.Bits(), b.RowStride() * 2), 0) << static_cast<int>(f);
+        EXPECT_THROW(b.WriteRowBGR(0, 10, 4, bgr.data(), nullptr), EInvalidGraphicOperation);
+        EXPECT_THROW(b.WriteRowBGR(2, 0, 1, bgr.data(), nullptr), EInvalidGraphicOperation);
+        EXPECT_THROW(b.ReadRowBGR(-1, bgr.data()), EInvalidGraphicOperation);
+    }
 }
 
 TEST(PixelFormatConversion, PaletteFormatsWithoutPaletteGetTheDefaults)

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <random>
+#include <set>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -85,6 +88,41 @@ TEST(XorRectangle, WidePenIsCentredOnTheEdgesAndXoredOnce)
     EXPECT_EQ(b.GetPixelColor(4, 4), clWhite); // corner drawn once, not twice
 }
 
+TEST(XorRectangle, HugeRectanglesAreClippedExactly)
+{
+    const TRect rects[] = {Rect(INT_MIN, INT_MIN, INT_MAX, INT_MAX), Rect(3, 2, INT_MAX, INT_MAX),
+                           Rect(INT_MIN, 4, 9, 11), Rect(-1000000000, -5, 1000000000, 7)};
+    for (int width : {1, 2, 3, 8, 1000, INT_MAX / 4}) {
+        for (TPenStyle style : {psSolid, psDot, psInsideFrame}) {
+            for (const TRect& r : rects) {
+                TBitmap b = Noise(20, 16, pf24bit, static_cast<unsigned>(width));
+                auto before = Pixels(b);
+                XorPen(b.Canvas(), width);
+                b.Canvas().Pen.Style = style;
+                b.Canvas().Rectangle(r);
+                b.Canvas().Rectangle(r);
+                ASSERT_EQ(Pixels(b), before) << "width " << width << " style " << static_cast<int>(style) << " rect "
+                                             << r.Left << "," << r.Top << "," << r.Right << "," << r.Bottom;
+            }
+        }
+    }
+    // A thin dotted frame whose far corners lie billions of pixels away:
+    // the visible top edge starts with its first dot at the corner.
+    TBitmap b(12, 6);
+    b.Canvas().Pen.Style = psDot;
+    b.Canvas().Rectangle(2, 3, INT_MAX, INT_MAX);
+    for (int x = 0; x < 12; ++x)
+        EXPECT_EQ(b.GetPixelColor(x, 3), x >= 2 && (x - 2) % 6 < 3 ? clBlack : clWhite) << x;
+    // The left edge comes last on the perimeter, walked upwards from the
+    // bottom row INT_MAX - 1: after the top, right and bottom sides of
+    // INT_MAX - 2, INT_MAX - 4 and INT_MAX - 3 pixels, (2, y) is at place
+    // 3 INT_MAX - 9 + (INT_MAX - 2 - y).
+    for (int y = 4; y < 6; ++y) {
+        long long place = 4LL * INT_MAX - 11 - y;
+        EXPECT_EQ(b.GetPixelColor(2, y), place % 6 < 3 ? clBlack : clWhite) << y;
+    }
+}
+
 TEST(CanvasDrawing, BrushFillsInsideThePen)
 {
     TBitmap b(8, 8);
@@ -110,6 +148,83 @@ TEST(CanvasDrawing, LinesLeaveOutTheirLastPoint)
     EXPECT_EQ(b.GetPixelColor(5, 1), clBlack);
     EXPECT_EQ(b.GetPixelColor(5, 5), clBlack);
     EXPECT_EQ(b.GetPixelColor(5, 6), clWhite);
+}
+
+// The line walk as a plain all-octant Bresenham loop, for comparison.
+std::set<std::pair<int, int>> ReferenceLine(int x0, int y0, int x1, int y1, int width, const std::vector<int>& dash)
+{
+    std::set<std::pair<int, int>> points;
+    int dx = std::abs(x1 - x0), dy = -std::abs(y1 - y0);
+    int sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
+    int err = dx + dy, half = (width - 1) / 2;
+    int total = 0;
+    for (int len : dash)
+        total += len;
+    for (int x = x0, y = y0, k = 0; !(x == x1 && y == y1); ++k) {
+        bool on = true;
+        if (total > 0) {
+            int r = k % total;
+            std::size_t seg = 0;
+            while (r >= dash[seg])
+                r -= dash[seg++];
+            on = seg % 2 == 0;
+        }
+        if (on)
+            for (int py = y - half; py < y - half + width; ++py)
+                for (int px = x - half; px < x - half + width; ++px)
+                    points.emplace(px, py);
+        int e2 = 2 * err;
+        if (e2 >= dy) {
+            err += dy;
+            x += sx;
+        }
+        if (e2 <= dx) {
+            err += dx;
+            y += sy;
+        }
+    }
+    return points;
+}
+
+TEST(CanvasLines, MatchAPlainBresenhamWalkInEveryOctant)
+{
+    std::mt19937 rng(3);
+    const std::vector<int> solid, dot{3, 3}, dashDotDot{9, 3, 3, 3, 3, 3};
+    for (int i = 0; i < 3000; ++i) {
+        int x0 = static_cast<int>(rng() % 120) - 40, y0 = static_cast<int>(rng() % 100) - 35;
+        int x1 = static_cast<int>(rng() % 120) - 40, y1 = static_cast<int>(rng() % 100) - 35;
+        int width = i % 3 == 0 ? 1 : static_cast<int>(rng() % 7) + 1;
+        TPenStyle style = width > 1 || i % 2 ? psSolid : (i % 4 == 0 ? psDot : psDashDotDot);
+        const std::vector<int>& dash = style == psDot ? dot : style == psDashDotDot ? dashDotDot : solid;
+        TBitmap b(40, 30);
+        b.Canvas().Pen.Width = width;
+        b.Canvas().Pen.Style = style;
+        b.Canvas().MoveTo(x0, y0);
+        b.Canvas().LineTo(x1, y1);
+        auto expected = ReferenceLine(x0, y0, x1, y1, width, dash);
+        for (int y = 0; y < 30; ++y)
+            for (int x = 0; x < 40; ++x)
+                ASSERT_EQ(b.GetPixelColor(x, y), expected.count({x, y}) ? clBlack : clWhite)
+                    << "line " << x0 << "," << y0 << " to " << x1 << "," << y1 << " width " << width << " at " << x
+                    << "," << y;
+    }
+}
+
+TEST(CanvasLines, LinesFromFarAwayAreClippedWithoutOverflow)
+{
+    TBitmap b(30, 20);
+    b.Canvas().MoveTo(INT_MIN, 5);
+    b.Canvas().LineTo(INT_MAX, 5);
+    b.Canvas().MoveTo(INT_MIN / 2, INT_MIN / 2); // a diagonal through (0, 0)
+    b.Canvas().LineTo(INT_MAX / 2, INT_MAX / 2);
+    b.Canvas().Pen.Width = 3;
+    b.Canvas().MoveTo(25, INT_MAX);
+    b.Canvas().LineTo(25, INT_MIN);
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 30; ++x) {
+            bool on = y == 5 || x == y || (x >= 24 && x <= 26);
+            ASSERT_EQ(b.GetPixelColor(x, y), on ? clBlack : clWhite) << x << "," << y;
+        }
 }
 
 TEST(CanvasDrawing, PixelsOutsideTheBitmap)
@@ -165,6 +280,86 @@ TEST(CanvasDrawing, TransparentBitmapsLeaveTheirKeyColourOut)
     dst.Canvas().Draw(0, 0, src);
     EXPECT_EQ(dst.GetPixelColor(0, 0), clBlue);
     EXPECT_EQ(dst.GetPixelColor(1, 0), clRed);
+}
+
+TEST(CanvasDrawing, StretchEdgeCases)
+{
+    TBitmap src(4, 4);
+    const TColor colours[4] = {clRed, clLime, clBlue, clYellow};
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x)
+            src.SetPixelColor(x, y, colours[x] ^ (y * 0x10));
+    auto at = [&](int x, int y) { return colours[x] ^ (y * 0x10); };
+
+    // A zoom of a billion: every visible pixel is the middle of column 2.
+    TBitmap dst(20, 8);
+    dst.Canvas().StretchDraw(Rect(-2000000000, 0, 2000000000, 8), src);
+    for (int x = 0; x < 20; ++x)
+        EXPECT_EQ(dst.GetPixelColor(x, 3), at(2, 1)) << x;
+    dst.Canvas().StretchDraw(Rect(INT_MIN, INT_MIN, INT_MAX, INT_MAX), src);
+    EXPECT_EQ(dst.GetPixelColor(0, 0), at(2, 2));
+
+    // Mirrored on both axes, partly outside on the left and top.
+    TBitmap m(6, 6);
+    m.Canvas().StretchDraw(Rect(2, 2, -2, -2), src);
+    EXPECT_EQ(m.GetPixelColor(0, 0), at(1, 1));
+    EXPECT_EQ(m.GetPixelColor(1, 1), at(0, 0));
+    EXPECT_EQ(m.GetPixelColor(2, 2), clWhite);
+
+    // One column stretched into a row of pixels, one row into a column.
+    TBitmap line(5, 5);
+    line.Canvas().CopyRect(Rect(0, 0, 5, 1), src.Canvas(), Rect(3, 0, 4, 4));
+    EXPECT_EQ(line.GetPixelColor(0, 0), at(3, 2));
+    line.Canvas().CopyRect(Rect(4, 0, 5, 5), src.Canvas(), Rect(0, 2, 4, 3));
+    EXPECT_EQ(line.GetPixelColor(4, 4), at(2, 2));
+
+    // A source rectangle partly outside the source leaves those pixels be.
+    TBitmap part(4, 1);
+    part.Canvas().CopyRect(Rect(0, 0, 4, 1), src.Canvas(), Rect(2, 0, 6, 1));
+    EXPECT_EQ(part.GetPixelColor(0, 0), at(2, 0));
+    EXPECT_EQ(part.GetPixelColor(1, 0), at(3, 0));
+    EXPECT_EQ(part.GetPixelColor(2, 0), clWhite);
+    EXPECT_EQ(part.GetPixelColor(3, 0), clWhite);
+}
+
+// Stretching between any two formats stores what SetPixelColor stores for
+// the colour GetPixelColor reads, pixel by pixel.
+TEST(CanvasDrawing, StretchingAcrossFormatsMatchesPixelByPixelCopies)
+{
+    const TPixelFormat formats[] = {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit};
+    std::mt19937 rng(9);
+    for (TPixelFormat from : formats) {
+        for (TPixelFormat to : formats) {
+            for (int transparent = 0; transparent < 2; ++transparent) {
+                TBitmap src = Noise(13, 7, from, static_cast<unsigned>(rng()));
+                TBitmap dst = Noise(17, 11, to, static_cast<unsigned>(rng()));
+                if (to == pf8bit) // a palette with equal entries: the first one is taken
+                    dst.SetPalette(TPalette(256, TPaletteEntry{10, 20, 30, 0}));
+                TBitmap expected;
+                expected.Assign(dst);
+                const TRect r = Rect(15, -3, -4, 12); // mirrored, partly outside
+                const TRect from4 = Rect(1, 0, 12, 7);
+                TColor key = src.GetPixelColor(3, 3);
+                for (int y = 0; y < 11; ++y)
+                    for (int x = 0; x < 17; ++x) {
+                        // Nearest-neighbour source pixel of the mirrored stretch.
+                        int i = 14 - x, j = y + 3;
+                        if (i < 0 || i >= 19 || j >= 15)
+                            continue;
+                        int sx = 1 + (2 * i + 1) * 11 / 38, sy = (2 * j + 1) * 7 / 30;
+                        TColor c = src.GetPixelColor(sx, sy);
+                        if (!(transparent && c == key))
+                            expected.SetPixelColor(x, y, c);
+                    }
+                if (transparent)
+                    dst.Canvas().StretchBitmapTransparent(r, src, from4, key);
+                else
+                    dst.Canvas().StretchBitmap(r, src, from4);
+                ASSERT_EQ(Pixels(dst), Pixels(expected))
+                    << static_cast<int>(from) << " to " << static_cast<int>(to) << " transparent " << transparent;
+            }
+        }
+    }
 }
 
 TEST(CanvasDrawing, CopyRectWithinOneBitmapReadsTheOriginal)
