@@ -187,6 +187,8 @@ void TFolderTree::RegisterChangeNotify()
         const TFolderNodeData& d = Node(*it)->Data;
         if (d.Populated && HasFolderPath(d.Kind))
             FNotifier->Watch(d.Path);
+        Node(*it)->Data.LeafWatched = false;
+        UpdateLeafWatch(*it);
     }
 }
 
@@ -338,6 +340,23 @@ void TFolderTree::SetHasChildren(QTreeWidgetItem* node, bool value)
 {
     node->setChildIndicatorPolicy(value ? QTreeWidgetItem::ShowIndicator
                                         : QTreeWidgetItem::DontShowIndicatorWhenChildless);
+    UpdateLeafWatch(node);
+}
+
+void TFolderTree::UpdateLeafWatch(QTreeWidgetItem* node)
+{
+    TFolderNodeData& d = Node(node)->Data;
+    const bool wanted =
+        FNotifier && HasFolderPath(d.Kind) && !d.Path.empty() && !d.Populated && !HasChildren(node);
+    if (wanted == d.LeafWatched)
+        return;
+    if (FNotifier) {
+        if (wanted)
+            FNotifier->Watch(d.Path);
+        else
+            FNotifier->Unwatch(d.Path);
+    }
+    d.LeafWatched = wanted;
 }
 
 TFolderNode* TFolderTree::NewNode(const std::string& path, const std::string& name, TFolderNodeKind kind,
@@ -410,6 +429,7 @@ void TFolderTree::MarkPopulated(TFolderNode* node)
     node->Data.Populated = true;
     if (FNotifier && HasFolderPath(node->Data.Kind))
         FNotifier->Watch(node->Data.Path);
+    UpdateLeafWatch(node);
 }
 
 void TFolderTree::Forget(QTreeWidgetItem* node)
@@ -420,7 +440,10 @@ void TFolderTree::Forget(QTreeWidgetItem* node)
         TFolderNodeData& d = Node(item)->Data;
         if (d.Populated && FNotifier && HasFolderPath(d.Kind))
             FNotifier->Unwatch(d.Path);
+        if (d.LeafWatched && FNotifier)
+            FNotifier->Unwatch(d.Path);
         d.Populated = false;
+        d.LeafWatched = false;
     }
 }
 
@@ -743,11 +766,12 @@ void TFolderTree::RenameNode(TFolderNode* node, const std::string& newPath)
         if (item->isExpanded())
             expanded.push_back(item);
         TFolderNodeData& d = Node(item)->Data;
-        if (d.Populated && FNotifier)
+        const bool watched = FNotifier && (d.Populated || d.LeafWatched);
+        if (watched)
             FNotifier->Unwatch(d.Path);
         d.Path = newPath + d.Path.substr(oldPath.size());
         item->setToolTip(0, QString::fromStdString(d.Path));
-        if (d.Populated && FNotifier)
+        if (watched)
             FNotifier->Watch(d.Path);
     }
     node->Data.Name = BaseName(newPath);

@@ -82,6 +82,9 @@ struct TFolderNodeData {
     bool Virtual = false;
     // The children were read from the disk (and the folder is watched).
     bool Populated = false;
+    // Watched while it was never read and shows no button, so that it gains
+    // its button with its first sub-folder.
+    bool LeafWatched = false;
     bool Link = false;
 };
 
@@ -205,6 +208,7 @@ private:
     void ApplyDisplayMode(QTreeWidgetItem* node);
     void Forget(QTreeWidgetItem* node);
     void MarkPopulated(TFolderNode* node);
+    void UpdateLeafWatch(QTreeWidgetItem* node);
     void RenameNode(TFolderNode* node, const std::string& newPath);
     void RefreshVolumeList(TFolderNode* parent, const std::vector<TVolume>& volumes);
     std::vector<TFolderNode*> NodesWithPath(const std::string& path) const;

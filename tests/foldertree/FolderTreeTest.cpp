@@ -213,6 +213,34 @@ TEST_F(FolderTreeTest, NewAndRemovedFoldersShowWithExpansionAndSelectionKept)
     ASSERT_EQ(changes.count(), 1);
 }
 
+TEST_F(FolderTreeTest, AFolderNeverOpenedShowsItsButtonWhenItGainsASubfolder)
+{
+    Activate();
+    Vol1()->setExpanded(true);
+    TFolderNode* y2007 = TFolderTree::ChildNamed(Vol1(), "2007");
+    TFolderNode* photos = TFolderTree::ChildNamed(Tree->Root(), "Photos");
+    ASSERT_TRUE(y2007 && photos);
+    ASSERT_FALSE(TFolderTree::HasChildren(y2007));
+    ASSERT_FALSE(TFolderTree::HasChildren(photos));
+    ASSERT_TRUE(Tree->SelectPath(Ns->Desktop + "/Photos"));
+
+    // The batch resizer makes its output folder in the selected folder.
+    MakeDirs(Ns->Desktop + "/Photos/kavrel");
+    MakeDirs(Tmp.File("vol1/2007/noel"));
+    ASSERT_TRUE(WaitFor([&] { return TFolderTree::HasChildren(y2007) && TFolderTree::HasChildren(photos); }));
+    photos->setExpanded(true);
+    EXPECT_EQ(ChildTexts(photos), (std::vector<std::string>{"kavrel"}));
+    EXPECT_EQ(Tree->SelectedPath(), Ns->Desktop + "/Photos");
+
+    // A leaf that goes leaves nothing watched behind.
+    MakeDirs(Tmp.File("vol1/2008"));
+    ASSERT_TRUE(WaitFor([&] { return TFolderTree::ChildNamed(Vol1(), "2008") != nullptr; }));
+    EXPECT_TRUE(Tree->Notifier()->IsWatched(Tmp.File("vol1/2008")));
+    fs::remove(Tmp.File("vol1/2008"));
+    ASSERT_TRUE(WaitFor([&] { return TFolderTree::ChildNamed(Vol1(), "2008") == nullptr; }));
+    EXPECT_FALSE(Tree->Notifier()->IsWatched(Tmp.File("vol1/2008")));
+}
+
 TEST_F(FolderTreeTest, ABurstOfChangesRefreshesOnce)
 {
     Activate();
