@@ -56,6 +56,24 @@ void Collect(QTreeWidgetItem* node, std::vector<QTreeWidgetItem*>& out)
         Collect(node->child(i), out);
 }
 
+// Compares two texts character code by character code, the letters a to z
+// taken as capitals.
+int CompareTextCodes(const std::string& a, const std::string& b)
+{
+    const auto upper = [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u >= 'a' && u <= 'z' ? u - ('a' - 'A') : static_cast<unsigned>(u);
+    };
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned ca = upper(a[i]);
+        const unsigned cb = upper(b[i]);
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
 bool HasFolderPath(TFolderNodeKind kind)
 {
     return kind == nkFolder || kind == nkDesktop || kind == nkNetworkChild;
@@ -297,11 +315,11 @@ int TFolderTree::CompareNodes(const TFolderNode& a, const TFolderNode& b)
     const int rb = SpecialRank(b.Data.Kind);
     if (ra != rb)
         return ra < rb ? -1 : 1;
-    const QString ta = a.text(0);
-    const QString tb = b.text(0);
-    int c = QString::compare(ta, tb, Qt::CaseInsensitive);
+    const std::string ta = a.text(0).toStdString();
+    const std::string tb = b.text(0).toStdString();
+    int c = CompareTextCodes(ta, tb);
     if (c == 0)
-        c = QString::compare(ta, tb, Qt::CaseSensitive);
+        c = ta.compare(tb);
     if (c == 0)
         c = a.Data.Path.compare(b.Data.Path);
     return c < 0 ? -1 : (c > 0 ? 1 : 0);

@@ -148,7 +148,8 @@ public:
     static bool HasChildren(const QTreeWidgetItem* node);
 
     // The order of siblings: the special nodes first (Poste de travail,
-    // network, trash), then by text without regard to case, then by text.
+    // network, trash), then by text, character codes compared with the
+    // letters a to z as capitals, then by text as it is.
     // Answers <0, 0 or >0.
     static int CompareNodes(const TFolderNode& a, const TFolderNode& b);
 

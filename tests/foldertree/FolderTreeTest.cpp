@@ -141,6 +141,25 @@ TEST_F(FolderTreeTest, NodeOrderIsStrict)
     EXPECT_GT(TFolderTree::CompareNodes(*Tree->SpecialNode(nkRecycleBin), *Tree->MyComputerNode()), 0);
 }
 
+TEST_F(FolderTreeTest, SiblingsSortByCharacterCodesWithLettersInCapitals)
+{
+    for (const char* name : {"_archives", "zoo", "Été", "[x]", "album", "Album", "2006"})
+        MakeDirs(Tmp.File("vol2/") + name);
+    Activate();
+    TFolderNode* vol2 = TFolderTree::ChildNamed(Tree->MyComputerNode(), "Clé USB");
+    vol2->setExpanded(true);
+    // Letters compare as capitals, every other character by its code: the
+    // signs between the capitals and the small letters come after the
+    // letters, accented letters after them all. Equal names in capitals keep
+    // a fixed order.
+    EXPECT_EQ(ChildTexts(vol2),
+              (std::vector<std::string>{"2006", "Album", "album", "zoo", "[x]", "_archives", "Été"}));
+    MakeDirs(Tmp.File("vol2/ZOE"));
+    ASSERT_TRUE(WaitFor([&] { return vol2->childCount() == 8; }));
+    EXPECT_EQ(ChildTexts(vol2),
+              (std::vector<std::string>{"2006", "Album", "album", "ZOE", "zoo", "[x]", "_archives", "Été"}));
+}
+
 TEST_F(FolderTreeTest, FoldersDifferingOnlyInCaseAreDistinct)
 {
     MakeDirs(Tmp.File("vol1/photos/x"));
