@@ -8,6 +8,7 @@
 #include "ui_Ftrame.h"
 
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QSignalBlocker>
 #include <QValidator>
@@ -175,12 +176,20 @@ TFfiltres::TFfiltres(IMessageBoxes& boxes, const std::string& startDir, IFilterS
     const int frame = 2 * grid->frameWidth();
     grid->setFixedSize(5 * 32 + frame, 5 * 18 + frame);
 
+    // A filter is loaded when it is picked from the list, or reached with
+    // the wheel or the arrow keys; typing in the combo loads nothing.
     connect(FUi->CB, &QComboBox::activated, this, Guarded([this] {
+                if (FComboTyped)
+                    return;
                 FLogic.ChooseFilter(FUi->CB->currentIndex());
                 ShowGrid();
             }));
-    connect(FUi->CB->lineEdit(), &QLineEdit::textEdited, this,
-            Guarded([this] { FLogic.TextEdited(FUi->CB->currentText().toStdString()); }));
+    connect(FUi->CB->lineEdit(), &QLineEdit::textEdited, this, Guarded([this] {
+                FComboTyped = true;
+                FLogic.TextEdited(FUi->CB->currentText().toStdString());
+            }));
+    FUi->CB->installEventFilter(this);
+    FUi->CB->lineEdit()->installEventFilter(this);
     connect(FUi->SpeedButton2, &QAbstractButton::clicked, this, Guarded([this] { SpeedButton2Click(); }));
     connect(FUi->SpeedButton4, &QAbstractButton::clicked, this, Guarded([this] { SpeedButton4Click(); }));
     connect(FUi->SpeedButton3, &QAbstractButton::clicked, this, Guarded([this] { SpeedButton3Click(); }));
@@ -194,6 +203,31 @@ TFfiltres::TFfiltres(IMessageBoxes& boxes, const std::string& startDir, IFilterS
 
 TFfiltres::~TFfiltres() = default;
 
+bool TFfiltres::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == FUi->CB || watched == FUi->CB->lineEdit()) {
+        // The list itself is used: opened, wheeled, or stepped with the keys.
+        bool listUsed = event->type() == QEvent::Wheel ||
+                        (watched == FUi->CB && event->type() == QEvent::MouseButtonPress);
+        if (event->type() == QEvent::KeyPress) {
+            switch (static_cast<QKeyEvent*>(event)->key()) {
+            case Qt::Key_Up:
+            case Qt::Key_Down:
+            case Qt::Key_PageUp:
+            case Qt::Key_PageDown:
+            case Qt::Key_F4:
+                listUsed = true;
+                break;
+            default:
+                break;
+            }
+        }
+        if (listUsed)
+            FComboTyped = false;
+    }
+    return TImageDialog::eventFilter(watched, event);
+}
+
 QLineEdit* TFfiltres::Cell(int column, int row) const
 {
     return qobject_cast<QLineEdit*>(FUi->GR->cellWidget(row, column));
@@ -202,6 +236,7 @@ QLineEdit* TFfiltres::Cell(int column, int row) const
 void TFfiltres::ShowList()
 {
     const QSignalBlocker block(FUi->CB);
+    FComboTyped = false;
     FUi->CB->clear();
     for (const TFilterEntry& entry : FLogic.FilterTable)
         FUi->CB->addItem(FromFileText(entry.Name));

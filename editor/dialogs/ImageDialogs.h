@@ -128,12 +128,19 @@ public:
     void SpeedButton3Click(); // SAUVER
     void SpeedButton1Click(); // APPLIQUER
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void ShowList();
     void ShowGrid();
     void ReadGrid();
 
     std::unique_ptr<Ui::Ffiltres> FUi;
+    // Text was typed into the combo since the list was last used: the
+    // combo's own matching of that text (on Enter, on leaving the field)
+    // loads no filter.
+    bool FComboTyped = false;
     TQtFilterSaveDialog FQtSaveDialog;
     TFfiltresLogic FLogic;
 };

@@ -281,6 +281,57 @@ TEST_F(FormsTest, WheelOverTheFilterListLoadsTheFilterItMovesTo)
     EXPECT_EQ(D().UndoCount(), 0);
 }
 
+// Keys typed into a widget, one event each.
+void TypeText(QWidget* widget, const char* text)
+{
+    for (const char* c = text; *c; ++c) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(QLatin1Char(*c)));
+        QGuiApplication::sendEvent(widget, &press);
+    }
+}
+
+TEST_F(FormsTest, TypingAListedNameInTheFilterListLoadsNothing)
+{
+    TFfiltres* dialog = Dialogs->Ffiltres();
+    auto* combo = Find<QComboBox>(dialog, "CB");
+    Show(TEditorWindow::Filters, dialog, [&] {
+        QLineEdit* cell = dialog->Cell(0, 0);
+        cell->selectAll();
+        TypeText(cell, "9");
+        ASSERT_EQ(cell->text(), "9");
+
+        // A listed name typed, then the field left: the typed weights stay.
+        combo->setFocus();
+        combo->lineEdit()->selectAll();
+        TypeText(combo->lineEdit(), "uni");
+        QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+        QGuiApplication::sendEvent(combo->lineEdit(), &out);
+        EXPECT_EQ(cell->text(), "9");
+        EXPECT_EQ(dialog->Logic().Cells[0][0], "9");
+        EXPECT_EQ(dialog->Logic().ItemIndex, -1) << "a typed name is a new filter's";
+
+        // An arrow key moves through the list and loads again.
+        QKeyEvent up(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier);
+        QGuiApplication::sendEvent(combo, &up);
+        EXPECT_EQ(combo->currentIndex(), 0);
+        EXPECT_EQ(dialog->Cell(2, 2)->text(), "4");
+        EXPECT_EQ(cell->text(), "0");
+
+        // A listed name typed and Enter pressed.
+        cell->selectAll();
+        TypeText(cell, "9");
+        combo->lineEdit()->selectAll();
+        TypeText(combo->lineEdit(), "uni");
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QGuiApplication::sendEvent(combo->lineEdit(), &enter);
+        EXPECT_EQ(cell->text(), "9");
+        EXPECT_EQ(dialog->Cell(2, 2)->text(), "4");
+        EXPECT_EQ(dialog->Logic().ItemIndex, -1);
+        EXPECT_TRUE(dialog->isVisible());
+    });
+    EXPECT_EQ(D().UndoCount(), 0);
+}
+
 TEST_F(FormsTest, ResizeThroughItsForm)
 {
     Doc = std::make_unique<TTestDocument>(Pattern(400, 300));
