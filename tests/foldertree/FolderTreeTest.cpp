@@ -97,6 +97,17 @@ TEST_F(FolderTreeTest, BuildsTheNamespaceWithFrenchSpecialNodes)
     EXPECT_EQ(TFolderTree::GetNodePath(share->child(0)), Tmp.File("net/partage"));
 }
 
+TEST_F(FolderTreeTest, VirtualFirstPutsTheSpecialNodesBeforeTheirSiblings)
+{
+    Activate({foVirtualFirst, foRecycleBin, foNetworkNeighborhood});
+    EXPECT_EQ(ChildTexts(Tree->Root()), (std::vector<std::string>{"Voisinage réseau", "Corbeille", "Poste de travail",
+                                                                  "A", "b", "Photos"}));
+    // Folders that come later still go to their sorted place after them.
+    MakeDirs(Ns->Desktop + "/0");
+    ASSERT_TRUE(WaitFor([&] { return Tree->Root()->childCount() == 7; }));
+    EXPECT_EQ(Tree->Root()->child(3)->text(0).toStdString(), "0");
+}
+
 TEST_F(FolderTreeTest, SelectedPathIsEmptyForSpecialNodesAndEndsInSlashOnlyForVolumes)
 {
     Activate({foRecycleBin, foNetworkNeighborhood});
