@@ -6,11 +6,14 @@
 #include "DialogTest.h"
 
 #include "Canvas.h"
+#include "Exceptions.h"
 #include "Numeric.h"
 #include "PauseTimer.h"
 #include "PreviewSession.h"
 #include "ToneDialogs.h"
 #include "photo.h"
+
+#include <QElapsedTimer>
 
 #include <gtest/gtest.h>
 
@@ -334,6 +337,51 @@ TEST(PauseTimer, EnabledTimerFiresEveryIntervalUntilStopped)
         gone.Changed();
     }
     EXPECT_EQ(clock.Pending(), 1u) << "a destroyed timer leaves no call behind";
+}
+
+// Runs the event loop until done answers true, or 5 s have passed.
+bool RunUntil(const std::function<bool()>& done)
+{
+    QElapsedTimer time;
+    time.start();
+    while (!done() && time.elapsed() < 5000)
+        TApplication::ProcessMessages();
+    return done();
+}
+
+TEST(PauseTimer, ProgramClockRunsDueCallsOnceAndDropsCancelledOnes)
+{
+    App();
+    int early = 0, late = 0, cancelled = 0;
+    {
+        TQtClock clock;
+        const ITimerClock::TTicket dropped = clock.Schedule(1, [&] { ++cancelled; });
+        clock.Schedule(1, [&] { ++early; });
+        clock.Schedule(30, [&] { ++late; });
+        EXPECT_NE(dropped, 0u);
+        clock.Cancel(dropped);
+        clock.Cancel(dropped);
+        clock.Cancel(987654);
+        ASSERT_TRUE(RunUntil([&] { return late > 0; }));
+        TApplication::ProcessMessages();
+        EXPECT_EQ(early, 1);
+        EXPECT_EQ(late, 1);
+        EXPECT_EQ(cancelled, 0);
+
+        // An error in a call goes to the error box; the clock goes on.
+        Boxes().Calls.clear();
+        clock.Schedule(0, [] { throw Exception("Panne du minuteur"); });
+        clock.Schedule(5, [&] { ++early; });
+        ASSERT_TRUE(RunUntil([&] { return early == 2; }));
+        ASSERT_EQ(Boxes().Calls.size(), 1u);
+        EXPECT_NE(Boxes().Calls[0].Text.find("Panne du minuteur"), std::string::npos);
+
+        // A call still waiting when the clock goes is never made.
+        clock.Schedule(0, [&] { ++cancelled; });
+    }
+    TApplication::ProcessMessages();
+    TApplication::ProcessMessages();
+    EXPECT_EQ(cancelled, 0);
 }
 
 } // namespace
