@@ -22,6 +22,15 @@ std::vector<std::size_t> CodePointStarts(const std::string& text)
     return starts;
 }
 
+// A file of the listed folder by its full path: never relative to the
+// current directory, which another dialog may have moved.
+std::string FileInFolder(const std::string& folder, const std::string& name)
+{
+    if (folder.empty() || folder.back() == '/')
+        return folder + name;
+    return folder + "/" + name;
+}
+
 // Runs an action when the scope ends, however it ends.
 template <class F>
 class TFinally {
@@ -286,7 +295,7 @@ void TContactSheets::PrintJob(const std::string& folder, const std::vector<std::
                     FillPreviewCell(cell);
                     Progress();
                     const std::string& name = names[static_cast<std::size_t>(k)];
-                    PrintCell(canvas, map, size, cell, JoinPath(folder, name), name);
+                    PrintCell(canvas, map, size, cell, FileInFolder(folder, name), name);
                     ++k;
                 }
             if (k < files)

@@ -38,12 +38,3 @@ void PrintGraphic(TCanvas& canvas, const TRect& rect, TGraphic& graphic)
     flat.Canvas().StretchDraw(Rect(0, 0, flat.Width(), flat.Height()), graphic);
     canvas.StretchDraw(rect, flat);
 }
-
-std::string JoinPath(const std::string& folder, const std::string& name)
-{
-    if (folder.empty())
-        return name;
-    if (folder.back() == '/')
-        return folder + name;
-    return folder + "/" + name;
-}

@@ -4,8 +4,6 @@
 
 #include "Types.h"
 
-#include <string>
-
 class TCanvas;
 class TGraphic;
 class TPrinter;
@@ -37,6 +35,3 @@ struct TSheetMapping {
 // first drawn on white, the paper's colour, at their own size: a printer
 // cannot be read back pixel by pixel.
 void PrintGraphic(TCanvas& canvas, const TRect& rect, TGraphic& graphic);
-
-// A folder and a file name in it as one path.
-std::string JoinPath(const std::string& folder, const std::string& name);

@@ -1,5 +1,6 @@
 #include "PrintWindows.h"
 
+#include "BrowserFiles.h"
 #include "Fimp.h"
 #include "FimpV.h"
 #include "MainForm.h"
@@ -53,19 +54,27 @@ void TPrintWindows::ShowModal(TEditorWindow window)
     }
 }
 
-IContactSheetSource* FindContactSheetSource(QMdiArea& area)
+std::string TBrowserSheetSource::Directory() const
 {
-    for (QMdiSubWindow* sub : area.subWindowList())
-        if (auto* source = dynamic_cast<IContactSheetSource*>(sub->widget()))
-            return source;
-    return nullptr;
+    return List ? List->BrowseDirectory() : std::string();
+}
+
+std::vector<std::string> TBrowserSheetSource::FileNames() const
+{
+    return List ? List->BrowseFiles() : std::vector<std::string>();
+}
+
+IContactSheetSource* TPrintWindows::BrowserIn(QMdiArea& area)
+{
+    FBrowser.List = FindBrowserFileList(&area);
+    return FBrowser.List ? &FBrowser : nullptr;
 }
 
 void AttachToFrame(TPrintWindows& windows, TMainForm& frame)
 {
     windows.Parent = &frame;
     windows.ActiveDocument = [&frame] { return frame.Frame().ActiveDocument(); };
-    windows.FindBrowser = [&frame] { return FindContactSheetSource(*frame.ClientArea()); };
+    windows.FindBrowser = [&windows, &frame] { return windows.BrowserIn(*frame.ClientArea()); };
     // Both dialogs are made now, once, and keep their states from one
     // showing to the next.
     windows.Fimp();

@@ -10,6 +10,8 @@
 #include <QPointer>
 
 #include <functional>
+#include <string>
+#include <vector>
 
 class IPrintDialog;
 class QMdiArea;
@@ -19,6 +21,16 @@ class TFimp;
 class TFimpV;
 class TMainForm;
 class TPrinter;
+
+class IBrowserFileList;
+
+// The thumbnail browser's list as the contact sheets read it.
+class TBrowserSheetSource : public IContactSheetSource {
+public:
+    IBrowserFileList* List = nullptr;
+    std::string Directory() const override;
+    std::vector<std::string> FileNames() const override;
+};
 
 class TPrintWindows : public IEditorWindows {
 public:
@@ -39,6 +51,10 @@ public:
     void CloseBrowser() override { FNext.CloseBrowser(); }
     void BrowserFileSaved(const std::string& path) override { FNext.BrowserFileSaved(path); }
 
+    // The browser of an MDI area, found by its type (whatever its caption),
+    // as the contact sheets read it; null when none is open.
+    IContactSheetSource* BrowserIn(QMdiArea& area);
+
     // The dialogs, made on first use and kept with their states.
     TFimp& Fimp();
     TFimpV& FimpV();
@@ -49,11 +65,8 @@ private:
     IPrintDialog& FDialog;
     QPointer<TFimp> FFimp;
     QPointer<TFimpV> FFimpV;
+    TBrowserSheetSource FBrowser;
 };
-
-// The thumbnail browser among the windows of an MDI area: the first one
-// whose window is a contact-sheet source; null when none is open.
-IContactSheetSource* FindContactSheetSource(QMdiArea& area);
 
 // Gives the printing windows the frame's active document, its browser and
 // the frame as their parent, and makes the dialogs.

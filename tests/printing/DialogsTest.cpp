@@ -2,13 +2,17 @@
 // widgets following the logic, printing from the buttons, and the frame's
 // windows that show them and find the browser.
 
+#include "BrowserFiles.h"
+#include "Bwin.h"
 #include "CommandStates.h"
 #include "Document.h"
+#include "FileListBox.h"
 #include "Fimp.h"
 #include "FimpV.h"
 #include "PrintTest.h"
 #include "PrintWindows.h"
 #include "Printer.h"
+#include "Thumbnails.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -179,7 +183,12 @@ TEST(FimpVForm, CountsFollowTheSizeAndPrintingClosesTheDialog)
 }
 
 // A window of the frame that is the browser, whatever its caption.
-class TBrowserWindow : public QWidget, public TFakeBrowser {};
+class TBrowserWindow : public QWidget, public IBrowserFileList {
+public:
+    std::string BrowseDirectory() const override { return "/photos"; }
+    std::vector<std::string> BrowseFiles() const override { return {"a.jpg", "b.png"}; }
+    std::vector<std::string> BrowseFilePaths() const override { return {"/photos/a.jpg", "/photos/b.png"}; }
+};
 
 TEST(PrintWindows, ShowsItsTwoDialogsAndPassesTheRestOn)
 {
@@ -200,14 +209,56 @@ TEST(PrintWindows, ShowsItsTwoDialogsAndPassesTheRestOn)
 TEST(PrintWindows, TheBrowserIsFoundByItsTypeNotItsCaption)
 {
     App();
+    TScriptedPrintDialog dialog;
+    TNoEditorWindows next;
+    TPrintWindows windows(next, Printer(), dialog);
     QMdiArea area;
     auto* document = new QWidget;
     area.addSubWindow(document)->setWindowTitle("Parcourir");
-    EXPECT_EQ(FindContactSheetSource(area), nullptr);
-    auto* browser = new TBrowserWindow;
-    browser->Folder = "/photos";
-    area.addSubWindow(browser)->setWindowTitle("Autre");
-    EXPECT_EQ(FindContactSheetSource(area), static_cast<IContactSheetSource*>(browser));
+    EXPECT_EQ(windows.BrowserIn(area), nullptr);
+    area.addSubWindow(new TBrowserWindow)->setWindowTitle("Autre");
+    IContactSheetSource* source = windows.BrowserIn(area);
+    ASSERT_NE(source, nullptr);
+    EXPECT_EQ(source->Directory(), "/photos");
+    EXPECT_EQ(source->FileNames(), (std::vector<std::string>{"a.jpg", "b.png"}));
+}
+
+TEST(PrintWindows, ContactSheetsOfTheRealBrowsersFolder)
+{
+    App();
+    if (!HavePdfTools())
+        GTEST_SKIP() << "poppler-utils missing";
+    TempDir dir;
+    const std::string folder = dir.File("photos");
+    std::filesystem::create_directory(folder);
+    SaveBmp(Solid(20, 10, RGB(0, 0, 255)), folder + "/plage.bmp");
+    SaveBmp(Solid(10, 20, RGB(0, 0, 255)), folder + "/montagne.bmp");
+
+    QMdiArea area;
+    // A document window that happens to carry the browser's caption.
+    area.addSubWindow(new QWidget)->setWindowTitle("Parcourir");
+    TBrowserHost host;
+    auto* browser = new TBW(host);
+    area.addSubWindow(browser);
+    browser->FL()->SetMask(BrowseMask);
+    browser->FL()->SetDirectory(folder);
+    ASSERT_EQ(browser->FL()->Count(), 2);
+
+    TScriptedPrintDialog dialog;
+    TPrinter printer;
+    TNoEditorWindows next;
+    TPrintWindows windows(next, printer, dialog);
+    windows.FindBrowser = [&windows, &area] { return windows.BrowserIn(area); };
+    TContactSheets& sheets = windows.FimpV().Logic();
+    sheets.UpdateSheetInfo();
+    EXPECT_EQ(sheets.Label6, "2 miniatures à imprimer.");
+    const std::string pdf = dir.File("planche.pdf");
+    dialog.Answers.push_back(pdf);
+    ASSERT_TRUE(sheets.ImprimerClick());
+    const std::string text = PdfText(pdf);
+    EXPECT_NE(text.find("plage"), std::string::npos);
+    EXPECT_NE(text.find("montagne"), std::string::npos);
+    EXPECT_NE(text.find(folder), std::string::npos);
 }
 
 } // namespace
