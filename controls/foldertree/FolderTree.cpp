@@ -695,11 +695,13 @@ void TFolderTree::RefreshVolumeList(TFolderNode* parent, const std::vector<TVolu
         }
     }
     // A folder that became, or stopped being, a mount point shows other
-    // content now.
+    // content now. Emptying a folder deletes the stale folders below it, so
+    // only the outermost ones are kept.
     std::vector<TFolderNode*> stale;
     for (QTreeWidgetItemIterator it(this); *it; ++it) {
         TFolderNode* node = Node(*it);
-        if (node->Data.Kind == nkFolder && node->Data.Populated && changedMounts.count(StripSlash(node->Data.Path)))
+        if (node->Data.Kind == nkFolder && node->Data.Populated && changedMounts.count(StripSlash(node->Data.Path)) &&
+            std::none_of(stale.begin(), stale.end(), [&](const TFolderNode* s) { return IsAncestor(s, node); }))
             stale.push_back(node);
     }
     for (TFolderNode* node : stale) {

@@ -368,6 +368,26 @@ TEST_F(FolderTreeTest, MediaChangesUpdateTheVolumes)
     EXPECT_EQ(changes.count(), 1);
 }
 
+TEST_F(FolderTreeTest, NestedMountPointsThatComeTogetherAreEmptiedSafely)
+{
+    MakeDirs(Tmp.File("vol1/2006/ete/plage"));
+    Activate();
+    ASSERT_TRUE(Tree->SelectPath(Tmp.File("vol1/2006/ete/plage")));
+    TFolderNode* y2006 = Tree->FindNodeByPath(Tmp.File("vol1/2006"), true);
+    ASSERT_TRUE(y2006 && Tree->FindNodeByPath(Tmp.File("vol1/2006/ete"), true)->Data.Populated);
+
+    // Two volumes mounted at once, one inside the other, on folders the
+    // tree had read: both folders show other content now.
+    Ns->Vols.push_back({Tmp.File("vol1/2006") + "/", "Carte", true, false});
+    Ns->Vols.push_back({Tmp.File("vol1/2006/ete") + "/", "Cle", true, false});
+    Tree->RefreshDrives();
+    EXPECT_EQ(y2006->childCount(), 0);
+    EXPECT_FALSE(y2006->Data.Populated);
+    EXPECT_TRUE(TFolderTree::HasChildren(y2006));
+    EXPECT_EQ(Tree->SelectedPath(), Tmp.File("vol1/2006"));
+    EXPECT_EQ(ChildTexts(Tree->MyComputerNode()), (std::vector<std::string>{"Disque 1", "Clé USB", "Carte", "Cle"}));
+}
+
 TEST_F(FolderTreeTest, DoubleClickOnAVanishedFolderEmptiesItsVolume)
 {
     Activate();
