@@ -271,7 +271,9 @@ public:
             }
             break;
         case 2:
-            if (FDepth == 8)
+            if (FDepth == 8 && FIdentity)
+                SwapRedBlue(src, dib, w);
+            else if (FDepth == 8)
                 Rgb<3, 1>(src, dib, w);
             else
                 Rgb<6, 2>(src, dib, w);

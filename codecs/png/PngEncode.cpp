@@ -228,13 +228,7 @@ public:
                     out[3] = alpha[x];
                 }
             } else if (FIdentity) {
-                for (std::size_t x = 0; x < w; ++x) {
-                    std::uint8_t* out = raw + 3 * x;
-                    const std::uint8_t* in = dib + 3 * x;
-                    out[0] = in[2];
-                    out[1] = in[1];
-                    out[2] = in[0];
-                }
+                SwapRedBlue(dib, raw, w);
             } else {
                 for (std::size_t x = 0; x < w; ++x) {
                     std::uint8_t* out = raw + 3 * x;

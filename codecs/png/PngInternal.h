@@ -40,6 +40,10 @@ void WriteIdatChunk(TStream& stream, const std::uint8_t* bytes, std::size_t coun
 // Deflate levels outside 0..9 are taken as the nearest one.
 int ClampLevel(int level);
 
+// Copies pixels of three bytes, exchanging the first and the third (B, G, R
+// to R, G, B and back). The buffers do not overlap.
+void SwapRedBlue(const std::uint8_t* src, std::uint8_t* dst, std::size_t pixels);
+
 // The Adam7 passes.
 constexpr int Adam7FirstRow[7] = {0, 0, 4, 0, 2, 0, 1};
 constexpr int Adam7FirstColumn[7] = {0, 4, 0, 2, 0, 1, 0};
