@@ -299,22 +299,16 @@ TEST_P(PngMatrix, DecodesLikeTheWriter)
     case Writer::Netpbm:
         if (!testutil::HaveTool("pnmtopng") || !testutil::HaveTool("pngtopnm"))
             GTEST_SKIP() << "netpbm missing";
-        if (kind.Keyed && kind.ColorType == 3)
-            GTEST_SKIP() << "pnmtopng writes no palette transparency here";
         if (kind.Keyed && kind.ColorType == 2 && !testutil::HaveTool(ImageMagick()))
             GTEST_SKIP() << "ImageMagick missing";
         break;
     case Writer::Magick:
         if (!testutil::HaveTool(ImageMagick()))
             GTEST_SKIP() << "ImageMagick missing";
-        if (kind.Keyed && kind.ColorType != 3)
-            GTEST_SKIP() << "colour keys of grey and RGB come from the other writers";
         break;
     case Writer::Pil:
         if (!HavePil())
             GTEST_SKIP() << "PIL missing";
-        if (PilMode(kind).empty())
-            GTEST_SKIP() << "PIL cannot write this kind";
         break;
     }
 
@@ -460,10 +454,25 @@ std::string MatrixName(const ::testing::TestParamInfo<std::tuple<Writer, int>>& 
            std::to_string(k.Depth) + (k.Keyed ? "_keyed" : "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Writers, PngMatrix,
-                         ::testing::Combine(::testing::Values(Writer::Netpbm, Writer::Magick, Writer::Pil),
-                                            ::testing::Range(0, static_cast<int>(std::size(AllKinds)))),
-                         MatrixName);
+// The kinds each writer can make: pnmtopng writes no palette transparency;
+// ImageMagick's grey and RGB colour keys are left to the other two; PIL
+// writes no 2- or 4-bit grey and no 16-bit colour.
+std::vector<std::tuple<Writer, int>> WriterKinds()
+{
+    std::vector<std::tuple<Writer, int>> out;
+    for (int i = 0; i < static_cast<int>(std::size(AllKinds)); ++i) {
+        const Kind& k = AllKinds[i];
+        if (!(k.Keyed && k.ColorType == 3))
+            out.emplace_back(Writer::Netpbm, i);
+        if (!k.Keyed || k.ColorType == 3)
+            out.emplace_back(Writer::Magick, i);
+        if (!PilMode(k).empty())
+            out.emplace_back(Writer::Pil, i);
+    }
+    return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Writers, PngMatrix, ::testing::ValuesIn(WriterKinds()), MatrixName);
 
 // ---- Our own output
 
