@@ -1,6 +1,7 @@
 // Corvinel: the photo editor's start-up.
 
 #include "Application.h"
+#include "BrowserWindows.h"
 #include "EditorDialogs.h"
 #include "Formats.h"
 #include "MainForm.h"
@@ -23,13 +24,16 @@ int main(int argc, char** argv)
         TNoEditorWindows noWindows;
         TQtPrintDialog printDialog;
         TPrintWindows printing(noWindows, Printer(), printDialog);
+        // The thumbnail browser sits between the two.
+        TBrowserWindows browser(printing);
         // The image dialogs are made once, over the frame.
-        TEditorDialogs dialogs(&printing);
+        TEditorDialogs dialogs(&browser);
         TMainFormServices services;
         services.Windows = &dialogs;
         TMainForm frame(services);
         dialogs.Create(&frame, [&frame] { return frame.Frame().ActiveDocument(); }, StartDir);
         AttachToFrame(printing, frame);
+        browser.SetFrame(&frame);
         // Where no window manager maximises it, the frame still takes the screen.
         frame.setGeometry(frame.screen()->availableGeometry());
         frame.showMaximized();
