@@ -244,16 +244,18 @@ int TPaletteMatcher::Nearest(std::uint8_t r, std::uint8_t g, std::uint8_t b)
 {
     if (FPalette.size() <= 1)
         return 0;
-    const std::uint32_t key = 0x01000000u | (static_cast<std::uint32_t>(r) << 16) |
-                              (static_cast<std::uint32_t>(g) << 8) | b;
-    const std::size_t slot = ((key * 2654435761u) >> 18) & (kMemoSize - 1);
-    if (FMemoKey[slot] == key)
-        return FMemoIndex[slot];
     const std::size_t cell = (static_cast<std::size_t>(r >> kCellBits) << (2 * (8 - kCellBits))) |
                              (static_cast<std::size_t>(g >> kCellBits) << (8 - kCellBits)) |
                              static_cast<std::size_t>(b >> kCellBits);
     if (FCellStart[cell] < 0)
         BuildCell(cell);
+    if (FCellCount[cell] == 1)
+        return FCandidates[static_cast<std::size_t>(FCellStart[cell])];
+    const std::uint32_t key = 0x01000000u | (static_cast<std::uint32_t>(r) << 16) |
+                              (static_cast<std::uint32_t>(g) << 8) | b;
+    const std::size_t slot = ((key * 2654435761u) >> 18) & (kMemoSize - 1);
+    if (FMemoKey[slot] == key)
+        return FMemoIndex[slot];
     const std::uint8_t* candidates = FCandidates.data() + FCellStart[cell];
     int best = 0;
     int bestDistance = std::numeric_limits<int>::max();

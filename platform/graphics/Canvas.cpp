@@ -231,9 +231,11 @@ TRect TBitmapCanvas::ClipRect() const
 
 void TBitmapCanvas::PenPixel(int x, int y, std::uint32_t penRaw, TPenMode mode)
 {
+    // Bits a format leaves unused (the top bit of 5-5-5) keep their value,
+    // so that an XOR drawn twice gives back the very same bytes.
     std::uint32_t mask = ValueMask(FBitmap.PixelFormat());
     std::uint32_t dest = FBitmap.GetRawPixel(x, y);
-    FBitmap.SetRawPixel(x, y, ApplyPenMode(mode, penRaw, dest) & mask);
+    FBitmap.SetRawPixel(x, y, (ApplyPenMode(mode, penRaw, dest) & mask) | (dest & ~mask));
 }
 
 TColor TBitmapCanvas::GetPixel(int x, int y) const

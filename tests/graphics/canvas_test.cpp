@@ -27,6 +27,17 @@ std::vector<std::uint8_t> Pixels(const TBitmap& b)
     return std::vector<std::uint8_t>(b.Bits(), b.Bits() + b.RowStride() * static_cast<std::size_t>(b.Height()));
 }
 
+// Random stored values, also in the bits a format leaves unused.
+TBitmap RawNoise(int w, int h, TPixelFormat f, unsigned seed)
+{
+    TBitmap b(w, h, f);
+    std::mt19937 rng(seed);
+    for (int y = 0; y < h; ++y)
+        for (std::size_t x = 0; x < b.RowStride(); ++x)
+            b.ScanLine(y)[x] = static_cast<std::uint8_t>(rng());
+    return b;
+}
+
 void XorPen(TCanvas& c, int width)
 {
     c.Pen.Color = clWhite;
@@ -40,12 +51,13 @@ TEST(XorRectangle, DrawnTwiceGivesBackEveryPixel)
 {
     const TRect rects[] = {Rect(2, 3, 15, 9), Rect(-4, -4, 30, 30), Rect(5, 5, 6, 6), Rect(10, 2, 3, 12),
                            Rect(0, 0, 20, 16), Rect(18, 14, 25, 25), Rect(7, 7, 8, 20)};
-    for (TPixelFormat f : {pf24bit, pf8bit, pf32bit, pf1bit}) {
+    for (TPixelFormat f : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit}) {
         for (int width = 1; width <= 7; ++width) {
             for (const TRect& r : rects) {
-                TBitmap b = Noise(20, 16, f, static_cast<unsigned>(width));
+                TBitmap b = RawNoise(20, 16, f, static_cast<unsigned>(width));
                 auto before = Pixels(b);
                 XorPen(b.Canvas(), width);
+                b.Canvas().Brush.Style = width % 2 ? bsClear : bsSolid; // a solid brush is XORed as well
                 b.Canvas().Rectangle(r);
                 b.Canvas().Rectangle(r);
                 ASSERT_EQ(Pixels(b), before) << "width " << width << " rect " << r.Left << "," << r.Top << ","
