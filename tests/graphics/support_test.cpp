@@ -59,6 +59,12 @@ TEST(Numeric, MulDivRoundsHalfAwayFromZeroAndGuardsZero)
     EXPECT_EQ(MulDiv(1, 1, 0), -1);
     EXPECT_EQ(MulDiv(0x40000000, 8, 1), -1); // beyond 32 bits
     EXPECT_EQ(MulDiv(100000, 100000, 100000), 100000); // 64-bit product
+    EXPECT_EQ(MulDiv(-1, 1, 2), -1);                    // -0.5
+    EXPECT_EQ(MulDiv(5, 1, -2), -3);                    // -2.5
+    EXPECT_EQ(MulDiv(-5, -1, 3), 2);                    // 1.67
+    EXPECT_EQ(MulDiv(INT32_MAX, INT32_MAX, INT32_MAX), INT32_MAX);
+    EXPECT_EQ(MulDiv(INT32_MIN, 1, -1), -1);            // 2^31 does not fit
+    EXPECT_EQ(MulDiv(0, 5, -3), 0);
 }
 
 TEST(Streams, ShortReadsRaiseAndPositionsAre64Bit)
@@ -206,6 +212,29 @@ TEST(AtomicWriting, LongFileNamesCanBeSaved)
     EXPECT_EQ(testutil::ReadFile(target), (std::vector<std::uint8_t>{1}));
     AtomicWriteFile(target, [](TStream& s) { s.WriteU8(2); });
     EXPECT_EQ(testutil::ReadFile(target), (std::vector<std::uint8_t>{2}));
+}
+
+TEST(AtomicWriting, AFailedRenameRaisesAndCleansUp)
+{
+    testutil::TempDir dir;
+    std::string target = dir.File("folder.bmp"); // a folder cannot be replaced by a file
+    std::filesystem::create_directory(target);
+    testutil::WriteFile(dir.File("folder.bmp/inside"), {5});
+    EXPECT_THROW(AtomicWriteFile(target, [](TStream& s) { s.WriteU8(1); }), EWriteError);
+    EXPECT_TRUE(std::filesystem::is_directory(target));
+    EXPECT_EQ(testutil::ReadFile(dir.File("folder.bmp/inside")), (std::vector<std::uint8_t>{5}));
+    int entries = 0;
+    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.Path()))
+        ++entries;
+    EXPECT_EQ(entries, 1) << "the temporary file was left behind";
+
+    // A new file gets the permissions the umask allows.
+    mode_t old = umask(027);
+    AtomicWriteFile(dir.File("new.bmp"), [](TStream& s) { s.WriteU8(1); });
+    umask(old);
+    struct stat st{};
+    stat(dir.File("new.bmp").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
 TEST(AtomicWriting, AnUnwritableFolderRaises)
