@@ -51,7 +51,7 @@ std::string FollowLinks(const std::string& fileName)
 
 } // namespace
 
-TAtomicFileStream::TAtomicFileStream(const std::string& fileName) : FFileName(fileName)
+TAtomicFileStream::TAtomicFileStream(const std::string& fileName) : THandleStream(fileName)
 {
     FTarget = FollowLinks(fileName);
     // A file that may not be written is not replaced behind its back: the
@@ -96,45 +96,9 @@ TAtomicFileStream::~TAtomicFileStream()
 {
     if (FHandle >= 0)
         ::close(FHandle);
+    FHandle = -1;
     if (!FCommitted && !FTempName.empty())
         ::unlink(FTempName.c_str());
-}
-
-std::size_t TAtomicFileStream::Read(void* buffer, std::size_t count)
-{
-    for (;;) {
-        ssize_t n = ::read(FHandle, buffer, count);
-        if (n >= 0)
-            return static_cast<std::size_t>(n);
-        if (errno != EINTR)
-            throw EReadError("Erreur de lecture du fichier " + FFileName);
-    }
-}
-
-std::size_t TAtomicFileStream::Write(const void* buffer, std::size_t count)
-{
-    for (;;) {
-        ssize_t n = ::write(FHandle, buffer, count);
-        if (n >= 0)
-            return static_cast<std::size_t>(n);
-        if (errno != EINTR)
-            throw EWriteError("Erreur d'écriture du fichier " + FFileName + " (" + std::strerror(errno) + ")");
-    }
-}
-
-std::int64_t TAtomicFileStream::Seek(std::int64_t offset, TSeekOrigin origin)
-{
-    int whence = origin == soBeginning ? SEEK_SET : origin == soCurrent ? SEEK_CUR : SEEK_END;
-    off_t r = ::lseek(FHandle, static_cast<off_t>(offset), whence);
-    if (r < 0)
-        throw EStreamError("Position de flux incorrecte dans " + FFileName);
-    return static_cast<std::int64_t>(r);
-}
-
-void TAtomicFileStream::SetSize(std::int64_t newSize)
-{
-    if (::ftruncate(FHandle, static_cast<off_t>(newSize)) != 0)
-        throw EWriteError("Impossible de changer la taille du fichier " + FFileName);
 }
 
 void TAtomicFileStream::Commit()

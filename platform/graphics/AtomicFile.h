@@ -10,26 +10,18 @@
 #include <functional>
 #include <string>
 
-class TAtomicFileStream : public TStream {
+class TAtomicFileStream : public THandleStream {
 public:
     explicit TAtomicFileStream(const std::string& fileName);
     // Without Commit the temporary file is removed and the target untouched.
     ~TAtomicFileStream() override;
 
-    std::size_t Read(void* buffer, std::size_t count) override;
-    std::size_t Write(const void* buffer, std::size_t count) override;
-    std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
-    void SetSize(std::int64_t newSize) override;
-
     // Flushes and renames the temporary file over the target.
     void Commit();
-    const std::string& FileName() const { return FFileName; }
 
 private:
-    std::string FFileName;
     std::string FTarget; // FFileName with symbolic links followed
     std::string FTempName;
-    int FHandle = -1;
     bool FCommitted = false;
 };
 

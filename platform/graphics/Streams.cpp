@@ -235,7 +235,7 @@ void TMemoryStream::SaveToFile(const std::string& fileName) const
 
 // --- TFileStream
 
-TFileStream::TFileStream(const std::string& fileName, unsigned mode) : FFileName(fileName)
+TFileStream::TFileStream(const std::string& fileName, unsigned mode) : THandleStream(fileName)
 {
     int flags;
     if (mode == fmCreate)
@@ -261,13 +261,13 @@ TFileStream::TFileStream(const std::string& fileName, unsigned mode) : FFileName
     }
 }
 
-TFileStream::~TFileStream()
+THandleStream::~THandleStream()
 {
     if (FHandle >= 0)
         ::close(FHandle);
 }
 
-std::size_t TFileStream::Read(void* buffer, std::size_t count)
+std::size_t THandleStream::Read(void* buffer, std::size_t count)
 {
     for (;;) {
         ssize_t n = ::read(FHandle, buffer, count);
@@ -278,7 +278,7 @@ std::size_t TFileStream::Read(void* buffer, std::size_t count)
     }
 }
 
-std::size_t TFileStream::Write(const void* buffer, std::size_t count)
+std::size_t THandleStream::Write(const void* buffer, std::size_t count)
 {
     for (;;) {
         ssize_t n = ::write(FHandle, buffer, count);
@@ -289,7 +289,7 @@ std::size_t TFileStream::Write(const void* buffer, std::size_t count)
     }
 }
 
-std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin)
+std::int64_t THandleStream::Seek(std::int64_t offset, TSeekOrigin origin)
 {
     int whence = origin == soBeginning ? SEEK_SET : origin == soCurrent ? SEEK_CUR : SEEK_END;
     off_t r = ::lseek(FHandle, static_cast<off_t>(offset), whence);
@@ -298,7 +298,7 @@ std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin)
     return static_cast<std::int64_t>(r);
 }
 
-void TFileStream::SetSize(std::int64_t newSize)
+void THandleStream::SetSize(std::int64_t newSize)
 {
     if (::ftruncate(FHandle, static_cast<off_t>(newSize)) != 0)
         throw EWriteError("Impossible de changer la taille du fichier " + FFileName);

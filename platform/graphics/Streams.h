@@ -81,12 +81,11 @@ constexpr unsigned fmOpenWrite = 0x0001;
 constexpr unsigned fmOpenReadWrite = 0x0002;
 constexpr unsigned fmCreate = 0xFF00;
 
-// A stream on a file. For saving a whole file use TAtomicFileStream or
-// AtomicWriteFile, which never destroy the file they replace.
-class TFileStream : public TStream {
+// A stream on an open file descriptor, named after its file for messages;
+// the descriptor is closed with the stream.
+class THandleStream : public TStream {
 public:
-    TFileStream(const std::string& fileName, unsigned mode);
-    ~TFileStream() override;
+    ~THandleStream() override;
 
     std::size_t Read(void* buffer, std::size_t count) override;
     std::size_t Write(const void* buffer, std::size_t count) override;
@@ -94,7 +93,15 @@ public:
     void SetSize(std::int64_t newSize) override;
     const std::string& FileName() const { return FFileName; }
 
-private:
+protected:
+    explicit THandleStream(std::string fileName) : FFileName(std::move(fileName)) {}
     std::string FFileName;
     int FHandle = -1;
+};
+
+// A stream on a file. For saving a whole file use TAtomicFileStream or
+// AtomicWriteFile, which never destroy the file they replace.
+class TFileStream : public THandleStream {
+public:
+    TFileStream(const std::string& fileName, unsigned mode);
 };
