@@ -1,5 +1,6 @@
 #include "BrowserTest.h"
 
+#include "QtTestApp.h"
 #include "Formats.h"
 #include "MessageBoxes.h"
 #include "FileDialogs.h"
@@ -11,58 +12,29 @@
 
 namespace browsertest {
 
-namespace {
-TApplication* TheApp = nullptr;
-}
-
 void InitOnce()
 {
-    static const bool done = [] {
-        InitPhotoTables();
-        RegisterPictureFormats();
-        return true;
-    }();
-    (void)done;
+    testqt::InitOnce();
 }
 
 TScriptedMessageBoxes& Boxes()
 {
-    static TScriptedMessageBoxes boxes;
-    return boxes;
+    return testqt::Boxes();
 }
 
 TScriptedFileDialogs& Dialogs()
 {
-    static TScriptedFileDialogs dialogs;
-    return dialogs;
+    return testqt::Dialogs();
 }
 
 TApplication& App()
 {
-    InitOnce();
-    if (!TheApp) {
-        static int argc = 1;
-        static char name[] = "browser_tests";
-        static char* argv[] = {name, nullptr};
-        TheApp = new TApplication(argc, argv);
-        TheApp->SetTitle("Corvinel");
-        TheApp->SetMessageBoxes(&Boxes());
-        TheApp->SetFileDialogs(&Dialogs());
-    }
-    return *TheApp;
+    return testqt::App("Corvinel");
 }
 
 bool WaitFor(const std::function<bool()>& pred, int timeoutMs)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (!pred()) {
-        if (clock.elapsed() > timeoutMs)
-            return pred();
-        TApplication::ProcessMessages();
-        QThread::msleep(2);
-    }
-    return true;
+    return testqt::WaitFor(pred, timeoutMs);
 }
 
 TBitmap Halves(int width, int height)

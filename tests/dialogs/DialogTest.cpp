@@ -1,5 +1,6 @@
 #include "DialogTest.h"
 
+#include "QtTestApp.h"
 #include "Numeric.h"
 #include "photo.h"
 
@@ -11,49 +12,22 @@ namespace dlgtest {
 
 namespace {
 
-TApplication* TheApp = nullptr;
-
-class TAppEnvironment : public ::testing::Environment {
-public:
-    void TearDown() override
-    {
-        delete TheApp;
-        TheApp = nullptr;
-    }
-};
-
-[[maybe_unused]] ::testing::Environment* const Environment =
-    ::testing::AddGlobalTestEnvironment(new TAppEnvironment);
 
 } // namespace
 
 void InitOnce()
 {
-    static const bool done = [] {
-        InitPhotoTables();
-        return true;
-    }();
-    (void)done;
+    testqt::InitOnce();
 }
 
 TApplication& App()
 {
-    InitOnce();
-    if (!TheApp) {
-        static int argc = 1;
-        static char name[] = "dialogs_tests";
-        static char* argv[] = {name, nullptr};
-        TheApp = new TApplication(argc, argv);
-        TheApp->SetTitle("Corvinel");
-        TheApp->SetMessageBoxes(&Boxes());
-    }
-    return *TheApp;
+    return testqt::App("Corvinel");
 }
 
 TScriptedMessageBoxes& Boxes()
 {
-    static TScriptedMessageBoxes boxes;
-    return boxes;
+    return testqt::Boxes();
 }
 
 TBitmap Pattern(int width, int height)

@@ -1,5 +1,6 @@
 #include "EditorTest.h"
 
+#include "QtTestApp.h"
 #include "Formats.h"
 #include "photo.h"
 
@@ -12,65 +13,32 @@ namespace edtest {
 
 namespace {
 
-TApplication* TheApp = nullptr;
-
-class TAppEnvironment : public ::testing::Environment {
-public:
-    void TearDown() override
-    {
-        delete TheApp;
-        TheApp = nullptr;
-    }
-};
-
-[[maybe_unused]] ::testing::Environment* const Environment =
-    ::testing::AddGlobalTestEnvironment(new TAppEnvironment);
 
 } // namespace
 
 void InitOnce()
 {
-    static const bool done = [] {
-        InitPhotoTables();
-        RegisterPictureFormats();
-        return true;
-    }();
-    (void)done;
+    testqt::InitOnce();
 }
 
 TApplication& App()
 {
-    InitOnce();
-    if (!TheApp) {
-        static int argc = 1;
-        static char name[] = "editor_tests";
-        static char* argv[] = {name, nullptr};
-        TheApp = new TApplication(argc, argv);
-        TheApp->SetTitle("Corvinel");
-        TheApp->SetMessageBoxes(&Boxes());
-        TheApp->SetFileDialogs(&Dialogs());
-    }
-    return *TheApp;
+    return testqt::App("Corvinel");
 }
 
 TScriptedMessageBoxes& Boxes()
 {
-    static TScriptedMessageBoxes boxes;
-    return boxes;
+    return testqt::Boxes();
 }
 
 TScriptedFileDialogs& Dialogs()
 {
-    static TScriptedFileDialogs dialogs;
-    return dialogs;
+    return testqt::Dialogs();
 }
 
 void ResetScripts()
 {
-    Boxes().Calls.clear();
-    Boxes().Answers.clear();
-    Dialogs().Filters.clear();
-    Dialogs().Answers.clear();
+    testqt::ResetScripts();
 }
 
 TBitmap Pattern(int width, int height)

@@ -1,5 +1,6 @@
 #include "TreeTest.h"
 
+#include "QtTestApp.h"
 #include "Application.h"
 
 #include <gtest/gtest.h>
@@ -13,55 +14,22 @@ namespace treetest {
 
 namespace {
 
-TApplication* TheApp = nullptr;
-
-class TAppEnvironment : public ::testing::Environment {
-public:
-    void TearDown() override
-    {
-        delete TheApp;
-        TheApp = nullptr;
-    }
-};
-
-[[maybe_unused]] ::testing::Environment* const Environment =
-    ::testing::AddGlobalTestEnvironment(new TAppEnvironment);
 
 } // namespace
 
 TApplication& App()
 {
-    if (!TheApp) {
-        static int argc = 1;
-        static char name[] = "foldertree_tests";
-        static char* argv[] = {name, nullptr};
-        TheApp = new TApplication(argc, argv);
-        TheApp->SetTitle("Kavrel");
-    }
-    return *TheApp;
+    return testqt::App("Kavrel");
 }
 
 bool WaitFor(const std::function<bool()>& pred, int timeoutMs)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!pred()) {
-        if (timer.elapsed() > timeoutMs)
-            return pred();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
+    return testqt::WaitFor(pred, timeoutMs);
 }
 
 void Pump(int ms)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
+    testqt::Pump(ms);
 }
 
 void MakeDirs(const std::string& path)

@@ -1,5 +1,6 @@
 #include "KavrelTest.h"
 
+#include "QtTestApp.h"
 #include "Formats.h"
 #include "TestUtil.h"
 #include "photo.h"
@@ -12,41 +13,17 @@ namespace kaveltest {
 
 namespace {
 
-TApplication* TheApp = nullptr;
-
-class TAppEnvironment : public ::testing::Environment {
-public:
-    void TearDown() override
-    {
-        delete TheApp;
-        TheApp = nullptr;
-    }
-};
-
-[[maybe_unused]] ::testing::Environment* const Environment =
-    ::testing::AddGlobalTestEnvironment(new TAppEnvironment);
 
 } // namespace
 
 TScriptedMessageBoxes& Boxes()
 {
-    static TScriptedMessageBoxes boxes;
-    return boxes;
+    return testqt::Boxes();
 }
 
 TApplication& App()
 {
-    if (!TheApp) {
-        InitPhotoTables();
-        RegisterPictureFormats();
-        static int argc = 1;
-        static char name[] = "kavrel_tests";
-        static char* argv[] = {name, nullptr};
-        TheApp = new TApplication(argc, argv);
-        TheApp->SetTitle("Kavrel");
-        TheApp->SetMessageBoxes(&Boxes());
-    }
-    return *TheApp;
+    return testqt::App("Kavrel");
 }
 
 bool MakeJpeg(const std::string& path, int width, int height, const std::string& pattern)

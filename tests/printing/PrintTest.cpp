@@ -1,5 +1,6 @@
 #include "PrintTest.h"
 
+#include "QtTestApp.h"
 #include "AtomicFile.h"
 #include "Formats.h"
 #include "Streams.h"
@@ -14,19 +15,6 @@ namespace prtest {
 
 namespace {
 
-TApplication* TheApp = nullptr;
-
-class TAppEnvironment : public ::testing::Environment {
-public:
-    void TearDown() override
-    {
-        delete TheApp;
-        TheApp = nullptr;
-    }
-};
-
-[[maybe_unused]] ::testing::Environment* const Environment =
-    ::testing::AddGlobalTestEnvironment(new TAppEnvironment);
 
 bool Near(const std::uint8_t* p, TColor colour, int tolerance)
 {
@@ -55,27 +43,12 @@ TRect BoxOf(const testutil::RgbImage& image, P inside)
 
 TApplication& App()
 {
-    static const bool formats = [] {
-        InitPhotoTables();
-        RegisterPictureFormats();
-        return true;
-    }();
-    (void)formats;
-    if (!TheApp) {
-        static int argc = 1;
-        static char name[] = "printing_tests";
-        static char* argv[] = {name, nullptr};
-        TheApp = new TApplication(argc, argv);
-        TheApp->SetTitle("Corvinel");
-        TheApp->SetMessageBoxes(&Boxes());
-    }
-    return *TheApp;
+    return testqt::App("Corvinel");
 }
 
 TScriptedMessageBoxes& Boxes()
 {
-    static TScriptedMessageBoxes boxes;
-    return boxes;
+    return testqt::Boxes();
 }
 
 TBitmap Solid(int width, int height, TColor color)

@@ -1,61 +1,33 @@
 #include "UiTest.h"
 
+#include "QtTestApp.h"
 #include <gtest/gtest.h>
 
 namespace uitest {
 
 namespace {
 
-TApplication* TheApp = nullptr;
-
-// Qt's own globals go at the program's exit: the application object must
-// go before them, at the end of the tests.
-class TAppEnvironment : public ::testing::Environment {
-public:
-    void TearDown() override
-    {
-        delete TheApp;
-        TheApp = nullptr;
-    }
-};
-
-[[maybe_unused]] ::testing::Environment* const Environment =
-    ::testing::AddGlobalTestEnvironment(new TAppEnvironment);
 
 } // namespace
 
 TApplication& App()
 {
-    if (!TheApp) {
-        static int argc = 1;
-        static char name[] = "ui_tests";
-        static char* argv[] = {name, nullptr};
-        TheApp = new TApplication(argc, argv);
-        TheApp->SetTitle("Corvinel");
-        TheApp->SetMessageBoxes(&Boxes());
-        TheApp->SetFileDialogs(&Dialogs());
-    }
-    return *TheApp;
+    return testqt::App("Corvinel");
 }
 
 TScriptedMessageBoxes& Boxes()
 {
-    static TScriptedMessageBoxes boxes;
-    return boxes;
+    return testqt::Boxes();
 }
 
 TScriptedFileDialogs& Dialogs()
 {
-    static TScriptedFileDialogs dialogs;
-    return dialogs;
+    return testqt::Dialogs();
 }
 
 void ResetScripts()
 {
-    Boxes().Calls.clear();
-    Boxes().Answers.clear();
-    Dialogs().Filters.clear();
-    Dialogs().Answers.clear();
+    testqt::ResetScripts();
 }
 
 } // namespace uitest
