@@ -49,7 +49,7 @@ void TGIFList::SaveToStream(TStream& stream) const
 TGIFItem* TGIFList::ItemAt(int index) const
 {
     if (index < 0 || index >= ItemCount())
-        throw EInvalidGraphicOperation("Index de liste hors limites (" + std::to_string(index) + ")");
+        throw EListError("Index de liste hors limites (" + std::to_string(index) + ")");
     return FMembers[static_cast<std::size_t>(index)];
 }
 

@@ -26,6 +26,7 @@ DECLARE_EXCEPTION(EAbort, Exception);
 DECLARE_EXCEPTION(EInvalidGraphic, Exception);
 DECLARE_EXCEPTION(EInvalidGraphicOperation, Exception);
 DECLARE_EXCEPTION(EConvertError, Exception);
+DECLARE_EXCEPTION(EListError, Exception);
 DECLARE_EXCEPTION(EStreamError, Exception);
 DECLARE_EXCEPTION(EFilerError, EStreamError);
 DECLARE_EXCEPTION(EReadError, EFilerError);

@@ -884,7 +884,7 @@ TEST(GifExtensionList, ReadsUpToTheImageDescriptor)
     EXPECT_TRUE(frame.Transparent);
     EXPECT_EQ(frame.List.ExtensionAt(1)->Frame, &frame);
     EXPECT_EQ(frame.List.ItemAt(1)->OwnerImage, &image);
-    EXPECT_THROW(frame.List.ItemAt(3), EInvalidGraphicOperation);
+    EXPECT_THROW(frame.List.ItemAt(3), EListError);
     // Written back in order, byte for byte.
     TMemoryStream out;
     frame.List.SaveToStream(out);
