@@ -192,9 +192,20 @@ bool TChunkIHDR::WriteChunk(TStream& stream)
         Raise<EInvalidGraphicOperation>(PngMessages::EPngEmptySaveText);
     if (FOwner.InterlaceMode > 1)
         Raise<EPNGUnknownInterlace>(PngMessages::EPNGUnknownInterlaceText);
-    // The bitmap holds 2-bit pixels as 4-bit ones and is written so.
-    if (BitDepth == 2)
+    // The bitmap holds 2-bit pixels as 4-bit ones and is written so. A grey
+    // colour key names a 2-bit level: the same grey is 5 times that at 4
+    // bits (a key no 2-bit level has stays out of reach).
+    if (BitDepth == 2) {
         BitDepth = 4;
+        if (ColorType == 0)
+            if (auto* trns = FOwner.Chunks.ItemFromClass<TChunktRNS>()) {
+                auto& key = trns->TransparencyData;
+                const std::uint32_t level = (std::uint32_t{key[0]} << 8) | key[1];
+                const std::uint32_t scaled = std::min<std::uint32_t>(level * 5, 0xFFFF);
+                key[0] = static_cast<std::uint8_t>(scaled >> 8);
+                key[1] = static_cast<std::uint8_t>(scaled);
+            }
+    }
     SetDataSize(13);
     std::uint8_t* d = Data();
     PutBigEndian32(d, Width);
@@ -523,7 +534,13 @@ bool TChunkgAMA::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t
 void TChunkgAMA::CopyFrom(const TChunk& source)
 {
     const auto& other = SameClass<TChunkgAMA>(source);
-    SetGammaValue(other.DataSize() == 4 ? GetBigEndian32(other.Data()) : 1);
+    // A block of another length carried no value into the source's tables:
+    // the copy keeps it as it is rather than a gamma of 1 / 100000.
+    if (other.DataSize() != 4) {
+        TChunk::CopyFrom(source);
+        return;
+    }
+    SetGammaValue(GetBigEndian32(other.Data()));
 }
 
 // ---- TChunktIME

@@ -144,20 +144,22 @@ public:
                 out[x] = static_cast<std::uint8_t>(
                     raw[x] - PaethPredict(raw[x - FStride], above[x], above[x - FStride]));
         }
+        // Types 5 to 7 are never candidates, but as members of the set they
+        // keep a single filter type from being taken without scoring.
         const TFilterSet set = FFilters & 0x1F;
         // Sub alone needs neither the row above nor the None candidate.
-        if (set == pfSub)
+        if (FFilters == pfSub)
             return 1;
         std::memcpy(FEntries[0].data() + 1, raw, n);
 
-        if (set == pfNone || set == 0)
+        if (FFilters == pfNone || FFilters == 0)
             return 0;
         int best = 0;
         std::size_t score = 0;
         for (int f = 0; f < 5; ++f) {
             if (!(set & (1u << f)))
                 continue;
-            if (set == (1u << f))
+            if (FFilters == (1u << f))
                 return f;
             const std::uint8_t* e = FEntries[f].data() + 1;
             std::size_t count = 0;

@@ -436,6 +436,16 @@ TEST(PngChunks, GammaTables)
         for (int i = 0; i < 256; ++i)
             EXPECT_EQ(png->GammaTable[static_cast<std::size_t>(i)], i);
     }
+    // A copy of such a picture saves what the picture itself saves, not a
+    // gamma that would darken the copy to black.
+    for (const Bytes& odd : {Bytes{0, 1}, Bytes{0, 0, 0, 0}}) {
+        auto png = loadWithGamma(odd);
+        TPngPicture copy;
+        copy.Assign(*png);
+        const Bytes saved = Save(copy);
+        EXPECT_EQ(saved, Save(*png));
+        EXPECT_EQ(Load(saved)->PixelColor(0, 0), RGB(0x5A, 0x5B, 0x5C));
+    }
     for (const Bytes& big : {Bytes{0xFF, 0xFF, 0xFF, 0xFF}, Bytes{0x80, 0, 0, 0}, Bytes{0, 0, 0, 1}}) {
         auto png = loadWithGamma(big);
         EXPECT_EQ(png->GammaTable[0], 0);
@@ -458,6 +468,48 @@ TEST(PngChunks, TwoBitImagesAreWrittenAtFourBits)
         EXPECT_EQ(png->PixelColor(x, 0), RGB(v, v, v));
         EXPECT_EQ(again->PixelColor(x, 0), RGB(v, v, v));
     }
+}
+
+TEST(PngChunks, TwoBitGreyKeyFollowsTheFourBitSamples)
+{
+    // Levels 0, 1, 2, 3 with level 3 (white) transparent; saved at 4 bits
+    // the key must name the sample white has there, 15.
+    Builder b;
+    b.Chunk("IHDR", Ihdr(4, 1, 2, 0)).Chunk("tRNS", {0, 3}).Chunk("IDAT", Zlib({0, 0x1B})).End();
+    auto png = Load(b.Out);
+    const Bytes saved = Save(*png);
+    const auto chunks = ParseChunks(saved);
+    ASSERT_EQ(chunks[1].Type, "tRNS");
+    EXPECT_EQ(chunks[1].Data, (Bytes{0, 15}));
+    const TColor bg = RGB(1, 2, 3);
+    auto again = Load(saved);
+    for (TPngPicture* p : {png.get(), again.get()}) {
+        const auto image = DrawOn(*p, bg);
+        for (int x = 0; x < 4; ++x) {
+            const std::uint8_t* shown = image.At(x, 0);
+            const TColor expected = x == 3 ? bg : RGB(85 * x, 85 * x, 85 * x);
+            EXPECT_EQ(RGB(shown[0], shown[1], shown[2]), expected) << x;
+        }
+    }
+    // A key no 2-bit sample has still matches nothing at 4 bits.
+    Builder c;
+    c.Chunk("IHDR", Ihdr(4, 1, 2, 0)).Chunk("tRNS", {0, 4}).Chunk("IDAT", Zlib({0, 0x1B})).End();
+    auto none = Load(Save(*Load(c.Out)));
+    EXPECT_EQ(none->TransparencyMode(), 0);
+
+    // netpbm reads our file the same way.
+    if (!testutil::HaveTool("pngtopnm"))
+        GTEST_SKIP() << "netpbm missing";
+    testutil::TempDir dir;
+    testutil::WriteFile(dir.File("key.png"), saved);
+    ASSERT_EQ(testutil::Run("pngtopnm -alpha " + testutil::Quote(dir.File("key.png")) + " > " +
+                            testutil::Quote(dir.File("alpha.pgm")))
+                  .ExitCode,
+              0);
+    Rgba alpha;
+    ASSERT_TRUE(ReadPnm(dir.File("alpha.pgm"), alpha));
+    for (int x = 0; x < 4; ++x)
+        EXPECT_EQ(alpha.At(x, 0)[0], x == 3 ? 0 : 255) << x;
 }
 
 // ---- Image data
@@ -687,6 +739,14 @@ TEST(PngEncoding, FilterChoice)
     tiny.RowFilters = pfPaeth;
     EXPECT_EQ(RowFilterTypes(Save(tiny)), (std::vector<int>{4, 4, 4}));
     tiny.RowFilters = 0;
+    EXPECT_EQ(RowFilterTypes(Save(tiny)), (std::vector<int>{0, 0, 0}));
+    // Types 5 to 7 are members of the set too: Paeth is then scored like
+    // any other candidate, and scores nothing here.
+    tiny.RowFilters = pfPaeth | 0x20;
+    EXPECT_EQ(RowFilterTypes(Save(tiny)), (std::vector<int>{0, 0, 0}));
+    tiny.RowFilters = pfSub | 0x80;
+    EXPECT_EQ(RowFilterTypes(Save(tiny)), (std::vector<int>{0, 0, 0}));
+    tiny.RowFilters = 0x40;
     EXPECT_EQ(RowFilterTypes(Save(tiny)), (std::vector<int>{0, 0, 0}));
 
     // Every filter set gives the same pixels back.
