@@ -325,7 +325,12 @@ void TPngPicture::SetPixelColor(int x, int y, TColor color)
     case 0:
     case 3:
     case 4: {
-        const std::size_t count = std::size_t{1} << header.DibBitsPerPixel;
+        std::size_t count = std::size_t{1} << header.DibBitsPerPixel;
+        // A palette image's pixels may only name the entries its palette
+        // has: the slots behind them are black and are not in the file.
+        if (header.ColorType == 3)
+            if (const auto* plte = Chunks.ItemFromClass<TChunkPLTE>(); plte && plte->EntryCount > 0)
+                count = std::min<std::size_t>(count, plte->EntryCount);
         header.Dib->SetRawPixel(x, y,
                                 static_cast<std::uint32_t>(NearestEntry(header.ColorTable.data(), count, color)));
         break;

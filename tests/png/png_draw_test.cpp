@@ -337,6 +337,15 @@ TEST(PngPixels, ReadAndWrite)
     const TPalette entries = palette->GetPalette();
     ASSERT_EQ(entries.size(), 256u);
     EXPECT_EQ(entries[2].Color(), clBlue);
+    // Only the palette's own entries are candidates, not the unused black
+    // slots behind them: black is nearest to red, the first of three ties.
+    palette->SetPixelColor(1, 0, clBlack);
+    EXPECT_EQ(palette->PixelColor(1, 0), clRed);
+    auto eight = Load(PaletteImage(2, 1, 8, {RGB(20, 20, 20), clWhite}, {}, {{1, 1}}));
+    eight->SetPixelColor(0, 0, clBlack);
+    EXPECT_EQ(eight->PixelColor(0, 0), RGB(20, 20, 20));
+    const Bytes saved = Save(*eight);
+    EXPECT_EQ(Inflate(JoinIdat(saved)), (Bytes{1, 0, 1})); // Sub: index 0, then 1 - 0
 
     auto grey = Load(OneRow(2, 8, 4, {50, 255, 150, 255}));
     EXPECT_EQ(grey->PixelColor(1, 0), RGB(150, 150, 150));
