@@ -57,9 +57,9 @@ void SaveBmp(const TBitmap& bitmap, const std::string& path)
     bitmap.SaveToFile(path);
 }
 
-bool Convert(const std::string& spec, const std::string& path)
+bool Convert(const std::string& arguments, const std::string& path)
 {
-    return testutil::Run("convert " + spec + " " + testutil::Quote(path)).ExitCode == 0;
+    return testutil::Run("convert " + arguments + " " + testutil::Quote(path)).ExitCode == 0;
 }
 
 } // namespace browsertest

@@ -28,7 +28,7 @@ TBitmap Halves(int width, int height);
 void SaveBmp(const TBitmap& bitmap, const std::string& path);
 // A picture written by ImageMagick (any format it names by extension);
 // false when that failed.
-bool Convert(const std::string& spec, const std::string& path);
+bool Convert(const std::string& arguments, const std::string& path);
 
 class TTempNamespace : public TShellNamespace {
 public:
