@@ -348,10 +348,38 @@ bool TChunktRNS::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t
     return true;
 }
 
+namespace {
+
+std::uint16_t Sample16(const std::array<std::uint8_t, 256>& data, std::size_t i)
+{
+    return static_cast<std::uint16_t>((data[2 * i] << 8) | data[2 * i + 1]);
+}
+
+} // namespace
+
 bool TChunktRNS::WriteChunk(TStream& stream)
 {
     if (DataSize() <= 256 && DataSize())
         std::memcpy(Data(), TransparencyData.data(), DataSize());
+    // A grey or RGB key names samples. The image data is written from the
+    // bitmap (16-bit samples as their high byte times 256, colours back
+    // through the inverse gamma table), so the key is written the same way
+    // as the colour its pixels show; otherwise they would lose their
+    // transparency in the file.
+    const auto* header = dynamic_cast<const TChunkIHDR*>(FOwner.Chunks.Item(0));
+    if (header && !KeyMatchesNothing()) {
+        const bool wide = header->BitDepth == 16;
+        if (header->ColorType == 0 && wide) {
+            Data()[1] = 0;
+        } else if (header->ColorType == 2) {
+            for (std::size_t i = 0; i < 3; ++i) {
+                const std::uint16_t s = Sample16(TransparencyData, i);
+                const std::uint8_t v = FOwner.InverseGammaTable[FOwner.GammaTable[wide ? s >> 8 : s]];
+                Data()[2 * i] = wide ? v : 0;
+                Data()[2 * i + 1] = wide ? 0 : v;
+            }
+        }
+    }
     return WriteRaw(stream);
 }
 
@@ -400,15 +428,6 @@ void TChunktRNS::SetTransparentColor(TColor color)
         break;
     }
 }
-
-namespace {
-
-std::uint16_t Sample16(const std::array<std::uint8_t, 256>& data, std::size_t i)
-{
-    return static_cast<std::uint16_t>((data[2 * i] << 8) | data[2 * i + 1]);
-}
-
-} // namespace
 
 bool TChunktRNS::KeyMatchesNothing() const
 {

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 
 using namespace pngtest;
@@ -510,6 +511,77 @@ TEST(PngChunks, TwoBitGreyKeyFollowsTheFourBitSamples)
     ASSERT_TRUE(ReadPnm(dir.File("alpha.pgm"), alpha));
     for (int x = 0; x < 4; ++x)
         EXPECT_EQ(alpha.At(x, 0)[0], x == 3 ? 0 : 255) << x;
+}
+
+TEST(PngChunks, SavedColourKeysNameTheSavedSamples)
+{
+    // The image data is written from the bitmap: 16-bit samples keep their
+    // high byte, colours come back through the inverse gamma table. The key
+    // must name what the transparent pixels are written with.
+    const Bytes gamma1 = {0, 1, 0x86, 0xA0};
+    auto oneRow = [](int w, int depth, int colorType, const Bytes& samples, const Bytes& trns, const Bytes& gama) {
+        Bytes raw = {0};
+        raw.insert(raw.end(), samples.begin(), samples.end());
+        Builder b;
+        b.Chunk("IHDR", Ihdr(w, 1, depth, colorType));
+        if (!gama.empty())
+            b.Chunk("gAMA", gama);
+        return b.Chunk("tRNS", trns).Chunk("IDAT", Zlib(raw)).End().Out;
+    };
+    // A sample the gamma table shares with its neighbour: it is written as
+    // the last sample of the pair.
+    const auto tables = Load(oneRow(1, 8, 2, {0, 0, 0}, {0, 1, 0, 1, 0, 1}, gamma1));
+    int shared = 255;
+    while (shared > 0 && tables->InverseGammaTable[tables->GammaTable[shared]] == shared)
+        --shared;
+    ASSERT_GT(shared, 0);
+    const auto s = static_cast<std::uint8_t>(shared);
+    const auto written = tables->InverseGammaTable[tables->GammaTable[shared]];
+    struct Case {
+        const char* Name;
+        Bytes File;
+        Bytes SavedKey;
+    };
+    const std::vector<Case> cases = {
+        {"RGB 16", oneRow(2, 16, 2, {1, 0, 2, 0, 3, 0, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC},
+                          {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC}, {}),
+         {0x12, 0, 0x56, 0, 0x9A, 0}},
+        {"grey 16", oneRow(2, 16, 0, {1, 0, 0xAB, 0xCD}, {0xAB, 0xCD}, {}), {0xAB, 0}},
+        {"RGB 8 gamma", oneRow(2, 8, 2, {1, 2, 3, s, s, s}, {0, s, 0, s, 0, s}, gamma1),
+         {0, written, 0, written, 0, written}},
+        {"RGB 8", oneRow(2, 8, 2, {1, 2, 3, 4, 5, 6}, {0, 4, 0, 5, 0, 6}, {}), {0, 4, 0, 5, 0, 6}},
+        {"grey 8 gamma", oneRow(2, 8, 0, {1, s}, {0, s}, gamma1), {0, s}},
+        {"RGB 8 key out of reach", oneRow(1, 8, 2, {1, 1, 1}, {1, 1, 0, 1, 0, 1}, {}), {1, 1, 0, 1, 0, 1}},
+    };
+    testutil::TempDir dir;
+    const bool magick = testutil::HaveTool(ImageMagick());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        auto png = Load(c.File);
+        const Bytes saved = Save(*png);
+        const auto chunks = ParseChunks(saved);
+        const auto trns = std::find_if(chunks.begin(), chunks.end(), [](const ChunkInfo& i) { return i.Type == "tRNS"; });
+        ASSERT_NE(trns, chunks.end());
+        EXPECT_EQ(trns->Data, c.SavedKey);
+        // Saving again changes nothing, and the picture still shows the same.
+        EXPECT_EQ(Save(*png), saved);
+        EXPECT_EQ(testutil::MaxDifference(DrawOn(*Load(saved), clRed), DrawOn(*Load(c.File), clRed)), 0);
+        if (!magick || c.SavedKey.size() < 6)
+            continue;
+        // An outside decoder finds the transparent pixel of our file.
+        const std::string path = dir.File("key.png"), decoded = dir.File("key.pam");
+        testutil::WriteFile(path, saved);
+        ASSERT_EQ(testutil::Run(ImageMagick() + " " + testutil::Quote(path) + " -depth 16 " +
+                                testutil::Quote("pam:" + decoded))
+                      .ExitCode,
+                  0);
+        Rgba image;
+        ASSERT_TRUE(ReadPnm(decoded, image));
+        EXPECT_EQ(image.At(0, 0)[3], 255);
+        if (image.Width > 1) {
+            EXPECT_EQ(image.At(1, 0)[3], 0);
+        }
+    }
 }
 
 // ---- Image data
