@@ -42,13 +42,16 @@ std::int64_t GridHeight(int count, int columns)
 TThumbSize ThumbnailSize(int pictureWidth, int pictureHeight)
 {
     const float ratio = StoreSingle(static_cast<Extended>(pictureHeight) / pictureWidth);
+    // The other side is worked out in single precision, as all pixel
+    // arithmetic, then cut: a 3000 x 4000 photo gets a 75-pixel width.
+    const float box = static_cast<float>(ThumbBox);
     TThumbSize size;
     if (ratio >= 1.0f) {
         size.Height = ThumbBox;
-        size.Width = static_cast<int>(Trunc(static_cast<Extended>(ThumbBox) / ratio));
+        size.Width = static_cast<int>(Trunc(box / ratio));
     } else {
         size.Width = ThumbBox;
-        size.Height = static_cast<int>(Trunc(static_cast<Extended>(ratio) * ThumbBox));
+        size.Height = static_cast<int>(Trunc(ratio * box));
     }
     return size;
 }

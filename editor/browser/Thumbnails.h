@@ -38,7 +38,7 @@ std::int64_t GridHeight(int count, int columns);
 
 // The thumbnail of a picture: the height / width ratio in single precision;
 // the longer side gets 100 pixels and the other one 100 times the ratio (or
-// 100 by the ratio), truncated.
+// 100 by the ratio), worked out in single precision and truncated.
 struct TThumbSize {
     int Width = 0;
     int Height = 0;

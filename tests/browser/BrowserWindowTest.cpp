@@ -231,11 +231,18 @@ TEST_F(BrowserWindowTest, ShowsTheTilesOfTheChosenFolder)
     // Below the tiles' 130 pixels, the silver gap.
     EXPECT_EQ(shot.pixelColor(20, 5 + 132), QColor(0xC0, 0xC0, 0xC0));
 
-    // "Poste de travail" has no path: the folder and the tiles stay.
-    BW->FT()->setCurrentItem(BW->FT()->MyComputerNode());
-    TApplication::ProcessMessages();
-    EXPECT_EQ(BW->FL()->Directory(), Photos());
-    EXPECT_EQ(BW->ThumbCount(), 4);
+    // "Poste de travail", the trash and the network have no path: the
+    // folder and the tiles stay.
+    for (TFolderNodeKind kind : {nkMyComputer, nkRecycleBin, nkNetwork}) {
+        TFolderNode* node = BW->FT()->SpecialNode(kind);
+        ASSERT_TRUE(node) << static_cast<int>(kind);
+        BW->FT()->setCurrentItem(node);
+        TApplication::ProcessMessages();
+        EXPECT_EQ(BW->FT()->currentItem(), node);
+        EXPECT_EQ(BW->FL()->Directory(), Photos());
+        EXPECT_EQ(BW->ThumbCount(), 4);
+        EXPECT_FALSE(BW->Building());
+    }
 
     Browse(Others());
     EXPECT_EQ(Captions(), (std::vector<std::string>{"x.bmp", "y.bmp"}));

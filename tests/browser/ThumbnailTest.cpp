@@ -18,6 +18,11 @@ using namespace browsertest;
 using testutil::TempDir;
 namespace fs = std::filesystem;
 
+void PrintTo(const TThumbSize& size, std::ostream* out)
+{
+    *out << size.Width << " x " << size.Height;
+}
+
 namespace {
 
 // Red and blue as a 24-bit bitmap stores them (B, G, R).
@@ -111,12 +116,22 @@ TEST(TileGeometry, LongerSideGetsTheWholeBox)
     EXPECT_EQ(ThumbnailSize(4000, 3000), (TThumbSize{100, 75}));
 }
 
-TEST(TileGeometry, RatioIsHeldInSinglePrecision)
+TEST(TileGeometry, RatioAndSideAreWorkedInSinglePrecision)
 {
-    // 29 / 100 is 0.28999999 as a single: 28.999999 truncates to 28.
-    EXPECT_EQ(ThumbnailSize(100, 29), (TThumbSize{100, 28}));
-    // 104 / 78 is 1.3333334 as a single: 100 by it is 74.999998, so 74.
-    EXPECT_EQ(ThumbnailSize(78, 104), (TThumbSize{74, 100}));
+    // A portrait 4:3 photo: 4000 / 3000 is 1.3333334 as a single and 100
+    // by it 74.999996, which is 75 as a single: the thumbnail is 75 wide,
+    // as wide as the landscape one is tall.
+    EXPECT_EQ(ThumbnailSize(3000, 4000), (TThumbSize{75, 100}));
+    EXPECT_EQ(ThumbnailSize(78, 104), (TThumbSize{75, 100}));
+    EXPECT_EQ(ThumbnailSize(4000, 3000), (TThumbSize{100, 75}));
+    // 29 / 100 is 0.28999999 as a single; by 100 that is 28.999999, which
+    // a single holds as 29.
+    EXPECT_EQ(ThumbnailSize(100, 29), (TThumbSize{100, 29}));
+    EXPECT_EQ(ThumbnailSize(10, 7), (TThumbSize{100, 70}));
+    EXPECT_EQ(ThumbnailSize(7, 10), (TThumbSize{70, 100}));
+    // Sides that do not come out whole are still cut, not rounded.
+    EXPECT_EQ(ThumbnailSize(3, 1), (TThumbSize{100, 33}));
+    EXPECT_EQ(ThumbnailSize(2, 3), (TThumbSize{66, 100}));
     EXPECT_EQ(ThumbnailSize(29, 100), (TThumbSize{29, 100}));
     // A line of a picture keeps its width and no height at all.
     EXPECT_EQ(ThumbnailSize(1000, 1), (TThumbSize{100, 0}));
