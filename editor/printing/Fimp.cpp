@@ -48,6 +48,10 @@ void TFimp::PleinClick()
 {
     // The quarter button wins over the half button, both over the full one.
     const int mode = FUi->quart->isChecked() ? QuarterPage : FUi->demi->isChecked() ? HalfPage : FullPage;
+    // A click on the button already checked changes nothing: the picture
+    // keeps its slot and its margin.
+    if (mode == FLogic.Mode)
+        return;
     FLogic.PleinClick(mode);
     Sync();
 }

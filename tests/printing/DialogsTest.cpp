@@ -101,6 +101,37 @@ TEST(FimpForm, ShowsTheActiveDocumentAndPrintsFromItsButton)
     EXPECT_EQ(form.Logic().Picture(), nullptr);
 }
 
+TEST(FimpForm, ClickingTheModeAlreadyChosenKeepsSlotAndMargin)
+{
+    // A radio button reports a click only when it becomes checked: the
+    // button already checked changes nothing.
+    App();
+    TCommandStates states;
+    TDocument document(states);
+    document.SetPicture(Solid(160, 120, RGB(255, 0, 0)));
+    document.Aspect = 0.75f;
+    TScriptedPrintDialog dialog;
+    TFimp form(Printer(), dialog, [&document] { return &document; });
+    form.show();
+    auto* quart = Find<QRadioButton>(form, "quart");
+    quart->click();
+    Find<QSlider>(form, "Hmarge")->setValue(20);
+    Find<QPushButton>(form, "Deplacer")->click();
+    ASSERT_EQ(form.Logic().SlotIndex, 1);
+    quart->click();
+    EXPECT_TRUE(quart->isChecked());
+    EXPECT_EQ(form.Logic().SlotIndex, 1);
+    EXPECT_EQ(form.Logic().Margin, 20);
+    EXPECT_EQ(Find<QSlider>(form, "Hmarge")->value(), 20);
+    EXPECT_EQ(Find<QLabel>(form, "LabelH")->text().toStdString(), "Horizontale : 20 mm");
+
+    // Another mode starts again from slot 0 without a margin.
+    Find<QRadioButton>(form, "demi")->click();
+    EXPECT_EQ(form.Logic().Mode, HalfPage);
+    EXPECT_EQ(form.Logic().SlotIndex, 0);
+    form.close();
+}
+
 TEST(FimpForm, SliderRangeFollowsTheMode)
 {
     App();
