@@ -197,6 +197,14 @@ bool TContactSheets::ImprimerClick()
     return PrintContactSheets();
 }
 
+TPoint FitInCell(int side, int width, int height)
+{
+    const float ratio = StoreSingle(static_cast<Extended>(height) / width);
+    if (ratio >= 1)
+        return TPoint{static_cast<int>(Trunc(static_cast<float>(side) / ratio)), side};
+    return TPoint{side, static_cast<int>(Trunc(static_cast<float>(side) * ratio))};
+}
+
 void TContactSheets::PrintCell(TCanvas& canvas, const TSheetMapping& map, const TSheetSize& size,
                                const TRect& cell, const std::string& path, const std::string& name)
 {
@@ -205,13 +213,9 @@ void TContactSheets::PrintCell(TCanvas& canvas, const TSheetMapping& map, const 
     picture.LoadFromFile(path);
     TGraphic* graphic = picture.Graphic();
     if (graphic && !graphic->Empty()) {
-        const float ratio = StoreSingle(static_cast<Extended>(graphic->Height()) / graphic->Width());
-        int w = a;
-        int h = a;
-        if (ratio >= 1)
-            w = static_cast<int>(Trunc(a / static_cast<Extended>(ratio)));
-        else
-            h = static_cast<int>(Trunc(a * static_cast<Extended>(ratio)));
+        const TPoint fit = FitInCell(a, graphic->Width(), graphic->Height());
+        const int w = fit.X;
+        const int h = fit.Y;
         const int left = map.X(cell.Left + (a - w) / 2);
         const int top = map.Y(cell.Top + (a - h) / 2);
         PrintGraphic(canvas, Rect(left, top, left + map.Width(w), top + map.Height(h)), *graphic);

@@ -62,6 +62,10 @@ std::string PagesWord(int pages);
 // dot). A name of four characters or fewer loses its extension only, and
 // keeps all of itself when nothing would be left.
 std::string CaptionText(const std::string& fileName);
+// The printed size in millimetres of a width x height picture in a cell of
+// side millimetres: the long side fills the cell, the other is cut from the
+// single-precision ratio.
+TPoint FitInCell(int side, int width, int height);
 // A caption cut at its end, with "…", to fit a width on a canvas in its
 // current font; a caption that fits stays whole.
 std::string ElideText(TCanvas& canvas, const std::string& text, int width);

@@ -177,3 +177,11 @@ TEST(SheetCaptions, LongCaptionsAreElidedToTheCellWidth)
 }
 
 } // namespace
+
+TEST(SheetFit, TheShortSideIsCutFromASinglePrecisionRatio)
+{
+    EXPECT_EQ(FitInCell(60, 3000, 4000), (TPoint{45, 60})); // 44 in extended precision
+    EXPECT_EQ(FitInCell(80, 4000, 3000), (TPoint{80, 60}));
+    EXPECT_EQ(FitInCell(30, 100, 100), (TPoint{30, 30}));
+    EXPECT_EQ(FitInCell(50, 1000, 10), (TPoint{50, 0}));
+}
