@@ -2,6 +2,7 @@
 
 #include "Application.h"
 #include "Document.h"
+#include "FileDialogs.h"
 #include "MessageBoxes.h"
 
 #include <filesystem>
@@ -12,14 +13,7 @@ bool TScriptedFilterSaveDialog::Execute(const std::string& folder, const std::st
 {
     Folders.push_back(folder);
     Proposed.push_back(proposed);
-    if (Answers.empty())
-        return false;
-    const std::string answer = Answers.front();
-    Answers.pop_front();
-    if (answer.empty())
-        return false;
-    fileName = answer;
-    return true;
+    return TakeScriptedAnswer(Answers, fileName);
 }
 
 TFfiltresLogic::TFfiltresLogic(IMessageBoxes& boxes, IFilterSaveDialog& saveDialog)

@@ -95,12 +95,17 @@ bool TQtFileDialogs::OpenFileName(const std::string& filter, std::string& fileNa
 bool TScriptedFileDialogs::OpenFileName(const std::string& filter, std::string& fileName)
 {
     Filters.push_back(filter);
-    if (Answers.empty())
+    return TakeScriptedAnswer(Answers, fileName);
+}
+
+bool TakeScriptedAnswer(std::deque<std::string>& answers, std::string& answer)
+{
+    if (answers.empty())
         return false;
-    const std::string answer = Answers.front();
-    Answers.pop_front();
-    if (answer.empty())
+    std::string next = answers.front();
+    answers.pop_front();
+    if (next.empty())
         return false;
-    fileName = answer;
+    answer = next;
     return true;
 }

@@ -38,6 +38,10 @@ private:
 
 // For tests: records the filters asked with and answers file names set in
 // advance; an empty name, or none left, answers as a cancel.
+// Takes the next answer of a scripted dialog: a list run dry or an empty
+// answer stands for a cancelled dialog.
+bool TakeScriptedAnswer(std::deque<std::string>& answers, std::string& answer);
+
 class TScriptedFileDialogs : public IFileDialogs {
 public:
     bool OpenFileName(const std::string& filter, std::string& fileName) override;

@@ -1,5 +1,7 @@
 #include "Printer.h"
 
+#include "FileDialogs.h"
+
 #include <QApplication>
 #include <QFile>
 #include <QPageLayout>
@@ -201,11 +203,8 @@ bool TQtPrintDialog::Execute(TPrinter& printer)
 bool TScriptedPrintDialog::Execute(TPrinter& printer)
 {
     ++Calls;
-    if (Answers.empty())
-        return false;
-    const std::string answer = Answers.front();
-    Answers.pop_front();
-    if (answer.empty())
+    std::string answer;
+    if (!TakeScriptedAnswer(Answers, answer))
         return false;
     printer.SetOutputFileName(answer);
     return true;
