@@ -2,6 +2,7 @@
 // routines that the whole codec uses.
 
 #include "GifCodec.h"
+#include "ByteOrder.h"
 
 #include <algorithm>
 #include <cstring>
@@ -185,26 +186,6 @@ namespace {
 constexpr std::size_t BmpFileHeaderSize = 14;
 constexpr std::size_t BmpInfoHeaderSize = 40;
 
-void Put16(std::uint8_t* p, std::uint32_t v)
-{
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void Put32(std::uint8_t* p, std::uint32_t v)
-{
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-    p[2] = static_cast<std::uint8_t>(v >> 16);
-    p[3] = static_cast<std::uint8_t>(v >> 24);
-}
-
-std::uint32_t Get32(const std::uint8_t* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
 } // namespace
 
 TDIBWriter::TDIBWriter(TBitmap& bitmap, TPixelFormat format, int width, int height, const TPalette& palette)
@@ -241,11 +222,11 @@ void TDIBWriter::AllocateDIB()
         FInfoSize = eightBits ? BmpInfoHeaderSize + 256 * 4 : BmpInfoHeaderSize;
         FInfo.assign(FInfoSize, 0);
         std::uint8_t* h = FInfo.data();
-        Put32(h, BmpInfoHeaderSize);
-        Put32(h + 4, static_cast<std::uint32_t>(FPixelWidth));
-        Put32(h + 8, static_cast<std::uint32_t>(FPixelHeight));
-        Put16(h + 12, 1);
-        Put16(h + 14, static_cast<std::uint32_t>(bitCount));
+        PutU32LE(h, BmpInfoHeaderSize);
+        PutU32LE(h + 4, static_cast<std::uint32_t>(FPixelWidth));
+        PutU32LE(h + 8, static_cast<std::uint32_t>(FPixelHeight));
+        PutU16LE(h + 12, 1);
+        PutU16LE(h + 14, static_cast<std::uint32_t>(bitCount));
         // Compression, image size and both resolutions stay 0.
         if (eightBits) {
             const std::size_t n = FSourcePalette.size();
@@ -258,8 +239,8 @@ void TDIBWriter::AllocateDIB()
                 table[i * 4 + 3] = e.peFlags;
             }
             PaletteToRGBQuads(table, n);
-            Put32(h + 32, 256);
-            Put32(h + 36, static_cast<std::uint32_t>(n));
+            PutU32LE(h + 32, 256);
+            PutU32LE(h + 36, static_cast<std::uint32_t>(n));
         }
         FBitsSize = RowBytes(static_cast<std::size_t>(FPixelWidth), bitCount, 32) * static_cast<std::size_t>(FPixelHeight);
         try {
@@ -295,9 +276,9 @@ std::uint8_t* TDIBWriter::RowAt(int row)
     if (row < 0 || row >= FPixelHeight)
         throw EInvalidGraphicOperation("Indice ligne hors limites");
     const std::uint8_t* h = FInfo.data();
-    const auto height = static_cast<std::int32_t>(Get32(h + 8));
+    const auto height = static_cast<std::int32_t>(GetU32LE(h + 8));
     const int bitCount = h[14] | (h[15] << 8);
-    const std::size_t stride = RowBytes(Get32(h + 4), bitCount, 32);
+    const std::size_t stride = RowBytes(GetU32LE(h + 4), bitCount, 32);
     // Rows are stored bottom-up: the top row comes last.
     const std::size_t index = height > 0 ? static_cast<std::size_t>(height - row - 1) : static_cast<std::size_t>(row);
     return FBits.data() + index * stride;
@@ -316,8 +297,8 @@ std::vector<std::uint8_t> TDIBWriter::InMemoryBmp() const
     }
     out[0] = 'B';
     out[1] = 'M';
-    Put32(out.data() + 2, static_cast<std::uint32_t>(std::min<std::size_t>(total, 0xFFFFFFFF)));
-    Put32(out.data() + 10, static_cast<std::uint32_t>(BmpFileHeaderSize + FInfoSize));
+    PutU32LE(out.data() + 2, static_cast<std::uint32_t>(std::min<std::size_t>(total, 0xFFFFFFFF)));
+    PutU32LE(out.data() + 10, static_cast<std::uint32_t>(BmpFileHeaderSize + FInfoSize));
     std::memcpy(out.data() + BmpFileHeaderSize, FInfo.data(), FInfoSize);
     std::memcpy(out.data() + BmpFileHeaderSize + FInfoSize, FBits.data(), FBitsSize);
     return out;

@@ -152,8 +152,8 @@ bool TChunkIHDR::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t
     if (DataSize() < 13)
         Raise<EPngInvalidIHDR>(PngMessages::EPngInvalidIHDRText);
     const std::uint8_t* d = Data();
-    const std::uint32_t width = GetBigEndian32(d);
-    const std::uint32_t height = GetBigEndian32(d + 4);
+    const std::uint32_t width = GetU32BE(d);
+    const std::uint32_t height = GetU32BE(d + 4);
     const std::uint8_t depth = d[8], colorType = d[9], compression = d[10], filter = d[11], interlace = d[12];
     if (width > 65535 || height > 65535)
         Raise<EPNGSizeExceeds>(PngMessages::EPNGSizeExceedsText);
@@ -208,8 +208,8 @@ bool TChunkIHDR::WriteChunk(TStream& stream)
     }
     SetDataSize(13);
     std::uint8_t* d = Data();
-    PutBigEndian32(d, Width);
-    PutBigEndian32(d + 4, Height);
+    PutU32BE(d, Width);
+    PutU32BE(d + 4, Height);
     d[8] = BitDepth;
     d[9] = ColorType;
     d[10] = CompressionMethod;
@@ -516,7 +516,7 @@ TChunkClass TChunkgAMA::Class()
 std::uint32_t TChunkgAMA::GammaValue()
 {
     if (DataSize() == 4)
-        return GetBigEndian32(Data());
+        return GetU32BE(Data());
     SetGammaValue(1);
     return 1;
 }
@@ -525,7 +525,7 @@ void TChunkgAMA::SetGammaValue(std::uint32_t value)
 {
     if (DataSize() != 4)
         SetDataSize(4);
-    PutBigEndian32(Data(), value);
+    PutU32BE(Data(), value);
 }
 
 bool TChunkgAMA::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t length)
@@ -534,7 +534,7 @@ bool TChunkgAMA::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t
     // A gAMA of another length carries no value: the tables stay as they are.
     if (DataSize() != 4)
         return true;
-    const std::uint32_t v = GetBigEndian32(Data());
+    const std::uint32_t v = GetU32BE(Data());
     if (v == 0)
         return true;
     const Extended exponent = 1.0L / ((static_cast<Extended>(v) / 100000.0L) * 2.2L);
@@ -559,7 +559,7 @@ void TChunkgAMA::CopyFrom(const TChunk& source)
         TChunk::CopyFrom(source);
         return;
     }
-    SetGammaValue(GetBigEndian32(other.Data()));
+    SetGammaValue(GetU32BE(other.Data()));
 }
 
 // ---- TChunktIME

@@ -141,7 +141,7 @@ std::uint32_t ReadBigEndian32(TStream& stream)
 {
     std::uint8_t b[4];
     ReadOrEnd(stream, b, 4);
-    return GetBigEndian32(b);
+    return GetU32BE(b);
 }
 
 void CheckChunkLength(TStream& stream, std::uint32_t length)
@@ -493,7 +493,7 @@ void TPngPicture::LoadFromStream(TStream& stream)
         std::uint8_t lengthBytes[4];
         if (ReadFully(stream, lengthBytes, 4) != 4)
             Raise<EPngUnexpectedEnd>(PngMessages::EPngUnexpectedEndText);
-        const std::uint32_t length = GetBigEndian32(lengthBytes);
+        const std::uint32_t length = GetU32BE(lengthBytes);
         TChunkType type;
         ReadOrEnd(stream, type.data(), 4);
         if (first) {

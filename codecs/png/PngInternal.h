@@ -2,6 +2,7 @@
 // Helpers shared by the codec's own source files.
 
 #include "PngCodec.h"
+#include "ByteOrder.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -12,20 +13,6 @@ namespace pngimpl {
 template <class E> [[noreturn]] void Raise(const std::string& message)
 {
     throw E(message);
-}
-
-inline std::uint32_t GetBigEndian32(const std::uint8_t* p)
-{
-    return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
-           (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
-}
-
-inline void PutBigEndian32(std::uint8_t* p, std::uint32_t v)
-{
-    p[0] = static_cast<std::uint8_t>(v >> 24);
-    p[1] = static_cast<std::uint8_t>(v >> 16);
-    p[2] = static_cast<std::uint8_t>(v >> 8);
-    p[3] = static_cast<std::uint8_t>(v);
 }
 
 // Reads until count bytes or the end; answers how many were read.

@@ -3,6 +3,7 @@
 // pixel, RLE4, RLE8 and bit fields) and writing the plain Windows form.
 
 #include "Bitmap.h"
+#include "ByteOrder.h"
 #include "Exceptions.h"
 #include "Streams.h"
 
@@ -35,31 +36,6 @@ constexpr std::size_t CoreHeaderSize = 12;
 constexpr std::size_t InfoHeaderSize = 40;
 constexpr std::size_t Os2HeaderSize = 64;
 constexpr std::size_t MaxHeaderSize = 124;
-
-std::uint16_t Get16(const std::uint8_t* p)
-{
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-std::uint32_t Get32(const std::uint8_t* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-void Put16(std::uint8_t* p, std::uint32_t v)
-{
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void Put32(std::uint8_t* p, std::uint32_t v)
-{
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-    p[2] = static_cast<std::uint8_t>(v >> 16);
-    p[3] = static_cast<std::uint8_t>(v >> 24);
-}
 
 // A read-only stream over bytes owned by the caller, so that a DIB in memory
 // goes through the same reader as a file.
@@ -144,7 +120,7 @@ TDibHeader ReadHeader(TStream& stream)
 {
     std::uint8_t buf[MaxHeaderSize] = {};
     ReadExact(stream, buf, 4, "en-tête tronqué");
-    std::uint32_t size = Get32(buf);
+    std::uint32_t size = GetU32LE(buf);
     if (!KnownHeaderSize(size))
         Invalid("taille d'en-tête inconnue (" + std::to_string(size) + ")");
     ReadExact(stream, buf + 4, size - 4, "en-tête tronqué");
@@ -153,18 +129,18 @@ TDibHeader ReadHeader(TStream& stream)
     h.HeaderSize = size;
     unsigned planes;
     if (size == CoreHeaderSize) {
-        h.Width = Get16(buf + 4);
-        h.Height = Get16(buf + 6);
-        planes = Get16(buf + 8);
-        h.Bits = Get16(buf + 10);
+        h.Width = GetU16LE(buf + 4);
+        h.Height = GetU16LE(buf + 6);
+        planes = GetU16LE(buf + 8);
+        h.Bits = GetU16LE(buf + 10);
         h.EntrySize = 3;
     } else {
-        auto width = static_cast<std::int32_t>(Get32(buf + 4));
-        auto height = static_cast<std::int32_t>(Get32(buf + 8));
-        planes = Get16(buf + 12);
-        h.Bits = Get16(buf + 14);
-        h.Compression = Get32(buf + 16);
-        h.ClrUsed = Get32(buf + 32);
+        auto width = static_cast<std::int32_t>(GetU32LE(buf + 4));
+        auto height = static_cast<std::int32_t>(GetU32LE(buf + 8));
+        planes = GetU16LE(buf + 12);
+        h.Bits = GetU16LE(buf + 14);
+        h.Compression = GetU32LE(buf + 16);
+        h.ClrUsed = GetU32LE(buf + 32);
         if (width < 0)
             Invalid("largeur négative");
         if (height == std::numeric_limits<std::int32_t>::min())
@@ -173,11 +149,11 @@ TDibHeader ReadHeader(TStream& stream)
         h.TopDown = height < 0;
         h.Height = height < 0 ? -static_cast<std::int64_t>(height) : height;
         if (size >= 52 && size != Os2HeaderSize) {
-            h.Masks[0] = Get32(buf + 40);
-            h.Masks[1] = Get32(buf + 44);
-            h.Masks[2] = Get32(buf + 48);
+            h.Masks[0] = GetU32LE(buf + 40);
+            h.Masks[1] = GetU32LE(buf + 44);
+            h.Masks[2] = GetU32LE(buf + 48);
             if (size >= 56)
-                h.Masks[3] = Get32(buf + 52);
+                h.Masks[3] = GetU32LE(buf + 52);
         }
     }
     if (planes != 1)
@@ -230,7 +206,7 @@ TDibHeader ReadHeader(TStream& stream)
         std::uint8_t masks[16];
         ReadExact(stream, masks, h.MaskBytesAfter, "masques de couleurs tronqués");
         for (std::size_t i = 0; i < h.MaskBytesAfter / 4; ++i)
-            h.Masks[i] = Get32(masks + 4 * i);
+            h.Masks[i] = GetU32LE(masks + 4 * i);
     }
     return h;
 }
@@ -498,14 +474,14 @@ void ReadDibFrom(TStream& stream, std::int64_t fileStart, std::uint32_t offBits,
                 std::uint8_t* out = row;
                 if (h.Bits == 16) {
                     for (std::size_t x = 0; x < width; ++x, out += 3) {
-                        std::uint32_t px = Get16(src + 2 * x);
+                        std::uint32_t px = GetU16LE(src + 2 * x);
                         out[0] = blue(px);
                         out[1] = green(px);
                         out[2] = red(px);
                     }
                 } else {
                     for (std::size_t x = 0; x < width; ++x, out += 3) {
-                        std::uint32_t px = Get32(src + 4 * x);
+                        std::uint32_t px = GetU32LE(src + 4 * x);
                         out[0] = blue(px);
                         out[1] = green(px);
                         out[2] = red(px);
@@ -559,23 +535,23 @@ std::vector<std::uint8_t> BuildDib(const TBitmap& source, bool fileHeader)
     if (fileHeader) {
         p[0] = 'B';
         p[1] = 'M';
-        Put32(p + 2, static_cast<std::uint32_t>(std::min<std::size_t>(out.size(), 0xFFFFFFFF)));
-        Put32(p + 10, static_cast<std::uint32_t>(prefix));
+        PutU32LE(p + 2, static_cast<std::uint32_t>(std::min<std::size_t>(out.size(), 0xFFFFFFFF)));
+        PutU32LE(p + 10, static_cast<std::uint32_t>(prefix));
         p += FileHeaderSize;
     }
-    Put32(p, InfoHeaderSize);
-    Put32(p + 4, static_cast<std::uint32_t>(width));
-    Put32(p + 8, static_cast<std::uint32_t>(height));
-    Put16(p + 12, 1);
-    Put16(p + 14, static_cast<std::uint32_t>(bits));
-    Put32(p + 16, format == pf16bit ? BI_BITFIELDS : BI_RGB);
-    Put32(p + 20, static_cast<std::uint32_t>(std::min<std::size_t>(imageSize, 0xFFFFFFFF)));
-    Put32(p + 32, static_cast<std::uint32_t>(palette.size()));
+    PutU32LE(p, InfoHeaderSize);
+    PutU32LE(p + 4, static_cast<std::uint32_t>(width));
+    PutU32LE(p + 8, static_cast<std::uint32_t>(height));
+    PutU16LE(p + 12, 1);
+    PutU16LE(p + 14, static_cast<std::uint32_t>(bits));
+    PutU32LE(p + 16, format == pf16bit ? BI_BITFIELDS : BI_RGB);
+    PutU32LE(p + 20, static_cast<std::uint32_t>(std::min<std::size_t>(imageSize, 0xFFFFFFFF)));
+    PutU32LE(p + 32, static_cast<std::uint32_t>(palette.size()));
     p += InfoHeaderSize;
     if (format == pf16bit) {
-        Put32(p, 0xF800);
-        Put32(p + 4, 0x07E0);
-        Put32(p + 8, 0x001F);
+        PutU32LE(p, 0xF800);
+        PutU32LE(p + 4, 0x07E0);
+        PutU32LE(p + 8, 0x001F);
         p += 12;
     }
     for (const TPaletteEntry& e : palette) {
@@ -610,7 +586,7 @@ void ReadBmp(TStream& stream, TBitmap& bitmap)
     ReadExact(stream, header, sizeof header, "en-tête de fichier tronqué");
     if (header[0] != 'B' || header[1] != 'M')
         Invalid("signature BM absente");
-    std::uint32_t offBits = Get32(header + 10);
+    std::uint32_t offBits = GetU32LE(header + 10);
     // Zero would mean "after the colour table", which only a DIB may say.
     if (offBits == 0)
         Invalid("décalage des pixels nul");

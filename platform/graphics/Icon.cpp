@@ -4,6 +4,7 @@
 #include "Icon.h"
 
 #include "Bitmap.h"
+#include "ByteOrder.h"
 #include "Canvas.h"
 #include "Exceptions.h"
 #include "Picture.h"
@@ -27,31 +28,6 @@ constexpr std::size_t DirHeaderSize = 6;
 constexpr std::size_t DirEntrySize = 16;
 constexpr std::uint8_t PngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
-std::uint16_t Get16(const std::uint8_t* p)
-{
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-std::uint32_t Get32(const std::uint8_t* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-std::uint32_t Get32BE(const std::uint8_t* p)
-{
-    return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
-           (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
-}
-
-void Put32(std::uint8_t* p, std::uint32_t v)
-{
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-    p[2] = static_cast<std::uint8_t>(v >> 16);
-    p[3] = static_cast<std::uint8_t>(v >> 24);
-}
-
 bool IsPng(const std::uint8_t* p, std::size_t size)
 {
     return size >= sizeof PngSignature && std::memcmp(p, PngSignature, sizeof PngSignature) == 0;
@@ -69,12 +45,12 @@ struct TEntry {
 // images.
 std::size_t CheckHeader(const std::uint8_t* data)
 {
-    if (Get16(data) != 0)
+    if (GetU16LE(data) != 0)
         Invalid("en-tête invalide");
-    unsigned type = Get16(data + 2);
+    unsigned type = GetU16LE(data + 2);
     if (type != 1 && type != 2)
         Invalid("type de ressource inconnu (" + std::to_string(type) + ")");
-    std::size_t count = Get16(data + 4);
+    std::size_t count = GetU16LE(data + 4);
     if (count == 0)
         Invalid("aucune image");
     return count;
@@ -93,8 +69,8 @@ std::vector<TEntry> ReadDirectory(const std::uint8_t* data, std::size_t size)
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint8_t* d = data + DirHeaderSize + i * DirEntrySize;
         TEntry& e = entries[i];
-        std::uint32_t bytes = Get32(d + 8);
-        std::uint32_t offset = Get32(d + 12);
+        std::uint32_t bytes = GetU32LE(d + 8);
+        std::uint32_t offset = GetU32LE(d + 12);
         if (offset > size || bytes > size - offset)
             Invalid("image " + std::to_string(i + 1) + " hors du fichier");
         e.Offset = offset;
@@ -107,16 +83,16 @@ std::vector<TEntry> ReadDirectory(const std::uint8_t* data, std::size_t size)
                 Invalid("image PNG tronquée");
             static constexpr unsigned Channels[7] = {1, 0, 3, 1, 2, 0, 4};
             unsigned colourType = p[25];
-            e.Area = static_cast<std::uint64_t>(Get32BE(p + 16)) * Get32BE(p + 20);
+            e.Area = static_cast<std::uint64_t>(GetU32BE(p + 16)) * GetU32BE(p + 20);
             e.Bits = p[24] * (colourType < 7 ? Channels[colourType] : 0);
         } else {
             if (bytes < 16)
                 Invalid("en-tête d'image tronqué");
-            auto width = static_cast<std::int32_t>(Get32(p + 4));
-            auto height = static_cast<std::int32_t>(Get32(p + 8));
+            auto width = static_cast<std::int32_t>(GetU32LE(p + 4));
+            auto height = static_cast<std::int32_t>(GetU32LE(p + 8));
             if (width > 0 && height > 1)
                 e.Area = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height / 2);
-            e.Bits = Get16(p + 14);
+            e.Bits = GetU16LE(p + 14);
         }
     }
     return entries;
@@ -127,14 +103,14 @@ std::unique_ptr<TBitmap> DecodeDibEntry(const std::uint8_t* p, std::size_t size)
 {
     if (size < 40)
         Invalid("en-tête d'image tronqué");
-    std::uint32_t headerSize = Get32(p);
+    std::uint32_t headerSize = GetU32LE(p);
     if (headerSize < 40 || headerSize > size)
         Invalid("en-tête d'image invalide");
-    auto width = static_cast<std::int32_t>(Get32(p + 4));
-    auto doubledHeight = static_cast<std::int32_t>(Get32(p + 8));
-    unsigned bits = Get16(p + 14);
-    std::uint32_t compression = Get32(p + 16);
-    std::uint32_t clrUsed = Get32(p + 32);
+    auto width = static_cast<std::int32_t>(GetU32LE(p + 4));
+    auto doubledHeight = static_cast<std::int32_t>(GetU32LE(p + 8));
+    unsigned bits = GetU16LE(p + 14);
+    std::uint32_t compression = GetU32LE(p + 16);
+    std::uint32_t clrUsed = GetU32LE(p + 32);
     if (width <= 0 || doubledHeight < 2)
         Invalid("dimensions invalides");
     if (compression != 0 && compression != 3)
@@ -144,7 +120,7 @@ std::unique_ptr<TBitmap> DecodeDibEntry(const std::uint8_t* p, std::size_t size)
 
     // The colour image is the DIB with its own height.
     std::vector<std::uint8_t> dib(p, p + size);
-    Put32(dib.data() + 8, static_cast<std::uint32_t>(height));
+    PutU32LE(dib.data() + 8, static_cast<std::uint32_t>(height));
     auto image = std::make_unique<TBitmap>();
     try {
         ReadDib(dib.data(), dib.size(), *image);
@@ -291,7 +267,7 @@ void TIcon::Decode(std::vector<std::uint8_t> data)
     std::unique_ptr<TBitmap> image;
     std::unique_ptr<TGraphic> png;
     if (best->Png) {
-        CheckPixelBudget(Get32BE(p + 16), Get32BE(p + 20));
+        CheckPixelBudget(GetU32BE(p + 16), GetU32BE(p + 20));
         png = pngClass->Create();
         TMemoryStream stream(std::vector<std::uint8_t>(p, p + best->Size));
         png->LoadFromStream(stream);
@@ -357,7 +333,7 @@ void TIcon::LoadFromStream(TStream& stream)
     std::uint64_t end = dirSize;
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint8_t* d = directory.data() + DirHeaderSize + i * DirEntrySize;
-        std::uint64_t last = static_cast<std::uint64_t>(Get32(d + 12)) + Get32(d + 8);
+        std::uint64_t last = static_cast<std::uint64_t>(GetU32LE(d + 12)) + GetU32LE(d + 8);
         if (last > static_cast<std::uint64_t>(available))
             Invalid("image " + std::to_string(i + 1) + " hors du fichier");
         end = std::max(end, last);
