@@ -161,6 +161,24 @@ RgbImage FromBitmap(const TBitmap& bitmap)
     return img;
 }
 
+TBitmap Copy(const TBitmap& bitmap)
+{
+    TBitmap copy;
+    copy.Assign(bitmap);
+    return copy;
+}
+
+bool SamePixels(const TBitmap& a, const TBitmap& b)
+{
+    if (a.Width() != b.Width() || a.Height() != b.Height())
+        return false;
+    for (int y = 0; y < a.Height(); ++y)
+        for (int x = 0; x < a.Width(); ++x)
+            if (a.GetPixelColor(x, y) != b.GetPixelColor(x, y))
+                return false;
+    return true;
+}
+
 int MaxDifference(const RgbImage& a, const RgbImage& b)
 {
     if (a.Width != b.Width || a.Height != b.Height || a.Rgb.size() != b.Rgb.size())

@@ -51,6 +51,11 @@ RgbImage ReadPpm(const std::string& path);
 void WritePpm(const std::string& path, const RgbImage& image);
 // The 24-bit pixels of a bitmap (any format, converted on a copy).
 RgbImage FromBitmap(const TBitmap& bitmap);
+// A deep copy of a bitmap.
+TBitmap Copy(const TBitmap& bitmap);
+// Same size and the same colour at every pixel, whatever the pixel formats.
+bool SamePixels(const TBitmap& a, const TBitmap& b);
+
 // Largest difference of one channel between two pictures of one size (-1
 // when the sizes differ).
 int MaxDifference(const RgbImage& a, const RgbImage& b);

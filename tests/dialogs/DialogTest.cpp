@@ -44,26 +44,6 @@ TBitmap Pattern(int width, int height)
     return b;
 }
 
-TBitmap Copy(const TBitmap& bitmap)
-{
-    TBitmap b;
-    b.Assign(bitmap);
-    return b;
-}
-
-bool SamePixels(const TBitmap& a, const TBitmap& b)
-{
-    if (a.Width() != b.Width() || a.Height() != b.Height())
-        return false;
-    TBitmap ca = Copy(a), cb = Copy(b);
-    ca.SetPixelFormat(pf24bit);
-    cb.SetPixelFormat(pf24bit);
-    for (int y = 0; y < ca.Height(); ++y)
-        if (std::memcmp(ca.ScanLine(y), cb.ScanLine(y), static_cast<std::size_t>(ca.Width()) * 3) != 0)
-            return false;
-    return true;
-}
-
 TTestDocument::TTestDocument(const TBitmap& picture, const std::string& fileName)
     : Document(std::make_unique<TDocument>(States))
 {

@@ -7,6 +7,7 @@
 #include "Bitmap.h"
 #include "CommandStates.h"
 #include "Document.h"
+#include "TestUtil.h"
 
 #include <memory>
 #include <string>
@@ -22,8 +23,8 @@ TScriptedMessageBoxes& Boxes();
 
 // A 24-bit picture whose pixels all differ from their neighbours.
 TBitmap Pattern(int width, int height);
-TBitmap Copy(const TBitmap& bitmap);
-bool SamePixels(const TBitmap& a, const TBitmap& b);
+using testutil::Copy;
+using testutil::SamePixels;
 
 // Counts the view's calls.
 class TCountingView : public IDocumentView {

@@ -55,24 +55,6 @@ TBitmap Pattern(int width, int height)
     return b;
 }
 
-TBitmap Copy(const TBitmap& bitmap)
-{
-    TBitmap copy;
-    copy.Assign(bitmap);
-    return copy;
-}
-
-bool SamePixels(const TBitmap& a, const TBitmap& b)
-{
-    if (a.Width() != b.Width() || a.Height() != b.Height())
-        return false;
-    for (int y = 0; y < a.Height(); ++y)
-        for (int x = 0; x < a.Width(); ++x)
-            if (a.GetPixelColor(x, y) != b.GetPixelColor(x, y))
-                return false;
-    return true;
-}
-
 void SaveBmp(const TBitmap& bitmap, const std::string& path)
 {
     bitmap.SaveToFile(path);

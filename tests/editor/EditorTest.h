@@ -9,6 +9,7 @@
 #include "EditorFrame.h"
 #include "MessageBoxes.h"
 #include "Desktop.h"
+#include "TestUtil.h"
 
 #include <memory>
 #include <string>
@@ -28,9 +29,9 @@ void ResetScripts();
 // A 24-bit picture whose pixels all differ from their neighbours.
 TBitmap Pattern(int width, int height);
 // A deep copy.
-TBitmap Copy(const TBitmap& bitmap);
+using testutil::Copy;
 // Whether two bitmaps have one size and the same 24-bit pixels.
-bool SamePixels(const TBitmap& a, const TBitmap& b);
+using testutil::SamePixels;
 void SaveBmp(const TBitmap& bitmap, const std::string& path);
 
 class TMemoryWindows;
