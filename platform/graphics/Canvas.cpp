@@ -461,6 +461,41 @@ private:
     int FY = -1;
 };
 
+// Stores the stretched source columns by colour, a row at a time; runs of
+// kept source pixels go to the target together, and a pixel that keep
+// refuses (or that falls outside the source) leaves its target pixel alone.
+template <class Keep>
+void StoreByColour(TBitmap& target, const TBitmap& bitmap, const std::vector<int>& xs, const std::vector<int>& ys,
+                   int firstX, int firstY, Keep keep)
+{
+    const int width = bitmap.Width();
+    const auto columns = static_cast<int>(xs.size());
+    SourceRows rows(bitmap);
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(columns) * 3);
+    TPaletteMatcher matcher(DestinationPalette(target));
+    for (std::size_t j = 0; j < ys.size(); ++j) {
+        int sy = ys[j];
+        if (sy < 0 || sy >= bitmap.Height())
+            continue;
+        const std::uint8_t* src = rows.Row(sy);
+        int y = firstY + static_cast<int>(j);
+        int run = 0;
+        for (int i = 0; i <= columns; ++i) {
+            int sx = i < columns ? xs[static_cast<std::size_t>(i)] : -1;
+            if (sx >= 0 && sx < width) {
+                const std::uint8_t* p = src + static_cast<std::size_t>(sx) * 3;
+                if (keep(p)) {
+                    std::memcpy(&out[static_cast<std::size_t>(i) * 3], p, 3);
+                    continue;
+                }
+            }
+            if (i > run)
+                target.WriteRowBGR(y, firstX + run, i - run, &out[static_cast<std::size_t>(run) * 3], &matcher);
+            run = i + 1;
+        }
+    }
+}
+
 } // namespace
 
 void TBitmapCanvas::StretchBitmap(const TRect& dest, const TBitmap& bitmap, const TRect& srcRect, TCopyMode mode)
@@ -507,30 +542,8 @@ void TBitmapCanvas::StretchBitmap(const TRect& dest, const TBitmap& bitmap, cons
     }
 
     if (mode == cmSrcCopy && !sameFormat) {
-        // Across formats: by colour, a row at a time; runs of columns that
-        // fall inside the source are stored together.
-        SourceRows rows(bitmap);
-        std::vector<std::uint8_t> out(static_cast<std::size_t>(columns) * 3);
-        TPaletteMatcher matcher(DestinationPalette(FBitmap));
-        for (std::size_t j = 0; j < ys.size(); ++j) {
-            int sy = ys[j];
-            if (sy < 0 || sy >= bitmap.Height())
-                continue;
-            const std::uint8_t* src = rows.Row(sy);
-            int y = firstY + static_cast<int>(j);
-            int run = 0;
-            for (int i = 0; i <= columns; ++i) {
-                int sx = i < columns ? xs[static_cast<std::size_t>(i)] : -1;
-                if (sx >= 0 && sx < width) {
-                    std::memcpy(&out[static_cast<std::size_t>(i) * 3], src + static_cast<std::size_t>(sx) * 3, 3);
-                    continue;
-                }
-                if (i > run)
-                    FBitmap.WriteRowBGR(y, firstX + run, i - run, &out[static_cast<std::size_t>(run) * 3],
-                                        &matcher);
-                run = i + 1;
-            }
-        }
+        // Across formats: by colour, a row at a time.
+        StoreByColour(FBitmap, bitmap, xs, ys, firstX, firstY, [](const std::uint8_t*) { return true; });
         Changed();
         return;
     }
@@ -586,33 +599,7 @@ void TBitmapCanvas::StretchBitmapTransparent(const TRect& dest, const TBitmap& b
     if (xs.empty() || ys.empty())
         return;
     const TColor key = ColorToRGB(transparent);
-    const int width = bitmap.Width();
-    const auto columns = static_cast<int>(xs.size());
-    SourceRows rows(bitmap);
-    std::vector<std::uint8_t> out(static_cast<std::size_t>(columns) * 3);
-    TPaletteMatcher matcher(DestinationPalette(FBitmap));
-    for (std::size_t j = 0; j < ys.size(); ++j) {
-        int sy = ys[j];
-        if (sy < 0 || sy >= bitmap.Height())
-            continue;
-        const std::uint8_t* src = rows.Row(sy);
-        int y = firstY + static_cast<int>(j);
-        // Runs of opaque source pixels are stored together.
-        int run = 0;
-        for (int i = 0; i <= columns; ++i) {
-            int sx = i < columns ? xs[static_cast<std::size_t>(i)] : -1;
-            if (sx >= 0 && sx < width) {
-                const std::uint8_t* p = src + static_cast<std::size_t>(sx) * 3;
-                if (RGB(p[2], p[1], p[0]) != key) {
-                    std::memcpy(&out[static_cast<std::size_t>(i) * 3], p, 3);
-                    continue;
-                }
-            }
-            if (i > run)
-                FBitmap.WriteRowBGR(y, firstX + run, i - run, &out[static_cast<std::size_t>(run) * 3],
-                                    &matcher);
-            run = i + 1;
-        }
-    }
+    StoreByColour(FBitmap, bitmap, xs, ys, firstX, firstY,
+                  [key](const std::uint8_t* p) { return RGB(p[2], p[1], p[0]) != key; });
     Changed();
 }
