@@ -774,6 +774,9 @@ private:
     int FStep2 = 2;
 };
 
+// The ditherer of a dither choice (dtNearest .. dtBurkes); null for any other.
+std::unique_ptr<TDitherEngine> MakeDitherer(std::uint8_t dither, int width, TColorLookup& lookup);
+
 // ---------------------------------------------------------------------------
 // Octree quantiser and colour reduction
 

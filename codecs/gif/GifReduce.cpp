@@ -191,8 +191,6 @@ TPalette OctreePaletteOf(TBitmap& bitmap, int colorCount, int depth, bool withSy
 // ---------------------------------------------------------------------------
 // Reduction
 
-namespace {
-
 std::unique_ptr<TDitherEngine> MakeDitherer(std::uint8_t dither, int width, TColorLookup& lookup)
 {
     switch (dither) {
@@ -214,8 +212,6 @@ std::unique_ptr<TDitherEngine> MakeDitherer(std::uint8_t dither, int width, TCol
         return nullptr;
     }
 }
-
-} // namespace
 
 std::unique_ptr<TBitmap> ReduceToPalette(TBitmap& bitmap, std::uint8_t method, std::uint8_t dither,
                                          int reductionBits, const TPalette& customPalette)

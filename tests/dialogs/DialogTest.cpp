@@ -10,11 +10,6 @@
 
 namespace dlgtest {
 
-namespace {
-
-
-} // namespace
-
 void InitOnce()
 {
     testqt::InitOnce();

@@ -11,11 +11,6 @@
 
 namespace edtest {
 
-namespace {
-
-
-} // namespace
-
 void InitOnce()
 {
     testqt::InitOnce();

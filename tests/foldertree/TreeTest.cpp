@@ -12,11 +12,6 @@
 
 namespace treetest {
 
-namespace {
-
-
-} // namespace
-
 TApplication& App()
 {
     return testqt::App("Kavrel");

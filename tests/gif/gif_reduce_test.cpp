@@ -179,30 +179,10 @@ std::vector<std::uint8_t> ModelDither(const RgbImage& img, std::uint8_t dither, 
     return out;
 }
 
-std::unique_ptr<TDitherEngine> MakeEngine(std::uint8_t dither, int width, TColorLookup& lookup)
-{
-    switch (dither) {
-    case dtFloydSteinberg:
-        return std::make_unique<TFloydSteinbergDitherer>(width, lookup);
-    case dtStucki:
-        return std::make_unique<TStuckiDitherer>(width, lookup);
-    case dtSierra:
-        return std::make_unique<TSierraDitherer>(width, lookup);
-    case dtJaJuNi:
-        return std::make_unique<TJaJuNiDitherer>(width, lookup);
-    case dtSteveArche:
-        return std::make_unique<TSteveArcheDitherer>(width, lookup);
-    case dtBurkes:
-        return std::make_unique<TBurkesDitherer>(width, lookup);
-    default:
-        return std::make_unique<TDitherEngine>(width, lookup);
-    }
-}
-
 // The engine driven as the reduction drives it.
 std::vector<std::uint8_t> EngineDither(const RgbImage& img, std::uint8_t dither, TColorLookup& lookup)
 {
-    auto engine = MakeEngine(dither, img.Width, lookup);
+    auto engine = MakeDitherer(dither, img.Width, lookup);
     std::vector<std::uint8_t> out(static_cast<std::size_t>(img.Width) * img.Height, 0xEE);
     for (int y = 0; y < img.Height; ++y) {
         EXPECT_EQ(engine->Col, y % 2 == 0 ? 0 : img.Width - 1);

@@ -11,11 +11,6 @@
 
 namespace kaveltest {
 
-namespace {
-
-
-} // namespace
-
 TScriptedMessageBoxes& Boxes()
 {
     return testqt::Boxes();

@@ -5,11 +5,6 @@
 
 namespace uitest {
 
-namespace {
-
-
-} // namespace
-
 TApplication& App()
 {
     return testqt::App("Corvinel");
