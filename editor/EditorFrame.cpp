@@ -46,6 +46,9 @@ bool IsUntitled(const std::string& fileName)
     return LowerCase(ExtractFileName(fileName)) == LowerCase(UntitledName);
 }
 
+const char* const OpenFailedText = "Impossible d'ouvrir le fichier ";
+const char* const SaveFailedText = "Impossible d'enregistrer le fichier ";
+
 std::string SizeText(int width, int height)
 {
     return std::to_string(width) + " x " + std::to_string(height);
@@ -53,9 +56,36 @@ std::string SizeText(int width, int height)
 
 } // namespace
 
+void NameFileInError(Exception& error, const std::string& what, const std::string& fileName)
+{
+    // The silent exception stays silent; a text that names the file already
+    // is not told twice.
+    if (dynamic_cast<EAbort*>(&error) || error.Message.find(fileName) != std::string::npos)
+        return;
+    error.Message = what + fileName + " : " + error.Message;
+}
+
+std::string IncompleteFileText(const std::string& fileName, const std::string& warning)
+{
+    return "Le fichier " + fileName + " est incomplet : seule la partie lue de l'image est affichée (" + warning +
+           ").";
+}
+
 std::string CurrentStartDir()
 {
     std::string dir = std::filesystem::current_path().string();
+    if (dir.empty() || dir.back() != '/')
+        dir += '/';
+    return dir;
+}
+
+std::string ProgramStartDir()
+{
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error || !program.is_absolute() || !program.has_parent_path())
+        return CurrentStartDir();
+    std::string dir = program.parent_path().string();
     if (dir.empty() || dir.back() != '/')
         dir += '/';
     return dir;
@@ -114,7 +144,7 @@ TEditorFrame::TEditorFrame(IFrameWindows& windows, const TEditorServices& servic
 
 void TEditorFrame::FormCreate()
 {
-    StartDir = CurrentStartDir();
+    StartDir = ProgramStartDir();
     ChildCount = 0;
     EnableImageCommands(false);
 }
@@ -150,6 +180,7 @@ TDocument* TEditorFrame::OpenImage(const std::string& fileName)
     // The picture is read before a window exists, so that a failure leaves
     // none behind.
     std::unique_ptr<TBitmap> bitmap;
+    std::string readWarning;
     {
         TWaitCursor wait;
         if (name == ScanName || name == PasteName) {
@@ -161,12 +192,18 @@ TDocument* TEditorFrame::OpenImage(const std::string& fileName)
         } else if (name == UntitledName) {
             bitmap = std::make_unique<TBitmap>(NewImageWidth, NewImageHeight, pf24bit);
         } else {
-            TPicture picture;
-            picture.LoadFromFile(name);
-            if (!picture.Graphic() || picture.Width() <= 0 || picture.Height() <= 0)
-                throw EInvalidGraphic("Image vide : " + ExtractFileName(name));
-            bitmap = std::make_unique<TBitmap>(picture.Width(), picture.Height(), pf24bit);
-            bitmap->Canvas().Draw(0, 0, *picture.Graphic());
+            try {
+                TPicture picture;
+                picture.LoadFromFile(name);
+                if (!picture.Graphic() || picture.Width() <= 0 || picture.Height() <= 0)
+                    throw EInvalidGraphic("Image vide");
+                bitmap = std::make_unique<TBitmap>(picture.Width(), picture.Height(), pf24bit);
+                bitmap->Canvas().Draw(0, 0, *picture.Graphic());
+                readWarning = picture.Graphic()->ReadWarning();
+            } catch (Exception& e) {
+                NameFileInError(e, OpenFailedText, name);
+                throw;
+            }
         }
         if (bitmap->Empty())
             throw EInvalidGraphic("Image vide");
@@ -206,6 +243,10 @@ TDocument* TEditorFrame::OpenImage(const std::string& fileName)
     EnableImageCommands(true);
     States.SetEnabled("brecadrer", false);
     States.SetPanel(1, SizeText(w, h));
+    // A damaged file still opens with what it holds; the user is told, so
+    // that the filled part is not taken for the picture.
+    if (!readWarning.empty())
+        FServices.Boxes->MessageDlg(IncompleteFileText(name, readWarning), mtWarning, Btn(mbOK));
     return &document;
 }
 
@@ -256,7 +297,7 @@ void TEditorFrame::SaveDocument(TDocument& document)
         return;
     }
 
-    {
+    try {
         TWaitCursor wait;
         const std::unique_ptr<TBitmap> picture = document.CopyWithoutFrame();
         if (extension == "bmp") {
@@ -272,6 +313,9 @@ void TEditorFrame::SaveDocument(TDocument& document)
             jpeg.SetCompressionQuality(85);
             jpeg.SaveToFile(path);
         }
+    } catch (Exception& e) {
+        NameFileInError(e, SaveFailedText, path);
+        throw;
     }
     if (States.Checked("Bparcourir"))
         FServices.Windows->BrowserFileSaved(path);
@@ -504,8 +548,16 @@ void TEditorFrame::baideClick()
 
 void TEditorFrame::bkavrelcClick()
 {
-    // A missing program does nothing visible.
-    FServices.Shell->ExecAndWait(StartDir + "kavrel");
+    const std::string program = StartDir + "kavrel";
+    if (FServices.Shell->ExecAndWait(program))
+        return;
+    std::error_code error;
+    if (!std::filesystem::exists(program, error))
+        FServices.Boxes->MessageDlg("Le programme de redimensionnement groupé est introuvable : " + program + ".",
+                                    mtError, Btn(mbOK));
+    else
+        FServices.Boxes->MessageDlg("Impossible de lancer le programme de redimensionnement groupé " + program + ".",
+                                    mtError, Btn(mbOK));
 }
 
 void TEditorFrame::FileCloseItemClick()

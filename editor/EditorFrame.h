@@ -19,12 +19,26 @@ class IClipboard;
 class IMessageBoxes;
 class IDesktop;
 
-// The folder Corvinel was started from, ending in "/"; the help page, the
-// batch program and the filter folder are found below it.
+// Corvinel's start folder, ending in "/": the folder that holds the program,
+// wherever it was started from. The help page, the batch program and the
+// filter folder are found below it.
 extern std::string StartDir;
+
+class Exception;
+
+// Puts what failed and the file's name before an error's own text, as in
+// "Impossible d'ouvrir le fichier /photos/a.jpg : Erreur JPEG: ...", so the
+// error box says which file it is about; what ends in a blank. EAbort and a
+// text that names the file already stay as they are.
+void NameFileInError(Exception& error, const std::string& what, const std::string& fileName);
+// The warning shown when a damaged file opens with part of its picture.
+std::string IncompleteFileText(const std::string& fileName, const std::string& warning);
 
 // The current directory with "/" appended unless it already ends in one.
 std::string CurrentStartDir();
+// The folder of the running program's file with "/" appended; the current
+// directory's form when the system does not tell.
+std::string ProgramStartDir();
 
 // The fixed kernels of the frame's filter commands.
 extern const TKernel3x3 SharpenKernel;
@@ -97,7 +111,8 @@ public:
     int NewImageWidth = 0;
     int NewImageHeight = 0;
 
-    // Start-up: StartDir, no document, image commands off.
+    // Start-up: StartDir (the program's folder), no document, image
+    // commands off.
     void FormCreate();
 
     // The document of the active MDI child; null when none is active or

@@ -4,6 +4,7 @@
 #include "Canvas.h"
 #include "Exceptions.h"
 #include "Jpeg.h"
+#include "MessageBoxes.h"
 #include "Numeric.h"
 #include "Picture.h"
 
@@ -179,6 +180,8 @@ TConversionResult ConvertFiles(const TConversion& job, const TConversionHooks& h
                 hooks.Loaded(name, picture);
             ConvertPicture(picture, job.Size, job.Sharpen, job.Quality, folder + fileName);
             ++result.Converted;
+            if (!picture.Graphic()->ReadWarning().empty())
+                result.Incomplete.push_back(name);
         } catch (...) {
             result.Failed.push_back(name);
         }
@@ -195,4 +198,22 @@ std::string FailureText(int failed)
     if (failed == 1)
         return "1 photo n'a pas pu être convertie.";
     return std::to_string(failed) + " photos n'ont pas pu être converties.";
+}
+
+std::string IncompleteText(const std::vector<std::string>& names)
+{
+    if (names.empty())
+        return std::string();
+    if (names.size() == 1)
+        return "La photo " + names[0] + " est incomplète : sa copie ne montre que la partie lue.";
+    return ListMessage("Ces photos sont incomplètes, leurs copies ne montrent que la partie lue :", names);
+}
+
+std::string RunReportText(const TConversionResult& result)
+{
+    const std::string failed = FailureText(static_cast<int>(result.Failed.size()));
+    const std::string incomplete = IncompleteText(result.Incomplete);
+    if (failed.empty() || incomplete.empty())
+        return failed + incomplete;
+    return failed + "\n\n" + incomplete;
 }

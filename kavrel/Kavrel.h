@@ -78,6 +78,9 @@ std::string OutputFolder(const std::string& folder);
 struct TConversionResult {
     int Converted = 0;
     std::vector<std::string> Failed; // the names that could not be converted
+    // The names of damaged files converted with the part they hold (a file
+    // that ends early); their copies show the rest filled.
+    std::vector<std::string> Incomplete;
     bool Stopped = false;            // Cancel answered true before the end
 };
 
@@ -107,3 +110,8 @@ void ConvertPicture(const TPicture& picture, const TSizeRule& size, bool sharpen
 
 // The report of failed files: "" when none failed.
 std::string FailureText(int failed);
+// The report of incomplete files, by name: "" when there is none.
+std::string IncompleteText(const std::vector<std::string>& names);
+// What the user is told after a run: the failures, then the incomplete
+// files, in one message; "" when all went well.
+std::string RunReportText(const TConversionResult& result);

@@ -292,8 +292,9 @@ void TForm1::SpeedButton1Click()
         close();
         return;
     }
-    if (!FLast.Failed.empty() && Application)
-        Application->MessageDlg(FailureText(static_cast<int>(FLast.Failed.size())), mtWarning, Btn(mbOK));
+    const std::string report = RunReportText(FLast);
+    if (!report.empty() && Application)
+        Application->MessageDlg(report, mtWarning, Btn(mbOK));
 }
 
 void TForm1::closeEvent(QCloseEvent* event)

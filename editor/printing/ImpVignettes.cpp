@@ -2,11 +2,15 @@
 
 #include "Application.h"
 #include "Canvas.h"
+#include "Exceptions.h"
+#include "MessageBoxes.h"
 #include "Numeric.h"
 #include "Picture.h"
 #include "Printer.h"
 
 #include <algorithm>
+#include <memory>
+#include <new>
 
 namespace {
 
@@ -45,6 +49,13 @@ private:
 };
 
 } // namespace
+
+std::string UnprintedText(const std::vector<std::string>& files)
+{
+    return ListMessage(files.size() == 1 ? "Ce fichier n'a pas pu être imprimé, son cadre est resté vide :"
+                                         : "Ces fichiers n'ont pas pu être imprimés, leurs cadres sont restés vides :",
+                       files);
+}
 
 TRect TSheetSize::CellRect(int column, int row) const
 {
@@ -209,16 +220,42 @@ void TContactSheets::PrintCell(TCanvas& canvas, const TSheetMapping& map, const 
                                const TRect& cell, const std::string& path, const std::string& name)
 {
     const int a = size.Cell;
-    TPicture picture;
-    picture.LoadFromFile(path);
-    TGraphic* graphic = picture.Graphic();
-    if (graphic && !graphic->Empty()) {
+    // A file that cannot be read keeps its cell: an empty frame with the
+    // caption, and the user hears of it once the job is out.
+    std::unique_ptr<TBitmap> printed;
+    TRect dest;
+    bool failed = false;
+    try {
+        TPicture picture;
+        picture.LoadFromFile(path);
+        TGraphic* graphic = picture.Graphic();
+        if (!graphic || graphic->Empty() || graphic->Width() <= 0 || graphic->Height() <= 0)
+            throw EInvalidGraphic("Image vide");
         const TPoint fit = FitInCell(a, graphic->Width(), graphic->Height());
         const int w = fit.X;
         const int h = fit.Y;
         const int left = map.X(cell.Left + (a - w) / 2);
         const int top = map.Y(cell.Top + (a - h) / 2);
-        PrintGraphic(canvas, Rect(left, top, left + map.Width(w), top + map.Height(h)), *graphic);
+        dest = Rect(left, top, left + map.Width(w), top + map.Height(h));
+        if (!dest.IsEmpty())
+            printed = PrintedBitmap(*graphic, dest, map);
+    } catch (const EAbort&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        Unprinted.push_back(name + " : Mémoire insuffisante");
+        failed = true;
+    } catch (const std::exception& e) {
+        Unprinted.push_back(name + " : " + e.what());
+        failed = true;
+    }
+    if (printed) {
+        canvas.StretchDraw(dest, *printed);
+    } else if (failed) {
+        canvas.Brush.Style = bsClear;
+        canvas.Pen.Color = clBlack;
+        canvas.Pen.Style = psSolid;
+        canvas.Pen.Width = 1;
+        canvas.Rectangle(map.Map(cell));
     }
 
     canvas.Brush.Style = bsClear;
@@ -245,7 +282,10 @@ bool TContactSheets::PrintContactSheets()
     const std::vector<std::string> names = browser->FileNames();
     if (names.empty())
         return false;
+    Unprinted.clear();
     PrintJob(folder, names, SheetSize(ItemIndex));
+    if (!Unprinted.empty() && Application)
+        Application->MessageDlg(UnprintedText(Unprinted), mtWarning, Btn(mbOK));
     if (OnClose)
         OnClose();
     return true;

@@ -66,6 +66,9 @@ std::string CaptionText(const std::string& fileName);
 // side millimetres: the long side fills the cell, the other is cut from the
 // single-precision ratio.
 TPoint FitInCell(int side, int width, int height);
+// The message after a job for the files that could not be printed, each
+// given as "name : reason"; the first fifteen are listed.
+std::string UnprintedText(const std::vector<std::string>& files);
 // A caption cut at its end, with "…", to fit a width on a canvas in its
 // current font; a caption that fits stays whole.
 std::string ElideText(TCanvas& canvas, const std::string& text, int width);
@@ -99,6 +102,10 @@ public:
     std::function<void()> OnClose;
 
     bool Busy() const { return FBusy; }
+    // The files of the last job that could not be printed, as "name :
+    // reason"; their cells kept an empty frame and the caption. The user is
+    // told after the job, through the application's message box.
+    std::vector<std::string> Unprinted;
 
     // The dialog's handlers.
     void FormCreate();

@@ -263,7 +263,7 @@ void TPagePrint::PrintPage(bool portrait, const TRect& sheet)
     const TSheetMapping map = TSheetMapping::Of(FPrinter);
     FPrinter.BeginDoc();
     try {
-        PrintGraphic(FPrinter.Canvas(), map.Map(sheet), *FPicture);
+        PrintGraphic(FPrinter.Canvas(), map.Map(sheet), *FPicture, map);
         FPrinter.EndDoc();
     } catch (...) {
         FPrinter.Abort();

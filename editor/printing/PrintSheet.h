@@ -30,8 +30,26 @@ struct TSheetMapping {
     TRect Map(const TRect& mm) const { return Rect(X(mm.Left), Y(mm.Top), X(mm.Right), Y(mm.Bottom)); }
 };
 
-// Draws a graphic stretched into a rectangle of a printer's canvas. Pictures
-// that mix themselves with what lies under them (transparency, alpha) are
-// first drawn on white, the paper's colour, at their own size: a printer
-// cannot be read back pixel by pixel.
-void PrintGraphic(TCanvas& canvas, const TRect& rect, TGraphic& graphic);
+#include <memory>
+
+class TBitmap;
+
+// The resolution pictures are printed at: finer than the eye sees on paper,
+// and a photo of a few million pixels in a small frame stays a small job.
+constexpr int PrintDpi = 300;
+
+// The 24-bit picture that goes on paper for a graphic printed into rect (in
+// device pixels of map): the graphic drawn on white, the paper's colour
+// (pictures that mix themselves with what lies under them cannot mix with a
+// printer's pixels), then reduced by averaging to PrintDpi dots per inch of
+// its printed size, or to the device's own pixels when those are fewer. A
+// picture that is smaller already keeps its pixels.
+std::unique_ptr<TBitmap> PrintedBitmap(TGraphic& graphic, const TRect& rect, const TSheetMapping& map);
+
+// The size a picture of width x height pixels is printed with into rect,
+// as PrintedBitmap makes it.
+TPoint PrintedSize(int width, int height, const TRect& rect, const TSheetMapping& map);
+
+// Draws a graphic stretched into a rectangle of a printer's canvas, through
+// PrintedBitmap.
+void PrintGraphic(TCanvas& canvas, const TRect& rect, TGraphic& graphic, const TSheetMapping& map);

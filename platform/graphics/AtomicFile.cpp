@@ -49,6 +49,59 @@ std::string FollowLinks(const std::string& fileName)
     throw EFCreateError("Impossible de créer le fichier " + fileName + " (" + std::strerror(ELOOP) + ")");
 }
 
+// No temporary file can be made beside the target (a folder the user may
+// not write to), while the target itself may be written.
+bool OnlyWritableInPlace(const std::string& target)
+{
+    struct stat st{};
+    if (::stat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || ::access(target.c_str(), W_OK) != 0)
+        return false;
+    return ::access(FolderOf(target).c_str(), W_OK | X_OK) != 0;
+}
+
+// Replaces the content of an existing file by data, in place: the space is
+// taken before the first byte changes, so that a full disk leaves the old
+// content whole; only a failure of the write itself can damage it.
+void WriteInPlace(const std::string& fileName, const std::string& target, const std::vector<std::uint8_t>& data)
+{
+    auto fail = [&fileName](const char* what, int error) {
+        throw EWriteError(std::string(what) + fileName + " (" + std::strerror(error) + ")");
+    };
+    int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw EFCreateError("Impossible de créer le fichier " + fileName + " (" + std::strerror(errno) + ")");
+    struct TCloser {
+        int& Fd;
+        ~TCloser()
+        {
+            if (Fd >= 0)
+                ::close(Fd);
+        }
+    } closer{fd};
+    if (!data.empty()) {
+        const int reserved = ::posix_fallocate(fd, 0, static_cast<off_t>(data.size()));
+        if (reserved == ENOSPC || reserved == EFBIG || reserved == EDQUOT)
+            fail("Erreur d'écriture du fichier ", reserved);
+    }
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            fail("Erreur d'écriture du fichier ", n < 0 ? errno : EIO);
+        done += static_cast<std::size_t>(n);
+    }
+    if (::ftruncate(fd, static_cast<off_t>(data.size())) != 0)
+        fail("Erreur d'écriture du fichier ", errno);
+    if (::fsync(fd) != 0)
+        fail("Erreur d'écriture du fichier ", errno);
+    const int result = ::close(fd);
+    fd = -1;
+    if (result != 0)
+        fail("Erreur d'écriture du fichier ", errno);
+}
+
 } // namespace
 
 TAtomicFileStream::TAtomicFileStream(const std::string& fileName) : THandleStream(fileName)
@@ -125,6 +178,15 @@ void TAtomicFileStream::Commit()
 
 void AtomicWriteFile(const std::string& fileName, const std::function<void(TStream&)>& writer)
 {
+    const std::string target = FollowLinks(fileName);
+    if (OnlyWritableInPlace(target)) {
+        // The whole file is made in memory first: a failing writer leaves
+        // the old file as it was.
+        TMemoryStream memory;
+        writer(memory);
+        WriteInPlace(fileName, target, memory.Data());
+        return;
+    }
     TAtomicFileStream stream(fileName);
     writer(stream);
     stream.Commit();

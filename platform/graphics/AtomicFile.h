@@ -26,5 +26,8 @@ private:
 };
 
 // Writes a whole file through writer; the target changes only when writer
-// returns normally and the data reached the disk.
+// returns normally and the data reached the disk. Where no temporary file
+// can be made beside a target that may be written (a writable file in a
+// folder the user may not write to), the whole file is made in memory and
+// then written over the target in place.
 void AtomicWriteFile(const std::string& fileName, const std::function<void(TStream&)>& writer);

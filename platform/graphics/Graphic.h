@@ -57,6 +57,10 @@ public:
     virtual int GetWidth() const = 0;
     virtual TPalette GetPalette() const { return {}; }
     virtual bool GetTransparent() const { return FTransparent; }
+    // A fault met while reading the pixels that left the picture incomplete
+    // (what the file held is shown, the rest is filled), in the codec's own
+    // words; "" when the picture is whole or not read yet.
+    virtual std::string ReadWarning() const { return {}; }
     virtual void SetHeight(int value) = 0;
     virtual void SetWidth(int value) = 0;
     virtual void SetPalette(const TPalette&) {}

@@ -37,6 +37,9 @@ struct TJpegError {
     jpeg_error_mgr pub; // first: libjpeg sees only this part
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
+    // The first warning that means lost picture data (the file ends early,
+    // a segment stops short), in libjpeg's words; empty when none.
+    char lossWarning[JMSG_LENGTH_MAX];
 };
 
 void ErrorExit(j_common_ptr cinfo)
@@ -47,11 +50,17 @@ void ErrorExit(j_common_ptr cinfo)
 }
 
 // Warnings (corrupt data, premature end of the file) are counted and not
-// printed: the picture decodes with what is there, as viewers do.
+// printed: the picture decodes with what is there, as viewers do. The first
+// one that means part of the picture is missing is kept for the caller.
 void EmitMessage(j_common_ptr cinfo, int level)
 {
-    if (level < 0)
-        cinfo->err->num_warnings++;
+    if (level >= 0)
+        return;
+    cinfo->err->num_warnings++;
+    TJpegError* err = reinterpret_cast<TJpegError*>(cinfo->err);
+    const int code = cinfo->err->msg_code;
+    if ((code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER) && err->lossWarning[0] == '\0')
+        (*cinfo->err->format_message)(cinfo, err->lossWarning);
 }
 
 void OutputMessage(j_common_ptr) {}
@@ -63,6 +72,7 @@ void InitError(TJpegError& err)
     err.pub.emit_message = EmitMessage;
     err.pub.output_message = OutputMessage;
     err.message[0] = '\0';
+    err.lossWarning[0] = '\0';
 }
 
 void ScanLimitMonitor(j_common_ptr cinfo)
@@ -288,6 +298,8 @@ public:
     // The rows are all there: what follows them cannot spoil the picture,
     // so an error in the trailing data is ignored.
     void Finish() { DecoderFinish(&F.d); }
+    // The warning of lost picture data met so far, or "".
+    std::string LossWarning() const { return F.d.err.lossWarning; }
 
 private:
     [[noreturn]] void Fail() const { RaiseJpegError(F.d.err.message); }
@@ -394,7 +406,9 @@ void CmykToGrey(const std::uint8_t* src, std::uint8_t* dest, int width, bool inv
 }
 
 // Decodes a whole JPEG file into a new bitmap.
-std::unique_ptr<TBitmap> DecodeJpeg(const std::vector<std::uint8_t>& data, bool grayscale, bool smoothing)
+// warning receives libjpeg's words when part of the picture is missing.
+std::unique_ptr<TBitmap> DecodeJpeg(const std::vector<std::uint8_t>& data, bool grayscale, bool smoothing,
+                                    std::string& warning)
 {
     TJpegReader reader(data);
     const jpeg_decompress_struct& info = reader.Info();
@@ -418,10 +432,13 @@ std::unique_ptr<TBitmap> DecodeJpeg(const std::vector<std::uint8_t>& data, bool 
         bitmap->SetPalette(GreyPalette());
     std::vector<std::uint8_t> cmykRow(cmyk ? static_cast<std::size_t>(width) * 4 : 0);
 
+    bool endedEarly = false;
     for (int y = 0; y < height; ++y) {
         std::uint8_t* row = bitmap->ScanLine(y);
-        if (!reader.ReadRow(cmyk ? cmykRow.data() : row))
+        if (!reader.ReadRow(cmyk ? cmykRow.data() : row)) {
+            endedEarly = true;
             break; // nothing more comes: the rest stays as it is
+        }
         if (cmyk) {
             if (grey)
                 CmykToGrey(cmykRow.data(), row, width, inverted);
@@ -429,6 +446,9 @@ std::unique_ptr<TBitmap> DecodeJpeg(const std::vector<std::uint8_t>& data, bool 
                 CmykToBgr(cmykRow.data(), row, width, inverted);
         }
     }
+    warning = reader.LossWarning();
+    if (warning.empty() && endedEarly)
+        warning = "Premature end of JPEG file";
     reader.Finish();
     return bitmap;
 }
@@ -452,6 +472,7 @@ void TJPEGImage::Clear()
     FDataLoaded = false;
     FBitmap.reset();
     FBitmapDecoded = false;
+    FReadWarning.clear();
     FWidth = 0;
     FHeight = 0;
 }
@@ -546,7 +567,7 @@ void TJPEGImage::DIBNeeded() const
         return;
     }
     try {
-        FBitmap = DecodeJpeg(FData, FGrayscale, FSmoothing);
+        FBitmap = DecodeJpeg(FData, FGrayscale, FSmoothing, FReadWarning);
     } catch (const std::bad_alloc&) {
         OutOfMemoryError();
     }
@@ -661,6 +682,7 @@ void TJPEGImage::Assign(const TPersistent& source)
         FDataProgressive = jpeg->FDataProgressive;
         FBitmap = std::move(bitmap);
         FBitmapDecoded = jpeg->FBitmapDecoded;
+        FReadWarning = jpeg->FReadWarning;
         Changed();
         return;
     }

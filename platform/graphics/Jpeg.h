@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 class TBitmap;
@@ -70,6 +71,9 @@ public:
     // Compresses the bitmap again with the current settings; the new bytes
     // replace the kept ones.
     void Compress();
+    // "Premature end of JPEG file" (or libjpeg's words for another loss of
+    // data) once the pixels of a damaged file were decoded.
+    std::string ReadWarning() const override { return FReadWarning; }
     // The decoded pixels: pf24bit for colour, pf8bit with a grey palette
     // for grey pictures; an empty bitmap for an empty picture.
     const TBitmap& Bitmap() const;
@@ -101,4 +105,5 @@ private:
     // decoded again), or the picture's source when assigned from a bitmap.
     mutable std::unique_ptr<TBitmap> FBitmap;
     mutable bool FBitmapDecoded = false;
+    mutable std::string FReadWarning;
 };

@@ -8,10 +8,36 @@
 
 #include <cstring>
 
+namespace {
+
+// A picture with transparency laid on white, the way an opened PNG or GIF
+// is drawn into its document: each colour mixed with white by its own alpha.
+std::unique_ptr<TBitmap> BitmapOnWhite(const QImage& image)
+{
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    auto bitmap = std::make_unique<TBitmap>(argb.width(), argb.height(), pf24bit);
+    for (int y = 0; y < argb.height(); ++y) {
+        const auto* source = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+        std::uint8_t* dest = bitmap->ScanLine(y);
+        for (int x = 0; x < argb.width(); ++x, dest += 3) {
+            const int a = qAlpha(source[x]);
+            auto mix = [a](int c) { return static_cast<std::uint8_t>((a * c + (255 - a) * 255 + 255) >> 8); };
+            dest[0] = mix(qBlue(source[x]));
+            dest[1] = mix(qGreen(source[x]));
+            dest[2] = mix(qRed(source[x]));
+        }
+    }
+    return bitmap;
+}
+
+} // namespace
+
 std::unique_ptr<TBitmap> BitmapFromImage(const QImage& image)
 {
     if (image.isNull())
         return nullptr;
+    if (image.hasAlphaChannel())
+        return BitmapOnWhite(image);
     const QImage rgb = image.convertToFormat(QImage::Format_BGR888);
     auto bitmap = std::make_unique<TBitmap>(rgb.width(), rgb.height(), pf24bit);
     const std::size_t rowBytes = static_cast<std::size_t>(rgb.width()) * 3;

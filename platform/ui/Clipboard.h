@@ -23,7 +23,8 @@ public:
     virtual void Clear() = 0;
 };
 
-// QImage <-> TBitmap, both ways through 24 bits.
+// QImage <-> TBitmap, both ways through 24 bits; a picture with transparency
+// comes off the clipboard laid on white, as an opened file is.
 std::unique_ptr<TBitmap> BitmapFromImage(const QImage& image);
 QImage ImageFromBitmap(const TBitmap& bitmap);
 

@@ -1,8 +1,61 @@
 #include "Desktop.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
+#include <QEvent>
+#include <QEventLoop>
 #include <QProcess>
 #include <QUrl>
+
+namespace {
+
+// Drops what the user does to the program's windows while another program
+// runs: clicks, keys, the wheel and requests to close. Everything else
+// (painting, resizing, timers) goes on.
+class TInputBlocker : public QObject {
+public:
+    explicit TInputBlocker(QCoreApplication& application) : FApplication(application)
+    {
+        FApplication.installEventFilter(this);
+    }
+    ~TInputBlocker() override { FApplication.removeEventFilter(this); }
+    TInputBlocker(const TInputBlocker&) = delete;
+    TInputBlocker& operator=(const TInputBlocker&) = delete;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Shortcut:
+        case QEvent::ShortcutOverride:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::TabletPress:
+        case QEvent::TabletRelease:
+        case QEvent::DragEnter:
+        case QEvent::Drop:
+            return true;
+        case QEvent::Close:
+            event->ignore();
+            return true;
+        default:
+            return QObject::eventFilter(watched, event);
+        }
+    }
+
+private:
+    QCoreApplication& FApplication;
+};
+
+} // namespace
 
 bool ExecAndWait(const std::string& program)
 {
@@ -16,7 +69,18 @@ bool ExecAndWait(const std::string& program)
     process.start();
     if (!process.waitForStarted(-1))
         return false;
-    process.waitForFinished(-1);
+    QCoreApplication* application = QCoreApplication::instance();
+    if (!application) {
+        process.waitForFinished(-1);
+        return true;
+    }
+    // The windows keep painting while the program runs; what the user does
+    // to them meanwhile is dropped, not kept for later.
+    TInputBlocker blocker(*application);
+    QEventLoop loop;
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    if (process.state() != QProcess::NotRunning)
+        loop.exec();
     return true;
 }
 

@@ -17,7 +17,8 @@ public:
 
 // Starts the program at this path, with no arguments and without a shell,
 // its output going where this program's goes, and waits for its end with no
-// time limit; events are not handled meanwhile. False when the program could
+// time limit. Meanwhile the windows keep repainting, and the user's clicks,
+// keys and requests to close them are dropped. False when the program could
 // not be started, true once it ended.
 bool ExecAndWait(const std::string& program);
 

@@ -117,6 +117,16 @@ const char* MsgDlgButtonText(TMsgDlgBtn button)
     return "";
 }
 
+std::string ListMessage(const std::string& heading, const std::vector<std::string>& names, std::size_t shown)
+{
+    std::string text = heading;
+    for (std::size_t i = 0; i < names.size() && i < shown; ++i)
+        text += "\n" + names[i];
+    if (names.size() > shown)
+        text += "\net " + std::to_string(names.size() - shown) + " autres.";
+    return text;
+}
+
 int MsgDlgButtonResult(TMsgDlgBtn button)
 {
     switch (button) {

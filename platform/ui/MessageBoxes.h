@@ -88,6 +88,10 @@ int MessageBoxDefault(unsigned flags);
 // first button of the set (mrOk when the set is empty, which shows OK).
 int MessageDlgDefault(TMsgDlgButtons buttons);
 
+// A message that lists names one a line under its heading; past `shown`
+// names the rest are counted as "et N autres.".
+std::string ListMessage(const std::string& heading, const std::vector<std::string>& names, std::size_t shown = 15);
+
 class IMessageBoxes {
 public:
     virtual ~IMessageBoxes() = default;

@@ -78,7 +78,16 @@ TEST_F(FrameLogicTest, StatusPanelsAndStartFolder)
     EXPECT_EQ(T.Shell.Opened[0], "/opt/corvinel/aide/corvinel.htm");
     ASSERT_EQ(T.Shell.Executed.size(), 1u);
     EXPECT_EQ(T.Shell.Executed[0], "/opt/corvinel/kavrel");
-    EXPECT_TRUE(T.Boxes.Calls.empty()); // a missing program shows nothing
+    // A missing batch program is told, in French, with where it was looked for.
+    ASSERT_EQ(T.Boxes.Calls.size(), 1u);
+    EXPECT_EQ(T.Boxes.Calls[0].Text,
+              "Le programme de redimensionnement groupé est introuvable : /opt/corvinel/kavrel.");
+    EXPECT_EQ(T.Boxes.Calls[0].Type, mtError);
+    // One that ran says nothing.
+    T.Boxes.Calls.clear();
+    T.Shell.ExecResult = true;
+    F.bkavrelcClick();
+    EXPECT_TRUE(T.Boxes.Calls.empty());
 }
 
 TEST_F(FrameLogicTest, ExecAndWaitStartsWithoutAShellAndWaits)

@@ -13,7 +13,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
+#include <sstream>
+#include <utility>
+#include <vector>
 #include <unistd.h>
 
 using namespace prtest;
@@ -39,6 +43,43 @@ void ExpectBoxAt(const TRect& box, double left, double top, double right, double
     EXPECT_NEAR(box.Top, MmToPx(top, Dpi), 1.0);
     EXPECT_NEAR(box.Right, MmToPx(right, Dpi), 1.0);
     EXPECT_NEAR(box.Bottom, MmToPx(bottom, Dpi), 1.0);
+}
+
+// The pixel sizes of the pictures a PDF file holds, as poppler's pdfimages
+// lists them.
+std::vector<std::pair<int, int>> PdfImageSizes(const std::string& pdf)
+{
+    const auto listed = testutil::Run("/usr/bin/pdfimages -list " + testutil::Quote(pdf));
+    EXPECT_EQ(listed.ExitCode, 0) << listed.Output;
+    std::vector<std::pair<int, int>> sizes;
+    std::istringstream lines(listed.Output);
+    std::string line;
+    int row = 0;
+    while (std::getline(lines, line)) {
+        if (++row <= 2)
+            continue; // the heading and its rule
+        std::istringstream fields(line);
+        int page = 0, number = 0, width = 0, height = 0;
+        std::string type;
+        if (fields >> page >> number >> type >> width >> height && type == "image")
+            sizes.emplace_back(width, height);
+    }
+    return sizes;
+}
+
+// A picture of noise, which no compression makes small.
+TBitmap Noise(int width, int height)
+{
+    TBitmap bitmap(width, height, pf24bit);
+    std::uint32_t state = 12345;
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* row = bitmap.ScanLine(y);
+        for (int i = 0; i < width * 3; ++i) {
+            state = state * 1664525u + 1013904223u;
+            row[i] = static_cast<std::uint8_t>(state >> 24);
+        }
+    }
+    return bitmap;
 }
 
 // The single-picture dialog over one picture, printing into files.
@@ -125,6 +166,36 @@ TEST(SinglePicturePdf, QuarterPageWithAnOddWidthAndTheLargestMargin)
     const TRect box = ColourBox(Rasterise(last, 1, Dpi), Red);
     EXPECT_FALSE(box.IsEmpty());
     EXPECT_LE(box.Width(), MmToPx(1, Dpi) + 1.5);
+}
+
+TEST(SinglePicturePdf, ALargePhotoIsPrintedAt300DotsPerInchOfItsPrintedSize)
+{
+    // 3000 x 2000 on a quarter page: landscape sheet, 148 x 99 mm, which
+    // at 300 dpi is 148 / 25.4 * 300 = 1748.03 pixels across.
+    REQUIRE_PDF_TOOLS();
+    TempDir dir;
+    const std::string pdf = dir.File("quarter.pdf");
+    TSinglePrint t(Noise(3000, 2000), QuarterPage);
+    ASSERT_EQ(t.Logic.ImageWidthMM, 148);
+    ASSERT_EQ(t.Logic.ImageHeightMM, 99);
+    t.Dialog.Answers.push_back(pdf);
+    ASSERT_TRUE(t.Logic.LanceImpClick());
+    const auto sizes = PdfImageSizes(pdf);
+    ASSERT_EQ(sizes.size(), 1u);
+    EXPECT_GE(sizes[0].first, 1748);
+    EXPECT_LE(sizes[0].first, 1750);
+    EXPECT_GE(sizes[0].second, 1169); // 99 / 25.4 * 300 = 1169.3
+    EXPECT_LE(sizes[0].second, 1171);
+    // 1749 x 1166 pixels of noise: some 6 MB at most, not the 18 MB of the
+    // whole photo.
+    EXPECT_LT(std::filesystem::file_size(pdf), 7u * 1000 * 1000);
+
+    // A picture smaller than that keeps its own pixels.
+    const std::string small = dir.File("small.pdf");
+    TSinglePrint s(Noise(300, 200), QuarterPage);
+    s.Dialog.Answers.push_back(small);
+    ASSERT_TRUE(s.Logic.LanceImpClick());
+    EXPECT_EQ(PdfImageSizes(small), (std::vector<std::pair<int, int>>{{300, 200}}));
 }
 
 TEST(SinglePicturePdf, TheSelectionFrameIsNeverPrinted)
@@ -325,31 +396,100 @@ TEST(ContactSheetPdf, LongAndShortNamesMakeCaptionsThatFitTheirCells)
             ASSERT_GT(page.At(x, y)[0], 200) << x << "," << y;
 }
 
-TEST(ContactSheetPdf, AnUnreadableFileAbortsTheJobAndRestoresTheDialog)
+TEST(ContactSheetPdf, UnreadableFilesKeepAnEmptyFrameAndAreToldAfterTheJob)
 {
+    REQUIRE_PDF_TOOLS();
     TSheetPrint t;
+    Boxes().Calls.clear();
     t.Add("bonne.bmp", Solid(20, 20, Red));
     testutil::WriteFile(t.Browser.Folder + "/abimee.bmp", {'B', 'M', 1, 2, 3});
     t.Browser.Names.push_back("abimee.bmp");
-    t.Add("apres.bmp", Solid(20, 20, Red));
-    const std::string pdf = t.Dir.File("broken.pdf");
-    t.Dialog.Answers.push_back(pdf);
-    EXPECT_ANY_THROW(t.Logic.ImprimerClick());
+    testutil::WriteFile(t.Browser.Folder + "/vide.jpg", {});
+    t.Browser.Names.push_back("vide.jpg");
+    t.Add("apres.bmp", Solid(20, 20, Green));
+    const std::string pdf = t.Print(0);
+
+    // The job went on to its end and the dialog closed as after any job.
     EXPECT_FALSE(t.Printer.Printing());
-    EXPECT_TRUE(t.Printer.Aborted());
-    EXPECT_FALSE(std::filesystem::exists(pdf));
+    EXPECT_FALSE(t.Printer.Aborted());
+    EXPECT_EQ(t.Closed, 1);
     EXPECT_TRUE(t.Logic.ImprimerVisible);
     EXPECT_FALSE(t.Logic.LabelPVisible);
-    EXPECT_EQ(t.Logic.LabelP, "");
     EXPECT_FALSE(t.Logic.Busy());
-    EXPECT_EQ(t.Closed, 0);
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    ASSERT_EQ(PdfPages(pdf), 1);
 
-    // The next job runs normally.
-    t.Browser.Names.erase(t.Browser.Names.begin() + 1);
-    t.Dialog.Answers.push_back(pdf);
-    EXPECT_TRUE(t.Logic.ImprimerClick());
-    EXPECT_TRUE(std::filesystem::exists(pdf));
+    // The user is told once, afterwards, which files and why.
+    ASSERT_EQ(t.Logic.Unprinted.size(), 2u);
+    EXPECT_EQ(t.Logic.Unprinted[0].rfind("abimee.bmp : ", 0), 0u) << t.Logic.Unprinted[0];
+    EXPECT_EQ(t.Logic.Unprinted[1], "vide.jpg : Erreur JPEG: Empty input file");
+    ASSERT_EQ(Boxes().Calls.size(), 1u);
+    EXPECT_EQ(Boxes().Calls[0].Type, mtWarning);
+    EXPECT_EQ(Boxes().Calls[0].Text, "Ces fichiers n'ont pas pu être imprimés, leurs cadres sont restés vides :\n" +
+                                         t.Logic.Unprinted[0] + "\nvide.jpg : Erreur JPEG: Empty input file");
+
+    // Every cell keeps its caption; the good pictures print in cells 0 and
+    // 3 (6 columns of 30 mm, gaps of 4 mm: cell 3 spans 106..136 mm).
+    const std::string text = PdfText(pdf);
+    for (const char* caption : {"bonne", "abimee", "vide", "apres"})
+        EXPECT_NE(text.find(caption), std::string::npos) << caption;
+    const auto page = Rasterise(pdf, 1, Dpi);
+    ExpectBoxAt(ColourBox(page, Red), 4, 10, 34, 40);
+    ExpectBoxAt(ColourBox(page, Green), 106, 10, 136, 40);
+    // Cells 1 and 2 (38..68 and 72..102 mm across) hold a dark frame around
+    // white paper.
+    for (const double left : {38.0, 72.0}) {
+        const int top = static_cast<int>(MmToPx(10, Dpi));
+        const int middle = static_cast<int>(MmToPx(25, Dpi));
+        const int x0 = static_cast<int>(std::lround(MmToPx(left, Dpi)));
+        const int centre = static_cast<int>(MmToPx(left + 15, Dpi));
+        auto darkNear = [&page](int x, int y) {
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx)
+                    if (page.At(x + dx, y + dy)[0] < 128)
+                        return true;
+            return false;
+        };
+        EXPECT_TRUE(darkNear(x0, middle)) << left;            // left side of the frame
+        EXPECT_TRUE(darkNear(centre, top)) << left;           // its top
+        EXPECT_GT(page.At(centre, middle)[0], 240) << left;   // empty inside
+    }
+
+    // A job where everything prints tells nothing.
+    Boxes().Calls.clear();
+    t.Browser.Names = {"bonne.bmp"};
+    t.Print(0);
+    EXPECT_TRUE(t.Logic.Unprinted.empty());
+    EXPECT_TRUE(Boxes().Calls.empty());
+}
+
+TEST(ContactSheetPdf, PhotosAreScaledToTheirCellsAt300DotsPerInch)
+{
+    REQUIRE_PDF_TOOLS();
+    TSheetPrint t;
+    // Four photos of 2400 x 1600 written by ImageMagick, printed in 30 mm
+    // cells: 30 x 20 mm, that is 30 / 25.4 * 300 = 354.3 pixels across.
+    std::uintmax_t photos = 0;
+    for (int i = 0; i < 4; ++i) {
+        const std::string name = "photo" + std::to_string(i) + ".jpg";
+        const std::string path = t.Browser.Folder + "/" + name;
+        const auto made = testutil::Run("/usr/bin/convert -size 2400x1600 xc:gray -seed " + std::to_string(i + 1) +
+                                        " +noise Random -quality 90 " + testutil::Quote(path));
+        ASSERT_EQ(made.ExitCode, 0) << made.Output;
+        photos += std::filesystem::file_size(path);
+        t.Browser.Names.push_back(name);
+    }
+    const std::string pdf = t.Print(0);
+    const auto sizes = PdfImageSizes(pdf);
+    ASSERT_EQ(sizes.size(), 4u);
+    for (const auto& [width, height] : sizes) {
+        EXPECT_GE(width, 354);
+        EXPECT_LE(width, 356);
+        EXPECT_NEAR(height, 236, 2); // 20 mm
+    }
+    // Four cells of some 250 000 pixels each, against photos of several
+    // megabytes.
+    EXPECT_LT(std::filesystem::file_size(pdf), photos / 10) << photos;
 }
 
 TEST(ContactSheetPdf, NothingToPrintOrACancelledDialogLeavesNoFile)
