@@ -58,15 +58,31 @@ QImage ImageFromBitmap(const TBitmap& bitmap)
     return WrapBitmap(copy).copy();
 }
 
+namespace {
+
+const QString PngMime = QStringLiteral("image/png");
+
+} // namespace
+
 bool TQtClipboard::HasBitmap()
 {
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
-    return data && data->hasImage();
+    return data && (data->hasImage() || data->hasFormat(PngMime));
 }
 
 std::unique_ptr<TBitmap> TQtClipboard::GetBitmap()
 {
-    if (!HasBitmap())
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    if (!data)
+        return nullptr;
+    // Other programs offer PNG, which keeps transparency; Qt's own image
+    // form is the fallback.
+    if (data->hasFormat(PngMime)) {
+        const QImage png = QImage::fromData(data->data(PngMime), "PNG");
+        if (!png.isNull())
+            return BitmapFromImage(png);
+    }
+    if (!data->hasImage())
         return nullptr;
     return BitmapFromImage(QGuiApplication::clipboard()->image());
 }
