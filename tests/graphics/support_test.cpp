@@ -10,8 +10,12 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <limits>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -235,6 +239,87 @@ TEST(AtomicWriting, AFailedRenameRaisesAndCleansUp)
     struct stat st{};
     stat(dir.File("new.bmp").c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+// Runs fn as a user who may not write to the folder but may write the file
+// (root hands both to the unprivileged user "nobody" for it, in a child
+// process); answers fn's result, or -1 when that could not be arranged.
+int AsUserOfTheFileOnly(const std::string& folder, const std::string& file, const std::function<int()>& fn)
+{
+    if (::geteuid() != 0) {
+        ::chmod(folder.c_str(), 0555);
+        const int result = fn();
+        ::chmod(folder.c_str(), 0755);
+        return result;
+    }
+    constexpr uid_t nobody = 65534;
+    if (::chmod(folder.c_str(), 0755) != 0 || ::chown(file.c_str(), nobody, nobody) != 0)
+        return -1;
+    const pid_t child = ::fork();
+    if (child < 0)
+        return -1;
+    if (child == 0) {
+        if (::setgid(nobody) != 0 || ::setuid(nobody) != 0)
+            ::_exit(100);
+        // Nothing may leave the child but its exit status.
+        int code = 101;
+        try {
+            code = fn();
+        } catch (...) {
+        }
+        ::_exit(code);
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+TEST(AtomicWriting, AWritableFileInAFolderThatIsNotIsWrittenInPlace)
+{
+    testutil::TempDir dir;
+    const std::string target = dir.File("photo.bmp");
+    testutil::WriteFile(target, {1, 2, 3, 4, 5, 6});
+    ::chmod(target.c_str(), 0644);
+
+    const int result = AsUserOfTheFileOnly(dir.Path(), target, [&target] {
+        // The folder really refuses a new file to this user.
+        if (std::ofstream(target + ".new"))
+            return 10;
+        // A writer that fails leaves the old content whole.
+        try {
+            AtomicWriteFile(target, [](TStream& s) {
+                s.WriteU8(9);
+                throw EWriteError("disk full");
+            });
+            return 11;
+        } catch (const EWriteError&) {
+        }
+        if (testutil::ReadFile(target) != std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6})
+            return 12;
+        // A shorter and then a longer content replace it whole.
+        try {
+            AtomicWriteFile(target, [](TStream& s) { s.WriteU8(42); });
+            if (testutil::ReadFile(target) != std::vector<std::uint8_t>{42})
+                return 13;
+            AtomicWriteFile(target, [](TStream& s) {
+                for (int i = 0; i < 100000; ++i)
+                    s.WriteU8(static_cast<std::uint8_t>(i));
+            });
+        } catch (...) {
+            return 14;
+        }
+        return 0;
+    });
+    ASSERT_EQ(result, 0);
+    const std::vector<std::uint8_t> written = testutil::ReadFile(target);
+    ASSERT_EQ(written.size(), 100000u);
+    for (std::size_t i = 0; i < written.size(); ++i)
+        ASSERT_EQ(written[i], static_cast<std::uint8_t>(i)) << i;
+    int entries = 0;
+    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.Path()))
+        ++entries;
+    EXPECT_EQ(entries, 1);
 }
 
 TEST(AtomicWriting, AnUnwritableFolderRaises)
