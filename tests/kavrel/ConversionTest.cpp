@@ -165,3 +165,38 @@ TEST_F(ConversionTest, CancelStopsBeforeTheNextFile)
     EXPECT_EQ(result.Converted, 1);
     EXPECT_FALSE(fs::exists(Tmp.File("kavrel/2.jpg")));
 }
+
+TEST_F(ConversionTest, ATruncatedPhotoIsConvertedWithWhatItHoldsAndReportedOnce)
+{
+    const std::string whole = Tmp.File("entiere.jpg");
+    const auto made = testutil::Run("/usr/bin/convert -size 320x240 gradient:red-blue -seed 5 -attenuate 0.3 "
+                                    "+noise Gaussian -strip -quality 90 " + testutil::Quote(whole));
+    ASSERT_EQ(made.ExitCode, 0) << made.Output;
+    std::vector<std::uint8_t> bytes = testutil::ReadFile(whole);
+    bytes.resize(bytes.size() / 2);
+    testutil::WriteFile(Tmp.File("coupee1.jpg"), bytes);
+    testutil::WriteFile(Tmp.File("coupee2.jpg"), bytes);
+    testutil::WriteFile(Tmp.File("vide.jpg"), {});
+
+    TConversion job;
+    job.Folder = Tmp.Path();
+    job.Files = {"coupee1.jpg", "coupee2.jpg", "entiere.jpg", "vide.jpg"};
+    job.Size = {smWidth, 160};
+    const TConversionResult result = ConvertFiles(job);
+    EXPECT_EQ(result.Converted, 3);
+    EXPECT_EQ(result.Failed, (std::vector<std::string>{"vide.jpg"}));
+    EXPECT_EQ(result.Incomplete, (std::vector<std::string>{"coupee1.jpg", "coupee2.jpg"}));
+    // The copies exist, at the size of the whole picture.
+    const TJpegInfo copy = Identify(Tmp.File("kavrel/coupee1.jpg"));
+    EXPECT_EQ(copy.Width, 160);
+    EXPECT_EQ(copy.Height, 120);
+
+    // One message at the end says it all.
+    EXPECT_EQ(RunReportText(result), "1 photo n'a pas pu être convertie.\n\n"
+                                     "Ces photos sont incomplètes, leurs copies ne montrent que la partie lue :\n"
+                                     "coupee1.jpg\ncoupee2.jpg");
+    TConversionResult one;
+    one.Incomplete = {"a.jpg"};
+    EXPECT_EQ(RunReportText(one), "La photo a.jpg est incomplète : sa copie ne montre que la partie lue.");
+    EXPECT_EQ(RunReportText(TConversionResult{}), "");
+}
