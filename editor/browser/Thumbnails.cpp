@@ -61,6 +61,8 @@ TPoint ThumbnailOffset(const TThumbSize& size)
     return TPoint{(ThumbBox - size.Width) / 2 + TileMargin, (ThumbBox - size.Height) / 2 + TileMargin};
 }
 
+const char* const IncompleteHint = "Fichier incomplet";
+
 std::string ThumbnailHint(const std::string& path, std::uint64_t fileSize, int width, int height)
 {
     return path + ". \n" + std::to_string(fileSize) + " octets.\n" + std::to_string(width) + " x " +
@@ -131,6 +133,10 @@ void DrawThumbnail(TThumbnail& tile, const std::string& hintPath)
         tile.Offset = ThumbnailOffset(size);
         tile.Error.clear();
         tile.Hint = ThumbnailHint(hintPath, fileSize, width, height);
+        // A damaged file shows what it holds; its tool tip says so, quietly
+        // (a folder of them raises no boxes).
+        if (!graphic->ReadWarning().empty())
+            tile.Hint += "\n" + std::string(IncompleteHint);
     } catch (const Exception& e) {
         MakePlaceholder(tile, hintPath, fileSize, e.Message);
     } catch (const std::bad_alloc&) {

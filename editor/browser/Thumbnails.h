@@ -52,6 +52,9 @@ TPoint ThumbnailOffset(const TThumbSize& size);
 // The tool tip of a tile: the path, the file's size in bytes and the
 // picture's size, on three lines.
 std::string ThumbnailHint(const std::string& path, std::uint64_t fileSize, int width, int height);
+// The fourth line of the tool tip of a tile whose file is damaged but shows
+// part of its picture.
+extern const char* const IncompleteHint; // "Fichier incomplet"
 
 enum class TThumbState {
     Pending, // listed, not drawn yet

@@ -244,6 +244,28 @@ TEST(DrawThumbnailTest, FilesThatCannotBeShownGetAPlaceholder)
     }
 }
 
+TEST(DrawThumbnailTest, ATruncatedJpegShowsWhatItHoldsAndSaysSoInItsHint)
+{
+    InitOnce();
+    TempDir dir;
+    const std::string whole = dir.File("entier.jpg");
+    const std::string cut = dir.File("coupe.jpg");
+    const std::vector<std::uint8_t> bytes = testutil::MakeJpegAndCutCopy(whole, cut, 7);
+
+    TThumbnail a;
+    a.FileName = whole;
+    DrawThumbnail(a, whole);
+    ASSERT_EQ(a.State, TThumbState::Drawn) << a.Error;
+    EXPECT_EQ(a.Hint, ThumbnailHint(whole, fs::file_size(whole), 320, 240));
+
+    TThumbnail b;
+    b.FileName = cut;
+    DrawThumbnail(b, cut);
+    ASSERT_EQ(b.State, TThumbState::Drawn) << b.Error;
+    EXPECT_EQ(b.Size, (TThumbSize{100, 75}));
+    EXPECT_EQ(b.Hint, ThumbnailHint(cut, bytes.size(), 320, 240) + "\nFichier incomplet");
+}
+
 TEST(ThumbnailListTest, RebuildGoesOnPastBadFilesAndLeavesNoStaleTile)
 {
     InitOnce();

@@ -204,4 +204,15 @@ DumpResult PicDump(const std::string& path)
     return r;
 }
 
+std::vector<std::uint8_t> MakeJpegAndCutCopy(const std::string& whole, const std::string& cut, int seed)
+{
+    const CommandResult made = Run("/usr/bin/convert -size 320x240 gradient:red-blue -seed " + std::to_string(seed) +
+                                   " -attenuate 0.3 +noise Gaussian -strip -quality 90 " + Quote(whole));
+    EXPECT_EQ(made.ExitCode, 0) << made.Output;
+    std::vector<std::uint8_t> bytes = ReadFile(whole);
+    bytes.resize(bytes.size() / 2);
+    WriteFile(cut, bytes);
+    return bytes;
+}
+
 } // namespace testutil

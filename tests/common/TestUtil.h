@@ -69,4 +69,9 @@ struct DumpResult {
 };
 DumpResult PicDump(const std::string& path);
 
+// Writes a 320 x 240 noisy JPEG with ImageMagick at whole, and at cut a copy
+// that ends after half its bytes (a file the copying stopped in); answers
+// the cut copy's bytes. Fails the test when ImageMagick fails.
+std::vector<std::uint8_t> MakeJpegAndCutCopy(const std::string& whole, const std::string& cut, int seed = 1);
+
 } // namespace testutil

@@ -161,22 +161,11 @@ TEST_F(FrameFaultsTest, ABatchProgramThatCannotStartIsTold)
     EXPECT_EQ(T.Boxes.Calls[0].Type, mtError);
 }
 
-// A JPEG written by ImageMagick, and a copy cut after half its bytes.
-void MakeJpegPair(const std::string& whole, const std::string& cut)
-{
-    const auto made = testutil::Run("/usr/bin/convert -size 320x240 gradient:red-blue -seed 3 -attenuate 0.3 +noise Gaussian -strip -quality 90 " +
-                                    testutil::Quote(whole));
-    ASSERT_EQ(made.ExitCode, 0) << made.Output;
-    std::vector<std::uint8_t> bytes = testutil::ReadFile(whole);
-    bytes.resize(bytes.size() / 2);
-    testutil::WriteFile(cut, bytes);
-}
-
 TEST_F(FrameFaultsTest, ATruncatedJpegOpensWithWhatItHoldsAndTheUserIsTold)
 {
     const std::string whole = Dir.File("entier.jpg");
     const std::string cut = Dir.File("coupe.jpg");
-    MakeJpegPair(whole, cut);
+    testutil::MakeJpegAndCutCopy(whole, cut, 3);
 
     ASSERT_NE(F.OpenImage(whole), nullptr);
     EXPECT_TRUE(T.Boxes.Calls.empty());

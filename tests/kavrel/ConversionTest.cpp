@@ -168,13 +168,8 @@ TEST_F(ConversionTest, CancelStopsBeforeTheNextFile)
 
 TEST_F(ConversionTest, ATruncatedPhotoIsConvertedWithWhatItHoldsAndReportedOnce)
 {
-    const std::string whole = Tmp.File("entiere.jpg");
-    const auto made = testutil::Run("/usr/bin/convert -size 320x240 gradient:red-blue -seed 5 -attenuate 0.3 "
-                                    "+noise Gaussian -strip -quality 90 " + testutil::Quote(whole));
-    ASSERT_EQ(made.ExitCode, 0) << made.Output;
-    std::vector<std::uint8_t> bytes = testutil::ReadFile(whole);
-    bytes.resize(bytes.size() / 2);
-    testutil::WriteFile(Tmp.File("coupee1.jpg"), bytes);
+    const std::vector<std::uint8_t> bytes =
+        testutil::MakeJpegAndCutCopy(Tmp.File("entiere.jpg"), Tmp.File("coupee1.jpg"), 5);
     testutil::WriteFile(Tmp.File("coupee2.jpg"), bytes);
     testutil::WriteFile(Tmp.File("vide.jpg"), {});
 
