@@ -125,7 +125,9 @@ public:
     // Opens a file or one of the pseudo names "*scan*", "*pp*" and "Sans nom"
     // in a new window, or focuses the window that shows that file already.
     // Answers the document shown, or null when nothing was opened. A file
-    // that cannot be read raises and leaves no window behind.
+    // that cannot be read raises, its name before the reader's text, and
+    // leaves no window behind; a damaged file that still gives part of its
+    // picture opens, and the user is told it is incomplete.
     TDocument* OpenImage(const std::string& name);
     // A new untitled window holding a copy of the source's picture.
     TDocument* DuplicateChild(TDocument& source);
