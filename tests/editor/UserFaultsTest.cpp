@@ -67,6 +67,15 @@ protected:
         TApplication::ProcessMessages();
     }
 
+    // The paste button; the pasted document's picture, or null.
+    const TBitmap* Paste()
+    {
+        Form->Action("bcoller")->trigger();
+        TApplication::ProcessMessages();
+        TMDIChild* pasted = Form->ActiveDocumentWindow();
+        return pasted ? &pasted->Document()->Picture() : nullptr;
+    }
+
     TRecordingDesktop Shell;
     TempDir Dir;
     std::unique_ptr<TMainForm> Form;
@@ -83,20 +92,17 @@ TEST_F(PasteTest, APngWithTransparencyFromAnotherProgramIsLaidOnWhiteAsWhenOpene
                                           static_cast<qsizetype>(bytes.size())));
     QGuiApplication::clipboard()->setMimeData(data);
 
-    Form->Action("bcoller")->trigger();
-    TApplication::ProcessMessages();
-    TMDIChild* pasted = Form->ActiveDocumentWindow();
-    ASSERT_NE(pasted, nullptr);
-    const TBitmap& p = pasted->Document()->Picture();
-    ASSERT_EQ(p.Width(), 4);
-    ASSERT_EQ(p.Height(), 1);
+    const TBitmap* p = Paste();
+    ASSERT_NE(p, nullptr);
+    ASSERT_EQ(p->Width(), 4);
+    ASSERT_EQ(p->Height(), 1);
     for (int x = 0; x < 4; ++x)
-        EXPECT_EQ(p.GetPixelColor(x, 0), OnWhite[x]) << x;
+        EXPECT_EQ(p->GetPixelColor(x, 0), OnWhite[x]) << x;
 
     // The same file opened gives the same picture.
     TDocument* opened = Form->Frame().OpenImage(path);
     ASSERT_NE(opened, nullptr);
-    EXPECT_TRUE(SamePixels(opened->Picture(), pasted->Document()->Picture()));
+    EXPECT_TRUE(SamePixels(opened->Picture(), *p));
 }
 
 TEST_F(PasteTest, AQtImageWithAlphaIsLaidOnWhiteToo)
@@ -105,15 +111,12 @@ TEST_F(PasteTest, AQtImageWithAlphaIsLaidOnWhiteToo)
     image.setPixel(0, 0, qRgba(0, 0, 0, 0));
     image.setPixel(1, 0, qRgba(0, 0, 255, 128));
     QGuiApplication::clipboard()->setImage(image);
-    Form->Action("bcoller")->trigger();
-    TApplication::ProcessMessages();
-    TMDIChild* pasted = Form->ActiveDocumentWindow();
-    ASSERT_NE(pasted, nullptr);
-    const TBitmap& p = pasted->Document()->Picture();
-    ASSERT_EQ(p.Width(), 2);
-    ASSERT_EQ(p.Height(), 1);
-    EXPECT_EQ(p.GetPixelColor(0, 0), clWhite);
-    EXPECT_EQ(p.GetPixelColor(1, 0), RGB(127, 127, 255));
+    const TBitmap* p = Paste();
+    ASSERT_NE(p, nullptr);
+    ASSERT_EQ(p->Width(), 2);
+    ASSERT_EQ(p->Height(), 1);
+    EXPECT_EQ(p->GetPixelColor(0, 0), clWhite);
+    EXPECT_EQ(p->GetPixelColor(1, 0), RGB(127, 127, 255));
 }
 
 class FrameFaultsTest : public ::testing::Test {
