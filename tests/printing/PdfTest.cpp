@@ -172,7 +172,7 @@ TEST(SinglePicturePdf, ALargePhotoIsPrintedAt300DotsPerInchOfItsPrintedSize)
 {
     // 3000 x 2000 on a quarter page: landscape sheet, 148 x 99 mm, which
     // at 300 dpi is 148 / 25.4 * 300 = 1748.03 pixels across.
-    REQUIRE_PDF_TOOLS();
+    ASSERT_TRUE(HavePdfTools()) << "poppler-utils missing";
     TempDir dir;
     const std::string pdf = dir.File("quarter.pdf");
     TSinglePrint t(Noise(3000, 2000), QuarterPage);
@@ -398,7 +398,7 @@ TEST(ContactSheetPdf, LongAndShortNamesMakeCaptionsThatFitTheirCells)
 
 TEST(ContactSheetPdf, UnreadableFilesKeepAnEmptyFrameAndAreToldAfterTheJob)
 {
-    REQUIRE_PDF_TOOLS();
+    ASSERT_TRUE(HavePdfTools()) << "poppler-utils missing";
     TSheetPrint t;
     Boxes().Calls.clear();
     t.Add("bonne.bmp", Solid(20, 20, Red));
@@ -465,7 +465,7 @@ TEST(ContactSheetPdf, UnreadableFilesKeepAnEmptyFrameAndAreToldAfterTheJob)
 
 TEST(ContactSheetPdf, PhotosAreScaledToTheirCellsAt300DotsPerInch)
 {
-    REQUIRE_PDF_TOOLS();
+    ASSERT_TRUE(HavePdfTools()) << "poppler-utils missing";
     TSheetPrint t;
     // Four photos of 2400 x 1600 written by ImageMagick, printed in 30 mm
     // cells: 30 x 20 mm, that is 30 / 25.4 * 300 = 354.3 pixels across.
