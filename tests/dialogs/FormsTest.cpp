@@ -394,14 +394,18 @@ TEST_F(FormsTest, OtherWindowsGoToTheNextImplementation)
     EXPECT_TRUE(Dialogs->Has(TEditorWindow::Resize));
     EXPECT_TRUE(Dialogs->Has(TEditorWindow::AboutBox));
     EXPECT_FALSE(Dialogs->Has(TEditorWindow::Print));
-    Dialogs->ShowModal(TEditorWindow::SaveAssistant);
+    EXPECT_TRUE(Dialogs->Has(TEditorWindow::SaveAssistant));
+    Dialogs->ShowModal(TEditorWindow::Print);
     ASSERT_EQ(Later.Shown.size(), 1u);
-    EXPECT_EQ(Later.Shown[0], TEditorWindow::SaveAssistant);
+    EXPECT_EQ(Later.Shown[0], TEditorWindow::Print);
 
     // Without a document the image dialogs show nothing.
     Doc.reset();
     Dialogs->ShowModal(TEditorWindow::Grey);
     EXPECT_FALSE(Dialogs->Fgris()->isVisible());
+    Dialogs->ShowModal(TEditorWindow::SaveAssistant);
+    EXPECT_FALSE(Dialogs->Fsauve()->isVisible());
+    EXPECT_TRUE(Dialogs->Fsauve()->Logic().TempFolder().empty());
 
     TEditorDialogs none;
     EXPECT_FALSE(none.Has(TEditorWindow::Contrast));
