@@ -7,6 +7,10 @@
 
 #include "DialogTest.h"
 
+#include "Clipboard.h"
+#include "Desktop.h"
+#include "EditorFrame.h"
+
 #include "Exceptions.h"
 #include "FileDialogs.h"
 #include "PauseTimer.h"
@@ -434,6 +438,108 @@ TEST_F(SaveAssistantTest, ThreadedPreviewsLetTheLastRequestWin)
     EXPECT_FALSE(std::filesystem::exists(folder));
     testqt::Pump(50);
     EXPECT_TRUE(SamePixels(D().Picture(), Original));
+}
+
+// ---------------------------------------------------------------------------
+// The frame's ways into the assistant
+
+// The frame's MDI area with room for one document window.
+class TOneWindow : public IFrameWindows, public IChildWindow {
+public:
+    std::vector<IChildWindow*> Children() override { return Doc ? std::vector<IChildWindow*>{this} : std::vector<IChildWindow*>{}; }
+    IChildWindow* ActiveChild() override { return Doc ? this : nullptr; }
+    IChildWindow* CreateDocumentWindow(std::unique_ptr<TDocument> document) override
+    {
+        Doc = std::move(document);
+        return this;
+    }
+    TFitArea FitArea(IChildWindow&) override { return TFitArea{1000, 800, 0, 0}; }
+    TDocument* Document() override { return Doc.get(); }
+    void Focus() override {}
+    bool Close() override
+    {
+        if (!Frame->DocumentCloseQuery(*Doc))
+            return false;
+        Frame->DocumentClosed(*Doc);
+        Doc.reset();
+        return true;
+    }
+    TEditorFrame* Frame = nullptr;
+    std::unique_ptr<TDocument> Doc;
+};
+
+// The assistant as the frame shows it: one showing that presses ENREGISTRER.
+class TAssistantWindows : public TNoEditorWindows {
+public:
+    explicit TAssistantWindows(TFsauveLogic& logic) : FLogic(logic) {}
+    bool Has(TEditorWindow window) const override { return window == TEditorWindow::SaveAssistant; }
+    void ShowModal(TEditorWindow window) override
+    {
+        ASSERT_EQ(window, TEditorWindow::SaveAssistant);
+        ++Shown;
+        FLogic.FormActivate(*Windows->Doc);
+        FLogic.enregistrerClick();
+        FLogic.FormClose();
+    }
+    TOneWindow* Windows = nullptr;
+    int Shown = 0;
+
+private:
+    TFsauveLogic& FLogic;
+};
+
+TEST_F(SaveAssistantTest, FrameSavesUnnamedAndSaveAsThroughTheAssistant)
+{
+    TOneWindow windows;
+    TAssistantWindows assistant(Logic);
+    assistant.Windows = &windows;
+    TMemoryClipboard clipboard;
+    TRecordingDesktop shell;
+    TNoScanner scanner;
+    TEditorServices services;
+    services.Boxes = &Boxes();
+    services.Clipboard = &clipboard;
+    services.Shell = &shell;
+    services.Scanner = &scanner;
+    services.Windows = &assistant;
+    TEditorFrame frame(windows, services);
+    windows.Frame = &frame;
+    frame.FormCreate();
+    frame.NewImageWidth = 8;
+    frame.NewImageHeight = 6;
+    ASSERT_TRUE(frame.OpenImage(UntitledName));
+
+    // Closing the unnamed picture with Yes, the assistant cancelled: it stays.
+    Boxes().Answers = {IDYES};
+    SaveAs.Answers = {""};
+    EXPECT_FALSE(windows.Close());
+    EXPECT_EQ(assistant.Shown, 1);
+    EXPECT_FALSE(CloseConfirmed);
+
+    // The direct save of an unnamed picture is the assistant.
+    SaveAs.Answers = {Dir.File("blank")};
+    frame.benrClick();
+    EXPECT_EQ(assistant.Shown, 2);
+    EXPECT_TRUE(CloseConfirmed);
+    EXPECT_EQ(Identify(Dir.File("blank.bmp")), "BMP3 8 6");
+    EXPECT_EQ(windows.Doc->FileName, Dir.File("blank.bmp"));
+
+    // "Enregistrer sous..." opens it for a named picture too.
+    SaveAs.Answers = {Dir.File("copy.png")};
+    Logic.Settings.Tab = stPNG;
+    frame.BenrsousClick();
+    EXPECT_EQ(assistant.Shown, 3);
+    EXPECT_EQ(Identify(Dir.File("copy.png")), "PNG 8 6");
+
+    // Yes on the close question, saved through the assistant: it closes.
+    windows.Doc->memorise();
+    windows.Doc->FileName = UntitledName;
+    Boxes().Answers = {IDYES};
+    SaveAs.Answers = {Dir.File("closing.png")};
+    EXPECT_TRUE(windows.Close());
+    EXPECT_EQ(assistant.Shown, 4);
+    EXPECT_TRUE(std::filesystem::exists(Dir.File("closing.png")));
+    EXPECT_FALSE(windows.Doc);
 }
 
 // ---------------------------------------------------------------------------
