@@ -5,6 +5,7 @@
 // libjpeg-turbo's cjpeg and djpeg for JPEG at quality 80), and the memory
 // limit: a copy of the picture's bytes into a buffer already mapped.
 
+#include "BenchPhoto.h"
 #include "Bitmap.h"
 #include "Formats.h"
 #include "SaveAssistant.h"
@@ -38,18 +39,7 @@ struct TPhoto {
         char pattern[] = "/tmp/save_bench_XXXXXX";
         const char* dir = ::mkdtemp(pattern);
         Folder = dir ? dir : "/tmp/save_bench";
-        std::uint32_t seed = 12345;
-        for (int y = 0; y < PhotoHeight; ++y) {
-            std::uint8_t* row = Picture.ScanLine(y);
-            for (int x = 0; x < PhotoWidth; ++x) {
-                seed = seed * 1664525u + 1013904223u;
-                const int noise = static_cast<int>(seed >> 28) - 8;
-                const bool sky = y < PhotoHeight / 2;
-                row[3 * x + 0] = static_cast<std::uint8_t>(std::clamp(sky ? 230 - y / 20 + noise : 40 + x / 40 + noise, 0, 255));
-                row[3 * x + 1] = static_cast<std::uint8_t>(std::clamp(sky ? 180 - y / 30 + noise : 120 + (x ^ y) % 60 + noise, 0, 255));
-                row[3 * x + 2] = static_cast<std::uint8_t>(std::clamp(sky ? 120 + x / 60 + noise : 60 + y / 50 + noise, 0, 255));
-            }
-        }
+        PaintBenchPhoto(Picture);
         Ppm = Folder + "/photo.ppm";
         FILE* f = std::fopen(Ppm.c_str(), "wb");
         if (f) {

@@ -181,7 +181,11 @@ TFsauveLogic::TFsauveLogic(ITimerClock& clock, IMessageBoxes& boxes, ISaveAsDial
 TFsauveLogic::~TFsauveLogic()
 {
     Pause.Stop();
-    DropJob();
+    RetireJob();
+    // The encodings still running use this object's context: they end
+    // first.
+    for (TRetired& retired : FRetired)
+        retired.Job.wait();
 }
 
 bool TFsauveLogic::GifAvailable()
@@ -218,7 +222,9 @@ void TFsauveLogic::FormActivate(TDocument& document)
 void TFsauveLogic::FormClose()
 {
     Pause.Stop();
-    DropJob();
+    // A long encoding does not hold the close up: it ends on its own and
+    // takes the folder with it.
+    RetireJob();
     FTemp.reset();
     FWork.reset();
     FLast.reset();
@@ -302,11 +308,14 @@ bool TFsauveLogic::enregistrerClick()
     }
     // What is saved is what the dialog shows: a movement still waiting for
     // its preview is previewed first.
-    if (Pause.Enabled() || Busy() || !FLast || !(FLast->Settings == Settings)) {
-        Pause.Stop();
+    Pause.Stop();
+    {
+        TWaitCursor wait;
+        WaitIdle();
+    }
+    if (!FLast || !(FLast->Settings == Settings)) {
         const bool threaded = std::exchange(FThreaded, false);
         try {
-            DropJob();
             PCChange();
         } catch (...) {
             FThreaded = threaded;
@@ -381,6 +390,13 @@ void TFsauveLogic::StartJob()
 
 void TFsauveLogic::JobDone(std::uint64_t generation)
 {
+    for (auto it = FRetired.begin(); it != FRetired.end(); ++it)
+        if (it->Generation == generation) {
+            // Its work is done (it tells only then): its folder goes.
+            it->Job.wait();
+            FRetired.erase(it);
+            return;
+        }
     if (!FJob.valid() || generation != FGeneration)
         return;
     TOutcome outcome = FJob.get();
@@ -404,16 +420,15 @@ void TFsauveLogic::JobDone(std::uint64_t generation)
     }
 }
 
-void TFsauveLogic::DropJob()
+void TFsauveLogic::RetireJob()
 {
     FPending = false;
-    if (FJob.valid()) {
-        // The encoding in progress writes into the folder: it ends first.
-        FJob.wait();
-        FJob.get();
-        ++FGeneration;
-    }
     FBusyCursor.reset();
+    if (!FJob.valid())
+        return;
+    FRetired.push_back(TRetired{FGeneration, std::move(FJob), std::move(FTemp)});
+    // The folder is the retired job's now; a new showing makes its own.
+    ++FGeneration;
 }
 
 void TFsauveLogic::Show(TSavePreview preview)

@@ -144,15 +144,25 @@ public:
     std::string TempFolder() const;
     // Waits until no preview is being encoded and shows the last one.
     void WaitIdle();
+    // Encodings left running by closes and not ended yet.
+    std::size_t RetiredCount() const { return FRetired.size(); }
 
 private:
     struct TOutcome {
         TSavePreview Preview;
         std::exception_ptr Error;
     };
+    // An encoding left running by a close: it ends on its own, then its
+    // folder goes.
+    struct TRetired {
+        std::uint64_t Generation = 0;
+        std::future<TOutcome> Job;
+        std::unique_ptr<QTemporaryDir> Folder;
+    };
     void StartJob();
     void JobDone(std::uint64_t generation);
-    void DropJob();
+    // The running encoding (if any) goes on alone, its result unused.
+    void RetireJob();
     void Show(TSavePreview preview);
     void ShowUnavailable();
     void Changed();
@@ -168,6 +178,7 @@ private:
     // The preview being encoded off the user-interface thread.
     std::future<TOutcome> FJob;
     std::uint64_t FGeneration = 0;
+    std::vector<TRetired> FRetired;
     bool FPending = false;
     std::unique_ptr<TWaitCursor> FBusyCursor;
     std::unique_ptr<QObject> FContext;

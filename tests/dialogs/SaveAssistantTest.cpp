@@ -429,15 +429,26 @@ TEST_F(SaveAssistantTest, ThreadedPreviewsLetTheLastRequestWin)
     ASSERT_TRUE(threaded.LastPreview());
     EXPECT_EQ(threaded.LastPreview()->Settings.JpegPosition, 90);
     EXPECT_EQ(FilesIn(threaded.TempFolder()), 0u);
-    // A request left running at close is waited for; nothing comes after.
+    // A request left running at close does not hold the close up: it ends
+    // alone, its folder goes with it and its result is never shown.
     threaded.calChange(20, 9);
     threaded.pauseTimer();
     const std::string folder = threaded.TempFolder();
     threaded.FormClose();
     EXPECT_FALSE(threaded.Busy());
-    EXPECT_FALSE(std::filesystem::exists(folder));
-    testqt::Pump(50);
     EXPECT_TRUE(SamePixels(D().Picture(), Original));
+    EXPECT_TRUE(testqt::WaitFor([&] { return threaded.RetiredCount() == 0; }, 20000));
+    EXPECT_FALSE(std::filesystem::exists(folder));
+    EXPECT_TRUE(SamePixels(D().Picture(), Original));
+
+    // ENREGISTRER while a preview runs waits for it and saves what it shows.
+    threaded.FormActivate(D());
+    threaded.calChange(70, 9);
+    threaded.pauseTimer();
+    SaveAs.Answers = {Dir.File("t30.jpg")};
+    ASSERT_TRUE(threaded.enregistrerClick());
+    EXPECT_EQ(Identify(Dir.File("t30.jpg"), "%Q"), "30");
+    threaded.FormClose();
 }
 
 // ---------------------------------------------------------------------------
