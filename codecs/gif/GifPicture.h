@@ -275,7 +275,6 @@ private:
     std::vector<std::uint8_t> FPixels;
     bool FTransparent = false;
     TGIFGraphicControlExtension* FGraphicControl = nullptr;
-    mutable std::uint8_t FPreparedPacked = 0;
 };
 
 // ---------------------------------------------------------------------------
