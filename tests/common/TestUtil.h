@@ -67,6 +67,7 @@ struct DumpResult {
     RgbImage Image;
     std::string Error;
 };
-DumpResult PicDump(const std::string& path);
+// With frame 0 or above, picdump --frame: that frame of an animation.
+DumpResult PicDump(const std::string& path, int frame = -1);
 
 } // namespace testutil
