@@ -31,6 +31,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 using namespace dlgtest;
 using testutil::Quote;
@@ -398,12 +399,21 @@ TEST_F(SaveAssistantTest, GifTabFollowsTheBuild)
         return;
     }
     // A photo-like picture with far more than 256 colours.
-    Doc = std::make_unique<TTestDocument>(Pattern(64, 48), Dir.File("photo.bmp"));
     Logic.FormClose();
+    Doc = std::make_unique<TTestDocument>(Pattern(64, 48), Dir.File("photo.bmp"));
     for (const bool sixteen : {false, true}) {
         Logic.Settings.Colors16 = false;
         Logic.FormActivate(D());
+        const std::string size256 = Logic.SizeLabels[stGIF];
         Logic.Rcoul16Click(sixteen);
+        if (sixteen) {
+            EXPECT_NE(Logic.SizeLabels[stGIF], size256) << "16 colours are encoded at once";
+            std::set<std::uint32_t> shown;
+            const testutil::RgbImage rgb = testutil::FromBitmap(D().Picture());
+            for (std::size_t i = 0; i + 2 < rgb.Rgb.size(); i += 3)
+                shown.insert(rgb.Rgb[i] << 16 | rgb.Rgb[i + 1] << 8 | rgb.Rgb[i + 2]);
+            EXPECT_LE(shown.size(), 16u) << "the document shows the reduced picture";
+        }
         const std::string name = Dir.File(sixteen ? "c16.gif" : "c256.gif");
         SaveAs.Answers = {name};
         ASSERT_TRUE(Logic.enregistrerClick());
