@@ -24,6 +24,8 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
+#include <QApplication>
+#include <QFileDialog>
 #include <QLabel>
 
 #include <gtest/gtest.h>
@@ -600,6 +602,44 @@ TEST_F(SaveAssistantTest, FormShowsTheLabelsAndKeepsItsTab)
     EXPECT_EQ(Identify(Dir.File("form.jpg"), "%m %Q"), "JPEG 65");
     EXPECT_TRUE(SamePixels(D().Picture(), Original));
     EXPECT_EQ(pc->currentIndex(), stJPG) << "the tab stays for the next showing";
+}
+
+} // namespace
+
+namespace {
+
+// The desktop's save dialog as the assistant sets it up: the tab's filter,
+// its extension added to a bare name, the document's folder and name.
+TEST(SaveAsDialogTest, TheDesktopDialogGetsTheTabsFilterAndExtension)
+{
+    App();
+    TempDir dir;
+    QWidget parent;
+    TQtSaveAsDialog saveAs(&parent);
+    bool ran = false;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_TRUE(dialog);
+        EXPECT_EQ(dialog->nameFilters(), QStringList{"JPEG Images (*.jpg)"});
+        EXPECT_EQ(dialog->defaultSuffix(), "jpg");
+        EXPECT_EQ(dialog->directory().absolutePath().toStdString(), dir.Path());
+        EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
+        dialog->selectFile(QString::fromStdString(dir.File("vacances")));
+        static_cast<QDialog*>(dialog)->accept();
+        ran = true;
+    });
+    std::string chosen;
+    ASSERT_TRUE(saveAs.Execute(SaveTabFilter(stJPG), "jpg", dir.Path(), "photo.bmp", chosen));
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(chosen, dir.File("vacances.jpg"));
+
+    QTimer::singleShot(0, [&] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget()))
+            dialog->reject();
+    });
+    chosen = "unchanged";
+    EXPECT_FALSE(saveAs.Execute(SaveTabFilter(stPNG), "png", dir.Path(), "photo.bmp", chosen));
+    EXPECT_EQ(chosen, "unchanged");
 }
 
 } // namespace
