@@ -359,6 +359,27 @@ TEST_F(SaveAssistantTest, FailedWriteKeepsTheOldFileAndTheDocument)
     EXPECT_EQ(FilesIn(Dir.Path()), 1u) << "no temporary file beside it";
 }
 
+TEST_F(SaveAssistantTest, FailedPreviewKeepsTheLabelsAndTheDialog)
+{
+    Logic.FormActivate(D());
+    const std::string bmpSize = Logic.SizeLabels[stBMP];
+    // The folder vanishes under the dialog: the next preview cannot write.
+    const std::string folder = Logic.TempFolder();
+    std::filesystem::remove_all(folder);
+    EXPECT_THROW(Logic.SetTab(stPNG), Exception);
+    EXPECT_EQ(Logic.SizeLabels[stBMP], bmpSize);
+    EXPECT_EQ(Logic.SizeLabels[stPNG], "");
+    EXPECT_TRUE(Logic.Session.Active()) << "the dialog stays open";
+    // Nor can a save write what was never previewed.
+    SaveAs.Answers = {Dir.File("never.png")};
+    EXPECT_THROW(Logic.enregistrerClick(), Exception);
+    EXPECT_FALSE(std::filesystem::exists(Dir.File("never.png")));
+    EXPECT_TRUE(SaveAs.Calls.empty());
+    Logic.FormClose();
+    EXPECT_TRUE(SamePixels(D().Picture(), Original));
+    EXPECT_FALSE(std::filesystem::exists(folder));
+}
+
 TEST_F(SaveAssistantTest, CloseRestoresOverAFullUndoStack)
 {
     for (int i = 0; i < TDocument::MaxUndo; ++i)
