@@ -2,6 +2,7 @@
 // long side, sharpened, quality 85, beside ImageMagick's mogrify doing the
 // same on one thread. Both are timed on the wall clock.
 
+#include "BenchPhoto.h"
 #include "Bitmap.h"
 #include "Formats.h"
 #include "Jpeg.h"
@@ -37,18 +38,7 @@ public:
         const char* dir = ::mkdtemp(pattern);
         Path = dir ? dir : "/tmp/kavrel_bench";
         TBitmap photo(PhotoWidth, PhotoHeight, pf24bit);
-        std::uint32_t seed = 12345;
-        for (int y = 0; y < PhotoHeight; ++y) {
-            std::uint8_t* row = photo.ScanLine(y);
-            for (int x = 0; x < PhotoWidth; ++x) {
-                seed = seed * 1664525u + 1013904223u;
-                const int noise = static_cast<int>(seed >> 28) - 8;
-                const int sky = y < PhotoHeight / 2;
-                row[3 * x + 0] = static_cast<std::uint8_t>(std::clamp(sky ? 230 - y / 20 + noise : 40 + x / 40 + noise, 0, 255));
-                row[3 * x + 1] = static_cast<std::uint8_t>(std::clamp(sky ? 180 - y / 30 + noise : 120 + (x ^ y) % 60 + noise, 0, 255));
-                row[3 * x + 2] = static_cast<std::uint8_t>(std::clamp(sky ? 120 + x / 60 + noise : 60 + y / 50 + noise, 0, 255));
-            }
-        }
+        PaintBenchPhoto(photo);
         TJPEGImage jpeg;
         jpeg.Assign(photo);
         jpeg.SetCompressionQuality(92);

@@ -19,13 +19,15 @@ void RegisterPictureFormats()
         return;
     done = true;
     RegisterStandardGraphics();
-#if HAVE_GIFPICTURE
-    RegisterGifFormat();
-#endif
 #if HAVE_PNGCODEC
     RegisterPngFormat();
 #endif
 #if HAVE_READERS
     RegisterReaderFormats();
+#endif
+    // Last, so that the GIF image class answers "gif" before the readers'
+    // own GIF reader: lookups run from the newest registration.
+#if HAVE_GIFPICTURE
+    RegisterGifFormat();
 #endif
 }

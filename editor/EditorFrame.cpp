@@ -4,6 +4,7 @@
 #include "Canvas.h"
 #include "Clipboard.h"
 #include "Exceptions.h"
+#include "GifPicture.h"
 #include "Jpeg.h"
 #include "MessageBoxes.h"
 #include "Numeric.h"
@@ -31,7 +32,7 @@ const char* const PasteName = "*pp*";
 
 const char* const UnavailableText = "Cette fenêtre n'est pas disponible dans cette version de Corvinel.";
 const char* const DirectSaveFormatsText =
-    "Corvinel n'enregistre directement que les fichiers .bmp, .jpg, .jpeg et .png : "
+    "Corvinel n'enregistre directement que les fichiers .bmp, .gif, .jpg, .jpeg et .png : "
     "l'image n'a pas été enregistrée.";
 
 std::string LowerCase(std::string s)
@@ -288,7 +289,8 @@ void TEditorFrame::SaveDocument(TDocument& document)
         return;
     }
     const std::string extension = ExtractExtension(path);
-    if (extension != "bmp" && extension != "jpg" && extension != "jpeg" && extension != "png") {
+    if (extension != "bmp" && extension != "gif" && extension != "jpg" && extension != "jpeg" &&
+        extension != "png") {
         CloseConfirmed = false;
         if (FServices.Windows->Has(TEditorWindow::SaveAssistant))
             ShowSaveAssistantFor(document);
@@ -302,6 +304,14 @@ void TEditorFrame::SaveDocument(TDocument& document)
         const std::unique_ptr<TBitmap> picture = document.CopyWithoutFrame();
         if (extension == "bmp") {
             picture->SaveToFile(path);
+        } else if (extension == "gif") {
+            // Octree to 256 colours with Floyd-Steinberg dithering.
+            TGifPicture gif;
+            gif.ReductionMethod = rdOctree;
+            gif.SetPaletteBits(8);
+            gif.DitherMethod = dtFloydSteinberg;
+            gif.Assign(*picture);
+            gif.SaveToFile(path);
         } else if (extension == "png") {
             TPngPicture png;
             png.Assign(*picture);

@@ -54,6 +54,8 @@ public:
     virtual void CloseBrowser() = 0;
     // A file shown in the browser was written again under this path.
     virtual void BrowserFileSaved(const std::string& path) = 0;
+    // A file was written under a new path in the browsed folder.
+    virtual void BrowserFileAdded(const std::string&) {}
 };
 
 // A program without any of those windows.

@@ -32,6 +32,7 @@ int main(int argc, char** argv)
         services.Windows = &dialogs;
         TMainForm frame(services);
         dialogs.Create(&frame, [&frame] { return frame.Frame().ActiveDocument(); }, StartDir);
+        dialogs.SetBrowserShown([&frame] { return frame.Frame().States.Checked("Bparcourir"); });
         AttachToFrame(printing, frame);
         browser.SetFrame(&frame);
         // Where no window manager maximises it, the frame still takes the screen.

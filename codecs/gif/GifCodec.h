@@ -127,7 +127,8 @@ public:
     void AllocateDIB();
     void ReleaseDIB();
     void EnsureDIB();
-    // Loads the bitmap from the picture built so far and releases it.
+    // Loads the bitmap from the picture built so far, which stays: rows
+    // written later are stored with the earlier ones.
     void StoreIntoBitmap();
     // The in-memory BMP file that StoreIntoBitmap loads.
     std::vector<std::uint8_t> InMemoryBmp() const;

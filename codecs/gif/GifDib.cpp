@@ -308,8 +308,8 @@ void TDIBWriter::StoreIntoBitmap()
 {
     if (FBits.empty())
         return;
+    // The picture stays, so rows written afterwards join those before.
     TMemoryStream stream(InMemoryBmp());
-    ReleaseDIB();
     stream.SetPosition(0);
     BitmapRef.LoadFromStream(stream);
 }

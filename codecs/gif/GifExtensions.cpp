@@ -35,6 +35,15 @@ bool SkipAvailable(TStream& stream, std::size_t count)
     return true;
 }
 
+// Steps over data sub-blocks through their terminator or the end of data.
+void SkipSubBlocks(TStream& stream)
+{
+    std::uint8_t length = 0;
+    while (ReadByteIfAny(stream, length) && length != 0)
+        if (!SkipAvailable(stream, length))
+            return;
+}
+
 template <class T>
 std::unique_ptr<TGIFExtension> Make(TGIFFrameOwner* frame)
 {
@@ -502,8 +511,16 @@ void TGIFExtensionList::LoadFromStream(TStream& stream, TPersistent* parent)
             break;
         }
         TGIFExtensionClass cls = FindExtensionClass(stream);
-        if (!cls)
-            RaiseGIFError("Unknown extension type");
+        if (!cls) {
+            // An extension nobody here reads: stepped over by its sub-blocks.
+            ReportWarning(1, "Unknown extension type");
+            std::uint8_t label = 0;
+            ReadByteIfAny(stream, label);
+            SkipSubBlocks(stream);
+            if (!ReadByteIfAny(stream, b))
+                return;
+            continue;
+        }
         stream.Seek(-1, soCurrent);
         std::unique_ptr<TGIFExtension> extension = cls->Create(frame);
         extension->LoadFromStream(stream);

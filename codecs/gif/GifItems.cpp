@@ -142,14 +142,6 @@ void RemapFrame(TGIFFrameOwner& frame, const TIndexMap& map)
     }
 }
 
-void KeepTransparentEntry(TGIFFrameOwner& frame, std::vector<int>& indices)
-{
-    if (!frame.FrameTransparent())
-        return;
-    if (TGIFGraphicControlExtension* control = frame.GraphicControl())
-        indices.push_back(control->TransparentIndex());
-}
-
 // Writes all bytes or raises the stream's write error.
 void WriteChecked(TStream& stream, const void* buffer, std::size_t count)
 {
@@ -453,16 +445,10 @@ void TGIFGlobalColorMap::NotifyChanged()
 
 void TGIFGlobalColorMap::KeptEntries(std::vector<int>& indices)
 {
+    // The background colour is kept for the painter; unused transparent
+    // colours go like any other.
     if (OwnerHeader)
         indices.push_back(OwnerHeader->BackgroundIndex);
-    TGIFImageOwner* image = OwnerImageOf(OwnerHeader);
-    if (!image)
-        return;
-    for (int i = 0; i < image->FrameCount(); ++i) {
-        TGIFFrameOwner& frame = image->FrameAt(i);
-        if (&frame.EffectiveColorMap() == this)
-            KeepTransparentEntry(frame, indices);
-    }
 }
 
 void TGIFLocalColorMap::ReportWarning(int severity, const std::string& message)
@@ -496,10 +482,9 @@ void TGIFLocalColorMap::NotifyChanged()
         Frame->FramePaletteChanged();
 }
 
-void TGIFLocalColorMap::KeptEntries(std::vector<int>& indices)
+void TGIFLocalColorMap::KeptEntries(std::vector<int>&)
 {
-    if (Frame)
-        KeepTransparentEntry(*Frame, indices);
+    // A transparent colour no pixel uses goes like any other unused colour.
 }
 
 // ---------------------------------------------------------------------------

@@ -33,7 +33,7 @@ public:
     // The file was written again under its path: Miseajourvignette.
     void BrowserFileSaved(const std::string& path) override;
     // A file was written under a new path: Ajoutevignette.
-    void BrowserFileAdded(const std::string& path);
+    void BrowserFileAdded(const std::string& path) override;
 
 private:
     TMainForm* Frame() const;

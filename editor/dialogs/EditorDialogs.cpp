@@ -34,7 +34,7 @@ TEditorDialogs::TEditorDialogs(IEditorWindows* later)
 TEditorDialogs::~TEditorDialogs()
 {
     // Dialogs made without a frame window are this object's.
-    for (QWidget* dialog : std::initializer_list<QWidget*>{FContrast, FGrey, FHalftone, FFilters, FResize})
+    for (QWidget* dialog : std::initializer_list<QWidget*>{FContrast, FGrey, FHalftone, FFilters, FResize, FSave})
         if (dialog && !dialog->parent())
             delete dialog;
 }
@@ -56,6 +56,10 @@ void TEditorDialogs::Create(QWidget* frame, std::function<TDocument*()> activeDo
     FHalftone = new TFtrame(frame);
     FFilters = new TFfiltres(questions, startDir, nullptr, frame);
     FResize = new TFkavrel(questions, frame);
+    FSave = new TFsauve(clock ? *clock : ProgramClock(), questions, nullptr, true, frame);
+    FSave->Logic().Browser = {[this] { return FBrowserShown && FBrowserShown(); },
+                              [this](const std::string& path) { BrowserFileSaved(path); },
+                              [this](const std::string& path) { BrowserFileAdded(path); }};
 }
 
 bool TEditorDialogs::Has(TEditorWindow window) const
@@ -71,6 +75,8 @@ bool TEditorDialogs::Has(TEditorWindow window) const
         return FFilters;
     case TEditorWindow::Resize:
         return FResize;
+    case TEditorWindow::SaveAssistant:
+        return FSave;
     default:
         return Later().Has(window);
     }
@@ -94,6 +100,9 @@ void TEditorDialogs::ShowModal(TEditorWindow window)
         break;
     case TEditorWindow::Resize:
         dialog = FResize;
+        break;
+    case TEditorWindow::SaveAssistant:
+        dialog = FSave;
         break;
     default:
         Later().ShowModal(window);
@@ -124,4 +133,14 @@ void TEditorDialogs::CloseBrowser()
 void TEditorDialogs::BrowserFileSaved(const std::string& path)
 {
     Later().BrowserFileSaved(path);
+}
+
+void TEditorDialogs::BrowserFileAdded(const std::string& path)
+{
+    Later().BrowserFileAdded(path);
+}
+
+void TEditorDialogs::SetBrowserShown(std::function<bool()> shown)
+{
+    FBrowserShown = std::move(shown);
 }

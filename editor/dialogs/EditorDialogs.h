@@ -1,10 +1,11 @@
 #pragma once
 // The image dialogs as the frame reaches them: contrast, grey levels,
-// halftone, custom filters and resize are shown here; every other window
+// halftone, custom filters, resize and the save assistant are shown here; every other window
 // goes to the implementation given as the one after this (none: not part of
 // the program).
 
 #include "ImageDialogs.h"
+#include "SaveAssistantDialog.h"
 #include "Services.h"
 
 #include <QPointer>
@@ -26,7 +27,7 @@ public:
     TEditorDialogs(const TEditorDialogs&) = delete;
     TEditorDialogs& operator=(const TEditorDialogs&) = delete;
 
-    // Makes the five dialogs, once, at start-up, over the frame's window.
+    // Makes the six dialogs, once, at start-up, over the frame's window.
     // activeDocument answers the document they work on (null: none);
     // startDir is the program's start folder ending in "/"; boxes and clock
     // null: the application's message boxes and the program's clock.
@@ -39,12 +40,17 @@ public:
     void OpenBrowser() override;
     void CloseBrowser() override;
     void BrowserFileSaved(const std::string& path) override;
+    void BrowserFileAdded(const std::string& path) override;
+    // Whether the thumbnail browser is open (its toggle down), for the save
+    // assistant's tiles; unset: never.
+    void SetBrowserShown(std::function<bool()> shown);
 
     TFcontraste* Fcontraste() const { return FContrast; }
     TFgris* Fgris() const { return FGrey; }
     TFtrame* Ftrame() const { return FHalftone; }
     TFfiltres* Ffiltres() const { return FFilters; }
     TFkavrel* Fkavrel() const { return FResize; }
+    TFsauve* Fsauve() const { return FSave; }
 
 private:
     class TApplicationBoxes;
@@ -61,4 +67,6 @@ private:
     QPointer<TFtrame> FHalftone;
     QPointer<TFfiltres> FFilters;
     QPointer<TFkavrel> FResize;
+    QPointer<TFsauve> FSave;
+    std::function<bool()> FBrowserShown;
 };

@@ -220,6 +220,29 @@ TEST(DrawThumbnailTest, DrawsPicturesWrittenByImageMagick)
     EXPECT_TRUE(IsBlue(*b.Picture, 12, 80));
 }
 
+TEST(DrawThumbnailTest, DrawsGifFilesThroughTheRegistry)
+{
+    InitOnce();
+    TempDir dir;
+    const std::string gif = dir.File("wide.gif");
+    ASSERT_TRUE(Convert("-size 200x50 xc:blue -fill red -draw \"rectangle 0,0 99,49\"", gif));
+    TThumbnail tile;
+    tile.FileName = gif;
+    DrawThumbnail(tile, gif);
+    ASSERT_EQ(tile.State, TThumbState::Drawn) << tile.Error;
+    EXPECT_EQ(tile.Size, (TThumbSize{100, 25}));
+    EXPECT_TRUE(IsRed(*tile.Picture, 20, 12));
+    EXPECT_TRUE(IsBlue(*tile.Picture, 80, 12));
+    EXPECT_NE(tile.Hint.find("\n200 x 50"), std::string::npos);
+
+    WriteBytes(dir.File("broken.gif"), "GIF89a\x02");
+    TThumbnail broken;
+    broken.FileName = dir.File("broken.gif");
+    DrawThumbnail(broken, broken.FileName);
+    EXPECT_EQ(broken.State, TThumbState::Failed);
+    EXPECT_FALSE(broken.Error.empty());
+}
+
 TEST(DrawThumbnailTest, FilesThatCannotBeShownGetAPlaceholder)
 {
     InitOnce();

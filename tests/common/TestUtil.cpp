@@ -189,11 +189,12 @@ int MaxDifference(const RgbImage& a, const RgbImage& b)
     return m;
 }
 
-DumpResult PicDump(const std::string& path)
+DumpResult PicDump(const std::string& path, int frame)
 {
     DumpResult r;
     std::string out = path + ".dump.ppm";
-    auto res = Run(std::string(CORVINEL_PICDUMP) + " " + Quote(path) + " " + Quote(out));
+    const std::string option = frame >= 0 ? "--frame " + std::to_string(frame) + " " : "";
+    auto res = Run(std::string(CORVINEL_PICDUMP) + " " + option + Quote(path) + " " + Quote(out));
     if (res.ExitCode != 0) {
         r.Error = res.Output;
         return r;

@@ -67,7 +67,8 @@ struct DumpResult {
     RgbImage Image;
     std::string Error;
 };
-DumpResult PicDump(const std::string& path);
+// With frame 0 or above, picdump --frame: that frame of an animation.
+DumpResult PicDump(const std::string& path, int frame = -1);
 
 // Writes a 320 x 240 noisy JPEG with ImageMagick at whole, and at cut a copy
 // that ends after half its bytes (a file the copying stopped in); answers

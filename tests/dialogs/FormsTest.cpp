@@ -1,4 +1,4 @@
-// The five dialogs through their real forms under the offscreen platform,
+// The six dialogs through their real forms under the offscreen platform,
 // shown by the frame's seam over a document held in memory: one showing of
 // each driven from inside its modal loop, the grid's key filter with pasted
 // text, and the windows that are not these dialogs passed on.
@@ -9,10 +9,13 @@
 #include "EditorDialogs.h"
 #include "ImageDialogs.h"
 #include "PauseTimer.h"
+#include "QtTestApp.h"
 #include "UpDown.h"
 #include "photo.h"
 
 #include <QCheckBox>
+#include <QLabel>
+#include <QTabWidget>
 #include <QClipboard>
 #include <QComboBox>
 #include <QRadioButton>
@@ -388,20 +391,49 @@ TEST_F(FormsTest, ResizeThroughItsForm)
     EXPECT_EQ(width->currentText(), "20");
 }
 
+TEST_F(FormsTest, SaveAssistantThroughTheSeam)
+{
+    TFsauve* dialog = Dialogs->Fsauve();
+    ASSERT_TRUE(dialog);
+    D().memorise();
+    const int depth = D().UndoCount();
+    std::string folder;
+    Show(TEditorWindow::SaveAssistant, dialog, [&] {
+        folder = dialog->Logic().TempFolder();
+        EXPECT_TRUE(std::filesystem::is_directory(folder));
+        // The first preview is encoded off the user-interface thread.
+        ASSERT_TRUE(testqt::WaitFor([&] { return !dialog->Logic().Busy(); }, 20000));
+        EXPECT_EQ(Find<QLabel>(dialog, "Label19")->text(), "3 654"); // 54 + 30 rows of 120
+        EXPECT_EQ(Find<QLabel>(dialog, "Label21")->text(), "0.7");
+        Find<QTabWidget>(dialog, "PC")->setCurrentIndex(2);
+        ASSERT_TRUE(testqt::WaitFor([&] { return !dialog->Logic().Busy(); }, 20000));
+        EXPECT_FALSE(Find<QLabel>(dialog, "LTailleJPG")->text().isEmpty());
+        EXPECT_FALSE(SamePixels(D().Picture(), Original)) << "the decoded JPEG is shown";
+    });
+    EXPECT_TRUE(SamePixels(D().Picture(), Original));
+    EXPECT_EQ(D().UndoCount(), depth);
+    EXPECT_FALSE(CloseConfirmed);
+    EXPECT_FALSE(std::filesystem::exists(folder));
+}
+
 TEST_F(FormsTest, OtherWindowsGoToTheNextImplementation)
 {
     EXPECT_TRUE(Dialogs->Has(TEditorWindow::Contrast));
     EXPECT_TRUE(Dialogs->Has(TEditorWindow::Resize));
     EXPECT_TRUE(Dialogs->Has(TEditorWindow::AboutBox));
     EXPECT_FALSE(Dialogs->Has(TEditorWindow::Print));
-    Dialogs->ShowModal(TEditorWindow::SaveAssistant);
+    EXPECT_TRUE(Dialogs->Has(TEditorWindow::SaveAssistant));
+    Dialogs->ShowModal(TEditorWindow::Print);
     ASSERT_EQ(Later.Shown.size(), 1u);
-    EXPECT_EQ(Later.Shown[0], TEditorWindow::SaveAssistant);
+    EXPECT_EQ(Later.Shown[0], TEditorWindow::Print);
 
     // Without a document the image dialogs show nothing.
     Doc.reset();
     Dialogs->ShowModal(TEditorWindow::Grey);
     EXPECT_FALSE(Dialogs->Fgris()->isVisible());
+    Dialogs->ShowModal(TEditorWindow::SaveAssistant);
+    EXPECT_FALSE(Dialogs->Fsauve()->isVisible());
+    EXPECT_TRUE(Dialogs->Fsauve()->Logic().TempFolder().empty());
 
     TEditorDialogs none;
     EXPECT_FALSE(none.Has(TEditorWindow::Contrast));

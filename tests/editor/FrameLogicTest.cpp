@@ -275,6 +275,42 @@ TEST_F(FrameLogicTest, DirectSaveWritesPngAtTheStrongestCompression)
     EXPECT_TRUE(SamePixels(pixels, Pattern(37, 23)));
 }
 
+TEST_F(FrameLogicTest, DirectSaveWritesGifReducedTo256ColoursAndOpensItAgain)
+{
+    TDocument& d = Open("x.bmp", 41, 29);
+    d.FileName = Dir.File("Shot.GIF");
+    CloseConfirmed = false;
+    F.benrClick();
+    EXPECT_TRUE(CloseConfirmed);
+    EXPECT_TRUE(T.Boxes.Calls.empty());
+    ASSERT_TRUE(std::filesystem::exists(Dir.File("Shot.GIF")));
+    const std::vector<std::uint8_t> bytes = testutil::ReadFile(Dir.File("Shot.GIF"));
+    ASSERT_GT(bytes.size(), 13u);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 6), "GIF87a");
+    EXPECT_EQ(bytes.back(), 0x3B);
+
+    // giflib reads the same picture as the editor opens again.
+    const std::string rgb = Dir.File("shot.rgb");
+    const auto run = testutil::Run("/usr/bin/gif2rgb -1 -o " + testutil::Quote(rgb) + " " +
+                                   testutil::Quote(Dir.File("Shot.GIF")));
+    ASSERT_EQ(run.ExitCode, 0) << run.Output;
+    const std::vector<std::uint8_t> outside = testutil::ReadFile(rgb);
+    TPicture back;
+    back.LoadFromFile(Dir.File("Shot.GIF"));
+    TBitmap pixels(back.Width(), back.Height());
+    pixels.Canvas().Draw(0, 0, *back.Graphic());
+    const testutil::RgbImage opened = testutil::FromBitmap(pixels);
+    ASSERT_EQ(opened.Width, 41);
+    ASSERT_EQ(opened.Height, 29);
+    EXPECT_EQ(opened.Rgb, outside);
+    // Reduced and dithered, but near the picture on average.
+    const testutil::RgbImage original = testutil::FromBitmap(Pattern(41, 29));
+    double total = 0;
+    for (std::size_t i = 0; i < original.Rgb.size(); ++i)
+        total += std::abs(int(opened.Rgb[i]) - int(original.Rgb[i]));
+    EXPECT_LT(total / static_cast<double>(original.Rgb.size()), 12.0);
+}
+
 TEST_F(FrameLogicTest, DirectSaveOfAnotherFormatTellsTheUserAndConfirmsNothing)
 {
     TDocument& d = Open("a.bmp");

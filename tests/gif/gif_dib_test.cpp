@@ -225,6 +225,11 @@ TEST(GifDibWriter, InMemoryBmpHeader)
     EXPECT_EQ(bitmap.GetPalette()[7].Color(), RGB(7, 14, 21));
     EXPECT_EQ(bitmap.GetPixelColor(0, 0), RGB(7, 14, 21));
     EXPECT_EQ(bitmap.GetPixelColor(1, 0), RGB(0, 0, 0));
+    // A row written after a store joins the rows written before it.
+    writer.RowAt(1)[2] = 5;
+    writer.StoreIntoBitmap();
+    EXPECT_EQ(bitmap.GetPixelColor(0, 0), RGB(7, 14, 21));
+    EXPECT_EQ(bitmap.GetPixelColor(2, 1), RGB(5, 10, 15));
 
     TBitmap deep;
     TDIBWriter writer24(deep, pf24bit, 3, 1, palette);

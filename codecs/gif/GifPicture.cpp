@@ -1,0 +1,593 @@
+// The GIF image class: the frame list, the whole-file read and write,
+// copies to and from other graphics, the clipboard, the composition of
+// frames on the logical screen, drawing and registration.
+
+#include "GifPicture.h"
+
+#include "Canvas.h"
+#include "Picture.h"
+
+#include <algorithm>
+#include <mutex>
+
+// ---------------------------------------------------------------------------
+// Frame list
+
+namespace {
+
+// The next byte that is not 0x00; false when the data has ended.
+bool NextBlockByte(TStream& stream, std::uint8_t& b)
+{
+    do {
+        if (!ReadByteIfAny(stream, b))
+            return false;
+    } while (b == 0);
+    return true;
+}
+
+} // namespace
+
+void TGifPictureList::LoadFromStream(TStream& stream, TPersistent* parent)
+{
+    auto* image = dynamic_cast<TGifPicture*>(parent);
+    std::uint8_t b = 0;
+    if (!NextBlockByte(stream, b))
+        return;
+    while (b != 0x3B) {
+        stream.Seek(-1, soCurrent);
+        if (b != 0x21 && b != 0x2C) {
+            ReportWarning(1, "Unknown GIF block type");
+            return;
+        }
+        auto frame = std::make_unique<TGIFSubImage>(image);
+        frame->LoadFromStream(stream);
+        Append(std::move(frame));
+        if (image) {
+            image->DropCachedBitmap();
+            image->ReportProgress(psRunning, MulDivPercent(stream.Position(), stream.Size()), false, "Loading...");
+        }
+        if (!NextBlockByte(stream, b))
+            return;
+    }
+    stream.Seek(-1, soCurrent);
+}
+
+void TGifPictureList::SaveToStream(TStream& stream) const
+{
+    auto* image = static_cast<TGifPicture*>(OwnerImage);
+    const int n = Count();
+    for (int i = 0; i < n; ++i) {
+        Frame(i)->SaveToStream(stream);
+        if (image)
+            image->ReportProgress(psRunning, MulDivPercent(i + 1, n), false, "Saving...");
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Composition
+
+TGIFFrameComposer::TGIFFrameComposer(const TGifPicture& image) : FImage(image)
+{
+    FWidth = image.GetWidth();
+    FHeight = image.GetHeight();
+    std::size_t pixels;
+    try {
+        pixels = CheckPixelBudget(FWidth, FHeight);
+    } catch (const Exception& e) {
+        RaiseGIFError("Logical screen too large: " + e.Message);
+    }
+    FRgb.assign(pixels * 3, 0);
+    FCovered.assign(pixels, 0);
+}
+
+void TGIFFrameComposer::Dispose()
+{
+    const TGIFSubImage& frame = *FImage.Frames.Frame(FCurrent);
+    switch (frame.Disposal()) {
+    case 2: {
+        const int right = std::min(FWidth, frame.FrameLeft() + frame.FrameWidth());
+        const int bottom = std::min(FHeight, frame.FrameTop() + frame.FrameHeight());
+        for (int y = frame.FrameTop(); y < bottom; ++y)
+            for (int x = frame.FrameLeft(); x < right; ++x) {
+                const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(FWidth) +
+                                       static_cast<std::size_t>(x);
+                FCovered[at] = 0;
+                FRgb[at * 3] = FRgb[at * 3 + 1] = FRgb[at * 3 + 2] = 0;
+            }
+        break;
+    }
+    case 3:
+        if (!FSavedRgb.empty()) {
+            FRgb.swap(FSavedRgb);
+            FCovered.swap(FSavedCovered);
+        }
+        break;
+    default:
+        break;
+    }
+    FSavedRgb.clear();
+    FSavedCovered.clear();
+}
+
+bool TGIFFrameComposer::Advance()
+{
+    if (FCurrent + 1 >= FImage.Frames.Count())
+        return false;
+    if (FCurrent >= 0)
+        Dispose();
+    ++FCurrent;
+    const TGIFSubImage& frame = *FImage.Frames.Frame(FCurrent);
+    if (frame.Disposal() == 3) {
+        FSavedRgb = FRgb;
+        FSavedCovered = FCovered;
+    }
+    if (frame.IsEmpty())
+        return true;
+
+    // Colours by index; indices past the table are black.
+    std::array<std::uint8_t, 768> lut{};
+    const TGIFColorMap& table = frame.ActiveColorMap();
+    if (const std::uint8_t* t = table.Triplets())
+        std::copy_n(t, static_cast<std::size_t>(table.EntryCount()) * 3, lut.begin());
+    const int transparent = frame.TransparentIndex();
+
+    const int fw = frame.FrameWidth();
+    const int left = frame.FrameLeft();
+    const int top = frame.FrameTop();
+    const int right = std::min(FWidth, left + fw);
+    const int bottom = std::min(FHeight, top + frame.FrameHeight());
+    auto& pixels = const_cast<TGIFSubImage&>(frame);
+    const std::uint8_t* data = pixels.PixelData();
+    for (int y = top; y < bottom; ++y) {
+        const std::uint8_t* src = data + static_cast<std::size_t>(y - top) * static_cast<std::size_t>(fw);
+        const std::size_t rowAt = static_cast<std::size_t>(y) * static_cast<std::size_t>(FWidth);
+        for (int x = left; x < right; ++x) {
+            const int index = src[x - left];
+            if (index == transparent)
+                continue;
+            const std::size_t at = rowAt + static_cast<std::size_t>(x);
+            std::copy_n(lut.begin() + index * 3, 3, FRgb.begin() + static_cast<std::ptrdiff_t>(at * 3));
+            FCovered[at] = 1;
+        }
+    }
+    return true;
+}
+
+bool TGIFFrameComposer::SeekFrame(int index)
+{
+    if (index < 0 || index >= FImage.Frames.Count())
+        return false;
+    while (FCurrent < index)
+        if (!Advance())
+            return false;
+    return FCurrent == index;
+}
+
+void TGIFFrameComposer::PaintOver(TBitmap& backdrop) const
+{
+    if (backdrop.Width() != FWidth || backdrop.Height() != FHeight || backdrop.PixelFormat() != pf24bit)
+        RaiseGIFError("Backdrop does not match the logical screen");
+    for (int y = 0; y < FHeight; ++y) {
+        std::uint8_t* row = backdrop.ScanLine(y);
+        const std::size_t rowAt = static_cast<std::size_t>(y) * static_cast<std::size_t>(FWidth);
+        for (int x = 0; x < FWidth; ++x) {
+            const std::size_t at = rowAt + static_cast<std::size_t>(x);
+            if (!FCovered[at])
+                continue;
+            row[x * 3] = FRgb[at * 3 + 2];
+            row[x * 3 + 1] = FRgb[at * 3 + 1];
+            row[x * 3 + 2] = FRgb[at * 3];
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Clipboard
+
+namespace {
+
+struct ClipboardSinkHolder {
+    std::mutex Lock;
+    TClipboardSink Sink;
+};
+
+ClipboardSinkHolder& TheSink()
+{
+    static ClipboardSinkHolder holder;
+    return holder;
+}
+
+} // namespace
+
+TClipboardFormat CF_GIF()
+{
+    static const TClipboardFormat format = RegisterClipboardFormat("GIF Image");
+    return format;
+}
+
+void SetGIFClipboardSink(TClipboardSink sink)
+{
+    ClipboardSinkHolder& h = TheSink();
+    std::lock_guard<std::mutex> guard(h.Lock);
+    h.Sink = std::move(sink);
+}
+
+// ---------------------------------------------------------------------------
+// The image
+
+TGifPicture::TGifPicture() : Frames(this), Header(this)
+{
+    ClearImage();
+}
+
+TGifPicture::~TGifPicture()
+{
+    FCachedBitmap.reset();
+    Frames.FreeAll();
+}
+
+TGraphicClass TGifPicture::Class()
+{
+    static const TGraphicClassInfo info{"TGifPicture", [] { return std::make_unique<TGifPicture>(); }};
+    return &info;
+}
+
+void TGifPicture::ReportProgress(TProgressStage stage, int percent, bool redrawNow, const std::string& message)
+{
+    Progress(stage, percent, redrawNow, TRect{}, message);
+}
+
+void TGifPicture::RaiseWarning(TPersistent& sender, int severity, const std::string& message)
+{
+    if (WarningHandler)
+        WarningHandler(sender, severity, message);
+}
+
+int TGifPicture::RequiredVersion() const
+{
+    int version = 0;
+    for (int i = 0; i < Frames.Count(); ++i) {
+        version = std::max(version, Frames.Frame(i)->FormatVersion());
+        if (version >= 2)
+            break;
+    }
+    return version;
+}
+
+int TGifPicture::MaxColorResolution() const
+{
+    int result = Header.GlobalResolution();
+    for (int i = 0; i < Frames.Count(); ++i)
+        result = std::max(result, Frames.Frame(i)->TableBits() - 1);
+    return result;
+}
+
+int TGifPicture::MaxBitsPerPixel() const
+{
+    int result = Header.GlobalTableBits();
+    for (int i = 0; i < Frames.Count(); ++i)
+        result = std::max(result, Frames.Frame(i)->TableBits());
+    return result;
+}
+
+void TGifPicture::DropPalette()
+{
+    FCachedPalette.clear();
+}
+
+void TGifPicture::DropCachedBitmap()
+{
+    FCachedBitmap.reset();
+}
+
+void TGifPicture::SetPaletteBits(int value)
+{
+    if (value < 3 || value > 8)
+        RaiseGIFError("Invalid Bits Per Pixel value");
+    FPaletteBits = value;
+}
+
+void TGifPicture::ClearImage()
+{
+    DropCachedBitmap();
+    Frames.FreeAll();
+    Header.GlobalTable.Reset();
+    Header.ScreenWidth = 0;
+    Header.ScreenHeight = 0;
+    Header.ComputeFlags();
+    SetPalette({});
+}
+
+int TGifPicture::AddFrame(std::unique_ptr<TGIFSubImage> frame)
+{
+    if (!frame)
+        RaiseGIFError("Object type not supported for operation");
+    const int index = Frames.Append(std::move(frame));
+    DropCachedBitmap();
+    Changed();
+    return index;
+}
+
+int TGifPicture::AddFrame(const TGraphic& graphic)
+{
+    auto frame = std::make_unique<TGIFSubImage>(this);
+    frame->Assign(graphic);
+    return AddFrame(std::move(frame));
+}
+
+TColor TGifPicture::ScreenBackgroundColor()
+{
+    return Header.BackgroundColor();
+}
+
+bool TGifPicture::WantsWebPalette() const
+{
+    // The desktop here shows true colour: no palette screen.
+    constexpr bool webPaletteScreen = false;
+    return (PaintOptions & poWebPalette) && (!(PaintOptions & poWebPaletteOnPaletteDevice) || webPaletteScreen);
+}
+
+TPalette TGifPicture::GetPalette() const
+{
+    if (FInGetPalette)
+        RaiseGIFError("No global or local color table defined");
+    FInGetPalette = true;
+    struct Guard {
+        bool& Flag;
+        ~Guard() { Flag = false; }
+    } guard{FInGetPalette};
+    if (!FCachedPalette.empty())
+        return FCachedPalette;
+    if (WantsWebPalette())
+        FCachedPalette = WebPalette216();
+    else if (Header.GlobalTable.EntryCount() > 0)
+        FCachedPalette = Header.GlobalTable.MakePalette();
+    else
+        return Frames.Count() > 0 ? Frames.Frame(0)->ColorMap().MakePalette() : TPalette{};
+    return FCachedPalette;
+}
+
+void TGifPicture::SetPalette(const TPalette& palette)
+{
+    if (palette == FCachedPalette)
+        return;
+    FCachedPalette = palette;
+    if (FCachedBitmap) {
+        DropCachedBitmap();
+        PaletteModified = true;
+        Changed();
+    }
+}
+
+void TGifPicture::SetWidth(int value)
+{
+    value = std::clamp(value, 0, 0xFFFF);
+    for (int i = 0; i < Frames.Count(); ++i) {
+        const TGIFSubImage& f = *Frames.Frame(i);
+        if (f.FrameLeft() + f.FrameWidth() > value)
+            RaiseGIFError("Image width too small for contained frames");
+    }
+    if (value != Header.ScreenWidth) {
+        Header.ScreenWidth = static_cast<std::uint16_t>(value);
+        DropCachedBitmap();
+        Changed();
+    }
+}
+
+void TGifPicture::SetHeight(int value)
+{
+    value = std::clamp(value, 0, 0xFFFF);
+    for (int i = 0; i < Frames.Count(); ++i) {
+        const TGIFSubImage& f = *Frames.Frame(i);
+        if (f.FrameTop() + f.FrameHeight() > value)
+            RaiseGIFError("Image height too small for contained frames");
+    }
+    if (value != Header.ScreenHeight) {
+        Header.ScreenHeight = static_cast<std::uint16_t>(value);
+        DropCachedBitmap();
+        Changed();
+    }
+}
+
+void TGifPicture::LoadFromStream(TStream& stream)
+{
+    ReportProgress(psStarting, 0, false, "Loading...");
+    ClearImage();
+    const std::int64_t start = stream.Position();
+    try {
+        Header.LoadFromStream(stream);
+        Frames.LoadFromStream(stream, this);
+        TGIFTrailer trailer(this);
+        trailer.LoadFromStream(stream);
+    } catch (...) {
+        try {
+            stream.SetPosition(start);
+        } catch (...) {
+        }
+        ReportProgress(psEnding, 0, true, "Loading...");
+        throw;
+    }
+    ReportProgress(psEnding, 100, true, "Loading...");
+}
+
+void TGifPicture::SaveToStream(TStream& stream) const
+{
+    auto& self = const_cast<TGifPicture&>(*this);
+    self.ReportProgress(psStarting, 0, false, "Saving...");
+    try {
+        Header.SaveToStream(stream);
+        Frames.SaveToStream(stream);
+        TGIFTrailer trailer(&self);
+        trailer.SaveToStream(stream);
+    } catch (...) {
+        self.ReportProgress(psEnding, 0, true, "Saving...");
+        throw;
+    }
+    self.ReportProgress(psEnding, 100, true, "Saving...");
+}
+
+void TGifPicture::Assign(const TPersistent& source)
+{
+    if (&source == this)
+        return;
+    if (auto* other = dynamic_cast<const TGifPicture*>(&source)) {
+        ClearImage();
+        OnProgress = other->OnProgress;
+        WarningHandler = other->WarningHandler;
+        struct Reset {
+            TGifPicture& Image;
+            ~Reset()
+            {
+                Image.OnProgress = nullptr;
+                Image.WarningHandler = nullptr;
+            }
+        } reset{*this};
+        ReportProgress(psStarting, 0, false, "Copying...");
+        try {
+            Header.Assign(other->Header);
+            PainterPriority = other->PainterPriority;
+            PaintBackdropColor = other->PaintBackdropColor;
+            PaintOptions = other->PaintOptions;
+            ReductionMethod = other->ReductionMethod;
+            DitherMethod = other->DitherMethod;
+            const int n = other->Frames.Count();
+            for (int i = 0; i < n; ++i) {
+                auto frame = std::make_unique<TGIFSubImage>(this);
+                frame->Assign(*other->Frames.Frame(i));
+                AddFrame(std::move(frame));
+                ReportProgress(psRunning, MulDivPercent(i + 1, n), false, "Copying...");
+            }
+        } catch (...) {
+            ReportProgress(psEnding, 0, false, "Copying...");
+            throw;
+        }
+        ReportProgress(psEnding, 100, false, "Copying...");
+        return;
+    }
+    if (auto* picture = dynamic_cast<const TPicture*>(&source)) {
+        if (picture->Graphic())
+            Assign(*picture->Graphic());
+        else
+            ClearImage();
+        return;
+    }
+    if (dynamic_cast<const TGraphic*>(&source)) {
+        ClearImage();
+        auto frame = std::make_unique<TGIFSubImage>(this);
+        try {
+            frame->Assign(source);
+        } catch (const EConvertError&) {
+            frame.reset();
+            TGraphic::Assign(source);
+            return;
+        }
+        AddFrame(std::move(frame));
+        return;
+    }
+    TGraphic::Assign(source);
+}
+
+std::unique_ptr<TBitmap> TGifPicture::RenderedBitmap() const
+{
+    auto bitmap = std::make_unique<TBitmap>(GetWidth(), GetHeight(), pf24bit);
+    if (Frames.Count() == 0 || bitmap->Empty())
+        return bitmap;
+    TGIFFrameComposer composer(*this);
+    composer.SeekFrame(0);
+    composer.PaintOver(*bitmap);
+    return bitmap;
+}
+
+void TGifPicture::AssignTo(TPersistent& dest) const
+{
+    if (auto* bitmap = dynamic_cast<TBitmap*>(&dest)) {
+        bitmap->Assign(*RenderedBitmap());
+        return;
+    }
+    TGraphic::AssignTo(dest);
+}
+
+void TGifPicture::Draw(TCanvas& canvas, const TRect& rect)
+{
+    const int width = GetWidth();
+    const int height = GetHeight();
+    if (Frames.Count() == 0 || width == 0 || height == 0 || rect.IsEmpty())
+        return;
+    TGIFFrameComposer composer(*this);
+    composer.SeekFrame(0);
+    const auto& covered = composer.Covered();
+    const bool opaque = std::all_of(covered.begin(), covered.end(), [](std::uint8_t c) { return c != 0; });
+    if (opaque) {
+        TBitmap screen(width, height, pf24bit);
+        composer.PaintOver(screen);
+        canvas.StretchBitmap(rect, screen, Rect(0, 0, width, height), cmSrcCopy);
+        return;
+    }
+    // Nearest neighbour, the canvas showing through what no frame covers.
+    const TRect clip = canvas.ClipRect();
+    const int x0 = std::max(rect.Left, clip.Left);
+    const int x1 = std::min(rect.Right, clip.Right);
+    const int y0 = std::max(rect.Top, clip.Top);
+    const int y1 = std::min(rect.Bottom, clip.Bottom);
+    const auto& rgb = composer.Rgb();
+    for (int y = y0; y < y1; ++y) {
+        const auto sy = static_cast<std::size_t>(static_cast<std::int64_t>(y - rect.Top) * height / rect.Height());
+        for (int x = x0; x < x1; ++x) {
+            const auto sx = static_cast<std::size_t>(static_cast<std::int64_t>(x - rect.Left) * width / rect.Width());
+            const std::size_t at = sy * static_cast<std::size_t>(width) + sx;
+            if (covered[at])
+                canvas.SetPixel(x, y, RGB(rgb[at * 3], rgb[at * 3 + 1], rgb[at * 3 + 2]));
+        }
+    }
+}
+
+void TGifPicture::SaveToClipboardFormat(TClipboardFormat& format, TClipboardData& data, TPalette& palette) const
+{
+    if (GetEmpty())
+        return;
+    RenderedBitmap()->SaveToClipboardFormat(format, data, palette);
+    TMemoryStream stream;
+    SaveToStream(stream);
+    TClipboardSink sink;
+    {
+        ClipboardSinkHolder& h = TheSink();
+        std::lock_guard<std::mutex> guard(h.Lock);
+        sink = h.Sink;
+    }
+    if (sink && !sink(CF_GIF(), stream.Data()))
+        RaiseGIFError("Failed to store GIF on clipboard");
+}
+
+void TGifPicture::LoadFromClipboardFormat(TClipboardFormat format, const TClipboardData& data,
+                                          const TPalette& palette)
+{
+    if (format == CF_GIF() && !data.empty()) {
+        TMemoryStream stream(data);
+        LoadFromStream(stream);
+        return;
+    }
+    if ((format == CF_BITMAP || format == CF_DIB) && !data.empty()) {
+        TBitmap bitmap;
+        bitmap.LoadFromClipboardFormat(format, data, palette);
+        Assign(bitmap);
+        return;
+    }
+    RaiseGIFError("Format de Presse-papiers non supporté");
+}
+
+// ---------------------------------------------------------------------------
+// Registration
+
+void RegisterGifFormat()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        TPicture::RegisterFileFormat("gif", "GIF Image", TGifPicture::Class());
+        TPicture::RegisterClipboardFormat(CF_GIF(), TGifPicture::Class());
+    });
+}
+
+void UnregisterGifFormat()
+{
+    TPicture::UnregisterGraphicClass(TGifPicture::Class());
+}

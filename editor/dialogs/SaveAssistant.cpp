@@ -1,0 +1,462 @@
+#include "SaveAssistant.h"
+
+#include "Application.h"
+#include "AtomicFile.h"
+#include "Bitmap.h"
+#include "Canvas.h"
+#include "Document.h"
+#include "Exceptions.h"
+#include "GifSaveEncoder.h"
+#include "Jpeg.h"
+#include "MessageBoxes.h"
+#include "Picture.h"
+#include "PngCodec.h"
+
+#include <QDir>
+#include <QObject>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <utility>
+
+namespace {
+
+struct TTabFormat {
+    const char* Extension;
+    const char* Filter;
+};
+
+constexpr std::array<TTabFormat, SaveTabCount> TabFormats{{
+    {"bmp", "Bitmaps (*.bmp)|*.bmp"},
+    {"gif", "Compuserve Images (*.gif)|*.gif"},
+    {"jpg", "JPEG Images (*.jpg)|*.jpg"},
+    {"png", "Portable Network Images (*.png)|*.png"},
+}};
+
+const TTabFormat& TabFormat(int tab)
+{
+    if (tab < 0 || tab >= SaveTabCount)
+        throw Exception("Onglet inconnu : " + std::to_string(tab));
+    return TabFormats[static_cast<std::size_t>(tab)];
+}
+
+// Removes a file when the scope ends, however it ends.
+class TFileRemover {
+public:
+    explicit TFileRemover(std::string path) : FPath(std::move(path)) {}
+    ~TFileRemover()
+    {
+        std::error_code ignored;
+        std::filesystem::remove(FPath, ignored);
+    }
+    TFileRemover(const TFileRemover&) = delete;
+    TFileRemover& operator=(const TFileRemover&) = delete;
+
+private:
+    std::string FPath;
+};
+
+std::vector<std::uint8_t> ReadWholeFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw EFOpenError("Impossible d'ouvrir le fichier " + path);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad())
+        throw EReadError("Erreur de lecture du fichier " + path);
+    return bytes;
+}
+
+} // namespace
+
+std::string FileSizeText(std::uint64_t bytes)
+{
+    const std::string digits = std::to_string(bytes);
+    std::string text;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            text += ' ';
+        text += digits[i];
+    }
+    return text;
+}
+
+std::string DownloadTimeText(std::uint64_t bytes)
+{
+    // Tenths of a second at 5000 bytes a second.
+    std::string text = std::to_string(bytes / 500);
+    text.insert(text.size() - 1, ".");
+    if (text.front() == '.')
+        text.insert(0, "0");
+    return text;
+}
+
+std::string SaveTabExtension(int tab)
+{
+    return TabFormat(tab).Extension;
+}
+
+std::string SaveTabFilter(int tab)
+{
+    return TabFormat(tab).Filter;
+}
+
+std::string SaveTargetName(const std::string& chosen, int tab)
+{
+    const std::string own = SaveTabExtension(tab);
+    const std::string name = ExtractFileName(chosen);
+    const std::string extension = ExtractExtension(name);
+    // A dot-file (".photo") has a name but no extension.
+    const bool hasExtension = !extension.empty() && name.size() > extension.size() + 1;
+    if (!hasExtension)
+        return chosen + "." + own;
+    const TGraphicClass named = TPicture::FindGraphicClass(extension);
+    if (extension == own || (named && named == TPicture::FindGraphicClass(own)))
+        return chosen;
+    if (!named)
+        return chosen + "." + own;
+    return chosen.substr(0, chosen.size() - extension.size()) + own;
+}
+
+std::unique_ptr<TGraphic> PrepareEncoder(const TBitmap& picture, const TSaveSettings& settings)
+{
+    switch (settings.Tab) {
+    case stGIF:
+        return MakeGifEncoder(picture, settings.Colors16);
+    case stJPG: {
+        auto jpeg = std::make_unique<TJPEGImage>();
+        jpeg->Assign(picture);
+        // Quality 0 at the slider's end is libjpeg's lowest, 1.
+        jpeg->SetCompressionQuality(100 - settings.JpegPosition);
+        return jpeg;
+    }
+    case stPNG: {
+        auto png = std::make_unique<TPngPicture>();
+        png->Assign(picture);
+        png->CompressionLevel = static_cast<std::uint8_t>(std::clamp(settings.PngLevel, 0, 9));
+        return png;
+    }
+    default:
+        return nullptr;
+    }
+}
+
+TSavePreview MakeSavePreview(const TBitmap& picture, const TSaveSettings& settings, const std::string& folder)
+{
+    TSavePreview preview;
+    preview.Settings = settings;
+    const std::unique_ptr<TGraphic> encoder = PrepareEncoder(picture, settings);
+    const std::string file = folder + "/tempo." + SaveTabExtension(settings.Tab);
+    const TFileRemover remover(file);
+    if (encoder)
+        encoder->SaveToFile(file);
+    else
+        picture.SaveToFile(file);
+
+    // The document shows the file as its format's reader gives it.
+    TPicture loaded;
+    loaded.LoadFromFile(file);
+    if (!loaded.Graphic() || loaded.Width() <= 0 || loaded.Height() <= 0)
+        throw EInvalidGraphic("Image vide : " + file);
+    preview.Picture = std::make_unique<TBitmap>(loaded.Width(), loaded.Height(), pf24bit);
+    preview.Picture->Canvas().Draw(0, 0, *loaded.Graphic());
+
+    preview.Bytes = ReadWholeFile(file);
+    preview.Size = preview.Bytes.size();
+    return preview;
+}
+
+// ---------------------------------------------------------------------------
+
+TFsauveLogic::TFsauveLogic(ITimerClock& clock, IMessageBoxes& boxes, ISaveAsDialog& saveDialog, bool threaded)
+    : Pause(clock, TPauseMode::KeepRunning, 500), FBoxes(boxes), FSaveDialog(saveDialog), FThreaded(threaded),
+      FContext(std::make_unique<QObject>())
+{
+    Pause.OnTimer = [this] { pauseTimer(); };
+}
+
+TFsauveLogic::~TFsauveLogic()
+{
+    Pause.Stop();
+    RetireJob();
+    // The encodings still running use this object's context: they end
+    // first.
+    for (TRetired& retired : FRetired)
+        retired.Job.wait();
+}
+
+bool TFsauveLogic::GifAvailable()
+{
+    return GifEncoderAvailable();
+}
+
+std::string TFsauveLogic::TempFolder() const
+{
+    return FTemp ? FTemp->path().toStdString() : std::string();
+}
+
+void TFsauveLogic::FormActivate(TDocument& document)
+{
+    CloseConfirmed = false;
+    if (!Session.Begin(document))
+        return;
+    FSaved = false;
+    FLast.reset();
+    auto work = std::make_shared<TBitmap>();
+    work->Assign(Session.WorkBitmap());
+    FWork = std::move(work);
+    // A folder of the showing's own: no other program or user can place or
+    // read the files there.
+    FTemp = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/corvinel-XXXXXX"));
+    if (!FTemp->isValid()) {
+        const std::string reason = FTemp->errorString().toStdString();
+        FTemp.reset();
+        throw EFCreateError("Impossible de créer le dossier temporaire des aperçus : " + reason);
+    }
+    PCChange();
+}
+
+void TFsauveLogic::FormClose()
+{
+    Pause.Stop();
+    // A long encoding does not hold the close up: it ends on its own and
+    // takes the folder with it.
+    RetireJob();
+    FTemp.reset();
+    FWork.reset();
+    FLast.reset();
+    TDocument* document = Session.Document();
+    Session.End();
+    // A save is not undone by the restore: the file holds the picture the
+    // document shows again.
+    if (document && FSaved) {
+        document->Modified = false;
+        document->RemoveStar();
+    }
+    FSaved = false;
+}
+
+void TFsauveLogic::SetTab(int tab)
+{
+    if (tab < 0 || tab >= SaveTabCount)
+        return;
+    Settings.Tab = tab;
+    PCChange();
+}
+
+void TFsauveLogic::PCChange()
+{
+    if (!Session.Active() || !FTemp)
+        return;
+    if (Settings.Tab == stGIF && !GifAvailable()) {
+        ShowUnavailable();
+        return;
+    }
+    if (FThreaded) {
+        // The newest request wins: one encoding at a time, the next one
+        // reads the settings when it starts.
+        if (FJob.valid())
+            FPending = true;
+        else
+            StartJob();
+        Changed();
+        return;
+    }
+    TWaitCursor wait;
+    Show(MakeSavePreview(*FWork, Settings, TempFolder()));
+}
+
+void TFsauveLogic::calChange(int jpegPosition, int pngLevel)
+{
+    Settings.JpegPosition = jpegPosition;
+    Settings.PngLevel = pngLevel;
+    Pause.SetEnabled(true);
+}
+
+void TFsauveLogic::pauseTimer()
+{
+    Pause.SetEnabled(false);
+    PCChange();
+}
+
+void TFsauveLogic::Rcoul16Click(bool colors16)
+{
+    Settings.Colors16 = colors16;
+    PCChange();
+}
+
+void TFsauveLogic::WaitIdle()
+{
+    while (FJob.valid()) {
+        FJob.wait();
+        JobDone(FGeneration);
+    }
+}
+
+bool TFsauveLogic::enregistrerClick()
+{
+    TDocument* document = Session.Document();
+    if (!document || !FWork)
+        return false;
+    if (Settings.Tab == stGIF && !GifAvailable()) {
+        FBoxes.MessageDlg("L'enregistrement au format GIF n'est pas disponible dans cette version.", mtWarning,
+                          Btn(mbOK));
+        return false;
+    }
+    // What is saved is what the dialog shows: a movement still waiting for
+    // its preview is previewed first.
+    Pause.Stop();
+    {
+        TWaitCursor wait;
+        WaitIdle();
+    }
+    if (!FLast || !(FLast->Settings == Settings)) {
+        const bool threaded = std::exchange(FThreaded, false);
+        try {
+            PCChange();
+        } catch (...) {
+            FThreaded = threaded;
+            throw;
+        }
+        FThreaded = threaded;
+    }
+    if (!FLast)
+        return false;
+
+    const int tab = Settings.Tab;
+    const std::string oldPath = document->FileName;
+    const bool untitled = ExtractFileName(oldPath) == UntitledName;
+    const std::string folder = untitled ? std::string() : std::filesystem::path(oldPath).parent_path().string();
+    std::string chosen;
+    if (!FSaveDialog.Execute(SaveTabFilter(tab), SaveTabExtension(tab), folder, ExtractFileName(oldPath), chosen) ||
+        chosen.empty())
+        return false;
+    const std::string path = std::filesystem::absolute(std::filesystem::path(chosen)).lexically_normal().string();
+    const std::string target = SaveTargetName(path, tab);
+    std::error_code error;
+    if (target != path && std::filesystem::exists(target, error) &&
+        FBoxes.MessageDlg("Le fichier " + ExtractFileName(target) + " existe déjà. Voulez-vous le remplacer ?",
+                          mtConfirmation, mbYes | mbNo) != mrYes)
+        return false;
+
+    {
+        TWaitCursor wait;
+        const std::vector<std::uint8_t>& bytes = FLast->Bytes;
+        AtomicWriteFile(target, [&bytes](TStream& stream) { stream.WriteBuffer(bytes.data(), bytes.size()); });
+    }
+
+    // The bookkeeping follows the write: a failed write changed nothing.
+    document->FileName = target;
+    document->SetCaptionText(ExtractFileName(target));
+    document->Modified = false;
+    document->Affiche(0, 0);
+    if (Browser.Shown && Browser.Shown()) {
+        if (oldPath == target) {
+            if (Browser.Refresh)
+                Browser.Refresh(target);
+        } else if (Browser.Add) {
+            Browser.Add(target);
+        }
+    }
+    FSaved = true;
+    CloseConfirmed = true;
+    return true;
+}
+
+void TFsauveLogic::StartJob()
+{
+    const std::uint64_t generation = ++FGeneration;
+    FPending = false;
+    if (!FBusyCursor)
+        FBusyCursor = std::make_unique<TWaitCursor>();
+    QObject* context = FContext.get();
+    FJob = std::async(std::launch::async, [this, work = FWork, settings = Settings, folder = TempFolder(), context,
+                                           generation] {
+        TOutcome outcome;
+        try {
+            outcome.Preview = MakeSavePreview(*work, settings, folder);
+        } catch (...) {
+            outcome.Error = std::current_exception();
+        }
+        // Told on the user-interface thread; the context goes with the
+        // assistant, and a call to a context gone is dropped.
+        QMetaObject::invokeMethod(context, [this, generation] { JobDone(generation); }, Qt::QueuedConnection);
+        return outcome;
+    });
+}
+
+void TFsauveLogic::JobDone(std::uint64_t generation)
+{
+    for (auto it = FRetired.begin(); it != FRetired.end(); ++it)
+        if (it->Generation == generation) {
+            // Its work is done (it tells only then): its folder goes.
+            it->Job.wait();
+            FRetired.erase(it);
+            return;
+        }
+    if (!FJob.valid() || generation != FGeneration)
+        return;
+    TOutcome outcome = FJob.get();
+    try {
+        if (FPending) {
+            // A newer request came meanwhile: this result is stale.
+            StartJob();
+            return;
+        }
+        FBusyCursor.reset();
+        if (outcome.Error)
+            std::rethrow_exception(outcome.Error);
+        Show(std::move(outcome.Preview));
+    } catch (...) {
+        FBusyCursor.reset();
+        Changed();
+        if (Application)
+            Application->HandleException();
+        else
+            throw;
+    }
+}
+
+void TFsauveLogic::RetireJob()
+{
+    FPending = false;
+    FBusyCursor.reset();
+    if (!FJob.valid())
+        return;
+    FRetired.push_back(TRetired{FGeneration, std::move(FJob), std::move(FTemp)});
+    // The folder is the retired job's now; a new showing makes its own.
+    ++FGeneration;
+}
+
+void TFsauveLogic::Show(TSavePreview preview)
+{
+    TDocument* document = Session.Document();
+    if (!document)
+        return;
+    const int tab = preview.Settings.Tab;
+    document->SetPicture(*preview.Picture);
+    document->Affiche(0, 0);
+    SizeLabels[static_cast<std::size_t>(tab)] = FileSizeText(preview.Size);
+    TimeLabels[static_cast<std::size_t>(tab)] = DownloadTimeText(preview.Size);
+    preview.Picture.reset();
+    FLast = std::make_unique<TSavePreview>(std::move(preview));
+    Changed();
+}
+
+void TFsauveLogic::ShowUnavailable()
+{
+    FLast.reset();
+    Session.ShowUntouched();
+    SizeLabels[stGIF].clear();
+    TimeLabels[stGIF].clear();
+    Changed();
+}
+
+void TFsauveLogic::Changed()
+{
+    if (OnChanged)
+        OnChanged();
+}

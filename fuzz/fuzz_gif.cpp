@@ -1,0 +1,69 @@
+// Loads arbitrary bytes as a whole GIF file through the picture registry,
+// draws it, composes every frame, saves it with both encoders and loads the
+// result again. Any outcome but a picture or one of our exceptions is a
+// finding.
+
+#include "Bitmap.h"
+#include "Canvas.h"
+#include "Exceptions.h"
+#include "Formats.h"
+#include "GifPicture.h"
+#include "Picture.h"
+#include "Streams.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    static const bool ready = [] {
+        RegisterPictureFormats();
+        // Small pictures only: the fuzzer looks for faults, not for memory.
+        SetPixelBudget(std::size_t{1} << 22);
+        return true;
+    }();
+    (void)ready;
+    TGraphicClass cls = TPicture::FindGraphicClass("gif");
+    if (!cls)
+        __builtin_trap();
+    std::unique_ptr<TGraphic> graphic = cls->Create();
+    auto* gif = dynamic_cast<TGifPicture*>(graphic.get());
+    if (!gif)
+        __builtin_trap();
+    try {
+        TMemoryStream in(std::vector<std::uint8_t>(data, data + size));
+        gif->LoadFromStream(in);
+    } catch (const Exception&) {
+        return 0;
+    }
+    try {
+        if (gif->Width() > 0 && gif->Height() > 0 && static_cast<std::size_t>(gif->Width()) * gif->Height() < 1000000) {
+            TBitmap canvas(gif->Width(), gif->Height(), pf24bit);
+            canvas.Canvas().Draw(0, 0, *gif);
+            TGIFFrameComposer composer(*gif);
+            while (composer.Advance()) {
+            }
+        }
+    } catch (const Exception&) {
+    }
+    for (std::uint8_t method : {emLZW, emRLE}) {
+        TMemoryStream out;
+        try {
+            gif->EncodingMethod = method;
+            gif->SaveToStream(out);
+        } catch (const Exception&) {
+            continue;
+        }
+        // What we wrote, we read.
+        try {
+            out.SetPosition(0);
+            TGifPicture back;
+            back.LoadFromStream(out);
+        } catch (const Exception&) {
+            __builtin_trap();
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,666 @@
+// The save assistant: the size and time texts, the names files are written
+// under, and whole showings over a document held in memory with a scripted
+// save dialog: each tab's file read back by outside tools, the pause before
+// a preview, cancelling, failing, the restore at close (also over a full
+// undo stack), the private temporary folder and the previews encoded off
+// the user-interface thread.
+
+#include "DialogTest.h"
+
+#include "Clipboard.h"
+#include "Desktop.h"
+#include "EditorFrame.h"
+
+#include "Exceptions.h"
+#include "FileDialogs.h"
+#include "PauseTimer.h"
+#include "Picture.h"
+#include "QtTestApp.h"
+#include "SaveAssistant.h"
+#include "SaveAssistantDialog.h"
+
+#include <QRadioButton>
+#include <QSlider>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QApplication>
+#include <QFileDialog>
+#include <QLabel>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+using namespace dlgtest;
+using testutil::Quote;
+using testutil::Run;
+using testutil::TempDir;
+
+namespace {
+
+// Answers the save dialog from a list; an empty answer or none left cancels.
+class TScriptedSaveAs : public ISaveAsDialog {
+public:
+    struct TCall {
+        std::string Filter, DefaultExt, Folder, Proposed;
+    };
+    bool Execute(const std::string& filter, const std::string& defaultExt, const std::string& folder,
+                 const std::string& proposed, std::string& fileName) override
+    {
+        Calls.push_back({filter, defaultExt, folder, proposed});
+        return TakeScriptedAnswer(Answers, fileName);
+    }
+    std::deque<std::string> Answers;
+    std::vector<TCall> Calls;
+};
+
+// "format width height" of a file by ImageMagick's identify.
+std::string Identify(const std::string& path, const std::string& format = "%m %w %h")
+{
+    const auto result = Run("/usr/bin/identify -format " + Quote(format) + " " + Quote(path));
+    EXPECT_EQ(result.ExitCode, 0) << result.Output;
+    return result.Output;
+}
+
+// The pixels of a file as ImageMagick decodes them.
+testutil::RgbImage Decoded(const std::string& path, const TempDir& dir)
+{
+    const std::string ppm = dir.File("decoded.ppm");
+    const auto result = Run("/usr/bin/convert " + Quote(path) + " -depth 8 " + Quote("ppm:" + ppm));
+    EXPECT_EQ(result.ExitCode, 0) << result.Output;
+    return testutil::ReadPpm(ppm);
+}
+
+std::size_t FilesIn(const std::string& folder)
+{
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder))
+        ++n;
+    return n;
+}
+
+class SaveAssistantTest : public ::testing::Test {
+protected:
+    SaveAssistantTest() : Logic(Clock, Boxes(), SaveAs, false)
+    {
+        App();
+        Boxes().Calls.clear();
+        Boxes().Answers.clear();
+        CloseConfirmed = false;
+        Logic.Browser = {[this] { return BrowserShown; },
+                         [this](const std::string& path) { Refreshed.push_back(path); },
+                         [this](const std::string& path) { Added.push_back(path); }};
+    }
+    ~SaveAssistantTest() override { Logic.FormClose(); }
+
+    TDocument& D() { return **Doc; }
+
+    TempDir Dir;
+    TManualClock Clock;
+    TScriptedSaveAs SaveAs;
+    TFsauveLogic Logic;
+    // 41 pixels: BMP rows padded to 124 bytes.
+    const TBitmap Original = Pattern(41, 30);
+    std::unique_ptr<TTestDocument> Doc = std::make_unique<TTestDocument>(Original, Dir.File("photo.bmp"));
+    bool BrowserShown = false;
+    std::vector<std::string> Refreshed, Added;
+};
+
+// ---------------------------------------------------------------------------
+
+TEST(SaveAssistantTexts, SizeAndDownloadTime)
+{
+    struct TRow {
+        std::uint64_t Size;
+        const char* SizeText;
+        const char* TimeText;
+    };
+    for (const TRow& row : {TRow{0, "0", "0.0"}, TRow{400, "400", "0.0"}, TRow{999, "999", "0.1"},
+                            TRow{4999, "4 999", "0.9"}, TRow{5000, "5 000", "1.0"}, TRow{12345, "12 345", "2.4"},
+                            TRow{1234567, "1 234 567", "246.9"}, TRow{123456, "123 456", "24.6"},
+                            TRow{10000000000ull, "10 000 000 000", "2000000.0"}}) {
+        EXPECT_EQ(FileSizeText(row.Size), row.SizeText) << row.Size;
+        EXPECT_EQ(DownloadTimeText(row.Size), row.TimeText) << row.Size;
+    }
+}
+
+TEST(SaveAssistantTexts, TargetNamesFollowTheTab)
+{
+    InitOnce();
+    EXPECT_EQ(SaveTargetName("/d/photo", stJPG), "/d/photo.jpg");
+    EXPECT_EQ(SaveTargetName("/d/photo.png", stJPG), "/d/photo.jpg") << "a JPEG never goes under .png";
+    EXPECT_EQ(SaveTargetName("/d/photo.jpg", stPNG), "/d/photo.png");
+    EXPECT_EQ(SaveTargetName("/d/photo.ico", stBMP), "/d/photo.bmp");
+    EXPECT_EQ(SaveTargetName("/d/photo.JPEG", stJPG), "/d/photo.JPEG") << "the tab's own format in any case";
+    EXPECT_EQ(SaveTargetName("/d/photo.Jpg", stJPG), "/d/photo.Jpg");
+    EXPECT_EQ(SaveTargetName("/d/photo.dib", stBMP), "/d/photo.dib");
+    EXPECT_EQ(SaveTargetName("/d/vacances.2024", stPNG), "/d/vacances.2024.png") << "not a picture extension";
+    EXPECT_EQ(SaveTargetName("/d.x/.photo", stBMP), "/d.x/.photo.bmp");
+    EXPECT_EQ(SaveTargetName("/d/a.gif", stGIF), "/d/a.gif");
+    EXPECT_EQ(SaveTabFilter(stGIF), "Compuserve Images (*.gif)|*.gif");
+    EXPECT_EQ(SaveTabFilter(stPNG), "Portable Network Images (*.png)|*.png");
+}
+
+// ---------------------------------------------------------------------------
+
+TEST_F(SaveAssistantTest, ActivationPreviewsTheActiveTabAndLeavesNoFile)
+{
+    CloseConfirmed = true;
+    D().memorise();
+    Logic.FormActivate(D());
+    EXPECT_FALSE(CloseConfirmed);
+    EXPECT_EQ(D().UndoCount(), 2);
+    // 54 header bytes and 30 rows of 124.
+    EXPECT_EQ(Logic.SizeLabels[stBMP], "3 774");
+    EXPECT_EQ(Logic.TimeLabels[stBMP], "0.7");
+    EXPECT_TRUE(SamePixels(D().Picture(), Original));
+    const std::string folder = Logic.TempFolder();
+    ASSERT_FALSE(folder.empty());
+    EXPECT_NE(folder.find("corvinel-"), std::string::npos);
+    EXPECT_EQ(FilesIn(folder), 0u) << "the preview file is deleted";
+
+    Logic.SetTab(stPNG);
+    EXPECT_EQ(FilesIn(folder), 0u);
+    EXPECT_FALSE(Logic.SizeLabels[stPNG].empty());
+    EXPECT_TRUE(SamePixels(D().Picture(), Original)) << "PNG keeps the picture";
+
+    Logic.FormClose();
+    EXPECT_FALSE(std::filesystem::exists(folder)) << "the folder goes at close";
+    EXPECT_EQ(D().UndoCount(), 1);
+    EXPECT_TRUE(SamePixels(D().Picture(), Original));
+}
+
+TEST_F(SaveAssistantTest, JpegTabPreviewsTheDecodedFileAndSavesItsQuality)
+{
+    Logic.Settings.Tab = stJPG;
+    Logic.FormActivate(D());
+    EXPECT_FALSE(SamePixels(D().Picture(), Original)) << "the document shows the decoded JPEG";
+    SaveAs.Answers = {Dir.File("q80.jpg")};
+    ASSERT_TRUE(Logic.enregistrerClick());
+    EXPECT_EQ(Identify(Dir.File("q80.jpg"), "%m %w %h %Q"), "JPEG 41 30 80");
+    ASSERT_EQ(SaveAs.Calls.size(), 1u);
+    EXPECT_EQ(SaveAs.Calls[0].Filter, "JPEG Images (*.jpg)|*.jpg");
+    EXPECT_EQ(SaveAs.Calls[0].DefaultExt, "jpg");
+    EXPECT_EQ(SaveAs.Calls[0].Proposed, "photo.bmp");
+    EXPECT_EQ(SaveAs.Calls[0].Folder, Dir.Path());
+    // The preview is the file as an outside decoder reads it.
+    const testutil::RgbImage outside = Decoded(Dir.File("q80.jpg"), Dir);
+    const testutil::RgbImage shown = testutil::FromBitmap(D().Picture());
+    ASSERT_EQ(outside.Width, shown.Width);
+    ASSERT_EQ(outside.Height, shown.Height);
+    EXPECT_LE(testutil::MaxDifference(outside, shown), 1);
+    Logic.FormClose();
+
+    // The slider's ends: quality 100 and libjpeg's lowest, 1.
+    for (const auto& [position, quality] : {std::pair{0, "100"}, std::pair{100, "1"}}) {
+        Logic.FormActivate(D());
+        Logic.calChange(position, 9);
+        Clock.Advance(500);
+        const std::string name = Dir.File("q" + std::to_string(position) + ".jpg");
+        SaveAs.Answers = {name};
+        ASSERT_TRUE(Logic.enregistrerClick());
+        EXPECT_EQ(Identify(name, "%m %Q"), std::string("JPEG ") + quality);
+        Logic.FormClose();
+    }
+}
+
+TEST_F(SaveAssistantTest, PngAndBmpFilesHoldThePictureExactly)
+{
+    for (const int tab : {stPNG, stBMP}) {
+        Logic.Settings.Tab = tab;
+        Logic.FormActivate(D());
+        const std::string name = Dir.File(tab == stPNG ? "out.png" : "out.bmp");
+        SaveAs.Answers = {name};
+        ASSERT_TRUE(Logic.enregistrerClick());
+        const std::uint64_t size = std::filesystem::file_size(name);
+        EXPECT_EQ(Logic.SizeLabels[static_cast<std::size_t>(tab)], FileSizeText(size)) << "the label is the file's size";
+        EXPECT_EQ(Identify(name), std::string(tab == stPNG ? "PNG" : "BMP3") + " 41 30");
+        const testutil::RgbImage outside = Decoded(name, Dir);
+        const testutil::RgbImage expected = testutil::FromBitmap(Original);
+        ASSERT_EQ(outside.Width, expected.Width);
+        ASSERT_EQ(outside.Height, expected.Height);
+        EXPECT_EQ(testutil::MaxDifference(outside, expected), 0);
+        Logic.FormClose();
+    }
+    // Level 0 stores, level 9 compresses: a plain picture shrinks.
+    Doc = std::make_unique<TTestDocument>(TBitmap(200, 100, pf24bit), Dir.File("blank.bmp"));
+    Logic.Settings.Tab = stPNG;
+    Logic.FormActivate(D());
+    const std::uint64_t level9 = Logic.LastPreview()->Size;
+    Logic.calChange(20, 0);
+    Clock.Advance(500);
+    EXPECT_EQ(Logic.LastPreview()->Settings.PngLevel, 0);
+    EXPECT_GT(Logic.LastPreview()->Size, 60000u);
+    EXPECT_LT(level9, 2000u);
+}
+
+TEST_F(SaveAssistantTest, SliderPreviewsAtMostOncePerPause)
+{
+    Logic.Settings.Tab = stJPG;
+    int previews = 0;
+    Logic.OnChanged = [&] { ++previews; };
+    Logic.FormActivate(D());
+    EXPECT_EQ(previews, 1);
+    Logic.calChange(30, 9);
+    Clock.Advance(300);
+    Logic.calChange(40, 9); // the running wait is not restarted
+    Clock.Advance(199);
+    EXPECT_EQ(previews, 1);
+    Clock.Advance(1);
+    EXPECT_EQ(previews, 2);
+    EXPECT_EQ(Logic.LastPreview()->Settings.JpegPosition, 40);
+    Clock.Advance(2000);
+    EXPECT_EQ(previews, 2) << "no preview without a change";
+    Logic.calChange(50, 9);
+    Logic.FormClose();
+    Clock.Advance(1000);
+    EXPECT_EQ(previews, 2) << "a pending wait dies with the dialog";
+    EXPECT_EQ(Clock.Pending(), 0u);
+}
+
+TEST_F(SaveAssistantTest, SaveRightAfterAMovementUsesTheShownSetting)
+{
+    Logic.Settings.Tab = stJPG;
+    Logic.FormActivate(D());
+    Logic.calChange(50, 9); // ENREGISTRER before the pause ends
+    SaveAs.Answers = {Dir.File("q50.jpg")};
+    ASSERT_TRUE(Logic.enregistrerClick());
+    EXPECT_EQ(Identify(Dir.File("q50.jpg"), "%Q"), "50");
+    EXPECT_EQ(Logic.SizeLabels[stJPG], FileSizeText(std::filesystem::file_size(Dir.File("q50.jpg"))));
+    EXPECT_EQ(Clock.Pending(), 0u);
+}
+
+TEST_F(SaveAssistantTest, SaveRenamesTheDocumentAndCloseRestoresItsPicture)
+{
+    D().memorise();
+    D().Modified = true;
+    const int depth = D().UndoCount();
+    Logic.Settings.Tab = stJPG;
+    BrowserShown = true;
+    Logic.FormActivate(D());
+    SaveAs.Answers = {Dir.File("new")};
+    ASSERT_TRUE(Logic.enregistrerClick());
+    EXPECT_TRUE(CloseConfirmed);
+    EXPECT_EQ(D().FileName, Dir.File("new.jpg")) << "the tab's extension is added";
+    EXPECT_EQ(Identify(Dir.File("new.jpg")), "JPEG 41 30");
+    EXPECT_EQ(Added, std::vector<std::string>{Dir.File("new.jpg")});
+    EXPECT_TRUE(Refreshed.empty());
+    Logic.FormClose();
+    EXPECT_TRUE(SamePixels(D().Picture(), Original)) << "not the decoded JPEG";
+    EXPECT_EQ(D().UndoCount(), depth);
+    EXPECT_FALSE(D().Modified);
+    EXPECT_EQ(D().Caption(), "new.jpg(1:1)");
+
+    // Saved again under its own path: the tile is refreshed.
+    Logic.FormActivate(D());
+    SaveAs.Answers = {Dir.File("new.jpg")};
+    ASSERT_TRUE(Logic.enregistrerClick());
+    EXPECT_EQ(Refreshed, std::vector<std::string>{Dir.File("new.jpg")});
+    EXPECT_EQ(Added.size(), 1u);
+}
+
+TEST_F(SaveAssistantTest, CancelWritesNothingAndChangesNothing)
+{
+    D().Modified = true;
+    BrowserShown = true;
+    Logic.Settings.Tab = stPNG;
+    Logic.FormActivate(D());
+    SaveAs.Answers = {""};
+    EXPECT_FALSE(Logic.enregistrerClick());
+    EXPECT_FALSE(CloseConfirmed);
+    EXPECT_EQ(D().FileName, Dir.File("photo.bmp"));
+    EXPECT_TRUE(D().Modified);
+    EXPECT_TRUE(Added.empty());
+    EXPECT_TRUE(Refreshed.empty());
+    EXPECT_EQ(FilesIn(Dir.Path()), 0u);
+    EXPECT_EQ(FilesIn(Logic.TempFolder()), 0u);
+}
+
+TEST_F(SaveAssistantTest, AnotherFormatsExtensionIsReplacedAndAskedFor)
+{
+    Logic.Settings.Tab = stJPG;
+    Logic.FormActivate(D());
+    std::ofstream(Dir.File("shot.jpg")) << "old";
+    SaveAs.Answers = {Dir.File("shot.png")};
+    Boxes().Answers = {mrNo};
+    EXPECT_FALSE(Logic.enregistrerClick());
+    ASSERT_EQ(Boxes().Calls.size(), 1u);
+    EXPECT_EQ(Boxes().Calls[0].Text, "Le fichier shot.jpg existe déjà. Voulez-vous le remplacer ?");
+    EXPECT_EQ(testutil::ReadFile(Dir.File("shot.jpg")).size(), 3u);
+    EXPECT_FALSE(std::filesystem::exists(Dir.File("shot.png")));
+
+    SaveAs.Answers = {Dir.File("shot.png")};
+    Boxes().Answers = {mrYes};
+    ASSERT_TRUE(Logic.enregistrerClick());
+    EXPECT_EQ(Identify(Dir.File("shot.jpg")), "JPEG 41 30");
+    EXPECT_FALSE(std::filesystem::exists(Dir.File("shot.png")));
+    EXPECT_EQ(D().FileName, Dir.File("shot.jpg"));
+}
+
+TEST_F(SaveAssistantTest, FailedWriteKeepsTheOldFileAndTheDocument)
+{
+    D().Modified = true;
+    Logic.Settings.Tab = stBMP;
+    Logic.FormActivate(D());
+    // The target is a folder: the write fails and the folder stays.
+    std::filesystem::create_directory(Dir.File("taken.bmp"));
+    std::ofstream(Dir.File("taken.bmp/inside")) << "x";
+    SaveAs.Answers = {Dir.File("taken.bmp")};
+    EXPECT_THROW(Logic.enregistrerClick(), Exception);
+    EXPECT_TRUE(std::filesystem::is_directory(Dir.File("taken.bmp")));
+    EXPECT_TRUE(std::filesystem::exists(Dir.File("taken.bmp/inside")));
+    EXPECT_EQ(D().FileName, Dir.File("photo.bmp"));
+    EXPECT_TRUE(D().Modified);
+    EXPECT_FALSE(CloseConfirmed);
+    EXPECT_EQ(FilesIn(Dir.Path()), 1u) << "no temporary file beside it";
+}
+
+TEST_F(SaveAssistantTest, FailedPreviewKeepsTheLabelsAndTheDialog)
+{
+    Logic.FormActivate(D());
+    const std::string bmpSize = Logic.SizeLabels[stBMP];
+    // The folder vanishes under the dialog: the next preview cannot write.
+    const std::string folder = Logic.TempFolder();
+    std::filesystem::remove_all(folder);
+    EXPECT_THROW(Logic.SetTab(stPNG), Exception);
+    EXPECT_EQ(Logic.SizeLabels[stBMP], bmpSize);
+    EXPECT_EQ(Logic.SizeLabels[stPNG], "");
+    EXPECT_TRUE(Logic.Session.Active()) << "the dialog stays open";
+    // Nor can a save write what was never previewed.
+    SaveAs.Answers = {Dir.File("never.png")};
+    EXPECT_THROW(Logic.enregistrerClick(), Exception);
+    EXPECT_FALSE(std::filesystem::exists(Dir.File("never.png")));
+    EXPECT_TRUE(SaveAs.Calls.empty());
+    Logic.FormClose();
+    EXPECT_TRUE(SamePixels(D().Picture(), Original));
+    EXPECT_FALSE(std::filesystem::exists(folder));
+}
+
+TEST_F(SaveAssistantTest, CloseRestoresOverAFullUndoStack)
+{
+    for (int i = 0; i < TDocument::MaxUndo; ++i)
+        D().memorise();
+    Logic.Settings.Tab = stJPG;
+    Logic.FormActivate(D());
+    EXPECT_FALSE(SamePixels(D().Picture(), Original));
+    SaveAs.Answers = {Dir.File("full.jpg")};
+    ASSERT_TRUE(Logic.enregistrerClick());
+    Logic.FormClose();
+    EXPECT_TRUE(SamePixels(D().Picture(), Original));
+    EXPECT_EQ(D().UndoCount(), TDocument::MaxUndo);
+    EXPECT_FALSE(D().Modified) << "the save is not undone by the restore";
+}
+
+TEST_F(SaveAssistantTest, UnnamedDocumentIsProposedSansNom)
+{
+    Doc = std::make_unique<TTestDocument>(Original, UntitledName);
+    Logic.FormActivate(D());
+    SaveAs.Answers = {Dir.File("Sans nom")};
+    ASSERT_TRUE(Logic.enregistrerClick());
+    ASSERT_EQ(SaveAs.Calls.size(), 1u);
+    EXPECT_EQ(SaveAs.Calls[0].Proposed, "Sans nom");
+    EXPECT_EQ(SaveAs.Calls[0].Folder, "");
+    EXPECT_EQ(D().FileName, Dir.File("Sans nom.bmp"));
+    EXPECT_EQ(Identify(Dir.File("Sans nom.bmp")), "BMP3 41 30");
+}
+
+TEST_F(SaveAssistantTest, GifTabFollowsTheBuild)
+{
+    Logic.Settings.Tab = stGIF;
+    Logic.FormActivate(D());
+    if (!TFsauveLogic::GifAvailable()) {
+        EXPECT_EQ(Logic.SizeLabels[stGIF], "");
+        EXPECT_TRUE(SamePixels(D().Picture(), Original));
+        SaveAs.Answers = {Dir.File("a.gif")};
+        EXPECT_FALSE(Logic.enregistrerClick());
+        ASSERT_EQ(Boxes().Calls.size(), 1u) << "the user is told";
+        EXPECT_FALSE(std::filesystem::exists(Dir.File("a.gif")));
+        return;
+    }
+    // A photo-like picture with far more than 256 colours.
+    Logic.FormClose();
+    Doc = std::make_unique<TTestDocument>(Pattern(64, 48), Dir.File("photo.bmp"));
+    for (const bool sixteen : {false, true}) {
+        Logic.Settings.Colors16 = false;
+        Logic.FormActivate(D());
+        const std::string size256 = Logic.SizeLabels[stGIF];
+        Logic.Rcoul16Click(sixteen);
+        if (sixteen) {
+            EXPECT_NE(Logic.SizeLabels[stGIF], size256) << "16 colours are encoded at once";
+            std::set<std::uint32_t> shown;
+            const testutil::RgbImage rgb = testutil::FromBitmap(D().Picture());
+            for (std::size_t i = 0; i + 2 < rgb.Rgb.size(); i += 3)
+                shown.insert(rgb.Rgb[i] << 16 | rgb.Rgb[i + 1] << 8 | rgb.Rgb[i + 2]);
+            EXPECT_LE(shown.size(), 16u) << "the document shows the reduced picture";
+        }
+        const std::string name = Dir.File(sixteen ? "c16.gif" : "c256.gif");
+        SaveAs.Answers = {name};
+        ASSERT_TRUE(Logic.enregistrerClick());
+        EXPECT_EQ(Identify(name), "GIF 64 48");
+        const int colours = std::stoi(Identify(name, "%k"));
+        EXPECT_LE(colours, sixteen ? 16 : 256);
+        EXPECT_GT(colours, sixteen ? 4 : 16);
+        Logic.FormClose();
+    }
+}
+
+TEST_F(SaveAssistantTest, ThreadedPreviewsLetTheLastRequestWin)
+{
+    TFsauveLogic threaded(Clock, Boxes(), SaveAs, true);
+    threaded.Settings.Tab = stJPG;
+    threaded.FormActivate(D());
+    EXPECT_TRUE(threaded.Busy());
+    for (const int position : {10, 60, 90}) {
+        threaded.calChange(position, 9);
+        threaded.pauseTimer();
+    }
+    EXPECT_TRUE(testqt::WaitFor([&] { return !threaded.Busy(); }, 20000));
+    ASSERT_TRUE(threaded.LastPreview());
+    EXPECT_EQ(threaded.LastPreview()->Settings.JpegPosition, 90);
+    EXPECT_EQ(FilesIn(threaded.TempFolder()), 0u);
+    // A request left running at close does not hold the close up: it ends
+    // alone, its folder goes with it and its result is never shown.
+    threaded.calChange(20, 9);
+    threaded.pauseTimer();
+    const std::string folder = threaded.TempFolder();
+    threaded.FormClose();
+    EXPECT_FALSE(threaded.Busy());
+    EXPECT_TRUE(SamePixels(D().Picture(), Original));
+    EXPECT_TRUE(testqt::WaitFor([&] { return threaded.RetiredCount() == 0; }, 20000));
+    EXPECT_FALSE(std::filesystem::exists(folder));
+    EXPECT_TRUE(SamePixels(D().Picture(), Original));
+
+    // ENREGISTRER while a preview runs waits for it and saves what it shows.
+    threaded.FormActivate(D());
+    threaded.calChange(70, 9);
+    threaded.pauseTimer();
+    SaveAs.Answers = {Dir.File("t30.jpg")};
+    ASSERT_TRUE(threaded.enregistrerClick());
+    EXPECT_EQ(Identify(Dir.File("t30.jpg"), "%Q"), "30");
+    threaded.FormClose();
+}
+
+// ---------------------------------------------------------------------------
+// The frame's ways into the assistant
+
+// The frame's MDI area with room for one document window.
+class TOneWindow : public IFrameWindows, public IChildWindow {
+public:
+    std::vector<IChildWindow*> Children() override { return Doc ? std::vector<IChildWindow*>{this} : std::vector<IChildWindow*>{}; }
+    IChildWindow* ActiveChild() override { return Doc ? this : nullptr; }
+    IChildWindow* CreateDocumentWindow(std::unique_ptr<TDocument> document) override
+    {
+        Doc = std::move(document);
+        return this;
+    }
+    TFitArea FitArea(IChildWindow&) override { return TFitArea{1000, 800, 0, 0}; }
+    TDocument* Document() override { return Doc.get(); }
+    void Focus() override {}
+    bool Close() override
+    {
+        if (!Frame->DocumentCloseQuery(*Doc))
+            return false;
+        Frame->DocumentClosed(*Doc);
+        Doc.reset();
+        return true;
+    }
+    TEditorFrame* Frame = nullptr;
+    std::unique_ptr<TDocument> Doc;
+};
+
+// The assistant as the frame shows it: one showing that presses ENREGISTRER.
+class TAssistantWindows : public TNoEditorWindows {
+public:
+    explicit TAssistantWindows(TFsauveLogic& logic) : FLogic(logic) {}
+    bool Has(TEditorWindow window) const override { return window == TEditorWindow::SaveAssistant; }
+    void ShowModal(TEditorWindow window) override
+    {
+        ASSERT_EQ(window, TEditorWindow::SaveAssistant);
+        ++Shown;
+        FLogic.FormActivate(*Windows->Doc);
+        FLogic.enregistrerClick();
+        FLogic.FormClose();
+    }
+    TOneWindow* Windows = nullptr;
+    int Shown = 0;
+
+private:
+    TFsauveLogic& FLogic;
+};
+
+TEST_F(SaveAssistantTest, FrameSavesUnnamedAndSaveAsThroughTheAssistant)
+{
+    TOneWindow windows;
+    TAssistantWindows assistant(Logic);
+    assistant.Windows = &windows;
+    TMemoryClipboard clipboard;
+    TRecordingDesktop shell;
+    TNoScanner scanner;
+    TEditorServices services;
+    services.Boxes = &Boxes();
+    services.Clipboard = &clipboard;
+    services.Shell = &shell;
+    services.Scanner = &scanner;
+    services.Windows = &assistant;
+    TEditorFrame frame(windows, services);
+    windows.Frame = &frame;
+    frame.FormCreate();
+    frame.NewImageWidth = 8;
+    frame.NewImageHeight = 6;
+    ASSERT_TRUE(frame.OpenImage(UntitledName));
+
+    // Closing the unnamed picture with Yes, the assistant cancelled: it stays.
+    Boxes().Answers = {IDYES};
+    SaveAs.Answers = {""};
+    EXPECT_FALSE(windows.Close());
+    EXPECT_EQ(assistant.Shown, 1);
+    EXPECT_FALSE(CloseConfirmed);
+
+    // The direct save of an unnamed picture is the assistant.
+    SaveAs.Answers = {Dir.File("blank")};
+    frame.benrClick();
+    EXPECT_EQ(assistant.Shown, 2);
+    EXPECT_TRUE(CloseConfirmed);
+    EXPECT_EQ(Identify(Dir.File("blank.bmp")), "BMP3 8 6");
+    EXPECT_EQ(windows.Doc->FileName, Dir.File("blank.bmp"));
+
+    // "Enregistrer sous..." opens it for a named picture too.
+    SaveAs.Answers = {Dir.File("copy.png")};
+    Logic.Settings.Tab = stPNG;
+    frame.BenrsousClick();
+    EXPECT_EQ(assistant.Shown, 3);
+    EXPECT_EQ(Identify(Dir.File("copy.png")), "PNG 8 6");
+
+    // Yes on the close question, saved through the assistant: it closes.
+    windows.Doc->memorise();
+    windows.Doc->FileName = UntitledName;
+    Boxes().Answers = {IDYES};
+    SaveAs.Answers = {Dir.File("closing.png")};
+    EXPECT_TRUE(windows.Close());
+    EXPECT_EQ(assistant.Shown, 4);
+    EXPECT_TRUE(std::filesystem::exists(Dir.File("closing.png")));
+    EXPECT_FALSE(windows.Doc);
+}
+
+// ---------------------------------------------------------------------------
+// The form
+
+TEST_F(SaveAssistantTest, FormShowsTheLabelsAndKeepsItsTab)
+{
+    TFsauve form(Clock, Boxes(), &SaveAs, false);
+    EXPECT_EQ(form.windowTitle(), "Assistant sauvegarde");
+    auto* pc = form.findChild<QTabWidget*>("PC");
+    ASSERT_TRUE(pc);
+    ASSERT_EQ(pc->count(), 4);
+    EXPECT_EQ(pc->tabText(0), "BMP");
+    EXPECT_EQ(pc->tabText(3), "PNG");
+    auto* cal = form.findChild<QSlider*>("cal");
+    auto* label10 = form.findChild<QLabel*>("Label10");
+    ASSERT_TRUE(cal && label10);
+    EXPECT_EQ(cal->value(), 20);
+    EXPECT_EQ(form.findChild<QSlider*>("CalPNG")->value(), 9);
+    EXPECT_TRUE(form.findChild<QRadioButton*>("Rcoul256")->isChecked());
+
+    bool ran = false;
+    QTimer::singleShot(0, &form, [&] {
+        EXPECT_EQ(form.findChild<QLabel*>("Label19")->text(), "3 774");
+        EXPECT_EQ(form.findChild<QLabel*>("Label21")->text(), "0.7");
+        pc->setCurrentIndex(stJPG);
+        EXPECT_FALSE(form.findChild<QLabel*>("LTailleJPG")->text().isEmpty());
+        cal->setValue(35);
+        EXPECT_EQ(label10->text(), "35");
+        SaveAs.Answers = {Dir.File("form.jpg")};
+        form.findChild<QToolButton*>("enregistrer")->click();
+        ran = true;
+    });
+    form.Execute(D());
+    EXPECT_TRUE(ran);
+    EXPECT_FALSE(form.isVisible()) << "a save closes the assistant";
+    EXPECT_EQ(Identify(Dir.File("form.jpg"), "%m %Q"), "JPEG 65");
+    EXPECT_TRUE(SamePixels(D().Picture(), Original));
+    EXPECT_EQ(pc->currentIndex(), stJPG) << "the tab stays for the next showing";
+}
+
+} // namespace
+
+namespace {
+
+// The desktop's save dialog as the assistant sets it up: the tab's filter,
+// its extension added to a bare name, the document's folder and name.
+TEST(SaveAsDialogTest, TheDesktopDialogGetsTheTabsFilterAndExtension)
+{
+    App();
+    TempDir dir;
+    QWidget parent;
+    TQtSaveAsDialog saveAs(&parent);
+    bool ran = false;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_TRUE(dialog);
+        EXPECT_EQ(dialog->nameFilters(), QStringList{"JPEG Images (*.jpg)"});
+        EXPECT_EQ(dialog->defaultSuffix(), "jpg");
+        EXPECT_EQ(dialog->directory().absolutePath().toStdString(), dir.Path());
+        EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
+        dialog->selectFile(QString::fromStdString(dir.File("vacances")));
+        static_cast<QDialog*>(dialog)->accept();
+        ran = true;
+    });
+    std::string chosen;
+    ASSERT_TRUE(saveAs.Execute(SaveTabFilter(stJPG), "jpg", dir.Path(), "photo.bmp", chosen));
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(chosen, dir.File("vacances.jpg"));
+
+    QTimer::singleShot(0, [&] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget()))
+            dialog->reject();
+    });
+    chosen = "unchanged";
+    EXPECT_FALSE(saveAs.Execute(SaveTabFilter(stPNG), "png", dir.Path(), "photo.bmp", chosen));
+    EXPECT_EQ(chosen, "unchanged");
+}
+
+} // namespace

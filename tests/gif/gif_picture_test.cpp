@@ -1,0 +1,313 @@
+// The GIF image class: defaults, copies, saving faults, the clipboard, the
+// registry and two pictures on two threads.
+
+#include "Canvas.h"
+#include "Formats.h"
+#include "GifPicture.h"
+#include "Picture.h"
+#include "TestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace testutil;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A picture of one frame with a local table of count colours.
+std::unique_ptr<TGifPicture> Indexed(int width, int height, int count)
+{
+    auto image = std::make_unique<TGifPicture>();
+    auto frame = std::make_unique<TGIFSubImage>(image.get());
+    for (int i = 0; i < count; ++i)
+        frame->ColorMap().AppendColor(RGB(i * 16, 255 - i * 16, i));
+    frame->PlaceFrame(0, 0, width, height);
+    for (std::size_t i = 0; i < frame->PixelDataSize(); ++i)
+        frame->PixelData()[i] = static_cast<std::uint8_t>(i % static_cast<std::size_t>(count));
+    image->AddFrame(std::move(frame));
+    return image;
+}
+
+// A stream that takes limit bytes and then no more.
+class TFullStream : public TMemoryStream {
+public:
+    explicit TFullStream(std::size_t limit) : FLimit(limit) {}
+    std::size_t Write(const void* buffer, std::size_t count) override
+    {
+        const std::size_t n = std::min(count, FLimit - std::min(FLimit, static_cast<std::size_t>(Size())));
+        return TMemoryStream::Write(buffer, n);
+    }
+
+private:
+    std::size_t FLimit;
+};
+
+} // namespace
+
+TEST(GifPicture, DefaultsAndSettings)
+{
+    TGifPicture image;
+    EXPECT_TRUE(image.GetEmpty());
+    EXPECT_EQ(image.Width(), 0);
+    EXPECT_EQ(image.Height(), 0);
+    EXPECT_TRUE(image.GetPalette().empty());
+    EXPECT_EQ(image.PaintOptions, 0x060F);
+    EXPECT_EQ(image.ReductionMethod, rdNetscape216);
+    EXPECT_EQ(image.PaletteBits(), 8);
+    EXPECT_EQ(image.DitherMethod, dtNearest);
+    EXPECT_EQ(image.EncodingMethod, emLZW);
+    EXPECT_EQ(image.PaintBackdropColor, clNone);
+    TBitmap canvas(3, 3, pf24bit);
+    image.Draw(canvas.Canvas(), Rect(0, 0, 3, 3));
+    EXPECT_EQ(canvas.GetPixelColor(1, 1), clWhite);
+    TClipboardFormat format = 0;
+    TClipboardData data;
+    TPalette palette;
+    image.SaveToClipboardFormat(format, data, palette);
+    EXPECT_TRUE(data.empty());
+
+    for (int bad : {2, 9}) {
+        try {
+            image.SetPaletteBits(bad);
+            ADD_FAILURE() << bad;
+        } catch (const GIFException& e) {
+            EXPECT_EQ(e.Message, "Invalid Bits Per Pixel value");
+        }
+    }
+    image.SetPaletteBits(3);
+    EXPECT_EQ(image.PaletteBits(), 3);
+    image.SetPaletteBits(8);
+    EXPECT_EQ(image.PaletteBits(), 8);
+
+    // The logical screen cannot shrink below a frame.
+    auto framed = Indexed(4, 3, 2);
+    EXPECT_THROW(framed->SetWidth(3), GIFException);
+    EXPECT_THROW(framed->SetHeight(2), GIFException);
+    EXPECT_EQ(framed->Width(), 4);
+    framed->SetWidth(9);
+    EXPECT_EQ(framed->Width(), 9);
+}
+
+TEST(GifPicture, AssignCopiesFramesAndSomeSettings)
+{
+    auto source = Indexed(5, 4, 3);
+    source->PaintOptions = 0x0001;
+    source->ReductionMethod = rdOctree;
+    source->DitherMethod = dtBurkes;
+    source->PainterPriority = 1;
+    source->PaintBackdropColor = clRed;
+    source->EncodingMethod = emRLE;
+    source->SetPaletteBits(4);
+    TGifPicture copy;
+    copy.WarningHandler = [](TPersistent&, int, const std::string&) {};
+    copy.Assign(*source);
+    ASSERT_EQ(copy.Frames.Count(), 1);
+    EXPECT_EQ(copy.Width(), 5);
+    EXPECT_EQ(copy.PaintOptions, 0x0001);
+    EXPECT_EQ(copy.ReductionMethod, rdOctree);
+    EXPECT_EQ(copy.DitherMethod, dtBurkes);
+    EXPECT_EQ(copy.PainterPriority, 1);
+    EXPECT_EQ(copy.PaintBackdropColor, clRed);
+    EXPECT_EQ(copy.EncodingMethod, emLZW);
+    EXPECT_EQ(copy.PaletteBits(), 8);
+    EXPECT_FALSE(copy.WarningHandler);
+    EXPECT_FALSE(copy.OnProgress);
+    TGIFSubImage& a = *source->Frames.Frame(0);
+    TGIFSubImage& b = *copy.Frames.Frame(0);
+    EXPECT_TRUE(Bytes(a.PixelData(), a.PixelData() + a.PixelDataSize()) ==
+                Bytes(b.PixelData(), b.PixelData() + b.PixelDataSize()));
+
+    // To a bitmap: the first frame in its colours.
+    TBitmap bitmap;
+    copy.AssignTo(bitmap);
+    ASSERT_EQ(bitmap.Width(), 5);
+    ASSERT_EQ(bitmap.Height(), 4);
+    EXPECT_EQ(bitmap.GetPixelColor(1, 0), RGB(16, 239, 1));
+
+    // From a transparent bitmap: a graphic control extension names the new
+    // entry, and the file says 89a.
+    TBitmap holes(4, 2, pf24bit);
+    holes.Canvas().Brush.Color = clBlue;
+    holes.Canvas().FillRect(Rect(0, 0, 4, 2));
+    holes.SetPixelColor(0, 1, clRed);
+    holes.SetTransparent(true);
+    TGifPicture transparent;
+    transparent.ReductionMethod = rdNone;
+    transparent.Assign(holes);
+    TGIFSubImage& t = *transparent.Frames.Frame(0);
+    ASSERT_GE(t.TransparentIndex(), 0);
+    EXPECT_EQ(t.PixelAt(0, 1), t.TransparentIndex());
+    EXPECT_NE(t.PixelAt(1, 1), t.TransparentIndex());
+    TMemoryStream saved;
+    transparent.SaveToStream(saved);
+    EXPECT_EQ(std::string(saved.Data().begin(), saved.Data().begin() + 6), "GIF89a");
+
+    // 24 bits without reduction and more than 256 colours.
+    TBitmap many(300, 1, pf24bit);
+    for (int x = 0; x < 300; ++x)
+        many.SetPixelColor(x, 0, RGB(x & 255, x >> 8, 0));
+    TGifPicture overflow;
+    overflow.ReductionMethod = rdNone;
+    try {
+        overflow.Assign(many);
+        ADD_FAILURE();
+    } catch (const GIFException& e) {
+        EXPECT_EQ(e.Message, "Color table overflow");
+    }
+}
+
+TEST(GifPicture, SavingFaultsLeaveTheOldFile)
+{
+    TempDir dir;
+    const std::string path = dir.File("keep.gif");
+    WriteFile(path, Bytes{'o', 'l', 'd'});
+    auto image = Indexed(3, 2, 2);
+    image->Frames.Frame(0)->PixelData()[4] = 5;
+    try {
+        image->SaveToFile(path);
+        ADD_FAILURE();
+    } catch (const GIFException& e) {
+        EXPECT_EQ(e.Message, "Color not in color table");
+    }
+    EXPECT_EQ(ReadFile(path), (Bytes{'o', 'l', 'd'}));
+
+    // A stream that stops taking bytes is an error, whichever block it hits.
+    image->Frames.Frame(0)->PixelData()[4] = 1;
+    TMemoryStream whole;
+    image->SaveToStream(whole);
+    for (std::size_t limit = 0; limit < whole.Data().size(); ++limit) {
+        TFullStream full(limit);
+        EXPECT_THROW(image->SaveToStream(full), Exception) << limit;
+    }
+    TFullStream enough(whole.Data().size());
+    image->SaveToStream(enough);
+    EXPECT_EQ(enough.Data(), whole.Data());
+}
+
+TEST(GifPicture, ProgressAndWarnings)
+{
+    auto image = Indexed(8, 8, 4);
+    std::vector<std::string> seen;
+    image->OnProgress = [&](TGraphic&, TProgressStage stage, int percent, bool, const TRect&, const std::string& m) {
+        seen.push_back(m + " " + std::to_string(static_cast<int>(stage)) + " " + std::to_string(percent));
+    };
+    TMemoryStream saved;
+    image->SaveToStream(saved);
+    EXPECT_EQ(seen, (std::vector<std::string>{"Saving... 0 0", "Saving... 1 100", "Saving... 2 100"}));
+    seen.clear();
+    saved.SetPosition(0);
+    image->LoadFromStream(saved);
+    ASSERT_GE(seen.size(), 2u);
+    EXPECT_EQ(seen.front(), "Loading... 0 0");
+    EXPECT_EQ(seen.back(), "Loading... 2 100");
+    seen.clear();
+    TMemoryStream broken(Bytes{'G', 'I', 'F'});
+    EXPECT_THROW(image->LoadFromStream(broken), GIFException);
+    EXPECT_EQ(seen.back(), "Loading... 2 0");
+}
+
+TEST(GifPicture, ClipboardCarriesTheBitmapAndTheGifStream)
+{
+    auto image = Indexed(6, 5, 3);
+    TClipboardData placed;
+    SetGIFClipboardSink([&](TClipboardFormat format, const TClipboardData& data) {
+        EXPECT_EQ(format, CF_GIF());
+        placed = data;
+        return true;
+    });
+    TClipboardFormat format = 0;
+    TClipboardData data;
+    TPalette palette;
+    image->SaveToClipboardFormat(format, data, palette);
+    EXPECT_EQ(format, CF_BITMAP);
+    EXPECT_FALSE(data.empty());
+    ASSERT_GT(placed.size(), 6u);
+    EXPECT_EQ(ClipboardFormatName(CF_GIF()), "GIF Image");
+
+    TGifPicture back;
+    back.LoadFromClipboardFormat(CF_GIF(), placed, {});
+    EXPECT_EQ(back.Width(), 6);
+    TGifPicture fromBitmap;
+    fromBitmap.LoadFromClipboardFormat(format, data, palette);
+    EXPECT_EQ(fromBitmap.Height(), 5);
+    try {
+        back.LoadFromClipboardFormat(12345, {1}, {});
+        ADD_FAILURE();
+    } catch (const GIFException& e) {
+        EXPECT_EQ(e.Message, "Format de Presse-papiers non supporté");
+    }
+
+    SetGIFClipboardSink([](TClipboardFormat, const TClipboardData&) { return false; });
+    try {
+        image->SaveToClipboardFormat(format, data, palette);
+        ADD_FAILURE();
+    } catch (const GIFException& e) {
+        EXPECT_EQ(e.Message, "Failed to store GIF on clipboard");
+    }
+    SetGIFClipboardSink(nullptr);
+}
+
+TEST(GifPicture, RegisteredLastSoItAnswersGif)
+{
+    RegisterPictureFormats();
+    EXPECT_EQ(TPicture::FindGraphicClass("gif"), TGifPicture::Class());
+    EXPECT_EQ(TPicture::FindGraphicClass(".GIF"), TGifPicture::Class());
+    EXPECT_EQ(TPicture::FindClipboardClass(CF_GIF()), TGifPicture::Class());
+    // Every other format comes before the GIF image class in the registry.
+    const auto& formats = TPicture::FileFormats();
+    ASSERT_FALSE(formats.empty());
+    EXPECT_EQ(formats.back().GraphicClass, TGifPicture::Class());
+    EXPECT_EQ(formats.back().Extension, "gif");
+    EXPECT_EQ(formats.back().Description, "GIF Image");
+    bool sawPng = false;
+    for (const TFileFormat& f : formats)
+        sawPng = sawPng || f.Extension == "png";
+    EXPECT_TRUE(sawPng);
+
+    // A file opened by name comes in as a TGifPicture.
+    TempDir dir;
+    auto image = Indexed(7, 3, 4);
+    image->SaveToFile(dir.File("a.GIF"));
+    TPicture picture;
+    picture.LoadFromFile(dir.File("a.GIF"));
+    ASSERT_NE(dynamic_cast<TGifPicture*>(picture.Graphic()), nullptr);
+    EXPECT_EQ(picture.Width(), 7);
+}
+
+TEST(GifPicture, TwoPicturesOnTwoThreads)
+{
+    TBitmap photo(90, 70, pf24bit);
+    for (int y = 0; y < 70; ++y)
+        for (int x = 0; x < 90; ++x)
+            photo.SetPixelColor(x, y, RGB(x * 3, y * 3, x + y));
+    auto work = [&photo](std::uint8_t encoding, Bytes& out) {
+        for (int round = 0; round < 3; ++round) {
+            TBitmap copy = Copy(photo);
+            TGifPicture image;
+            image.ReductionMethod = rdOctree;
+            image.DitherMethod = dtFloydSteinberg;
+            image.EncodingMethod = encoding;
+            image.Assign(copy);
+            TMemoryStream saved;
+            image.SaveToStream(saved);
+            saved.SetPosition(0);
+            TGifPicture back;
+            back.LoadFromStream(saved);
+            TMemoryStream again;
+            back.SaveToStream(again);
+            out = again.Data();
+        }
+    };
+    Bytes lzwAlone, rleAlone, lzw, rle;
+    work(emLZW, lzwAlone);
+    work(emRLE, rleAlone);
+    std::thread a(work, emLZW, std::ref(lzw));
+    std::thread b(work, emRLE, std::ref(rle));
+    a.join();
+    b.join();
+    EXPECT_EQ(lzw, lzwAlone);
+    EXPECT_EQ(rle, rleAlone);
+}
