@@ -5,6 +5,7 @@
 #include "Clipboard.h"
 #include "Exceptions.h"
 #include "Jpeg.h"
+#include "PhotoMetadata.h"
 #include "MessageBoxes.h"
 #include "Numeric.h"
 #include "Picture.h"
@@ -150,6 +151,7 @@ TDocument* TEditorFrame::OpenImage(const std::string& fileName)
     // The picture is read before a window exists, so that a failure leaves
     // none behind.
     std::unique_ptr<TBitmap> bitmap;
+    std::shared_ptr<const TPhotoMetadata> metadata;
     {
         TWaitCursor wait;
         if (name == ScanName || name == PasteName) {
@@ -167,6 +169,7 @@ TDocument* TEditorFrame::OpenImage(const std::string& fileName)
                 throw EInvalidGraphic("Image vide : " + ExtractFileName(name));
             bitmap = std::make_unique<TBitmap>(picture.Width(), picture.Height(), pf24bit);
             bitmap->Canvas().Draw(0, 0, *picture.Graphic());
+            metadata = TPhotoMetadata::Of(picture.Graphic());
         }
         if (bitmap->Empty())
             throw EInvalidGraphic("Image vide");
@@ -175,6 +178,7 @@ TDocument* TEditorFrame::OpenImage(const std::string& fileName)
     auto created = std::make_unique<TDocument>(States);
     TDocument& document = *created;
     document.SetPicture(*bitmap);
+    document.Metadata = std::move(metadata);
     bitmap.reset();
     IChildWindow* window = FWindows.CreateDocumentWindow(std::move(created));
     ++ChildCount;
@@ -270,7 +274,7 @@ void TEditorFrame::SaveDocument(TDocument& document)
             TJPEGImage jpeg;
             jpeg.Assign(*picture);
             jpeg.SetCompressionQuality(85);
-            jpeg.SaveToFile(path);
+            SaveJpegFile(jpeg, document.Metadata.get(), path);
         }
     }
     if (States.Checked("Bparcourir"))
