@@ -38,15 +38,17 @@ void InitExiv2()
     });
 }
 
+using TImagePtr = std::unique_ptr<Exiv2::Image>;
+
 // The metadata of a JPEG file in memory, read; null when Exiv2 cannot.
-Exiv2::Image::AutoPtr OpenJpeg(const std::uint8_t* data, std::size_t size)
+TImagePtr OpenJpeg(const std::uint8_t* data, std::size_t size)
 {
     InitExiv2();
     if (!data || size < 4 || size > static_cast<std::size_t>(LONG_MAX))
-        return Exiv2::Image::AutoPtr();
-    Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(data, static_cast<long>(size));
-    if (!image.get() || image->imageType() != Exiv2::ImageType::jpeg)
-        return Exiv2::Image::AutoPtr();
+        return nullptr;
+    TImagePtr image(Exiv2::ImageFactory::open(data, static_cast<long>(size)).release());
+    if (!image || image->imageType() != Exiv2::ImageType::jpeg)
+        return nullptr;
     image->readMetadata();
     return image;
 }
@@ -67,8 +69,8 @@ void UpdateIfPresent(Data& data, const char* key, const Value& value)
 int JpegOrientation(const std::uint8_t* data, std::size_t size)
 {
     try {
-        Exiv2::Image::AutoPtr image = OpenJpeg(data, size);
-        if (!image.get())
+        TImagePtr image = OpenJpeg(data, size);
+        if (!image)
             return 1;
         const Exiv2::ExifData& exif = image->exifData();
         const auto it = exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
@@ -150,8 +152,8 @@ TPhotoMetadata::~TPhotoMetadata() = default;
 std::shared_ptr<const TPhotoMetadata> TPhotoMetadata::FromJpeg(const std::uint8_t* data, std::size_t size)
 {
     try {
-        Exiv2::Image::AutoPtr image = OpenJpeg(data, size);
-        if (!image.get())
+        TImagePtr image = OpenJpeg(data, size);
+        if (!image)
             return nullptr;
         auto d = std::make_unique<TData>();
         d->Exif = image->exifData();
@@ -181,8 +183,8 @@ std::shared_ptr<const TPhotoMetadata> TPhotoMetadata::Of(const TGraphic* graphic
 std::vector<std::uint8_t> TPhotoMetadata::ApplyTo(const std::vector<std::uint8_t>& jpeg, int width, int height) const
 {
     try {
-        Exiv2::Image::AutoPtr image = OpenJpeg(jpeg.data(), jpeg.size());
-        if (!image.get())
+        TImagePtr image = OpenJpeg(jpeg.data(), jpeg.size());
+        if (!image)
             return jpeg;
 
         // The pixels are upright and new: the old thumbnail would show the

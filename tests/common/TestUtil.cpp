@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <sys/wait.h>
+#include <utility>
 
 namespace testutil {
 
@@ -232,6 +233,27 @@ std::string ExifTag(const std::string& path, const std::string& tag)
     while (!value.empty() && (value.back() == '\n' || value.back() == '\r'))
         value.pop_back();
     return value;
+}
+
+void ExpectCameraDataKept(const std::string& path, int width, int height)
+{
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"File:ImageWidth", std::to_string(width)},
+        {"File:ImageHeight", std::to_string(height)},
+        {"Orientation", "1"},
+        {"Make", "Canon"},
+        {"Model", "EOS Test"},
+        {"DateTimeOriginal", "2024:05:06 07:08:09"},
+        {"ExposureTime", "0.008"},
+        {"GPSLatitude", "48.8566"},
+        {"IPTC:Caption-Abstract", "Pont Neuf"},
+        {"XMP:Description", "Vue du fleuve"},
+        {"ExifImageWidth", std::to_string(width)},
+        {"ExifImageHeight", std::to_string(height)},
+        {"ThumbnailLength", ""},
+    };
+    for (const auto& [tag, value] : expected)
+        EXPECT_EQ(ExifTag(path, tag), value) << tag;
 }
 
 RgbImage AutoOriented(const std::string& path)

@@ -78,6 +78,10 @@ void MakeCameraPhoto(const std::string& path, int width, int height, int orienta
 // One tag of a file as exiftool prints its plain value ("-n"), "" when the
 // file has no such tag.
 std::string ExifTag(const std::string& path, const std::string& tag);
+// Checks with exiftool that a saved copy of a MakeCameraPhoto photo is a
+// width x height JPEG that kept the camera, date, exposure, GPS, IPTC and XMP
+// data, with the orientation normal, those pixel sizes and no thumbnail.
+void ExpectCameraDataKept(const std::string& path, int width, int height);
 // The picture of a file turned upright by ImageMagick (-auto-orient), as RGB.
 RgbImage AutoOriented(const std::string& path);
 
