@@ -182,53 +182,77 @@ std::shared_ptr<const TPhotoMetadata> TPhotoMetadata::Of(const TGraphic* graphic
 
 std::vector<std::uint8_t> TPhotoMetadata::ApplyTo(const std::vector<std::uint8_t>& jpeg, int width, int height) const
 {
-    try {
-        TImagePtr image = OpenJpeg(jpeg.data(), jpeg.size());
-        if (!image)
-            return jpeg;
-
-        // The pixels are upright and new: the old thumbnail would show the
-        // picture as it was.
-        Exiv2::ExifData exif = F->Exif;
-        Exiv2::ExifThumb(exif).erase();
-        const auto w = static_cast<std::uint32_t>(width);
-        const auto h = static_cast<std::uint32_t>(height);
-        UpdateIfPresent(exif, "Exif.Image.Orientation", static_cast<std::uint16_t>(1));
-        UpdateIfPresent(exif, "Exif.Photo.PixelXDimension", w);
-        UpdateIfPresent(exif, "Exif.Photo.PixelYDimension", h);
-        UpdateIfPresent(exif, "Exif.Image.ImageWidth", w);
-        UpdateIfPresent(exif, "Exif.Image.ImageLength", h);
-
-        Exiv2::XmpData xmp = F->Xmp;
-        UpdateIfPresent(xmp, "Xmp.tiff.Orientation", std::string("1"));
-        UpdateIfPresent(xmp, "Xmp.exif.PixelXDimension", std::to_string(w));
-        UpdateIfPresent(xmp, "Xmp.exif.PixelYDimension", std::to_string(h));
-        UpdateIfPresent(xmp, "Xmp.tiff.ImageWidth", std::to_string(w));
-        UpdateIfPresent(xmp, "Xmp.tiff.ImageLength", std::to_string(h));
-
-        image->setExifData(exif);
-        image->setIptcData(F->Iptc);
-        image->setXmpData(xmp);
-        if (!F->Icc.empty()) {
-            Exiv2::DataBuf icc(F->Icc.data(), static_cast<long>(F->Icc.size()));
-            image->setIccProfile(icc, false);
+    // A maker note Exiv2 cannot write again costs only that note: the rest
+    // goes in without it.
+    for (const bool makerNote : {true, false}) {
+        try {
+            return Write(jpeg, width, height, makerNote);
+        } catch (...) {
         }
-        if (!F->Comment.empty())
-            image->setComment(F->Comment);
-        image->writeMetadata();
-
-        Exiv2::BasicIo& io = image->io();
-        if (io.open() != 0)
-            return jpeg;
-        io.seek(0, Exiv2::BasicIo::beg);
-        const Exiv2::DataBuf buffer = io.read(static_cast<long>(io.size()));
-        io.close();
-        if (buffer.size_ <= 0)
-            return jpeg;
-        return std::vector<std::uint8_t>(buffer.pData_, buffer.pData_ + buffer.size_);
-    } catch (...) {
-        return jpeg;
     }
+    return jpeg;
+}
+
+std::vector<std::uint8_t> TPhotoMetadata::Write(const std::vector<std::uint8_t>& jpeg, int width, int height,
+                                                bool makerNote) const
+{
+    TImagePtr image = OpenJpeg(jpeg.data(), jpeg.size());
+    if (!image)
+        return jpeg;
+
+    // The pixels are upright and new: the old thumbnail would show the
+    // picture as it was.
+    Exiv2::ExifData exif = F->Exif;
+    Exiv2::ExifThumb(exif).erase();
+    if (!makerNote) {
+        for (auto it = exif.begin(); it != exif.end();) {
+            if (Exiv2::ExifTags::isMakerGroup(it->groupName()) || it->key() == "Exif.Photo.MakerNote")
+                it = exif.erase(it);
+            else
+                ++it;
+        }
+    }
+    const auto w = static_cast<std::uint32_t>(width);
+    const auto h = static_cast<std::uint32_t>(height);
+    UpdateIfPresent(exif, "Exif.Image.Orientation", static_cast<std::uint16_t>(1));
+    UpdateIfPresent(exif, "Exif.Photo.PixelXDimension", w);
+    UpdateIfPresent(exif, "Exif.Photo.PixelYDimension", h);
+    UpdateIfPresent(exif, "Exif.Image.ImageWidth", w);
+    UpdateIfPresent(exif, "Exif.Image.ImageLength", h);
+
+    Exiv2::XmpData xmp = F->Xmp;
+    for (auto it = xmp.begin(); it != xmp.end();) {
+        if (it->key().rfind("Xmp.xmp.Thumbnails", 0) == 0)
+            it = xmp.erase(it);
+        else
+            ++it;
+    }
+    UpdateIfPresent(xmp, "Xmp.tiff.Orientation", std::string("1"));
+    UpdateIfPresent(xmp, "Xmp.exif.PixelXDimension", std::to_string(w));
+    UpdateIfPresent(xmp, "Xmp.exif.PixelYDimension", std::to_string(h));
+    UpdateIfPresent(xmp, "Xmp.tiff.ImageWidth", std::to_string(w));
+    UpdateIfPresent(xmp, "Xmp.tiff.ImageLength", std::to_string(h));
+
+    image->setExifData(exif);
+    image->setIptcData(F->Iptc);
+    image->setXmpData(xmp);
+    if (!F->Icc.empty()) {
+        Exiv2::DataBuf icc(F->Icc.data(), static_cast<long>(F->Icc.size()));
+        image->setIccProfile(icc, false);
+    }
+    if (!F->Comment.empty())
+        image->setComment(F->Comment);
+    image->writeMetadata();
+
+    Exiv2::BasicIo& io = image->io();
+    if (io.open() != 0)
+        return jpeg;
+    io.seek(0, Exiv2::BasicIo::beg);
+    const Exiv2::DataBuf buffer = io.read(static_cast<long>(io.size()));
+    io.close();
+    if (buffer.size_ <= 0)
+        return jpeg;
+    return std::vector<std::uint8_t>(buffer.pData_, buffer.pData_ + buffer.size_);
 }
 
 void SaveJpegFile(const TJPEGImage& jpeg, const TPhotoMetadata* metadata, const std::string& path)

@@ -58,6 +58,9 @@ public:
 private:
     struct TData;
     explicit TPhotoMetadata(std::unique_ptr<TData> data);
+    // ApplyTo's work; raises what Exiv2 raises.
+    std::vector<std::uint8_t> Write(const std::vector<std::uint8_t>& jpeg, int width, int height,
+                                    bool makerNote) const;
     std::unique_ptr<TData> F;
 };
 

@@ -141,28 +141,34 @@ TEST(PhotoMetadata, ASaveWithoutMetadataWritesThePictureAlone)
     EXPECT_EQ(ReadFile(path), jpeg.Data());
 }
 
-TEST(PhotoMetadata, TheColourProfileAndTheCommentTravelToo)
+TEST(PhotoMetadata, TheColourProfileTheCommentAndTheXmpSizesTravelToo)
 {
     TempDir dir;
     const std::string source = dir.File("profile.jpg");
-    // PIL writes the sRGB profile of Little CMS; exiftool adds the comment.
+    // PIL writes the sRGB profile of Little CMS; exiftool adds the comment
+    // and an XMP copy of the orientation and the sizes.
     CommandResult r = testutil::Run("/usr/bin/python3 -c \"from PIL import Image, ImageCms; "
                                     "p = ImageCms.ImageCmsProfile(ImageCms.createProfile('sRGB')).tobytes(); "
                                     "Image.new('RGB', (20, 10), (200, 30, 40)).save('" + source +
                                     "', icc_profile=p)\"");
     ASSERT_EQ(r.ExitCode, 0) << r.Output;
-    r = testutil::Run("/usr/bin/exiftool -q -overwrite_original '-Comment=Tirage 2024' " + Quote(source));
+    r = testutil::Run("/usr/bin/exiftool -q -overwrite_original -n '-Comment=Tirage 2024' -XMP-tiff:Orientation=8 "
+                      "-XMP-exif:ExifImageWidth=20 -XMP-exif:ExifImageHeight=10 " +
+                      Quote(source));
     ASSERT_EQ(r.ExitCode, 0) << r.Output;
     const std::vector<std::uint8_t> bytes = ReadFile(source);
     const auto metadata = TPhotoMetadata::FromJpeg(bytes.data(), bytes.size());
     ASSERT_NE(metadata, nullptr);
 
     TJPEGImage jpeg;
-    jpeg.Assign(TBitmap(20, 10, pf24bit));
+    jpeg.Assign(TBitmap(7, 5, pf24bit));
     const std::string saved = dir.File("saved.jpg");
     SaveJpegFile(jpeg, metadata.get(), saved);
     EXPECT_EQ(ExifTag(saved, "ProfileDescription"), "sRGB built-in");
     EXPECT_EQ(ExifTag(saved, "Comment"), "Tirage 2024");
+    EXPECT_EQ(ExifTag(saved, "XMP-tiff:Orientation"), "1");
+    EXPECT_EQ(ExifTag(saved, "XMP-exif:ExifImageWidth"), "7");
+    EXPECT_EQ(ExifTag(saved, "XMP-exif:ExifImageHeight"), "5");
 }
 
 } // namespace
