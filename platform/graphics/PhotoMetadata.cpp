@@ -7,8 +7,9 @@
 
 #include <exiv2/exiv2.hpp>
 
+#include <algorithm>
 #include <climits>
-#include <cstring>
+#include <cstddef>
 #include <exception>
 #include <mutex>
 #include <type_traits>
@@ -89,49 +90,75 @@ bool OrientationSwapsSides(int orientation)
     return orientation >= 5 && orientation <= 8;
 }
 
+namespace {
+
+// Copies the pixels of an orientation: the stored pixel that lands at (x, y)
+// of the upright picture is origin(y) + x * step, a walk along a stored row
+// or column. The picture goes in square tiles so that a quarter turn reads
+// and writes memory near what it just used.
+template <std::size_t N>
+void CopyOriented(const TBitmap& source, TBitmap& dest, int orientation)
+{
+    const int w = source.Width();
+    const int h = source.Height();
+    const int ow = dest.Width();
+    const int oh = dest.Height();
+    const std::uint8_t* first = source.ScanLine(0);
+    const std::ptrdiff_t stride = h > 1 ? source.ScanLine(1) - first : 0;
+    const auto n = static_cast<std::ptrdiff_t>(N);
+    auto at = [&](int x, int y) { return first + static_cast<std::ptrdiff_t>(y) * stride + x * n; };
+    std::ptrdiff_t step = 0;
+    switch (orientation) {
+    case 2: case 3: step = -n; break;
+    case 4: step = n; break;
+    case 5: case 8: step = stride; break;
+    default: step = -stride; break; // 6, 7
+    }
+    auto origin = [&](int y) {
+        switch (orientation) {
+        case 2: return at(w - 1, y);
+        case 3: return at(w - 1, h - 1 - y);
+        case 4: return at(0, h - 1 - y);
+        case 5: return at(y, 0);
+        case 6: return at(y, h - 1);
+        case 7: return at(w - 1 - y, h - 1);
+        default: return at(w - 1 - y, 0); // 8
+        }
+    };
+    constexpr int Tile = 64;
+    for (int ty = 0; ty < oh; ty += Tile) {
+        const int yEnd = std::min(oh, ty + Tile);
+        for (int tx = 0; tx < ow; tx += Tile) {
+            const int xEnd = std::min(ow, tx + Tile);
+            for (int y = ty; y < yEnd; ++y) {
+                const std::uint8_t* src = origin(y) + tx * step;
+                std::uint8_t* out = dest.ScanLine(y) + static_cast<std::ptrdiff_t>(tx) * n;
+                for (int x = tx; x < xEnd; ++x, src += step, out += n)
+                    for (std::size_t i = 0; i < N; ++i)
+                        out[i] = src[i];
+            }
+        }
+    }
+}
+
+} // namespace
+
 void OrientBitmap(TBitmap& bitmap, int orientation)
 {
     if (orientation < 2 || orientation > 8 || bitmap.Empty())
         return;
-    if (bitmap.BitsPerPixel() < 8 || bitmap.BitsPerPixel() % 8 != 0)
+    if (bitmap.BitsPerPixel() < 8 || bitmap.BitsPerPixel() % 8 != 0 || bitmap.BitsPerPixel() > 32)
         bitmap.SetPixelFormat(pf24bit);
-    const int w = bitmap.Width();
-    const int h = bitmap.Height();
-    const std::size_t bpp = static_cast<std::size_t>(bitmap.BitsPerPixel() / 8);
     const bool swap = OrientationSwapsSides(orientation);
-    const int ow = swap ? h : w;
-    const int oh = swap ? w : h;
-
-    TBitmap turned(ow, oh, bitmap.PixelFormat());
+    TBitmap turned(swap ? bitmap.Height() : bitmap.Width(), swap ? bitmap.Width() : bitmap.Height(),
+                   bitmap.PixelFormat());
     if (!bitmap.GetPalette().empty())
         turned.SetPalette(bitmap.GetPalette());
-    for (int y = 0; y < oh; ++y) {
-        std::uint8_t* out = turned.ScanLine(y);
-        // The stored pixel that lands at (x, y) of the upright picture is
-        // (sx0 + x * dx, sy0 + x * dy): a walk along a stored row or column.
-        int sx0 = 0, sy0 = 0, dx = 0, dy = 0;
-        switch (orientation) {
-        case 2: sx0 = w - 1, sy0 = y, dx = -1; break;
-        case 3: sx0 = w - 1, sy0 = h - 1 - y, dx = -1; break;
-        case 4: sx0 = 0, sy0 = h - 1 - y, dx = 1; break;
-        case 5: sx0 = y, sy0 = 0, dy = 1; break;
-        case 6: sx0 = y, sy0 = h - 1, dy = -1; break;
-        case 7: sx0 = w - 1 - y, sy0 = h - 1, dy = -1; break;
-        case 8: sx0 = w - 1 - y, sy0 = 0, dy = 1; break;
-        default: break;
-        }
-        if (dy == 0) {
-            const std::uint8_t* row = bitmap.ScanLine(sy0);
-            for (int x = 0; x < ow; ++x)
-                std::memcpy(out + static_cast<std::size_t>(x) * bpp,
-                            row + static_cast<std::size_t>(sx0 + x * dx) * bpp, bpp);
-        } else {
-            const std::uint8_t* base = bitmap.ScanLine(0) + static_cast<std::size_t>(sx0) * bpp;
-            const std::ptrdiff_t stride = bitmap.ScanLine(h > 1 ? 1 : 0) - bitmap.ScanLine(0);
-            const std::uint8_t* src = base + static_cast<std::ptrdiff_t>(sy0) * stride;
-            for (int x = 0; x < ow; ++x, src += dy * stride)
-                std::memcpy(out + static_cast<std::size_t>(x) * bpp, src, bpp);
-        }
+    switch (bitmap.BitsPerPixel()) {
+    case 8: CopyOriented<1>(bitmap, turned, orientation); break;
+    case 16: CopyOriented<2>(bitmap, turned, orientation); break;
+    case 24: CopyOriented<3>(bitmap, turned, orientation); break;
+    default: CopyOriented<4>(bitmap, turned, orientation); break;
     }
     bitmap = std::move(turned);
 }
