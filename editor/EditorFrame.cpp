@@ -151,7 +151,6 @@ TDocument* TEditorFrame::OpenImage(const std::string& fileName)
     // The picture is read before a window exists, so that a failure leaves
     // none behind.
     std::unique_ptr<TBitmap> bitmap;
-    std::shared_ptr<const TPhotoMetadata> metadata;
     {
         TWaitCursor wait;
         if (name == ScanName || name == PasteName) {
@@ -169,7 +168,6 @@ TDocument* TEditorFrame::OpenImage(const std::string& fileName)
                 throw EInvalidGraphic("Image vide : " + ExtractFileName(name));
             bitmap = std::make_unique<TBitmap>(picture.Width(), picture.Height(), pf24bit);
             bitmap->Canvas().Draw(0, 0, *picture.Graphic());
-            metadata = TPhotoMetadata::Of(picture.Graphic());
         }
         if (bitmap->Empty())
             throw EInvalidGraphic("Image vide");
@@ -178,8 +176,10 @@ TDocument* TEditorFrame::OpenImage(const std::string& fileName)
     auto created = std::make_unique<TDocument>(States);
     TDocument& document = *created;
     document.SetPicture(*bitmap);
-    document.Metadata = std::move(metadata);
     bitmap.reset();
+    // What the camera recorded goes back into the file with a JPEG save.
+    if (name != UntitledName)
+        document.Metadata = TPhotoMetadata::FromFile(name);
     IChildWindow* window = FWindows.CreateDocumentWindow(std::move(created));
     ++ChildCount;
 

@@ -4,8 +4,8 @@
 #include "Canvas.h"
 #include "Exceptions.h"
 #include "Jpeg.h"
-#include "PhotoMetadata.h"
 #include "Numeric.h"
+#include "PhotoMetadata.h"
 #include "Picture.h"
 
 #include <algorithm>

@@ -554,8 +554,14 @@ void TJPEGImage::DIBNeeded() const
     }
     try {
         FBitmap = DecodeJpeg(FData, FGrayscale, FSmoothing);
+    } catch (const std::bad_alloc&) {
+        OutOfMemoryError();
+    }
+    // A photo taken turned is shown upright.
+    try {
         OrientBitmap(*FBitmap, FOrientation);
     } catch (const std::bad_alloc&) {
+        FBitmap.reset();
         OutOfMemoryError();
     }
     FBitmapDecoded = true;

@@ -176,24 +176,42 @@ struct TPhotoMetadata::TData {
 TPhotoMetadata::TPhotoMetadata(std::unique_ptr<TData> data) : F(std::move(data)) {}
 TPhotoMetadata::~TPhotoMetadata() = default;
 
+std::shared_ptr<const TPhotoMetadata> TPhotoMetadata::FromImage(Exiv2::Image* image)
+{
+    if (!image)
+        return nullptr;
+    auto d = std::make_unique<TData>();
+    d->Exif = image->exifData();
+    d->Iptc = image->iptcData();
+    d->Xmp = image->xmpData();
+    if (image->iccProfileDefined()) {
+        const Exiv2::DataBuf* icc = image->iccProfile();
+        d->Icc.assign(icc->pData_, icc->pData_ + icc->size_);
+    }
+    d->Comment = image->comment();
+    if (d->Exif.empty() && d->Iptc.empty() && d->Xmp.empty() && d->Icc.empty() && d->Comment.empty())
+        return nullptr;
+    return std::shared_ptr<const TPhotoMetadata>(new TPhotoMetadata(std::move(d)));
+}
+
 std::shared_ptr<const TPhotoMetadata> TPhotoMetadata::FromJpeg(const std::uint8_t* data, std::size_t size)
 {
     try {
-        TImagePtr image = OpenJpeg(data, size);
-        if (!image)
+        return FromImage(OpenJpeg(data, size).get());
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+std::shared_ptr<const TPhotoMetadata> TPhotoMetadata::FromFile(const std::string& path)
+{
+    try {
+        InitExiv2();
+        TImagePtr image(Exiv2::ImageFactory::open(path, false).release());
+        if (!image || image->imageType() != Exiv2::ImageType::jpeg)
             return nullptr;
-        auto d = std::make_unique<TData>();
-        d->Exif = image->exifData();
-        d->Iptc = image->iptcData();
-        d->Xmp = image->xmpData();
-        if (image->iccProfileDefined()) {
-            const Exiv2::DataBuf* icc = image->iccProfile();
-            d->Icc.assign(icc->pData_, icc->pData_ + icc->size_);
-        }
-        d->Comment = image->comment();
-        if (d->Exif.empty() && d->Iptc.empty() && d->Xmp.empty() && d->Icc.empty() && d->Comment.empty())
-            return nullptr;
-        return std::shared_ptr<const TPhotoMetadata>(new TPhotoMetadata(std::move(d)));
+        image->readMetadata();
+        return FromImage(image.get());
     } catch (...) {
         return nullptr;
     }

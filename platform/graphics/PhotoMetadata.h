@@ -18,6 +18,9 @@
 class TBitmap;
 class TGraphic;
 class TJPEGImage;
+namespace Exiv2 {
+class Image;
+}
 
 // The EXIF orientation of a JPEG file: 1 (upright) to 8; 1 when the file
 // has none, an unknown value or unreadable metadata.
@@ -45,6 +48,8 @@ public:
     // The metadata of a JPEG file's bytes; null when it holds none (or none
     // that can be read).
     static std::shared_ptr<const TPhotoMetadata> FromJpeg(const std::uint8_t* data, std::size_t size);
+    // The metadata of a JPEG file on disk; null for other files.
+    static std::shared_ptr<const TPhotoMetadata> FromFile(const std::string& path);
     // The metadata of a graphic loaded from a JPEG file; null for any other
     // graphic and for a JPEG picture made from a bitmap.
     static std::shared_ptr<const TPhotoMetadata> Of(const TGraphic* graphic);
@@ -58,6 +63,7 @@ public:
 private:
     struct TData;
     explicit TPhotoMetadata(std::unique_ptr<TData> data);
+    static std::shared_ptr<const TPhotoMetadata> FromImage(Exiv2::Image* image);
     // ApplyTo's work; raises what Exiv2 raises.
     std::vector<std::uint8_t> Write(const std::vector<std::uint8_t>& jpeg, int width, int height,
                                     bool makerNote) const;

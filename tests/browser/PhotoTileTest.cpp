@@ -1,6 +1,7 @@
 // A camera photo taken turned shows upright in its tile.
 
 #include "BrowserTest.h"
+#include "CameraPhoto.h"
 #include "TestUtil.h"
 
 #include "Thumbnails.h"

@@ -2,6 +2,7 @@
 // the camera recorded, read back with exiftool.
 
 #include "EditorTest.h"
+#include "CameraPhoto.h"
 #include "TestUtil.h"
 
 #include "PhotoMetadata.h"

@@ -5,6 +5,7 @@
 #include "Bitmap.h"
 #include "Jpeg.h"
 #include "PhotoMetadata.h"
+#include "CameraPhoto.h"
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>

@@ -3,6 +3,7 @@
 
 #include "Kavrel.h"
 #include "KavrelTest.h"
+#include "CameraPhoto.h"
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>
