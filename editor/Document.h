@@ -18,6 +18,7 @@
 class IMessageBoxes;
 class IClipboard;
 class TCommandStates;
+class TPhotoMetadata;
 
 // The outcome of the last close question or save: the frame's close-all
 // loop sets it before each close and stops at the first window that leaves
@@ -79,6 +80,10 @@ public:
     void SetPicture(const TBitmap& bitmap);
 
     std::string FileName = UntitledName;
+    // What the camera recorded about the photo the document was opened
+    // from (a JPEG file); null for other files and pictures without a
+    // file. A JPEG save writes it back into the file.
+    std::shared_ptr<const TPhotoMetadata> Metadata;
     bool Modified = false;
     float Aspect = 0;
     int Zoom = 0;

@@ -8,6 +8,7 @@
 #include "Jpeg.h"
 #include "MessageBoxes.h"
 #include "Numeric.h"
+#include "PhotoMetadata.h"
 #include "Picture.h"
 #include "PngCodec.h"
 #include "Desktop.h"
@@ -214,6 +215,9 @@ TDocument* TEditorFrame::OpenImage(const std::string& fileName)
     TDocument& document = *created;
     document.SetPicture(*bitmap);
     bitmap.reset();
+    // What the camera recorded goes back into the file with a JPEG save.
+    if (name != UntitledName)
+        document.Metadata = TPhotoMetadata::FromFile(name);
     IChildWindow* window = FWindows.CreateDocumentWindow(std::move(created));
     ++ChildCount;
 
@@ -321,7 +325,7 @@ void TEditorFrame::SaveDocument(TDocument& document)
             TJPEGImage jpeg;
             jpeg.Assign(*picture);
             jpeg.SetCompressionQuality(85);
-            jpeg.SaveToFile(path);
+            SaveJpegFile(jpeg, document.Metadata.get(), path);
         }
     } catch (Exception& e) {
         NameFileInError(e, SaveFailedText, path);

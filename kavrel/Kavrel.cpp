@@ -6,6 +6,7 @@
 #include "Jpeg.h"
 #include "MessageBoxes.h"
 #include "Numeric.h"
+#include "PhotoMetadata.h"
 #include "Picture.h"
 
 #include <algorithm>
@@ -150,9 +151,10 @@ void ConvertPicture(const TPicture& picture, const TSizeRule& size, bool sharpen
     TJPEGImage jpeg;
     jpeg.Assign(work);
     jpeg.SetCompressionQuality(quality);
-    // Encoded in memory first: the file is written only with a whole picture.
+    // Encoded in memory first: the file is written only with a whole picture,
+    // carrying what the camera recorded about the original.
     jpeg.Compress();
-    jpeg.SaveToFile(path);
+    SaveJpegFile(jpeg, TPhotoMetadata::Of(graphic).get(), path);
 }
 
 TConversionResult ConvertFiles(const TConversion& job, const TConversionHooks& hooks)

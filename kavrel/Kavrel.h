@@ -104,7 +104,7 @@ struct TConversionHooks {
 TConversionResult ConvertFiles(const TConversion& job, const TConversionHooks& hooks = {});
 
 // Converts one loaded picture into the JPEG copy at path (the work of one
-// file after loading).
+// file after loading). A copy of a JPEG photo keeps its metadata.
 void ConvertPicture(const TPicture& picture, const TSizeRule& size, bool sharpen, int quality,
                     const std::string& path);
 

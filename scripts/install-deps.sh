@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-apps imagemagick netpbm libtiff-tools giflib-tools gifsicle pngcheck
   python3-pil poppler-utils fonts-liberation libjpeg-turbo-progs
+  libexiv2-dev exiv2 libimage-exiftool-perl
   adwaita-icon-theme
 )
 

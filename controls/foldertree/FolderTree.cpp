@@ -9,6 +9,9 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QCursor>
 #include <QSessionManager>
 #include <QTreeWidgetItemIterator>
 
@@ -123,6 +126,56 @@ private:
     bool FOuter = false;
 };
 
+// Keeps the rows the user sees where they are while changes from the disk
+// are applied: rows come and go above or among them without moving the one
+// under the pointer, or else the top one, on the screen.
+class TFolderTree::TViewAnchor {
+public:
+    explicit TViewAnchor(TFolderTree& tree) : FTree(tree)
+    {
+        if (FTree.FAnchorLock++ > 0)
+            return;
+        FOuter = true;
+        FTree.FAnchorRows.clear();
+        QWidget* port = FTree.viewport();
+        const QPoint pointer = port->mapFromGlobal(QCursor::pos());
+        if (port->rect().contains(pointer))
+            Add(FTree.itemAt(pointer));
+        for (QTreeWidgetItem* item = FTree.itemAt(QPoint(0, 0)); item; item = FTree.itemBelow(item)) {
+            const QRect r = FTree.visualItemRect(item);
+            if (r.top() >= port->height())
+                break;
+            Add(item);
+        }
+    }
+    ~TViewAnchor()
+    {
+        if (--FTree.FAnchorLock > 0 || !FOuter)
+            return;
+        std::vector<TAnchorRow> rows;
+        rows.swap(FTree.FAnchorRows);
+        for (const TAnchorRow& row : rows) {
+            const QRect r = FTree.visualItemRect(row.Item);
+            if (!r.isValid())
+                continue; // now inside a collapsed node
+            QScrollBar* bar = FTree.verticalScrollBar();
+            bar->setValue(bar->value() + r.top() - row.Top);
+            return;
+        }
+    }
+    TViewAnchor(const TViewAnchor&) = delete;
+    TViewAnchor& operator=(const TViewAnchor&) = delete;
+
+private:
+    void Add(QTreeWidgetItem* item)
+    {
+        if (item)
+            FTree.FAnchorRows.push_back({item, FTree.visualItemRect(item).top()});
+    }
+    TFolderTree& FTree;
+    bool FOuter = false;
+};
+
 TFolderTree::TFolderTree(QWidget* parent)
     : QTreeWidget(parent), FNamespace(std::make_shared<TShellNamespace>()),
       FIcons(std::make_unique<QFileIconProvider>())
@@ -133,6 +186,14 @@ TFolderTree::TFolderTree(QWidget* parent)
     setSelectionMode(QAbstractItemView::SingleSelection);
     setIndentation(19);
     setUniformRowHeights(true);
+    // Names deep down stay reachable: the column is as wide as its widest
+    // shown row and scrolls sideways; rows scroll by pixels so that changes
+    // from the disk can leave the rows on screen exactly where they are.
+    header()->setStretchLastSection(false);
+    header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     connect(this, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) { OnExpanded(item); });
     connect(this, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current, QTreeWidgetItem*) { OnCurrentChanged(current); });
@@ -468,6 +529,7 @@ void TFolderTree::Forget(QTreeWidgetItem* node)
 void TFolderTree::DeleteNode(QTreeWidgetItem* node)
 {
     Forget(node);
+    std::erase_if(FAnchorRows, [node](const TAnchorRow& row) { return IsAncestor(node, row.Item); });
     QTreeWidgetItem* current = currentItem();
     if (FSelectionDeleted) {
         if (FSelectionFallback && IsAncestor(node, FSelectionFallback))
@@ -810,6 +872,7 @@ void TFolderTree::ProcessChanges(const std::vector<TShellChange>& changes)
     if (!FActive)
         return;
     TUpdateLock lock(this);
+    TViewAnchor anchor(*this);
     TSelectionGuard guard(*this);
     std::vector<std::string> targets;
     auto target = [&](const std::string& folder) {
@@ -820,8 +883,10 @@ void TFolderTree::ProcessChanges(const std::vector<TShellChange>& changes)
     for (const TShellChange& c : changes) {
         switch (c.Event) {
         case TShellEvent::seMkDir:
+            FolderCreated(c.Path);
+            break;
         case TShellEvent::seRmDir:
-            target(ParentPath(c.Path));
+            FolderRemoved(c.Path);
             break;
         case TShellEvent::seRenameFolder: {
             // A folder renamed in place keeps its node, its open sub-folders
@@ -858,6 +923,57 @@ void TFolderTree::ProcessChanges(const std::vector<TShellChange>& changes)
     for (const std::string& folder : targets)
         for (TFolderNode* node : NodesWithPath(folder))
             RefreshNode(node);
+}
+
+TFolderNode* TFolderTree::ChildWithPath(QTreeWidgetItem* node, const std::string& path)
+{
+    const std::string wanted = StripSlash(path);
+    for (int i = 0; i < node->childCount(); ++i) {
+        TFolderNode* child = Node(node->child(i));
+        if (child->Data.Kind == nkFolder && StripSlash(child->Data.Path) == wanted)
+            return child;
+    }
+    return nullptr;
+}
+
+void TFolderTree::FolderCreated(const std::string& path)
+{
+    const std::vector<TFolderNode*> parents = NodesWithPath(ParentPath(path));
+    if (parents.empty())
+        return;
+    TFolderItem item;
+    if (!FNamespace->ReadFolder(path, item))
+        return; // gone again, or not a folder
+    for (TFolderNode* parent : parents) {
+        if (!parent->Data.Populated) {
+            if (!parent->Data.Virtual)
+                SetHasChildren(parent, true);
+            continue;
+        }
+        if (TFolderNode* child = ChildWithPath(parent, path)) {
+            if (!child->Data.Populated)
+                SetHasChildren(child, item.HasSubfolders);
+            continue;
+        }
+        AddFolderNode(parent, JoinPath(parent->Data.Path, item.Name), item.Name, item.HasSubfolders, item.Link, true);
+        SetHasChildren(parent, true);
+    }
+}
+
+void TFolderTree::FolderRemoved(const std::string& path)
+{
+    if (FNamespace->FolderExists(path))
+        return; // made again since
+    const std::string parentPath = ParentPath(path);
+    for (TFolderNode* parent : NodesWithPath(parentPath)) {
+        if (!parent->Data.Populated) {
+            SetHasChildren(parent, FNamespace->HasSubfolders(parentPath));
+            continue;
+        }
+        if (TFolderNode* child = ChildWithPath(parent, path))
+            DeleteNode(child);
+        SetHasChildren(parent, parent->childCount() > 0);
+    }
 }
 
 TFolderNode* TFolderTree::FindNodeByPath(const std::string& path, bool exact)

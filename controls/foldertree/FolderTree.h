@@ -187,6 +187,8 @@ protected:
 private:
     class TSelectionGuard;
     friend class TSelectionGuard;
+    class TViewAnchor;
+    friend class TViewAnchor;
 
     void Activate();
     void Deactivate();
@@ -211,6 +213,12 @@ private:
     void MarkPopulated(TFolderNode* node);
     void UpdateLeafWatch(QTreeWidgetItem* node);
     void RenameNode(TFolderNode* node, const std::string& newPath);
+    // One folder created or removed on disk: its node alone comes or goes
+    // under each node of its parent; a parent never read only gains or
+    // loses its button.
+    void FolderCreated(const std::string& path);
+    void FolderRemoved(const std::string& path);
+    static TFolderNode* ChildWithPath(QTreeWidgetItem* node, const std::string& path);
     void RefreshVolumeList(TFolderNode* parent, const std::vector<TVolume>& volumes);
     std::vector<TFolderNode*> NodesWithPath(const std::string& path) const;
     TFolderNode* VolumeNodeFor(const std::string& path) const;
@@ -233,4 +241,13 @@ private:
     // selection goes.
     QTreeWidgetItem* FSelectionFallback = nullptr;
     bool FSelectionDeleted = false;
+    // While changes from the disk are applied: the rows on screen (the one
+    // under the pointer first) with their places, so that the view puts the
+    // first one that survives back where it was. Deleted rows are dropped.
+    struct TAnchorRow {
+        QTreeWidgetItem* Item;
+        int Top;
+    };
+    std::vector<TAnchorRow> FAnchorRows;
+    int FAnchorLock = 0;
 };

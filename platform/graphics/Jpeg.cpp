@@ -3,6 +3,7 @@
 #include "Bitmap.h"
 #include "Canvas.h"
 #include "Exceptions.h"
+#include "PhotoMetadata.h"
 #include "Streams.h"
 
 #include <csetjmp>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 
 // jpeglib.h needs FILE and size_t declared before it.
 #include <jpeglib.h>
@@ -475,6 +477,7 @@ void TJPEGImage::Clear()
     FReadWarning.clear();
     FWidth = 0;
     FHeight = 0;
+    FOrientation = 1;
 }
 
 bool TJPEGImage::GetEmpty() const { return FWidth <= 0 || FHeight <= 0; }
@@ -548,12 +551,16 @@ void TJPEGImage::LoadFromStream(TStream& stream)
         width = static_cast<int>(reader.Info().image_width);
         height = static_cast<int>(reader.Info().image_height);
     }
+    const int orientation = JpegOrientation(data.data(), data.size());
+    if (OrientationSwapsSides(orientation))
+        std::swap(width, height);
 
     Clear();
     FData = std::move(data);
     FDataLoaded = true;
     FWidth = width;
     FHeight = height;
+    FOrientation = orientation;
     Changed();
 }
 
@@ -569,6 +576,13 @@ void TJPEGImage::DIBNeeded() const
     try {
         FBitmap = DecodeJpeg(FData, FGrayscale, FSmoothing, FReadWarning);
     } catch (const std::bad_alloc&) {
+        OutOfMemoryError();
+    }
+    // A photo taken turned is shown upright.
+    try {
+        OrientBitmap(*FBitmap, FOrientation);
+    } catch (const std::bad_alloc&) {
+        FBitmap.reset();
         OutOfMemoryError();
     }
     FBitmapDecoded = true;
@@ -625,6 +639,8 @@ void TJPEGImage::EncodeBitmap() const
 
     FData = std::move(bytes);
     FDataLoaded = false;
+    // Our own bytes hold the pixels as they stand.
+    FOrientation = 1;
     FDataQuality = FQuality;
     FDataGrayscale = FGrayscale;
     FDataProgressive = FProgressiveEncoding;
@@ -675,6 +691,7 @@ void TJPEGImage::Assign(const TPersistent& source)
         FSmoothing = jpeg->FSmoothing;
         FWidth = jpeg->FWidth;
         FHeight = jpeg->FHeight;
+        FOrientation = jpeg->FOrientation;
         FData = std::move(data);
         FDataLoaded = jpeg->FDataLoaded;
         FDataQuality = jpeg->FDataQuality;

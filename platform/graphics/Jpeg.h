@@ -1,7 +1,9 @@
 #pragma once
 // TJPEGImage: JPEG pictures over libjpeg. A loaded picture keeps the bytes of
 // its file and decodes its pixels the first time they are needed; a picture
-// made from a bitmap is compressed when it is saved (or by Compress).
+// made from a bitmap is compressed when it is saved (or by Compress). A photo
+// whose EXIF orientation says it was taken turned is turned upright as it is
+// decoded: its width, height and pixels are those of the upright picture.
 
 #include "Graphic.h"
 #include "Types.h"
@@ -79,6 +81,11 @@ public:
     const TBitmap& Bitmap() const;
     // The JPEG bytes kept (empty when there are none yet).
     const std::vector<std::uint8_t>& Data() const { return FData; }
+    // True when the bytes kept are those of a loaded file.
+    bool DataLoaded() const { return FDataLoaded; }
+    // The EXIF orientation of the loaded file (1..8, 1 for upright), which
+    // the decoded pixels have already been turned by.
+    int Orientation() const { return FOrientation; }
 
 private:
     void Clear();
@@ -92,6 +99,7 @@ private:
 
     int FWidth = 0;
     int FHeight = 0;
+    mutable int FOrientation = 1;
 
     // The JPEG bytes: read from a file (FDataLoaded), or made by our own
     // compression with the settings recorded beside them.

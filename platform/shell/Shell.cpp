@@ -333,6 +333,19 @@ bool TShellNamespace::HasSubfolders(const std::string& path) const
     return found;
 }
 
+bool TShellNamespace::ReadFolder(const std::string& path, TFolderItem& item) const
+{
+    const std::string folder = StripSlash(path);
+    if (!IsDirectory(folder))
+        return false;
+    struct stat st{};
+    item.Name = BaseName(folder);
+    item.Path = folder;
+    item.Link = ::lstat(folder.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    item.HasSubfolders = HasSubfolders(folder);
+    return true;
+}
+
 bool TShellNamespace::FolderExists(const std::string& path) const
 {
     return IsDirectory(path);

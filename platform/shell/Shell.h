@@ -91,5 +91,7 @@ public:
     virtual bool ListFolders(const std::string& path, std::vector<TFolderItem>& items) const;
     // True when the folder has at least one sub-folder.
     virtual bool HasSubfolders(const std::string& path) const;
+    // One folder as ListFolders describes it; false when path is no folder.
+    virtual bool ReadFolder(const std::string& path, TFolderItem& item) const;
     virtual bool FolderExists(const std::string& path) const;
 };
