@@ -1,5 +1,7 @@
 #include "SaveAssistant.h"
 
+#include "PhotoMetadata.h"
+
 #include "Application.h"
 #include "AtomicFile.h"
 #include "Bitmap.h"
@@ -344,7 +346,11 @@ bool TFsauveLogic::enregistrerClick()
 
     {
         TWaitCursor wait;
-        const std::vector<std::uint8_t>& bytes = FLast->Bytes;
+        // A photo saved as JPEG keeps its camera metadata, as a direct save does.
+        std::vector<std::uint8_t> withMetadata;
+        if (tab == stJPG && document->Metadata && FWork)
+            withMetadata = document->Metadata->ApplyTo(FLast->Bytes, FWork->GetWidth(), FWork->GetHeight());
+        const std::vector<std::uint8_t>& bytes = withMetadata.empty() ? FLast->Bytes : withMetadata;
         AtomicWriteFile(target, [&bytes](TStream& stream) { stream.WriteBuffer(bytes.data(), bytes.size()); });
     }
 

@@ -17,6 +17,8 @@
 #include "Picture.h"
 #include "QtTestApp.h"
 #include "SaveAssistant.h"
+#include "CameraPhoto.h"
+#include "PhotoMetadata.h"
 #include "SaveAssistantDialog.h"
 
 #include <QRadioButton>
@@ -301,6 +303,27 @@ TEST_F(SaveAssistantTest, SaveRenamesTheDocumentAndCloseRestoresItsPicture)
     ASSERT_TRUE(Logic.enregistrerClick());
     EXPECT_EQ(Refreshed, std::vector<std::string>{Dir.File("new.jpg")});
     EXPECT_EQ(Added.size(), 1u);
+}
+
+TEST_F(SaveAssistantTest, JpegSaveOfAPhotoKeepsItsCameraData)
+{
+    const std::string photo = Dir.File("camera.jpg");
+    testutil::MakeCameraPhoto(photo, 41, 30, 1);
+    D().Metadata = TPhotoMetadata::FromFile(photo);
+    ASSERT_TRUE(D().Metadata);
+    Logic.Settings.Tab = stJPG;
+    Logic.FormActivate(D());
+    SaveAs.Answers = {Dir.File("kept.jpg")};
+    ASSERT_TRUE(Logic.enregistrerClick());
+    testutil::ExpectCameraDataKept(Dir.File("kept.jpg"), 41, 30);
+
+    // Other formats carry none.
+    Logic.FormClose();
+    Logic.Settings.Tab = stPNG;
+    Logic.FormActivate(D());
+    SaveAs.Answers = {Dir.File("plain.png")};
+    ASSERT_TRUE(Logic.enregistrerClick());
+    EXPECT_EQ(testutil::ExifTag(Dir.File("plain.png"), "Model"), "");
 }
 
 TEST_F(SaveAssistantTest, CancelWritesNothingAndChangesNothing)
