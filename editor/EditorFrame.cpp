@@ -48,8 +48,6 @@ bool IsUntitled(const std::string& fileName)
     return LowerCase(ExtractFileName(fileName)) == LowerCase(UntitledName);
 }
 
-const char* const OpenFailedText = "Impossible d'ouvrir le fichier ";
-const char* const SaveFailedText = "Impossible d'enregistrer le fichier ";
 
 std::string SizeText(int width, int height)
 {
@@ -57,6 +55,9 @@ std::string SizeText(int width, int height)
 }
 
 } // namespace
+
+const char* const OpenFailedText = "Impossible d'ouvrir le fichier ";
+const char* const SaveFailedText = "Impossible d'enregistrer le fichier ";
 
 void NameFileInError(Exception& error, const std::string& what, const std::string& fileName)
 {

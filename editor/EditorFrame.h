@@ -31,6 +31,9 @@ class Exception;
 // error box says which file it is about; what ends in a blank. EAbort and a
 // text that names the file already stay as they are.
 void NameFileInError(Exception& error, const std::string& what, const std::string& fileName);
+// The beginnings of those texts for opening and for saving.
+extern const char* const OpenFailedText;
+extern const char* const SaveFailedText;
 // The warning shown when a damaged file opens with part of its picture.
 std::string IncompleteFileText(const std::string& fileName, const std::string& warning);
 

@@ -7,6 +7,7 @@
 #include "Bitmap.h"
 #include "Canvas.h"
 #include "Document.h"
+#include "EditorFrame.h"
 #include "Exceptions.h"
 #include "GifSaveEncoder.h"
 #include "Jpeg.h"
@@ -351,7 +352,12 @@ bool TFsauveLogic::enregistrerClick()
         if (tab == stJPG && document->Metadata && FWork)
             withMetadata = document->Metadata->ApplyTo(FLast->Bytes, FWork->GetWidth(), FWork->GetHeight());
         const std::vector<std::uint8_t>& bytes = withMetadata.empty() ? FLast->Bytes : withMetadata;
-        AtomicWriteFile(target, [&bytes](TStream& stream) { stream.WriteBuffer(bytes.data(), bytes.size()); });
+        try {
+            AtomicWriteFile(target, [&bytes](TStream& stream) { stream.WriteBuffer(bytes.data(), bytes.size()); });
+        } catch (Exception& e) {
+            NameFileInError(e, SaveFailedText, target);
+            throw;
+        }
     }
 
     // The bookkeeping follows the write: a failed write changed nothing.

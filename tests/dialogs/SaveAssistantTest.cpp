@@ -373,7 +373,14 @@ TEST_F(SaveAssistantTest, FailedWriteKeepsTheOldFileAndTheDocument)
     std::filesystem::create_directory(Dir.File("taken.bmp"));
     std::ofstream(Dir.File("taken.bmp/inside")) << "x";
     SaveAs.Answers = {Dir.File("taken.bmp")};
-    EXPECT_THROW(Logic.enregistrerClick(), Exception);
+    try {
+        Logic.enregistrerClick();
+        ADD_FAILURE() << "the write into a folder succeeded";
+    } catch (const Exception& e) {
+        // The error box says which file could not be saved.
+        EXPECT_EQ(e.Message.rfind("Impossible d'enregistrer le fichier " + Dir.File("taken.bmp"), 0), 0u)
+            << e.Message;
+    }
     EXPECT_TRUE(std::filesystem::is_directory(Dir.File("taken.bmp")));
     EXPECT_TRUE(std::filesystem::exists(Dir.File("taken.bmp/inside")));
     EXPECT_EQ(D().FileName, Dir.File("photo.bmp"));
