@@ -19,13 +19,15 @@ void RegisterPictureFormats()
         return;
     done = true;
     RegisterStandardGraphics();
-#if HAVE_GIFPICTURE
-    RegisterGifFormat();
-#endif
 #if HAVE_PNGCODEC
     RegisterPngFormat();
 #endif
 #if HAVE_READERS
     RegisterReaderFormats();
+#endif
+    // Last, so that the GIF image class answers "gif" before the readers'
+    // first-image class.
+#if HAVE_GIFPICTURE
+    RegisterGifFormat();
 #endif
 }
