@@ -462,7 +462,12 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
         const std::uint64_t offset = offsets[s];
         std::size_t got = 0;
         if (!decoder) {
-            const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(stripBytes, file.Available(offset)));
+            // The strip's byte count, when the file gives it, bounds the
+            // read: what follows the strip is not pixel data.
+            std::uint64_t limit = std::min<std::uint64_t>(stripBytes, file.Available(offset));
+            if (s < byteCounts.size())
+                limit = std::min<std::uint64_t>(limit, byteCounts[s]);
+            const std::size_t want = static_cast<std::size_t>(limit);
             if (want > 0) {
                 file.Seek(offset);
                 got = ReadUpTo(stream, strip.data(), want);
