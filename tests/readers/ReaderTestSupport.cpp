@@ -31,7 +31,9 @@ testutil::RgbImage TestPicture(int width, int height)
 
 void Must(const std::string& commandLine)
 {
-    const testutil::CommandResult r = testutil::Run(commandLine);
+    // In a subshell, so that the messages Run gathers stay out of a file
+    // the command line writes with ">".
+    const testutil::CommandResult r = testutil::Run("( " + commandLine + " )");
     ASSERT_EQ(r.ExitCode, 0) << commandLine << "\n" << r.Output;
 }
 
