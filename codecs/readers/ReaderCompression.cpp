@@ -30,169 +30,150 @@ void FillPixels(std::uint8_t* dest, const std::uint8_t* pixel, std::size_t bpp, 
 
 // ---------------------------------------------------------------- LZW
 
-void TLZWDecoder::ResetTable(std::uint32_t literals)
+namespace {
+
+struct LzwResult {
+    std::size_t Written;
+    std::uint32_t CodeSize, FreeCode, OldCode;
+};
+
+// The LZW decoding of both variants. Tiff: codes most significant bit first,
+// the width growing once the next free entry is 2^width - 1 (early change);
+// else GIF: least significant bit first, the width growing once the entry
+// 2^width - 1 has been filled. initialWidth is the width after a clear.
+template <bool Tiff>
+LzwResult DecodeLzw(const std::uint8_t* in, std::size_t packedSize, std::uint8_t* dest, std::size_t unpackedSize,
+                    std::uint32_t initialWidth, std::size_t* offset, std::uint16_t* length, const char* message)
 {
-    for (std::uint32_t c = 0; c < literals; ++c) {
-        Prefix[c] = NoCode;
-        Suffix[c] = static_cast<std::uint8_t>(c);
-        Length[c] = 1;
+    constexpr std::uint32_t tableSize = 4096;
+    constexpr std::uint32_t noCode = 4096;
+    const std::uint32_t clear = 1u << (initialWidth - 1);
+    const std::uint32_t eoi = clear + 1;
+    std::uint32_t width = initialWidth;
+    std::uint32_t mask = (1u << width) - 1;
+    std::uint32_t freeCode = clear + 2;
+    std::uint32_t oldCode = noCode;
+    std::size_t oldOffset = 0, oldLength = 0;
+    std::uint8_t* out = dest;
+    std::uint8_t* const end = dest + unpackedSize;
+    std::uint64_t acc = 0;
+    std::uint32_t bits = 0;
+    std::size_t i = 0;
+    for (;;) {
+        while (bits <= 56 && i < packedSize) {
+            if constexpr (Tiff)
+                acc |= static_cast<std::uint64_t>(in[i++]) << (56 - bits);
+            else
+                acc |= static_cast<std::uint64_t>(in[i++]) << bits;
+            bits += 8;
+        }
+        if (bits < width)
+            break;
+        std::uint32_t code;
+        if constexpr (Tiff) {
+            code = static_cast<std::uint32_t>(acc >> (64 - width));
+            acc <<= width;
+        } else {
+            code = static_cast<std::uint32_t>(acc) & mask;
+            acc >>= width;
+        }
+        bits -= width;
+        if (code == eoi || out >= end)
+            break;
+        if (code == clear) {
+            width = initialWidth;
+            mask = (1u << width) - 1;
+            freeCode = clear + 2;
+            oldCode = noCode;
+            continue;
+        }
+        if (code > freeCode)
+            throw Exception(message);
+        const std::size_t here = static_cast<std::size_t>(out - dest);
+        std::size_t stringLength = 1;
+        if (code < clear) {
+            *out++ = static_cast<std::uint8_t>(code);
+        } else {
+            // A first code after a clear is a single byte.
+            if (oldCode == noCode)
+                throw Exception(message);
+            // The next free code is the previous string plus its own first
+            // byte: the previous string and the byte behind it, which this
+            // copy writes itself (hence the forward copy when they overlap).
+            const bool pending = code == freeCode;
+            const std::size_t start = pending ? oldOffset : offset[code];
+            stringLength = pending ? oldLength + 1 : length[code];
+            const std::size_t room = static_cast<std::size_t>(end - out);
+            const std::uint8_t* src = dest + start;
+            const std::size_t distance = here - start;
+            if (distance >= 16 && room >= 16 && stringLength <= 16) {
+                std::memcpy(out, src, 16);
+                out += stringLength;
+            } else {
+                const std::size_t n = std::min(stringLength, room);
+                if (distance >= n)
+                    std::memcpy(out, src, n);
+                else
+                    for (std::size_t k = 0; k < n; ++k)
+                        out[k] = src[k];
+                out += n;
+            }
+        }
+        if (oldCode != noCode && freeCode < tableSize) {
+            offset[freeCode] = oldOffset;
+            length[freeCode] = static_cast<std::uint16_t>(oldLength + 1);
+            if constexpr (Tiff) {
+                ++freeCode;
+                if (freeCode == mask && width < 12) {
+                    ++width;
+                    mask = (1u << width) - 1;
+                }
+            } else {
+                // A full table takes no more entries until the next clear
+                // code: encoders may go on with it (deferred clear).
+                if (freeCode == mask && width < 12) {
+                    ++width;
+                    mask = (1u << width) - 1;
+                }
+                ++freeCode;
+            }
+        }
+        oldCode = code;
+        oldOffset = here;
+        oldLength = stringLength;
     }
-    OldCode = NoCode;
+    return LzwResult{static_cast<std::size_t>(out - dest), width, freeCode, oldCode};
 }
 
-std::uint8_t TLZWDecoder::OutputString(std::uint32_t code, const char* message)
-{
-    // The string of the next free code is OldCode's string and its own first
-    // byte, which is the first byte of the string output last.
-    const bool pending = code == FreeCode;
-    const std::uint32_t start = pending ? OldCode : code;
-    if (start >= TableSize)
-        throw Exception(message);
-    const std::size_t length = static_cast<std::size_t>(Length[start]) + (pending ? 1 : 0);
-    if (length > TableSize)
-        throw Exception(message);
-    const std::size_t room = static_cast<std::size_t>(FOutEnd - FOut);
-    std::uint8_t* target = length <= room ? FOut : Stack;
-    std::size_t i = length;
-    if (pending)
-        target[--i] = FirstChar;
-    std::uint32_t c = start;
-    while (i > 0) {
-        target[--i] = Suffix[c];
-        c = Prefix[c];
-    }
-    const std::uint8_t first = target[0];
-    if (target == FOut) {
-        FOut += length;
-    } else {
-        std::memcpy(FOut, Stack, room);
-        FOut += room;
-    }
-    return first;
-}
-
-void TLZWDecoder::AddEntry()
-{
-    Prefix[FreeCode] = OldCode;
-    Suffix[FreeCode] = FirstChar;
-    Length[FreeCode] = static_cast<std::uint16_t>(Length[OldCode] + 1);
-}
+} // namespace
 
 std::size_t TTIFFLZW::Decode(const std::uint8_t*& source, std::uint8_t* dest, std::size_t packedSize,
                              std::size_t unpackedSize)
 {
-    static const char* const message = "TIF LZW: invalid opcode.";
     ClearCode = 256;
     EOICode = 257;
-    FreeCode = 258;
-    CodeSize = 9;
-    CodeMask = 511;
-    ResetTable(256);
-    FOut = dest;
-    FOutEnd = dest + unpackedSize;
-    const std::uint8_t* in = source;
-    std::uint32_t acc = 0;
-    std::uint32_t bits = 0;
-    for (std::size_t i = 0; i < packedSize; ++i) {
-        acc |= static_cast<std::uint32_t>(in[i]) << (24 - bits);
-        bits += 8;
-        while (bits >= CodeSize) {
-            const std::uint32_t code = acc >> (32 - CodeSize);
-            acc <<= CodeSize;
-            bits -= CodeSize;
-            if (code == EOICode || FOut >= FOutEnd)
-                return static_cast<std::size_t>(FOut - dest);
-            if (code == ClearCode) {
-                CodeSize = 9;
-                CodeMask = 511;
-                FreeCode = 258;
-                OldCode = NoCode;
-                continue;
-            }
-            if (code > FreeCode)
-                throw Exception(message);
-            if (OldCode == NoCode) {
-                // The first code after a clear is a single byte.
-                if (code >= ClearCode)
-                    throw Exception(message);
-                FirstChar = Suffix[code];
-                *FOut++ = FirstChar;
-                OldCode = code;
-                continue;
-            }
-            FirstChar = OutputString(code, message);
-            if (FreeCode < TableSize) {
-                AddEntry();
-                ++FreeCode;
-            }
-            if (FreeCode == CodeMask && CodeSize < 12) {
-                ++CodeSize;
-                CodeMask = (1u << CodeSize) - 1;
-            }
-            OldCode = code;
-        }
-    }
-    return static_cast<std::size_t>(FOut - dest);
+    const LzwResult r =
+        DecodeLzw<true>(source, packedSize, dest, unpackedSize, 9, Offset, Length, "TIF LZW: invalid opcode.");
+    CodeSize = r.CodeSize;
+    CodeMask = (1u << CodeSize) - 1;
+    FreeCode = r.FreeCode;
+    OldCode = r.OldCode;
+    return r.Written;
 }
 
 std::size_t TGIFLZW::Decode(const std::uint8_t*& source, std::uint8_t* dest, std::size_t packedSize,
                             std::size_t unpackedSize)
 {
-    static const char* const message = "GIF LZW: invalid opcode.";
     const std::uint32_t initial = std::clamp<std::uint32_t>(InitialCodeSize, 1, 11);
     ClearCode = static_cast<std::uint16_t>(1u << initial);
     EOICode = static_cast<std::uint16_t>(ClearCode + 1);
-    auto clear = [&] {
-        FreeCode = ClearCode + 2u;
-        CodeSize = initial + 1;
-        CodeMask = (1u << CodeSize) - 1;
-        OldCode = NoCode;
-    };
-    clear();
-    ResetTable(ClearCode);
-    FOut = dest;
-    FOutEnd = dest + unpackedSize;
-    const std::uint8_t* in = source;
-    std::uint32_t acc = 0;
-    std::uint32_t bits = 0;
-    for (std::size_t i = 0; i < packedSize; ++i) {
-        acc |= static_cast<std::uint32_t>(in[i]) << bits;
-        bits += 8;
-        while (bits >= CodeSize) {
-            const std::uint32_t code = acc & CodeMask;
-            acc >>= CodeSize;
-            bits -= CodeSize;
-            if (code == EOICode || FOut >= FOutEnd)
-                return static_cast<std::size_t>(FOut - dest);
-            if (code == ClearCode) {
-                clear();
-                continue;
-            }
-            if (code > FreeCode)
-                throw Exception(message);
-            if (OldCode == NoCode) {
-                if (code >= ClearCode)
-                    throw Exception(message);
-                FirstChar = Suffix[code];
-                *FOut++ = FirstChar;
-                OldCode = code;
-                continue;
-            }
-            FirstChar = OutputString(code, message);
-            // A full table takes no more entries until the next clear code:
-            // encoders may go on with the full table (deferred clear).
-            if (FreeCode < TableSize) {
-                AddEntry();
-                if (FreeCode == CodeMask && CodeSize < 12) {
-                    ++CodeSize;
-                    CodeMask = (1u << CodeSize) - 1;
-                }
-                ++FreeCode;
-            }
-            OldCode = code;
-        }
-    }
-    return static_cast<std::size_t>(FOut - dest);
+    const LzwResult r = DecodeLzw<false>(source, packedSize, dest, unpackedSize, initial + 1, Offset, Length,
+                                         "GIF LZW: invalid opcode.");
+    CodeSize = r.CodeSize;
+    CodeMask = (1u << CodeSize) - 1;
+    FreeCode = r.FreeCode;
+    OldCode = r.OldCode;
+    return r.Written;
 }
 
 // ---------------------------------------------------------------- run-length
