@@ -36,6 +36,15 @@ protected:
     static constexpr std::size_t TableSize = 4096;
     static constexpr std::uint32_t NoCode = 4096;
 
+    // Decodes the codes of either variant and keeps the state they leave.
+    // Tiff: codes most significant bit first, the width growing once the
+    // next free entry is 2^width - 1 (early change); else GIF: least
+    // significant bit first, the width growing once the entry 2^width - 1
+    // has been filled. initialWidth is the width after a clear code.
+    template <bool Tiff>
+    std::size_t DecodeCodes(const std::uint8_t* in, std::size_t packedSize, std::uint8_t* dest,
+                            std::size_t unpackedSize, std::uint32_t initialWidth, const char* message);
+
     // The state as the last Decode left it.
     std::uint32_t CodeSize = 0;
     std::uint32_t CodeMask = 0;

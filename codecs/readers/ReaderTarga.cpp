@@ -148,18 +148,19 @@ void WriteTarga(TStream& stream, const TBitmap& pixels, const std::string& image
 }
 
 // The bitmap in a format Targa stores: 1- and 4-bit pictures go to 8 bits
-// when the user agrees (false: nothing is to be written), 16-bit 5-6-5
-// pictures to 15 bits. Answers the bitmap to write: source itself or
-// converted.
-bool FormatForTarga(const TBitmap& source, TBitmap& converted, const TBitmap*& pixels)
+// when the user agrees, 16-bit 5-6-5 pictures to 15 bits. Answers source
+// itself, or converted holding the converted copy, or null when nothing is
+// to be written (an empty picture, a declined conversion).
+const TBitmap* PixelsForTarga(const TBitmap& source, TBitmap& converted)
 {
-    pixels = &source;
-    TPixelFormat target = source.PixelFormat();
+    if (source.Empty())
+        return nullptr;
+    TPixelFormat target;
     switch (source.PixelFormat()) {
     case pf1bit:
     case pf4bit:
         if (TTargaGraphic::ConfirmConversion && !TTargaGraphic::ConfirmConversion(ConversionQuestion))
-            return false;
+            return nullptr;
         target = pf8bit;
         break;
     case pf16bit:
@@ -169,15 +170,14 @@ bool FormatForTarga(const TBitmap& source, TBitmap& converted, const TBitmap*& p
     case pf15bit:
     case pf24bit:
     case pf32bit:
-        return true;
+        return &source;
     default:
         target = pf24bit;
         break;
     }
     converted.Assign(source);
     converted.SetPixelFormat(target);
-    pixels = &converted;
-    return true;
+    return &converted;
 }
 
 } // namespace
@@ -259,23 +259,15 @@ void TTargaGraphic::LoadFromStream(TStream& stream)
 
 void TTargaGraphic::SaveToStream(TStream& stream) const
 {
-    if (Empty())
-        return;
     TBitmap converted;
-    const TBitmap* pixels = nullptr;
-    if (!FormatForTarga(*this, converted, pixels))
-        return;
-    WriteTarga(stream, *pixels, ImageID);
+    if (const TBitmap* pixels = PixelsForTarga(*this, converted))
+        WriteTarga(stream, *pixels, ImageID);
 }
 
 void TTargaGraphic::SaveToFile(const std::string& fileName) const
 {
     // Nothing to write leaves the file as it was.
-    if (Empty())
-        return;
     TBitmap converted;
-    const TBitmap* pixels = nullptr;
-    if (!FormatForTarga(*this, converted, pixels))
-        return;
-    AtomicWriteFile(fileName, [&](TStream& stream) { WriteTarga(stream, *pixels, ImageID); });
+    if (const TBitmap* pixels = PixelsForTarga(*this, converted))
+        AtomicWriteFile(fileName, [&](TStream& stream) { WriteTarga(stream, *pixels, ImageID); });
 }

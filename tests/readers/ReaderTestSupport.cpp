@@ -5,6 +5,19 @@
 
 namespace readertest {
 
+Bytes operator+(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::string Fill(std::string pattern, const std::string& dir)
+{
+    for (std::size_t at; (at = pattern.find("%s")) != std::string::npos;)
+        pattern.replace(at, 2, dir);
+    return pattern;
+}
+
 testutil::RgbImage TestPicture(int width, int height)
 {
     testutil::RgbImage im;

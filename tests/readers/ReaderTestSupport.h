@@ -5,15 +5,21 @@
 
 #include "TestUtil.h"
 
+#include "Exceptions.h"
+#include "Streams.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace readertest {
 
 using Bytes = std::vector<std::uint8_t>;
+
+Bytes operator+(Bytes a, const Bytes& b);
 
 constexpr const char* Python = "/usr/bin/python3";
 constexpr const char* Convert = "/usr/bin/convert";
@@ -26,6 +32,31 @@ constexpr const char* Tgatoppm = "/usr/bin/tgatoppm";
 // A photo-like test picture with smooth areas, edges and noise, written as
 // a binary PPM.
 testutil::RgbImage TestPicture(int width, int height);
+
+// The pattern with every "%s" replaced by dir.
+std::string Fill(std::string pattern, const std::string& dir);
+
+// Loads file with reader class T from a memory stream.
+template <class T>
+std::unique_ptr<T> Load(const Bytes& file)
+{
+    auto g = std::make_unique<T>();
+    TMemoryStream stream(file);
+    g->LoadFromStream(stream);
+    return g;
+}
+
+// The message of the exception loading file raises ("" when none).
+template <class T>
+std::string LoadError(const Bytes& file)
+{
+    try {
+        Load<T>(file);
+    } catch (const Exception& e) {
+        return e.Message;
+    }
+    return "";
+}
 
 // Runs a command line and fails the test when it does not exit with 0.
 void Must(const std::string& commandLine);

@@ -6,6 +6,7 @@
 #include "ReaderCompression.h"
 
 #include "Exceptions.h"
+#include "ReaderTestSupport.h"
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>
@@ -20,11 +21,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes operator+(Bytes a, const Bytes& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
+using readertest::operator+;
 
 // Codes of one width packed most significant bit first.
 Bytes PackMsb(const std::vector<std::uint32_t>& codes, int width)

@@ -25,13 +25,6 @@ struct Writer {
     bool NetpbmDecodes = false; // tgatoppm as the decoder, else PIL
 };
 
-std::string Fill(std::string pattern, const std::string& dir)
-{
-    for (std::size_t at; (at = pattern.find("%s")) != std::string::npos;)
-        pattern.replace(at, 2, dir);
-    return pattern;
-}
-
 const std::string Im = std::string(Convert) + " %s/src.ppm ";
 const std::string Pil = std::string(Python) + " -c \"import sys\nfrom PIL import Image\nim = Image.open(sys.argv[1])\n";
 const std::string PilArgs = "\" %s/src.ppm %s/a.tga";
@@ -69,24 +62,6 @@ std::vector<Writer> Writers()
     };
 }
 
-std::unique_ptr<TTargaGraphic> Load(const Bytes& file)
-{
-    auto g = std::make_unique<TTargaGraphic>();
-    TMemoryStream stream(file);
-    g->LoadFromStream(stream);
-    return g;
-}
-
-std::string LoadError(const Bytes& file)
-{
-    try {
-        Load(file);
-    } catch (const Exception& e) {
-        return e.Message;
-    }
-    return "";
-}
-
 Bytes Header(std::uint8_t type, std::uint16_t width, std::uint16_t height, std::uint8_t depth,
              std::uint8_t descriptor = 0x20, std::uint8_t mapType = 0, std::uint16_t mapLength = 0,
              std::uint8_t entrySize = 0)
@@ -109,12 +84,6 @@ Bytes Header(std::uint8_t type, std::uint16_t width, std::uint16_t height, std::
             static_cast<std::uint8_t>(height >> 8),
             depth,
             descriptor};
-}
-
-Bytes operator+(Bytes a, const Bytes& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
 }
 
 // A bitmap of the test picture in the given format.
@@ -255,28 +224,28 @@ TEST(TargaReader, ColourMapsDepthsAndOrigins)
 {
     // 15- and 16-bit pixels of one picture load alike.
     const Bytes pixels = {0x1F, 0x00, 0xE0, 0x03, 0x00, 0x7C, 0xFF, 0x7F};
-    auto a = Load(Header(2, 4, 1, 15) + pixels);
-    auto b = Load(Header(2, 4, 1, 16) + pixels);
+    auto a = Load<TTargaGraphic>(Header(2, 4, 1, 15) + pixels);
+    auto b = Load<TTargaGraphic>(Header(2, 4, 1, 16) + pixels);
     EXPECT_TRUE(testutil::SamePixels(*a, *b));
     EXPECT_EQ(a->GetPixelColor(0, 0), RGB(0, 0, 255));
     EXPECT_EQ(a->GetPixelColor(2, 0), RGB(255, 0, 0));
     // A 32-bit colour map: the fourth byte of each entry is left out.
-    auto m = Load(Header(1, 2, 1, 8, 0x20, 1, 2, 32) + Bytes{10, 20, 30, 99, 40, 50, 60, 99} + Bytes{1, 0});
+    auto m = Load<TTargaGraphic>(Header(1, 2, 1, 8, 0x20, 1, 2, 32) + Bytes{10, 20, 30, 99, 40, 50, 60, 99} + Bytes{1, 0});
     EXPECT_EQ(m->GetPixelColor(0, 0), RGB(60, 50, 40));
     EXPECT_EQ(m->GetPixelColor(1, 0), RGB(30, 20, 10));
     // A map of 300 entries: read over, the first 256 kept.
     Bytes map;
     for (int k = 0; k < 300; ++k)
         map = map + Bytes{static_cast<std::uint8_t>(k), 0, 0};
-    auto big = Load(Header(1, 2, 1, 8, 0x20, 1, 300, 24) + map + Bytes{255, 3});
+    auto big = Load<TTargaGraphic>(Header(1, 2, 1, 8, 0x20, 1, 300, 24) + map + Bytes{255, 3});
     EXPECT_EQ(big->GetPixelColor(0, 0), RGB(0, 0, 255));
     EXPECT_EQ(big->GetPixelColor(1, 0), RGB(0, 0, 3));
     // An index past a short map shows black, never another colour.
-    auto shortMap = Load(Header(1, 2, 1, 8, 0x20, 1, 2, 24) + Bytes{1, 2, 3, 4, 5, 6} + Bytes{1, 200});
+    auto shortMap = Load<TTargaGraphic>(Header(1, 2, 1, 8, 0x20, 1, 2, 24) + Bytes{1, 2, 3, 4, 5, 6} + Bytes{1, 200});
     EXPECT_EQ(shortMap->GetPixelColor(1, 0), clBlack);
     // A grey run-length file gets the 256-step grey palette; rows from the
     // bottom when bit 5 is clear; a run carried over the row end.
-    auto grey = Load(Header(11, 3, 2, 8, 0x00) + Bytes{0x83, 77, 0x01, 5, 6});
+    auto grey = Load<TTargaGraphic>(Header(11, 3, 2, 8, 0x00) + Bytes{0x83, 77, 0x01, 5, 6});
     ASSERT_EQ(grey->PixelFormat(), pf8bit);
     EXPECT_EQ(grey->GetPixelColor(0, 1), RGB(77, 77, 77));
     EXPECT_EQ(grey->GetPixelColor(0, 0), RGB(77, 77, 77));
@@ -285,27 +254,27 @@ TEST(TargaReader, ColourMapsDepthsAndOrigins)
     // The image ID is kept.
     Bytes withId = Header(3, 1, 1, 8);
     withId[0] = 3;
-    auto id = Load(withId + Bytes{'a', 'b', 'c', 42});
+    auto id = Load<TTargaGraphic>(withId + Bytes{'a', 'b', 'c', 42});
     EXPECT_EQ(id->ImageID, "abc");
     EXPECT_EQ(id->GetPixelColor(0, 0), RGB(42, 42, 42));
 }
 
 TEST(TargaReader, DamagedFilesAreRefusedOrLeaveTheRestWhite)
 {
-    EXPECT_EQ(LoadError(Bytes{0, 0, 2}), "Targa: invalid image");
-    EXPECT_EQ(LoadError(Header(2, 2, 2, 24) + Bytes(9, 1)), "Targa: invalid image");
-    EXPECT_NE(LoadError(Header(2, 2, 2, 12) + Bytes(12, 1)).find("depth 12"), std::string::npos);
-    EXPECT_NE(LoadError(Header(1, 2, 1, 8, 0x20, 1, 2, 8) + Bytes(10, 1)).find("colour map"), std::string::npos);
-    EXPECT_NE(LoadError(Header(1, 2, 1, 8) + Bytes(2, 1)).find("no colour map"), std::string::npos);
-    EXPECT_NE(LoadError(Header(1, 2, 1, 24, 0x20, 1, 2, 24) + Bytes(12, 1)).find("colour-mapped"), std::string::npos);
-    EXPECT_NE(LoadError(Header(7, 2, 1, 24) + Bytes(6, 1)).find("image type 7"), std::string::npos);
+    EXPECT_EQ(LoadError<TTargaGraphic>(Bytes{0, 0, 2}), "Targa: invalid image");
+    EXPECT_EQ(LoadError<TTargaGraphic>(Header(2, 2, 2, 24) + Bytes(9, 1)), "Targa: invalid image");
+    EXPECT_NE(LoadError<TTargaGraphic>(Header(2, 2, 2, 12) + Bytes(12, 1)).find("depth 12"), std::string::npos);
+    EXPECT_NE(LoadError<TTargaGraphic>(Header(1, 2, 1, 8, 0x20, 1, 2, 8) + Bytes(10, 1)).find("colour map"), std::string::npos);
+    EXPECT_NE(LoadError<TTargaGraphic>(Header(1, 2, 1, 8) + Bytes(2, 1)).find("no colour map"), std::string::npos);
+    EXPECT_NE(LoadError<TTargaGraphic>(Header(1, 2, 1, 24, 0x20, 1, 2, 24) + Bytes(12, 1)).find("colour-mapped"), std::string::npos);
+    EXPECT_NE(LoadError<TTargaGraphic>(Header(7, 2, 1, 24) + Bytes(6, 1)).find("image type 7"), std::string::npos);
     // A truncated run-length picture: the first row, then white.
-    auto t = Load(Header(10, 2, 2, 24) + Bytes{0x81, 1, 2, 3});
+    auto t = Load<TTargaGraphic>(Header(10, 2, 2, 24) + Bytes{0x81, 1, 2, 3});
     EXPECT_EQ(t->GetPixelColor(1, 0), RGB(3, 2, 1));
     EXPECT_EQ(t->GetPixelColor(0, 1), clWhite);
     // Sizes past the pixel budget are refused before allocation.
     const std::size_t budget = PixelBudget();
     SetPixelBudget(1000);
-    EXPECT_THROW(Load(Header(2, 65535, 65535, 24)), EOutOfMemory);
+    EXPECT_THROW(Load<TTargaGraphic>(Header(2, 65535, 65535, 24)), EOutOfMemory);
     SetPixelBudget(budget);
 }

@@ -31,13 +31,6 @@ struct Layout {
     bool Predictor; // tiffcp can add horizontal differencing
 };
 
-std::string Fill(std::string pattern, const std::string& dir)
-{
-    for (std::size_t at; (at = pattern.find("%s")) != std::string::npos;)
-        pattern.replace(at, 2, dir);
-    return pattern;
-}
-
 const std::string Im = Convert;
 const std::string Pil = std::string(Python) + " -c \"import sys\nfrom PIL import Image\n";
 const std::string PilOracle =
@@ -106,24 +99,6 @@ const Variant Variants[] = {
     {"-c none -L", false},          {"-c lzw -B -r 7", false},    {"-c lzw:2 -L -r 1", true},
     {"-c lzw:2 -B", true},          {"-c packbits -B -r 5", false}, {"-c packbits -L -r 1000", false},
 };
-
-std::unique_ptr<TTIFFGraphic> Load(const Bytes& file)
-{
-    auto g = std::make_unique<TTIFFGraphic>();
-    TMemoryStream stream(file);
-    g->LoadFromStream(stream);
-    return g;
-}
-
-std::string LoadError(const Bytes& file)
-{
-    try {
-        Load(file);
-    } catch (const Exception& e) {
-        return e.Message;
-    }
-    return "";
-}
 
 // Grey 8-bit tags of a width x height picture, without strip tags.
 std::vector<TiffTag> GreyTags(std::uint32_t width, std::uint32_t height)
@@ -203,7 +178,7 @@ TEST(TiffReader, TagDefaultsAndValuesInsideTheEntry)
 {
     // No Compression tag: uncompressed, as the format says.
     {
-        auto g = Load(BuildTiff(GreyTags(4, 2), {Ramp(8)}));
+        auto g = Load<TTIFFGraphic>(BuildTiff(GreyTags(4, 2), {Ramp(8)}));
         ASSERT_EQ(g->Width(), 4);
         ASSERT_EQ(g->Height(), 2);
         EXPECT_EQ(g->PixelFormat(), pf8bit);
@@ -214,7 +189,7 @@ TEST(TiffReader, TagDefaultsAndValuesInsideTheEntry)
     {
         auto tags = GreyTags(3, 3);
         tags.push_back({278, 4, {1000}});
-        auto g = Load(BuildTiff(tags, {Ramp(9)}));
+        auto g = Load<TTIFFGraphic>(BuildTiff(tags, {Ramp(9)}));
         ASSERT_EQ(g->Height(), 3);
         EXPECT_EQ(g->ScanLine(2)[2], 24);
     }
@@ -224,7 +199,7 @@ TEST(TiffReader, TagDefaultsAndValuesInsideTheEntry)
         SCOPED_TRACE(big);
         const Bytes strip1 = {10, 255, 20, 255}, strip2 = {30, 0, 40, 0};
         // Strip data at offsets 8 and 12 (the builder lays them out there).
-        auto g = Load(BuildTiff({{256, 3, {2}},
+        auto g = Load<TTIFFGraphic>(BuildTiff({{256, 3, {2}},
                                  {257, 3, {2}},
                                  {258, 3, {8, 8}},
                                  {262, 3, {1}},
@@ -252,7 +227,7 @@ TEST(TiffReader, ExtraSamplesPalettesAndByteOrders)
         std::vector<TiffTag> tags = {{256, 3, {2}}, {257, 3, {1}}, {258, 3, {8, 8, 8, 8}}, {262, 3, {2}}, {277, 3, {4}}};
         if (variant < 2)
             tags.push_back({338, 3, {static_cast<std::uint32_t>(variant + 1)}});
-        auto g = Load(BuildTiff(tags, {{1, 2, 3, 4, 5, 6, 7, 8}}));
+        auto g = Load<TTIFFGraphic>(BuildTiff(tags, {{1, 2, 3, 4, 5, 6, 7, 8}}));
         ASSERT_EQ(g->PixelFormat(), pf32bit);
         const std::uint8_t* row = g->ScanLine(0);
         EXPECT_EQ(Bytes(row, row + 8), (Bytes{3, 2, 1, 4, 7, 6, 5, 8}));
@@ -263,7 +238,7 @@ TEST(TiffReader, ExtraSamplesPalettesAndByteOrders)
         for (int plane = 0; plane < 3; ++plane)
             for (std::uint32_t k = 0; k < 16; ++k)
                 map.push_back((k * 16 + static_cast<std::uint32_t>(plane)) << 8);
-        auto g = Load(BuildTiff({{256, 3, {2}}, {257, 3, {1}}, {258, 3, {4}}, {262, 3, {3}}, {320, 3, map}}, {{0x5A}}));
+        auto g = Load<TTIFFGraphic>(BuildTiff({{256, 3, {2}}, {257, 3, {1}}, {258, 3, {4}}, {262, 3, {3}}, {320, 3, map}}, {{0x5A}}));
         ASSERT_EQ(g->PixelFormat(), pf4bit);
         EXPECT_EQ(g->GetPixelColor(0, 0), RGB(80, 81, 82));
         EXPECT_EQ(g->GetPixelColor(1, 0), RGB(160, 161, 162));
@@ -273,8 +248,8 @@ TEST(TiffReader, ExtraSamplesPalettesAndByteOrders)
     Bytes little = {0xF0, 0x01, 0x20, 0x00, 0x10, 0x00};
     Bytes big = {0x01, 0xF0, 0x00, 0x20, 0x00, 0x10};
     const std::vector<TiffTag> tags = {{256, 3, {3}}, {257, 3, {1}}, {258, 3, {16}}, {262, 3, {1}}, {317, 3, {2}}};
-    auto a = Load(BuildTiff(tags, {little}, false));
-    auto b = Load(BuildTiff(tags, {big}, true));
+    auto a = Load<TTIFFGraphic>(BuildTiff(tags, {little}, false));
+    auto b = Load<TTIFFGraphic>(BuildTiff(tags, {big}, true));
     ASSERT_EQ(a->Width(), 3);
     ASSERT_EQ(b->Width(), 3);
     for (int x = 0; x < 3; ++x)
@@ -290,21 +265,21 @@ TEST(TiffReader, DamagedFilesAreRefusedClearlyOrLeaveTheRestWhite)
     {
         Bytes d = good;
         d[2] = 43;
-        EXPECT_EQ(LoadError(d), "Invalid TIFF file.");
-        EXPECT_EQ(LoadError(Bytes(good.begin(), good.begin() + 6)), "Invalid TIFF file.");
+        EXPECT_EQ(LoadError<TTIFFGraphic>(d), "Invalid TIFF file.");
+        EXPECT_EQ(LoadError<TTIFFGraphic>(Bytes(good.begin(), good.begin() + 6)), "Invalid TIFF file.");
     }
-    EXPECT_EQ(LoadError(BuildTiff(GreyTags(0, 2), {Ramp(8)})), "Invalid TIFF file.");
+    EXPECT_EQ(LoadError<TTIFFGraphic>(BuildTiff(GreyTags(0, 2), {Ramp(8)})), "Invalid TIFF file.");
     {
         auto tags = GreyTags(4, 2);
         tags.push_back({259, 3, {7}});
-        EXPECT_EQ(LoadError(BuildTiff(tags, {Ramp(8)})), "TIFF: Unknown compression scheme");
+        EXPECT_EQ(LoadError<TTIFFGraphic>(BuildTiff(tags, {Ramp(8)})), "TIFF: Unknown compression scheme");
     }
     {
         // The directory offset points past the end.
         Bytes d = good;
         d[4] = 0xF0;
         d[5] = 0xFF;
-        EXPECT_NE(LoadError(d).find("outside the file"), std::string::npos);
+        EXPECT_NE(LoadError<TTIFFGraphic>(d).find("outside the file"), std::string::npos);
     }
     {
         // A BitsPerSample array whose offset lies past the end.
@@ -317,14 +292,14 @@ TEST(TiffReader, DamagedFilesAreRefusedClearlyOrLeaveTheRestWhite)
                 d[i + 10] = 0x7F;
                 break;
             }
-        EXPECT_NE(LoadError(d).find("outside the file"), std::string::npos);
+        EXPECT_NE(LoadError<TTIFFGraphic>(d).find("outside the file"), std::string::npos);
     }
     {
         // Twelve-bit samples and five-sample RGB are refused by name.
         auto tags = GreyTags(4, 2);
         tags[2] = {258, 3, {12}};
-        EXPECT_NE(LoadError(BuildTiff(tags, {Ramp(12)})).find("12 bits"), std::string::npos);
-        EXPECT_NE(LoadError(BuildTiff({{256, 3, {1}}, {257, 3, {1}}, {258, 3, {8}}, {262, 3, {2}}, {277, 3, {40000}}},
+        EXPECT_NE(LoadError<TTIFFGraphic>(BuildTiff(tags, {Ramp(12)})).find("12 bits"), std::string::npos);
+        EXPECT_NE(LoadError<TTIFFGraphic>(BuildTiff({{256, 3, {1}}, {257, 3, {1}}, {258, 3, {8}}, {262, 3, {2}}, {277, 3, {40000}}},
                                       {Ramp(3)}))
                       .find("samples"),
                   std::string::npos);
@@ -334,18 +309,18 @@ TEST(TiffReader, DamagedFilesAreRefusedClearlyOrLeaveTheRestWhite)
         auto tags = GreyTags(4, 2);
         tags[3] = {262, 3, {3}};
         tags.push_back({320, 3, std::vector<std::uint32_t>(3 * 255, 0x8000)});
-        EXPECT_NE(LoadError(BuildTiff(tags, {Ramp(8)})).find("colour map"), std::string::npos);
+        EXPECT_NE(LoadError<TTIFFGraphic>(BuildTiff(tags, {Ramp(8)})).find("colour map"), std::string::npos);
     }
     {
         // Several strips and no RowsPerStrip.
-        EXPECT_NE(LoadError(BuildTiff(GreyTags(4, 2), {Ramp(4), Ramp(4)})).find("RowsPerStrip"), std::string::npos);
+        EXPECT_NE(LoadError<TTIFFGraphic>(BuildTiff(GreyTags(4, 2), {Ramp(4), Ramp(4)})).find("RowsPerStrip"), std::string::npos);
     }
     {
         // A picture past the pixel budget is refused before allocation.
         const std::size_t budget = PixelBudget();
         SetPixelBudget(1000);
         try {
-            Load(BuildTiff(GreyTags(100, 11), {Ramp(8)}));
+            Load<TTIFFGraphic>(BuildTiff(GreyTags(100, 11), {Ramp(8)}));
             ADD_FAILURE() << "no exception";
         } catch (const EOutOfMemory&) {
         }
@@ -353,7 +328,7 @@ TEST(TiffReader, DamagedFilesAreRefusedClearlyOrLeaveTheRestWhite)
     }
     {
         // Separate planes are refused rather than shown as stripes.
-        EXPECT_NE(LoadError(BuildTiff({{256, 3, {1}}, {257, 3, {1}}, {258, 3, {8, 8, 8}}, {262, 3, {2}},
+        EXPECT_NE(LoadError<TTIFFGraphic>(BuildTiff({{256, 3, {1}}, {257, 3, {1}}, {258, 3, {8, 8, 8}}, {262, 3, {2}},
                                        {277, 3, {3}}, {284, 3, {2}}},
                                       {Ramp(3)}))
                       .find("separate"),
@@ -363,7 +338,7 @@ TEST(TiffReader, DamagedFilesAreRefusedClearlyOrLeaveTheRestWhite)
         // An uncompressed strip that ends early, and an LZW strip whose data
         // ends early: what the data reaches is read, the rest stays white.
         auto tags = GreyTags(4, 3);
-        auto g = Load(BuildTiff(tags, {Ramp(6)}));
+        auto g = Load<TTIFFGraphic>(BuildTiff(tags, {Ramp(6)}));
         ASSERT_EQ(g->Height(), 3);
         EXPECT_EQ(g->GetPixelColor(3, 0), RGB(9, 9, 9));
         EXPECT_EQ(g->GetPixelColor(0, 1), clWhite);
@@ -375,11 +350,11 @@ TEST(TiffReader, DamagedFilesAreRefusedClearlyOrLeaveTheRestWhite)
                 d[i + 10] = 0x7F;
                 break;
             }
-        auto far = Load(d);
+        auto far = Load<TTIFFGraphic>(d);
         EXPECT_EQ(far->GetPixelColor(0, 0), clWhite);
         // LZW: clear, literals 1 2 3 4 5, and no more.
         tags.push_back({259, 3, {5}});
-        auto l = Load(BuildTiff(tags, {{0x80, 0x00, 0x40, 0x40, 0x30, 0x20, 0x14}}));
+        auto l = Load<TTIFFGraphic>(BuildTiff(tags, {{0x80, 0x00, 0x40, 0x40, 0x30, 0x20, 0x14}}));
         EXPECT_EQ(l->GetPixelColor(0, 0), RGB(1, 1, 1));
         EXPECT_EQ(l->GetPixelColor(3, 0), RGB(4, 4, 4));
         EXPECT_EQ(l->GetPixelColor(0, 1), clWhite) << "an incomplete row stays white";
@@ -389,13 +364,13 @@ TEST(TiffReader, DamagedFilesAreRefusedClearlyOrLeaveTheRestWhite)
         auto tags = GreyTags(8, 1);
         tags[2] = {258, 3, {1}};
         tags.push_back({317, 3, {2}});
-        EXPECT_NE(LoadError(BuildTiff(tags, {{0x55}})).find("differencing"), std::string::npos);
+        EXPECT_NE(LoadError<TTIFFGraphic>(BuildTiff(tags, {{0x55}})).find("differencing"), std::string::npos);
     }
 }
 
 TEST(TiffReader, SavingWritesNothingAndLeavesAFileAlone)
 {
-    auto g = Load(BuildTiff(GreyTags(4, 2), {Ramp(8)}));
+    auto g = Load<TTIFFGraphic>(BuildTiff(GreyTags(4, 2), {Ramp(8)}));
     TMemoryStream out;
     g->SaveToStream(out);
     EXPECT_EQ(out.Size(), 0);
