@@ -161,6 +161,17 @@ TEST(TargaWriter, HeaderOfATrueColourFile)
     const Bytes& d = out.Data();
     ASSERT_GE(d.size(), 18u);
     EXPECT_EQ(Bytes(d.begin(), d.begin() + 18), Header(10, 37, 23, 24, 0x20, 0, 256, 24));
+    // An identification longer than the field takes keeps its first 255
+    // characters; the header stays consistent with what follows it.
+    g.ImageID = std::string(300, 'x');
+    TMemoryStream longId;
+    g.SaveToStream(longId);
+    EXPECT_EQ(longId.Data()[0], 255);
+    longId.SetPosition(0);
+    TTargaGraphic reread;
+    reread.LoadFromStream(longId);
+    EXPECT_EQ(reread.ImageID, std::string(255, 'x'));
+    EXPECT_TRUE(testutil::SamePixels(reread, g));
     // A 32-bit picture saved and loaded gives the same bytes, alpha too.
     TTargaGraphic a = Picture(pf32bit);
     for (int y = 0; y < a.Height(); ++y)
