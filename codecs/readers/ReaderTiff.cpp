@@ -9,7 +9,6 @@
 #include "Numeric.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -264,7 +263,6 @@ struct RowLayout {
     TRowConversion Convert = nullptr; // null: the row is copied as it stands
     bool GreyWithExtra = false;       // first of several samples a pixel, to 8 bits
     bool YCbCr = false;
-    bool Lab = false;
 };
 
 } // namespace
@@ -332,6 +330,10 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
         default:
             unsupported();
         }
+        // Palette indices above 8 bits would need a map of more than 256
+        // colours.
+        if (photometric == 3 && bits > 8)
+            unsupported();
         if (samples > 1) {
             if (bits < 8)
                 unsupported();
@@ -347,7 +349,6 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
         layout.YCbCr = true;
     } else if (colourSamples == 3 && photometric == 8 && samples == 3 && bits == 8) {
         layout.Convert = ConvertLab;
-        layout.Lab = true;
     } else if (colourSamples == 4 && photometric == 2 && samples == 4) {
         layout.Format = pf32bit;
         layout.Convert = ConvertRGBA;
