@@ -1,0 +1,10 @@
+// Autodesk reading. Not provided yet: the loader refuses with a clear message.
+
+#include "ImageReaders.h"
+#include "ReaderSupport.h"
+
+void TAutodeskGraphic::LoadFromStream(TStream&)
+{
+    RefuseLoad("Autodesk");
+}
+

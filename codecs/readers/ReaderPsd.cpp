@@ -1,0 +1,10 @@
+// Photoshop reading. Not provided yet: the loader refuses with a clear message.
+
+#include "ImageReaders.h"
+#include "ReaderSupport.h"
+
+void TPSDGraphic::LoadFromStream(TStream&)
+{
+    RefuseLoad("Photoshop");
+}
+

@@ -1,0 +1,10 @@
+// SGI reading. Not provided yet: the loader refuses with a clear message.
+
+#include "ImageReaders.h"
+#include "ReaderSupport.h"
+
+void TSGIGraphic::LoadFromStream(TStream&)
+{
+    RefuseLoad("SGI");
+}
+

@@ -1,0 +1,52 @@
+#include "ReaderSupport.h"
+
+#include "Exceptions.h"
+
+#include <new>
+#include <string>
+
+void PrepareBitmap(TBitmap& bitmap, TPixelFormat format, std::int64_t width, std::int64_t height,
+                   const TPalette& palette, const char* message)
+{
+    if (width <= 0 || height <= 0 || width > INT32_MAX || height > INT32_MAX)
+        throw Exception(message);
+    CheckPixelBudget(width, height);
+    bitmap.SetSize(0, 0);
+    bitmap.SetPixelFormat(format);
+    if (format == pf1bit || format == pf4bit || format == pf8bit)
+        bitmap.SetPalette(palette);
+    bitmap.SetSize(static_cast<int>(width), static_cast<int>(height));
+}
+
+std::size_t ReadUpTo(TStream& stream, std::uint8_t* buffer, std::size_t count)
+{
+    std::size_t done = 0;
+    while (done < count) {
+        const std::size_t n = stream.Read(buffer + done, count - done);
+        if (n == 0)
+            break;
+        done += n;
+    }
+    return done;
+}
+
+std::vector<std::uint8_t> MakeBuffer(std::size_t size, std::uint8_t fill)
+{
+    try {
+        return std::vector<std::uint8_t>(size, fill);
+    } catch (const std::bad_alloc&) {
+        OutOfMemoryError();
+    } catch (const std::length_error&) {
+        OutOfMemoryError();
+    }
+}
+
+void RefuseSave(const char* formatName)
+{
+    throw Exception(std::string(formatName) + " images cannot be saved.");
+}
+
+void RefuseLoad(const char* formatName)
+{
+    throw Exception(std::string(formatName) + " images cannot be read by this version.");
+}

@@ -1,0 +1,30 @@
+#pragma once
+// Helpers the readers share: preparing the bitmap a file is read into,
+// bounded reads, and the refusals of the classes that do not save.
+
+#include "Bitmap.h"
+#include "Streams.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Empties the bitmap and gives it a format, a palette (palette formats only)
+// and a white picture of width x height. Sizes are checked against the pixel
+// budget before anything is allocated; a negative or zero side raises
+// Exception(message).
+void PrepareBitmap(TBitmap& bitmap, TPixelFormat format, std::int64_t width, std::int64_t height,
+                   const TPalette& palette, const char* message);
+
+// Reads up to count bytes; answers how many were read (short at the end).
+std::size_t ReadUpTo(TStream& stream, std::uint8_t* buffer, std::size_t count);
+
+// A buffer of size bytes; raises EOutOfMemory instead of std::bad_alloc.
+std::vector<std::uint8_t> MakeBuffer(std::size_t size, std::uint8_t fill = 0);
+
+// The SaveToFile of a class that reads only: raises Exception naming the
+// format and leaves any file of that name as it was.
+[[noreturn]] void RefuseSave(const char* formatName);
+
+// The LoadFromStream of a reader not provided in this build.
+[[noreturn]] void RefuseLoad(const char* formatName);
