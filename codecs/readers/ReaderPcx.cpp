@@ -22,16 +22,6 @@ constexpr std::size_t TrailerSize = 769;
     throw EReadError("PCX: the file ends before the picture does.");
 }
 
-TPalette Greys(int count, int step)
-{
-    TPalette palette(static_cast<std::size_t>(count));
-    for (int k = 0; k < count; ++k) {
-        const auto v = static_cast<std::uint8_t>(k * step);
-        palette[k] = TPaletteEntry{v, v, v, 0};
-    }
-    return palette;
-}
-
 TPalette Triples(const std::uint8_t* rgb, int count)
 {
     TPalette palette(static_cast<std::size_t>(count));
@@ -85,7 +75,7 @@ void TPCXGraphic::LoadFromStream(TStream& stream)
     } else if (format == pf1bit) {
         palette = {TPaletteEntry{0, 0, 0, 0}, TPaletteEntry{255, 255, 255, 0}};
     } else if (format == pf4bit) {
-        palette = greyInfo ? Greys(16, 16) : Triples(header + 16, 16);
+        palette = greyInfo ? GreyPalette(16, 16) : Triples(header + 16, 16);
     } else {
         std::uint8_t trailer[TrailerSize];
         if (size - start >= static_cast<std::int64_t>(TrailerSize)) {
@@ -96,7 +86,7 @@ void TPCXGraphic::LoadFromStream(TStream& stream)
             trailer[0] = 0;
         }
         // Without a trailer the picture is shown in greys.
-        palette = trailer[0] == 12 ? Triples(trailer + 1, 256) : Greys(256, 1);
+        palette = trailer[0] == 12 ? Triples(trailer + 1, 256) : GreyPalette(256, 1);
     }
 
     // The data, without the 8-bit palette trailer's place.

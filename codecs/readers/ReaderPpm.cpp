@@ -151,14 +151,6 @@ std::uint8_t Scale(std::uint32_t sample, std::uint32_t maximum)
     return static_cast<std::uint8_t>((sample * 255u + maximum / 2) / maximum);
 }
 
-TPalette GreyRamp()
-{
-    TPalette palette(256);
-    for (int k = 0; k < 256; ++k)
-        palette[k] = TPaletteEntry{std::uint8_t(k), std::uint8_t(k), std::uint8_t(k), 0};
-    return palette;
-}
-
 } // namespace
 
 void TPPMGraphic::LoadFromStream(TStream& stream)
@@ -200,7 +192,7 @@ void TPPMGraphic::LoadFromStream(TStream& stream)
     if (bits)
         palette = {TPaletteEntry{255, 255, 255, 0}, TPaletteEntry{0, 0, 0, 0}};
     else if (grey)
-        palette = GreyRamp();
+        palette = GreyPalette(256);
     PrepareBitmap(*this, bits ? pf1bit : grey ? pf8bit : pf24bit, width, height, palette,
                   "PPM: invalid image size.");
 

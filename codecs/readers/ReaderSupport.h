@@ -16,6 +16,9 @@
 void PrepareBitmap(TBitmap& bitmap, TPixelFormat format, std::int64_t width, std::int64_t height,
                    const TPalette& palette, const char* message);
 
+// count grey entries, entry k of value k x step.
+TPalette GreyPalette(int count, int step = 1);
+
 // Reads up to count bytes; answers how many were read (short at the end).
 std::size_t ReadUpTo(TStream& stream, std::uint8_t* buffer, std::size_t count);
 
