@@ -33,7 +33,7 @@ void TAutodeskGraphic::LoadFromStream(TStream& stream)
     const std::size_t width = GetU16LE(header + 2);
     const std::size_t height = GetU16LE(header + 4);
     if (static_cast<std::uint64_t>(width) * height > static_cast<std::uint64_t>(stream.Remaining()))
-        throw EReadError("Autodesk: the file ends before the picture does.");
+        ShortFileError("Autodesk");
     PrepareBitmap(*this, pf8bit, static_cast<std::int64_t>(width), static_cast<std::int64_t>(height), palette,
                   "Autodesk: invalid image size.");
     for (std::size_t y = 0; y < height; ++y)

@@ -70,7 +70,7 @@ void TCUTGraphic::LoadFromStream(TStream& stream)
     const std::int64_t remaining = stream.Remaining();
     // Every row takes at least its byte count and its ending zero.
     if (remaining < 0 || static_cast<std::uint64_t>(height) > static_cast<std::uint64_t>(remaining) / 3 + 1)
-        throw EReadError("CUT: the file ends before the picture does.");
+        ShortFileError("CUT");
     PrepareBitmap(*this, pf8bit, static_cast<std::int64_t>(width), static_cast<std::int64_t>(height), palette,
                   "CUT: invalid image size.");
     std::vector<std::uint8_t> data = MakeBuffer(static_cast<std::size_t>(remaining));
@@ -80,7 +80,7 @@ void TCUTGraphic::LoadFromStream(TStream& stream)
     const std::uint8_t* const end = data.data() + data.size();
     for (std::size_t y = 0; y < height; ++y) {
         if (source >= end)
-            throw EReadError("CUT: the file ends before the picture does.");
+            ShortFileError("CUT");
         decoder.Decode(source, ScanLine(static_cast<int>(y)), static_cast<std::size_t>(end - source), width);
     }
 }

@@ -17,11 +17,6 @@ namespace {
 constexpr std::size_t HeaderSize = 128;
 constexpr std::size_t TrailerSize = 769;
 
-[[noreturn]] void ShortFile()
-{
-    throw EReadError("PCX: the file ends before the picture does.");
-}
-
 TPalette Triples(const std::uint8_t* rgb, int count)
 {
     TPalette palette(static_cast<std::size_t>(count));
@@ -94,7 +89,7 @@ void TPCXGraphic::LoadFromStream(TStream& stream)
     if (format == pf8bit)
         available -= static_cast<std::int64_t>(TrailerSize);
     if (available <= 0)
-        ShortFile();
+        ShortFileError("PCX");
     const std::size_t lineSize = static_cast<std::size_t>(planes) * bytesPerLine;
     const std::size_t rows = static_cast<std::size_t>(height);
     // A run of at most 63 bytes takes two bytes of data: a picture larger
@@ -102,7 +97,7 @@ void TPCXGraphic::LoadFromStream(TStream& stream)
     const std::size_t data = static_cast<std::size_t>(available);
     const std::size_t reach = packed ? data / 2 * 63 + 63 : data;
     if (rows > reach / lineSize)
-        ShortFile();
+        ShortFileError("PCX");
     PrepareBitmap(*this, format, width, height, palette, "PCX: invalid image size.");
 
     std::vector<std::uint8_t> buffer = MakeBuffer(data);
@@ -155,7 +150,7 @@ void TPCXGraphic::LoadFromStream(TStream& stream)
         }
     }
     if (whole < rows)
-        ShortFile();
+        ShortFileError("PCX");
 }
 
 void TPCXGraphic::SaveToStream(TStream&) const {}

@@ -20,17 +20,12 @@ constexpr std::size_t IndexedPaletteSize = 768;
 
 enum Mode { Bitmap = 0, Grey = 1, Indexed = 2, RGBMode = 3, CMYK = 4, Duotone = 8, Lab = 9 };
 
-[[noreturn]] void ShortFile()
-{
-    throw EReadError("PSD: the file ends before the picture does.");
-}
-
 // Passes over a section given by its 32-bit length.
 void SkipSection(TStream& stream)
 {
     const std::uint32_t length = stream.ReadU32BE();
     if (length > stream.Remaining())
-        ShortFile();
+        ShortFileError("PSD");
     stream.Seek(length, soCurrent);
 }
 
@@ -63,7 +58,7 @@ void TPSDGraphic::LoadFromStream(TStream& stream)
     {
         const std::uint32_t length = stream.ReadU32BE();
         if (length > stream.Remaining())
-            ShortFile();
+            ShortFileError("PSD");
         const std::uint32_t take = mode == Indexed ? std::min<std::uint32_t>(length, IndexedPaletteSize) : 0;
         stream.ReadBuffer(colours, take);
         stream.Seek(length - take, soCurrent);
@@ -95,9 +90,9 @@ void TPSDGraphic::LoadFromStream(TStream& stream)
     std::uint64_t packedBytes = 0;
     if (packbits) {
         if (static_cast<std::uint64_t>(channels) * rows * 2 > static_cast<std::uint64_t>(remaining))
-            ShortFile();
+            ShortFileError("PSD");
     } else if (static_cast<std::uint64_t>(used) * rows * rowBytes > static_cast<std::uint64_t>(remaining)) {
-        ShortFile();
+        ShortFileError("PSD");
     }
     PrepareBitmap(*this, format, width, height, palette, "PSD: invalid image size.");
     if (used == 0)
@@ -112,7 +107,7 @@ void TPSDGraphic::LoadFromStream(TStream& stream)
             packedBytes += counts[i];
         }
         if (packedBytes > static_cast<std::uint64_t>(stream.Remaining()))
-            ShortFile();
+            ShortFileError("PSD");
     } else {
         packedBytes = static_cast<std::uint64_t>(used) * rows * rowBytes;
     }

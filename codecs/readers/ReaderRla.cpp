@@ -15,11 +15,6 @@ namespace {
 
 constexpr std::size_t HeaderSize = 740;
 
-[[noreturn]] void ShortFile()
-{
-    throw EReadError("RLA: the file ends before the picture does.");
-}
-
 std::int16_t Signed16(const std::uint8_t* p)
 {
     return static_cast<std::int16_t>(GetU16BE(p));
@@ -46,7 +41,7 @@ void TRLAGraphic::LoadFromStream(TStream& stream)
         throw Exception("RLA: invalid image size.");
     const std::int64_t fileEnd = stream.Size();
     if (height * 4 > fileEnd - stream.Position())
-        ShortFile();
+        ShortFileError("RLA");
     PrepareBitmap(*this, matte ? pf32bit : pf24bit, width, height, {}, "RLA: invalid image size.");
 
     const std::size_t rows = static_cast<std::size_t>(height);
@@ -78,7 +73,7 @@ void TRLAGraphic::LoadFromStream(TStream& stream)
     for (std::size_t k = 0; k < rows; ++k) {
         const std::int64_t at = base + GetU32BE(table.data() + 4 * k);
         if (at >= fileEnd)
-            ShortFile();
+            ShortFileError("RLA");
         stream.SetPosition(at);
         for (std::size_t c = 0; c < 3; ++c)
             readRecord(planes.data() + c * w);

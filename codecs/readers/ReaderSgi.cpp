@@ -15,11 +15,6 @@ namespace {
 
 constexpr std::size_t HeaderSize = 512;
 
-[[noreturn]] void ShortFile()
-{
-    throw EReadError("SGI: the file ends before the picture does.");
-}
-
 } // namespace
 
 void TSGIGraphic::LoadFromStream(TStream& stream)
@@ -48,10 +43,10 @@ void TSGIGraphic::LoadFromStream(TStream& stream)
     if (packed) {
         // Both tables must be in the file before they are allocated.
         if (static_cast<std::uint64_t>(entries) * 8 > static_cast<std::uint64_t>(fileEnd - stream.Position()))
-            ShortFile();
+            ShortFileError("SGI");
     } else if (static_cast<std::uint64_t>(base) + HeaderSize + static_cast<std::uint64_t>(rowBytes) * entries >
                static_cast<std::uint64_t>(fileEnd)) {
-        ShortFile();
+        ShortFileError("SGI");
     }
     PrepareBitmap(*this, format, static_cast<std::int64_t>(width), static_cast<std::int64_t>(height),
                   GreyPalette(256), "SGI: invalid image size.");
@@ -78,7 +73,7 @@ void TSGIGraphic::LoadFromStream(TStream& stream)
         if (packed) {
             const std::int64_t at = base + starts[entry];
             if (at >= fileEnd)
-                ShortFile();
+                ShortFileError("SGI");
             stream.SetPosition(at);
             const std::size_t want = std::min<std::size_t>(lengths[entry], packedRow.size());
             const std::size_t got = ReadUpTo(stream, packedRow.data(), want);

@@ -51,6 +51,11 @@ std::vector<std::uint8_t> MakeBuffer(std::size_t size, std::uint8_t fill)
     }
 }
 
+void ShortFileError(const char* formatName)
+{
+    throw EReadError(std::string(formatName) + ": the file ends before the picture does.");
+}
+
 void RefuseSave(const char* formatName)
 {
     throw Exception(std::string(formatName) + " images cannot be saved.");

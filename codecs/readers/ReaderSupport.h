@@ -25,6 +25,10 @@ std::size_t ReadUpTo(TStream& stream, std::uint8_t* buffer, std::size_t count);
 // A buffer of size bytes; raises EOutOfMemory instead of std::bad_alloc.
 std::vector<std::uint8_t> MakeBuffer(std::size_t size, std::uint8_t fill = 0);
 
+// Raises the read error of a file that ends before its picture does, named
+// by the format's short name ("PCX", "SGI", ...).
+[[noreturn]] void ShortFileError(const char* formatName);
+
 // The SaveToFile of a class that reads only: raises Exception naming the
 // format and leaves any file of that name as it was.
 [[noreturn]] void RefuseSave(const char* formatName);

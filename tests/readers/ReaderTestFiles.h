@@ -18,6 +18,12 @@ namespace readertest {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// The outside tools, by their Debian paths.
+inline const std::string Netpbm = "/usr/bin/"; // followed by the program's name
+inline const std::string Convert = "/usr/bin/convert";
+inline const std::string Gifsicle = "/usr/bin/gifsicle";
+inline const std::string Python = "/usr/bin/python3";
+
 // A picture of width x height with distinct colours along both sides, so
 // that a mirrored or turned picture differs from it.
 inline testutil::RgbImage Pattern(int width, int height)
@@ -86,6 +92,12 @@ std::string LoadError(T& graphic, const Bytes& bytes)
         return e.Message.empty() ? "(empty message)" : e.Message;
     }
     return "";
+}
+
+inline void PutLE16(Bytes& b, std::size_t at, unsigned v)
+{
+    b[at] = static_cast<std::uint8_t>(v);
+    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
 }
 
 inline void PutBE16(Bytes& b, std::size_t at, unsigned v)

@@ -12,14 +12,6 @@ using testutil::Quote;
 
 namespace {
 
-const std::string Convert = "/usr/bin/convert";
-
-void PutLE16(Bytes& b, std::size_t at, unsigned v)
-{
-    b[at] = static_cast<std::uint8_t>(v);
-    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-
 // Index of the CUT test picture at (x, y): a run over the first three
 // pixels of each row, distinct values after.
 std::uint8_t CutIndex(int x, int y)

@@ -17,15 +17,6 @@ using testutil::Quote;
 
 namespace {
 
-const std::string Convert = "/usr/bin/convert";
-const std::string Gifsicle = "/usr/bin/gifsicle";
-
-void PutLE16(Bytes& b, std::size_t at, unsigned v)
-{
-    b[at] = static_cast<std::uint8_t>(v);
-    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-
 testutil::RgbImage LoadGif(const std::string& path)
 {
     TGIFGraphic gif;
@@ -199,12 +190,15 @@ namespace {
 
 constexpr std::size_t Orientation = 0x0E02;
 
-// The source of the packs: grey with a red, a green and a blue corner.
-void WritePackSource(const std::string& path)
+// An ImageMagick pack of a grey picture with a red, a green and a blue
+// corner; answers its path.
+std::string MakePack(const testutil::TempDir& dir)
 {
+    const std::string pack = dir.File("pack.pcd");
     Tool(Convert + " -size 768x512 xc:gray50 -fill red -draw 'rectangle 0,0 191,127' -fill lime -draw "
                    "'rectangle 576,0 767,127' -fill blue -draw 'rectangle 576,384 767,511' " +
-         Quote(path));
+         Quote(pack));
+    return pack;
 }
 
 // Where the picture is plainly red, green or blue, both must agree on which.
@@ -237,10 +231,7 @@ TEST(PhotoCd, FourOrientationsTurnAsImageMagickTurnsThem)
 {
     RegisterReaderFormats();
     testutil::TempDir dir;
-    const std::string source = dir.File("source.ppm");
-    WritePackSource(source);
-    const std::string pack = dir.File("pack.pcd");
-    Tool(Convert + " " + Quote(source) + " " + Quote(pack));
+    const std::string pack = MakePack(dir);
     const Bytes bytes = testutil::ReadFile(pack);
     ASSERT_GT(bytes.size(), Orientation);
     for (int o = 0; o < 4; ++o) {
@@ -264,10 +255,7 @@ TEST(PhotoCd, FourOrientationsTurnAsImageMagickTurnsThem)
 TEST(PhotoCd, LowerResolutionsAndTheColourFormula)
 {
     testutil::TempDir dir;
-    const std::string source = dir.File("source.ppm");
-    WritePackSource(source);
-    const std::string pack = dir.File("pack.pcd");
-    Tool(Convert + " " + Quote(source) + " " + Quote(pack));
+    const std::string pack = MakePack(dir);
     const Bytes bytes = testutil::ReadFile(pack);
 
     const struct {

@@ -12,10 +12,6 @@ using testutil::Quote;
 
 namespace {
 
-const std::string Netpbm = "/usr/bin/";
-const std::string Convert = "/usr/bin/convert";
-const std::string Python = "/usr/bin/python3";
-
 // The grey picture as a binary grey map of maximum 255.
 void WritePgm(const std::string& path, const testutil::RgbImage& grey)
 {

@@ -13,10 +13,6 @@ using testutil::Quote;
 
 namespace {
 
-const std::string Netpbm = "/usr/bin/";
-const std::string Convert = "/usr/bin/convert";
-const std::string Python = "/usr/bin/python3";
-
 struct Files {
     testutil::TempDir Dir;
     testutil::RgbImage Colour = Pattern(13, 7);
