@@ -26,7 +26,7 @@ void RegisterPictureFormats()
     RegisterReaderFormats();
 #endif
     // Last, so that the GIF image class answers "gif" before the readers'
-    // first-image class.
+    // own GIF reader: lookups run from the newest registration.
 #if HAVE_GIFPICTURE
     RegisterGifFormat();
 #endif

@@ -30,304 +30,262 @@ void FillPixels(std::uint8_t* dest, const std::uint8_t* pixel, std::size_t bpp, 
 
 // ---------------------------------------------------------------- LZW
 
-void TLZWDecoder::ResetTable(std::uint32_t literals)
+template <bool Tiff>
+std::size_t TLZWDecoder::DecodeCodes(const std::uint8_t* in, std::size_t packedSize, std::uint8_t* dest,
+                                     std::size_t unpackedSize, std::uint32_t initialWidth, const char* message)
 {
-    for (std::uint32_t c = 0; c < literals; ++c) {
-        Prefix[c] = NoCode;
-        Suffix[c] = static_cast<std::uint8_t>(c);
-        Length[c] = 1;
+    constexpr std::uint32_t tableSize = TableSize;
+    constexpr std::uint32_t noCode = NoCode;
+    std::size_t* const offset = Offset;
+    std::uint16_t* const length = Length;
+    ClearCode = static_cast<std::uint16_t>(1u << (initialWidth - 1));
+    EOICode = static_cast<std::uint16_t>(ClearCode + 1);
+    const std::uint32_t clear = ClearCode;
+    const std::uint32_t eoi = EOICode;
+    std::uint32_t width = initialWidth;
+    std::uint32_t mask = (1u << width) - 1;
+    std::uint32_t freeCode = clear + 2;
+    std::uint32_t oldCode = noCode;
+    std::size_t oldOffset = 0, oldLength = 0;
+    std::uint8_t* out = dest;
+    std::uint8_t* const end = dest + unpackedSize;
+    std::uint64_t acc = 0;
+    std::uint32_t bits = 0;
+    std::size_t i = 0;
+    for (;;) {
+        while (bits <= 56 && i < packedSize) {
+            if constexpr (Tiff)
+                acc |= static_cast<std::uint64_t>(in[i++]) << (56 - bits);
+            else
+                acc |= static_cast<std::uint64_t>(in[i++]) << bits;
+            bits += 8;
+        }
+        if (bits < width)
+            break;
+        std::uint32_t code;
+        if constexpr (Tiff) {
+            code = static_cast<std::uint32_t>(acc >> (64 - width));
+            acc <<= width;
+        } else {
+            code = static_cast<std::uint32_t>(acc) & mask;
+            acc >>= width;
+        }
+        bits -= width;
+        if (code == eoi || out >= end)
+            break;
+        if (code == clear) {
+            width = initialWidth;
+            mask = (1u << width) - 1;
+            freeCode = clear + 2;
+            oldCode = noCode;
+            continue;
+        }
+        if (code > freeCode)
+            throw Exception(message);
+        const std::size_t here = static_cast<std::size_t>(out - dest);
+        std::size_t stringLength = 1;
+        if (code < clear) {
+            *out++ = static_cast<std::uint8_t>(code);
+        } else {
+            // A first code after a clear is a single byte.
+            if (oldCode == noCode)
+                throw Exception(message);
+            // The next free code is the previous string plus its own first
+            // byte: the previous string and the byte behind it, which this
+            // copy writes itself (hence the forward copy when they overlap).
+            const bool pending = code == freeCode;
+            const std::size_t start = pending ? oldOffset : offset[code];
+            stringLength = pending ? oldLength + 1 : length[code];
+            const std::size_t room = static_cast<std::size_t>(end - out);
+            const std::uint8_t* src = dest + start;
+            const std::size_t distance = here - start;
+            if (distance >= 16 && room >= 16 && stringLength <= 16) {
+                std::memcpy(out, src, 16);
+                out += stringLength;
+            } else {
+                const std::size_t n = std::min(stringLength, room);
+                if (distance >= n)
+                    std::memcpy(out, src, n);
+                else
+                    for (std::size_t k = 0; k < n; ++k)
+                        out[k] = src[k];
+                out += n;
+            }
+        }
+        if (oldCode != noCode && freeCode < tableSize) {
+            offset[freeCode] = oldOffset;
+            length[freeCode] = static_cast<std::uint16_t>(oldLength + 1);
+            if constexpr (Tiff) {
+                ++freeCode;
+                if (freeCode == mask && width < 12) {
+                    ++width;
+                    mask = (1u << width) - 1;
+                }
+            } else {
+                // A full table takes no more entries until the next clear
+                // code: encoders may go on with it (deferred clear).
+                if (freeCode == mask && width < 12) {
+                    ++width;
+                    mask = (1u << width) - 1;
+                }
+                ++freeCode;
+            }
+        }
+        oldCode = code;
+        oldOffset = here;
+        oldLength = stringLength;
     }
-    OldCode = NoCode;
-}
-
-std::uint8_t TLZWDecoder::OutputString(std::uint32_t code, const char* message)
-{
-    // The string of the next free code is OldCode's string and its own first
-    // byte, which is the first byte of the string output last.
-    const bool pending = code == FreeCode;
-    const std::uint32_t start = pending ? OldCode : code;
-    if (start >= TableSize)
-        throw Exception(message);
-    const std::size_t length = static_cast<std::size_t>(Length[start]) + (pending ? 1 : 0);
-    if (length > TableSize)
-        throw Exception(message);
-    const std::size_t room = static_cast<std::size_t>(FOutEnd - FOut);
-    std::uint8_t* target = length <= room ? FOut : Stack;
-    std::size_t i = length;
-    if (pending)
-        target[--i] = FirstChar;
-    std::uint32_t c = start;
-    while (i > 0) {
-        target[--i] = Suffix[c];
-        c = Prefix[c];
-    }
-    const std::uint8_t first = target[0];
-    if (target == FOut) {
-        FOut += length;
-    } else {
-        std::memcpy(FOut, Stack, room);
-        FOut += room;
-    }
-    return first;
-}
-
-void TLZWDecoder::AddEntry()
-{
-    Prefix[FreeCode] = OldCode;
-    Suffix[FreeCode] = FirstChar;
-    Length[FreeCode] = static_cast<std::uint16_t>(Length[OldCode] + 1);
+    CodeSize = width;
+    CodeMask = mask;
+    FreeCode = freeCode;
+    OldCode = oldCode;
+    return static_cast<std::size_t>(out - dest);
 }
 
 std::size_t TTIFFLZW::Decode(const std::uint8_t*& source, std::uint8_t* dest, std::size_t packedSize,
                              std::size_t unpackedSize)
 {
-    static const char* const message = "TIF LZW: invalid opcode.";
-    ClearCode = 256;
-    EOICode = 257;
-    FreeCode = 258;
-    CodeSize = 9;
-    CodeMask = 511;
-    ResetTable(256);
-    FOut = dest;
-    FOutEnd = dest + unpackedSize;
-    const std::uint8_t* in = source;
-    std::uint32_t acc = 0;
-    std::uint32_t bits = 0;
-    for (std::size_t i = 0; i < packedSize; ++i) {
-        acc |= static_cast<std::uint32_t>(in[i]) << (24 - bits);
-        bits += 8;
-        while (bits >= CodeSize) {
-            const std::uint32_t code = acc >> (32 - CodeSize);
-            acc <<= CodeSize;
-            bits -= CodeSize;
-            if (code == EOICode || FOut >= FOutEnd)
-                return static_cast<std::size_t>(FOut - dest);
-            if (code == ClearCode) {
-                CodeSize = 9;
-                CodeMask = 511;
-                FreeCode = 258;
-                OldCode = NoCode;
-                continue;
-            }
-            if (code > FreeCode)
-                throw Exception(message);
-            if (OldCode == NoCode) {
-                // The first code after a clear is a single byte.
-                if (code >= ClearCode)
-                    throw Exception(message);
-                FirstChar = Suffix[code];
-                *FOut++ = FirstChar;
-                OldCode = code;
-                continue;
-            }
-            FirstChar = OutputString(code, message);
-            if (FreeCode < TableSize) {
-                AddEntry();
-                ++FreeCode;
-            }
-            if (FreeCode == CodeMask && CodeSize < 12) {
-                ++CodeSize;
-                CodeMask = (1u << CodeSize) - 1;
-            }
-            OldCode = code;
-        }
-    }
-    return static_cast<std::size_t>(FOut - dest);
+    return DecodeCodes<true>(source, packedSize, dest, unpackedSize, 9, "TIF LZW: invalid opcode.");
 }
 
 std::size_t TGIFLZW::Decode(const std::uint8_t*& source, std::uint8_t* dest, std::size_t packedSize,
                             std::size_t unpackedSize)
 {
-    static const char* const message = "GIF LZW: invalid opcode.";
     const std::uint32_t initial = std::clamp<std::uint32_t>(InitialCodeSize, 1, 11);
-    ClearCode = static_cast<std::uint16_t>(1u << initial);
-    EOICode = static_cast<std::uint16_t>(ClearCode + 1);
-    auto clear = [&] {
-        FreeCode = ClearCode + 2u;
-        CodeSize = initial + 1;
-        CodeMask = (1u << CodeSize) - 1;
-        OldCode = NoCode;
-    };
-    clear();
-    ResetTable(ClearCode);
-    FOut = dest;
-    FOutEnd = dest + unpackedSize;
-    const std::uint8_t* in = source;
-    std::uint32_t acc = 0;
-    std::uint32_t bits = 0;
-    for (std::size_t i = 0; i < packedSize; ++i) {
-        acc |= static_cast<std::uint32_t>(in[i]) << bits;
-        bits += 8;
-        while (bits >= CodeSize) {
-            const std::uint32_t code = acc & CodeMask;
-            acc >>= CodeSize;
-            bits -= CodeSize;
-            if (code == EOICode || FOut >= FOutEnd)
-                return static_cast<std::size_t>(FOut - dest);
-            if (code == ClearCode) {
-                clear();
-                continue;
-            }
-            if (code > FreeCode)
-                throw Exception(message);
-            if (OldCode == NoCode) {
-                if (code >= ClearCode)
-                    throw Exception(message);
-                FirstChar = Suffix[code];
-                *FOut++ = FirstChar;
-                OldCode = code;
-                continue;
-            }
-            FirstChar = OutputString(code, message);
-            // A full table takes no more entries until the next clear code:
-            // encoders may go on with the full table (deferred clear).
-            if (FreeCode < TableSize) {
-                AddEntry();
-                if (FreeCode == CodeMask && CodeSize < 12) {
-                    ++CodeSize;
-                    CodeMask = (1u << CodeSize) - 1;
-                }
-                ++FreeCode;
-            }
-            OldCode = code;
-        }
-    }
-    return static_cast<std::size_t>(FOut - dest);
+    return DecodeCodes<false>(source, packedSize, dest, unpackedSize, initial + 1, "GIF LZW: invalid opcode.");
 }
 
 // ---------------------------------------------------------------- run-length
 
+namespace {
+
+// The packed bytes and the output of one run-length decode, each with its
+// position; every step is cut at both ends.
+struct RunLengthCursor {
+    const std::uint8_t* In;
+    std::size_t PackedSize;
+    std::uint8_t* Out;
+    std::size_t UnpackedSize;
+    std::size_t I = 0;
+    std::size_t O = 0;
+
+    bool InputLeft() const { return I < PackedSize; }
+    bool OutputLeft() const { return O < UnpackedSize; }
+    std::uint8_t Next() { return In[I++]; }
+    // Copies the next count bytes (as far as both ends allow) and steps
+    // over them.
+    void Copy(std::size_t count)
+    {
+        const std::size_t avail = std::min(count, PackedSize - I);
+        const std::size_t take = std::min(avail, UnpackedSize - O);
+        std::memcpy(Out + O, In + I, take);
+        O += take;
+        I += avail;
+    }
+    // Writes count copies of the next byte; false when there is none.
+    bool Run(std::size_t count)
+    {
+        if (!InputLeft())
+            return false;
+        const std::size_t take = std::min(count, UnpackedSize - O);
+        std::memset(Out + O, Next(), take);
+        O += take;
+        return true;
+    }
+};
+
+} // namespace
+
 std::size_t TPackbitsRLE::Decode(const std::uint8_t*& source, std::uint8_t* dest, std::size_t packedSize,
                                  std::size_t unpackedSize)
 {
-    const std::uint8_t* in = source;
-    std::size_t i = 0, o = 0;
-    while (i < packedSize && o < unpackedSize) {
-        const int n = static_cast<std::int8_t>(in[i++]);
-        if (n >= 0) {
-            const std::size_t want = static_cast<std::size_t>(n) + 1;
-            const std::size_t take = std::min({want, packedSize - i, unpackedSize - o});
-            std::memcpy(dest + o, in + i, take);
-            o += take;
-            i += std::min(want, packedSize - i);
-        } else if (n != -128) {
-            if (i >= packedSize)
-                break;
-            const std::size_t take = std::min(static_cast<std::size_t>(1 - n), unpackedSize - o);
-            std::memset(dest + o, in[i++], take);
-            o += take;
-        }
+    RunLengthCursor c{source, packedSize, dest, unpackedSize};
+    while (c.InputLeft() && c.OutputLeft()) {
+        const int n = static_cast<std::int8_t>(c.Next());
+        if (n >= 0)
+            c.Copy(static_cast<std::size_t>(n) + 1);
+        else if (n != -128 && !c.Run(static_cast<std::size_t>(1 - n)))
+            break;
     }
-    return o;
+    return c.O;
 }
 
 std::size_t TPCXRLE::Decode(const std::uint8_t*& source, std::uint8_t* dest, std::size_t packedSize,
                             std::size_t unpackedSize)
 {
-    const std::uint8_t* in = source;
-    std::size_t i = 0, o = 0;
-    while (o < unpackedSize && i < packedSize) {
-        const std::uint8_t b = in[i++];
-        if (b >= 0xC0) {
-            if (i >= packedSize)
-                break;
-            const std::size_t take = std::min<std::size_t>(b & 0x3F, unpackedSize - o);
-            std::memset(dest + o, in[i++], take);
-            o += take;
-        } else {
-            dest[o++] = b;
-        }
+    RunLengthCursor c{source, packedSize, dest, unpackedSize};
+    while (c.OutputLeft() && c.InputLeft()) {
+        const std::uint8_t b = c.Next();
+        if (b < 0xC0)
+            dest[c.O++] = b;
+        else if (!c.Run(b & 0x3Fu))
+            break;
     }
-    return o;
+    return c.O;
 }
 
 std::size_t TSGIRLE::Decode(const std::uint8_t*& source, std::uint8_t* dest, std::size_t packedSize,
                             std::size_t unpackedSize)
 {
-    const std::uint8_t* in = source;
-    const std::size_t step = SampleSize == 2 ? 2 : 1;
-    std::size_t i = 0, o = 0;
-    while (o < unpackedSize && packedSize - i >= step) {
-        const unsigned header = step == 2 ? static_cast<unsigned>((in[i] << 8) | in[i + 1]) : in[i];
-        i += step;
+    RunLengthCursor c{source, packedSize, dest, unpackedSize};
+    const bool wide = SampleSize == 2;
+    const std::size_t step = wide ? 2 : 1;
+    while (c.OutputLeft() && packedSize - c.I >= step) {
+        const unsigned header = wide ? static_cast<unsigned>((c.In[c.I] << 8) | c.In[c.I + 1]) : c.In[c.I];
+        c.I += step;
         const std::size_t count = header & 0x7F;
         if (count == 0)
             break;
-        if (header & 0x80) {
-            const std::size_t take = std::min({count, (packedSize - i) / step, unpackedSize - o});
-            if (step == 1) {
-                std::memcpy(dest + o, in + i, take);
-            } else {
-                for (std::size_t k = 0; k < take; ++k)
-                    dest[o + k] = in[i + 2 * k];
-            }
-            o += take;
-            i += std::min(count * step, packedSize - i);
-        } else {
-            if (packedSize - i < step)
+        if (!(header & 0x80)) {
+            // One sample, its first (most significant) byte repeated.
+            if (packedSize - c.I < step || !c.Run(count))
                 break;
-            const std::size_t take = std::min(count, unpackedSize - o);
-            std::memset(dest + o, in[i], take);
-            o += take;
-            i += step;
+            c.I += step - 1;
+        } else if (!wide) {
+            c.Copy(count);
+        } else {
+            const std::size_t take = std::min({count, (packedSize - c.I) / 2, unpackedSize - c.O});
+            for (std::size_t k = 0; k < take; ++k)
+                dest[c.O + k] = c.In[c.I + 2 * k];
+            c.O += take;
+            c.I += std::min(count * 2, packedSize - c.I);
         }
     }
-    return o;
+    return c.O;
 }
 
 std::size_t TCUTRLE::Decode(const std::uint8_t*& source, std::uint8_t* dest, std::size_t packedSize,
                             std::size_t unpackedSize)
 {
-    const std::uint8_t* in = source;
-    std::size_t i = std::min<std::size_t>(2, packedSize);
-    std::size_t o = 0;
+    RunLengthCursor c{source, packedSize, dest, unpackedSize};
+    c.I = std::min<std::size_t>(2, packedSize); // the row's byte count
     // The whole row is consumed, also past a full output, so that source
     // reaches the next row.
-    while (i < packedSize) {
-        const std::uint8_t h = in[i++];
+    while (c.InputLeft()) {
+        const std::uint8_t h = c.Next();
         if (h == 0)
             break;
-        const std::size_t count = h & 0x7F;
-        if (h & 0x80) {
-            if (i >= packedSize)
-                break;
-            const std::size_t take = std::min(count, unpackedSize - o);
-            std::memset(dest + o, in[i++], take);
-            o += take;
-        } else {
-            const std::size_t avail = std::min(count, packedSize - i);
-            const std::size_t take = std::min(avail, unpackedSize - o);
-            std::memcpy(dest + o, in + i, take);
-            o += take;
-            i += avail;
-        }
+        if (!(h & 0x80))
+            c.Copy(h & 0x7Fu);
+        else if (!c.Run(h & 0x7Fu))
+            break;
     }
-    source = in + i;
-    return o;
+    source += c.I;
+    return c.O;
 }
 
 std::size_t TRLADecoder::Decode(const std::uint8_t*& source, std::uint8_t* dest, std::size_t packedSize,
                                 std::size_t unpackedSize)
 {
-    const std::uint8_t* in = source;
-    std::size_t i = 0, o = 0;
-    while (i < packedSize && o < unpackedSize) {
-        const int n = static_cast<std::int8_t>(in[i++]);
-        if (n >= 0) {
-            if (i >= packedSize)
-                break;
-            const std::size_t take = std::min(static_cast<std::size_t>(n) + 1, unpackedSize - o);
-            std::memset(dest + o, in[i++], take);
-            o += take;
-        } else {
-            const std::size_t want = static_cast<std::size_t>(-n);
-            const std::size_t take = std::min({want, packedSize - i, unpackedSize - o});
-            std::memcpy(dest + o, in + i, take);
-            o += take;
-            i += std::min(want, packedSize - i);
-        }
+    RunLengthCursor c{source, packedSize, dest, unpackedSize};
+    while (c.InputLeft() && c.OutputLeft()) {
+        const int n = static_cast<std::int8_t>(c.Next());
+        if (n < 0)
+            c.Copy(static_cast<std::size_t>(-n));
+        else if (!c.Run(static_cast<std::size_t>(n) + 1))
+            break;
     }
-    return o;
+    return c.O;
 }
 
 // ---------------------------------------------------------------- Targa

@@ -24,7 +24,10 @@ public:
     virtual void Encode(const void* source, void* dest, std::size_t count) = 0;
 };
 
-// The state shared by the two LZW decoders.
+// The state shared by the two LZW decoders. A table entry is a string that
+// has already been written to the output: it is kept as where it starts
+// there and how long it is, and copied from there when its code comes again.
+// The tables live inside the object, so a decode allocates nothing.
 class TLZWDecoder : public TDecoder {
 public:
     void Encode(const void*, void*, std::size_t) override {}
@@ -32,29 +35,25 @@ public:
 protected:
     static constexpr std::size_t TableSize = 4096;
     static constexpr std::uint32_t NoCode = 4096;
-    // Writes the string of code (plus firstChar again when the code is the
-    // next free one) to the output, cut at its end; answers the string's
-    // first byte. Raises message when the string cannot be built.
-    std::uint8_t OutputString(std::uint32_t code, const char* message);
-    // Adds the next table entry: OldCode's string plus FirstChar.
-    void AddEntry();
-    void ResetTable(std::uint32_t literals);
 
+    // Decodes the codes of either variant and keeps the state they leave.
+    // Tiff: codes most significant bit first, the width growing once the
+    // next free entry is 2^width - 1 (early change); else GIF: least
+    // significant bit first, the width growing once the entry 2^width - 1
+    // has been filled. initialWidth is the width after a clear code.
+    template <bool Tiff>
+    std::size_t DecodeCodes(const std::uint8_t* in, std::size_t packedSize, std::uint8_t* dest,
+                            std::size_t unpackedSize, std::uint32_t initialWidth, const char* message);
+
+    // The state as the last Decode left it.
     std::uint32_t CodeSize = 0;
     std::uint32_t CodeMask = 0;
     std::uint32_t FreeCode = 0;
     std::uint32_t OldCode = NoCode;
     std::uint16_t ClearCode = 0;
     std::uint16_t EOICode = 0;
-    std::uint8_t FirstChar = 0;
-    std::uint32_t Prefix[TableSize] = {};
-    std::uint8_t Suffix[TableSize] = {};
-    // Length of each entry's string, so that a string is written straight
-    // into its place in the output; Stack takes it when it would pass the end.
+    std::size_t Offset[TableSize] = {}; // where an entry's string starts in the output
     std::uint16_t Length[TableSize] = {};
-    std::uint8_t Stack[TableSize] = {};
-    std::uint8_t* FOut = nullptr;
-    std::uint8_t* FOutEnd = nullptr;
 };
 
 // TIFF LZW: codes most significant bit first, 9 to 12 bits, early change.

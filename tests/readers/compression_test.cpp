@@ -6,6 +6,7 @@
 #include "ReaderCompression.h"
 
 #include "Exceptions.h"
+#include "ReaderTestSupport.h"
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>
@@ -20,11 +21,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes operator+(Bytes a, const Bytes& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
+using readertest::operator+;
 
 // Codes of one width packed most significant bit first.
 Bytes PackMsb(const std::vector<std::uint32_t>& codes, int width)
@@ -119,6 +116,52 @@ Bytes TiffLzwEncode(const Bytes& data)
     put(257);
     if (bits > 0)
         out.push_back(static_cast<std::uint8_t>(acc << (8 - bits)));
+    return out;
+}
+
+// GIF LZW written the plain way: codes LSB first, a clear code first, the
+// width growing after the code whose entry will be 2^width, and no clear
+// code when the table is full: the encoder goes on with the full table
+// (a deferred clear, as GIF allows).
+Bytes GifLzwEncodeDeferred(const Bytes& data, int minCodeSize)
+{
+    Bytes out;
+    std::uint64_t acc = 0;
+    int bits = 0;
+    const int clear = 1 << minCodeSize;
+    int width = minCodeSize + 1;
+    int next = clear + 2;
+    auto put = [&](int code) {
+        acc |= static_cast<std::uint64_t>(code) << bits;
+        bits += width;
+        while (bits >= 8) {
+            out.push_back(static_cast<std::uint8_t>(acc));
+            acc >>= 8;
+            bits -= 8;
+        }
+        if (next > (1 << width) - 1 && width < 12)
+            ++width;
+    };
+    std::map<std::string, int> table;
+    for (int c = 0; c < clear; ++c)
+        table[std::string(1, static_cast<char>(c))] = c;
+    put(clear);
+    std::string w;
+    for (std::uint8_t byte : data) {
+        std::string wc = w + static_cast<char>(byte);
+        if (table.count(wc)) {
+            w = wc;
+            continue;
+        }
+        put(table[w]);
+        if (next < 4096)
+            table[wc] = next++;
+        w = std::string(1, static_cast<char>(byte));
+    }
+    put(table[w]);
+    put(clear + 1);
+    if (bits > 0)
+        out.push_back(static_cast<std::uint8_t>(acc));
     return out;
 }
 
@@ -367,6 +410,20 @@ print(bytes(Image.open(sys.argv[1]).getdata()).hex())
     ASSERT_EQ(r.Written, pixels.size());
     const auto diff = std::mismatch(r.Out.begin(), r.Out.end(), pixels.begin());
     EXPECT_EQ(diff.first, r.Out.end()) << "first difference at pixel " << (diff.first - r.Out.begin());
+}
+
+TEST(LzwDecoders, GifTableKeptWhenFullWithoutAClearCode)
+{
+    // 60000 bytes of 64 levels fill the 4096 entries long before the end;
+    // the codes after that still name the entries the table had then.
+    for (const Bytes& data : {Noise(60000, 3, 64), Noise(3000, 4, 4)}) {
+        const Bytes packed = GifLzwEncodeDeferred(data, 6);
+        TGIFLZW d;
+        d.InitialCodeSize = 6;
+        Result r = DecodeAll(d, packed, data.size());
+        ASSERT_EQ(r.Written, data.size());
+        EXPECT_EQ(r.Out, data);
+    }
 }
 
 TEST(TargaRunLength, EncoderPacketsAndRoundTrips)

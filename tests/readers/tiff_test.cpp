@@ -1,0 +1,382 @@
+// TIFF reading: files written by ImageMagick, PIL and tiffcp at every layout
+// the reader takes (1-bit, 4- and 8-bit grey and palette, 16-bit grey, RGB,
+// RGBA, CMYK, L*a*b*, YCbCr), each copied by tiffcp with every compression,
+// both byte orders and several strip sizes, decoded through picdump against
+// an outside decoder; then hand-built files for the tags' defaults and the
+// checks of damaged files.
+
+#include "ImageReaders.h"
+#include "ReaderTestSupport.h"
+
+#include "Exceptions.h"
+#include "Streams.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+
+using namespace readertest;
+using testutil::Quote;
+
+namespace {
+
+struct Layout {
+    const char* Name;
+    // Writes base.tif from src.ppm in the folder (%s the folder).
+    std::string Make;
+    // Writes expected.ppm from base.tif; empty: the source picture itself.
+    std::string Oracle;
+    int Tolerance;
+    bool Predictor; // tiffcp can add horizontal differencing
+};
+
+const std::string Im = Convert;
+const std::string Pil = std::string(Python) + " -c \"import sys\nfrom PIL import Image\n";
+const std::string PilOracle =
+    Pil + "Image.open(sys.argv[1]).convert('RGB').save(sys.argv[2])\" %s/base.tif %s/expected.ppm";
+const std::string ImOracle = Im + " %s/base.tif -colorspace sRGB -depth 8 %s/expected.ppm";
+
+// L*a*b* samples to RGB the plain way, in Python, from the strip bytes.
+const std::string LabOracle = Pil + R"PY(d = open(sys.argv[1], 'rb').read()
+im = Image.open(sys.argv[1])
+w, h = im.size
+raw = b''.join(d[o:o + c] for o, c in zip(im.tag_v2[273], im.tag_v2[279]))
+out = bytearray()
+cl = lambda v: max(0, min(255, round(v)))
+for i in range(w * h):
+    L, a, b = raw[3 * i], raw[3 * i + 1], raw[3 * i + 2]
+    a = a - 256 if a > 127 else a
+    b = b - 256 if b > 127 else b
+    ls = L / 2.55
+    fy = (ls + 16) / 116
+    if ls < 7.9996:
+        Y = ls / 903.3; X = Y + a / 3893.5; Z = Y - b / 1557.4
+    else:
+        X = (fy + a / 500) ** 3; Y = fy ** 3; Z = (fy - b / 200) ** 3
+    out += bytes([cl(255 * (2.998 * X - 1.458 * Y - 0.541 * Z)), cl(255 * (-0.952 * X + 1.893 * Y + 0.059 * Z)),
+                  cl(255 * (0.099 * X - 0.198 * Y + 1.099 * Z))])
+open(sys.argv[2], 'wb').write(b'P6\n%d %d\n255\n' % (w, h) + out)" %s/base.tif %s/expected.ppm)PY";
+
+const std::string RgbaOracle =
+    std::string(Tiff2rgba) + " %s/base.tif %s/rgba.tif && " + Pil +
+    "Image.open(sys.argv[1]).convert('RGB').save(sys.argv[2])\" %s/rgba.tif %s/expected.ppm";
+
+std::vector<Layout> Layouts()
+{
+    return {
+        {"RGB", Im + " %s/src.ppm -compress none %s/base.tif", "", 0, true},
+        {"RGB 16-bit", Im + " %s/src.ppm -depth 16 -compress none %s/base.tif", ImOracle, 1, true},
+        {"grey", Im + " %s/src.ppm -colorspace Gray -depth 8 -compress none %s/base.tif", PilOracle, 0, true},
+        {"grey, white is zero",
+         Im + " %s/src.ppm -colorspace Gray -depth 8 -define tiff:photometric=min-is-white %s/base.tif", PilOracle,
+         0, true},
+        {"grey 4-bit", Im + " %s/src.ppm -colorspace Gray -depth 4 %s/base.tif", ImOracle, 0, false},
+        {"grey 16-bit", Im + " %s/src.ppm -colorspace Gray -depth 16 %s/base.tif", ImOracle, 1, true},
+        {"bilevel", Im + " %s/src.ppm -monochrome %s/base.tif", PilOracle, 0, false},
+        {"palette 8-bit", Im + " %s/src.ppm -colors 200 -type Palette %s/base.tif", PilOracle, 0, true},
+        {"palette 4-bit", Im + " %s/src.ppm -colors 16 -type Palette -depth 4 %s/base.tif", PilOracle, 0, false},
+        {"RGBA (PIL)",
+         Pil + "im = Image.open(sys.argv[1]).convert('RGBA')\nim.putalpha(Image.linear_gradient('L').resize(im.size))\n"
+               "im.save(sys.argv[2])\" %s/src.ppm %s/base.tif",
+         PilOracle, 0, true},
+        {"CMYK", Im + " %s/src.ppm -colorspace CMYK %s/base.tif", ImOracle, 1, true},
+        {"CMYK (PIL)", Pil + "Image.open(sys.argv[1]).convert('CMYK').save(sys.argv[2])\" %s/src.ppm %s/base.tif", "",
+         0, true},
+        {"L*a*b*", Im + " %s/src.ppm -colorspace Lab -compress none %s/base.tif", LabOracle, 1, false},
+        {"YCbCr", Im + " %s/src.ppm -colorspace YCbCr -compress none %s/base.tif", RgbaOracle, 1, true},
+        {"YCbCr (PIL)", Pil + "Image.open(sys.argv[1]).convert('YCbCr').save(sys.argv[2])\" %s/src.ppm %s/base.tif",
+         RgbaOracle, 1, true},
+    };
+}
+
+// The copies tiffcp makes of each file.
+struct Variant {
+    const char* Options;
+    bool UsesPredictor;
+};
+const Variant Variants[] = {
+    {"-c none -L", false},          {"-c lzw -B -r 7", false},    {"-c lzw:2 -L -r 1", true},
+    {"-c lzw:2 -B", true},          {"-c packbits -B -r 5", false}, {"-c packbits -L -r 1000", false},
+};
+
+// Grey 8-bit tags of a width x height picture, without strip tags.
+std::vector<TiffTag> GreyTags(std::uint32_t width, std::uint32_t height)
+{
+    return {{256, 4, {width}}, {257, 4, {height}}, {258, 3, {8}}, {262, 3, {1}}};
+}
+
+Bytes Ramp(std::size_t n, int start = 0)
+{
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i)
+        b[i] = static_cast<std::uint8_t>(start + static_cast<int>(i) * 3);
+    return b;
+}
+
+} // namespace
+
+TEST(TiffReader, FilesOfOutsideWritersAtEveryLayoutCompressionAndByteOrder)
+{
+    testutil::TempDir dir;
+    const testutil::RgbImage source = TestPicture(67, 45);
+    testutil::WritePpm(dir.File("src.ppm"), source);
+    for (const Layout& layout : Layouts()) {
+        SCOPED_TRACE(layout.Name);
+        Must(Fill(layout.Make, dir.Path()));
+        const std::string expectedFile = dir.File("expected.ppm");
+        if (layout.Oracle.empty())
+            testutil::WritePpm(expectedFile, source);
+        else
+            Must(Fill(layout.Oracle, dir.Path()));
+        const testutil::RgbImage expected = testutil::ReadPpm(expectedFile);
+        ExpectPicture(dir.File("base.tif"), expected, layout.Tolerance);
+        for (const Variant& v : Variants) {
+            if (v.UsesPredictor && !layout.Predictor)
+                continue;
+            SCOPED_TRACE(v.Options);
+            const std::string copy = dir.File("copy.tif");
+            Must(std::string(Tiffcp) + " " + v.Options + " " + Quote(dir.File("base.tif")) + " " + Quote(copy));
+            ExpectPicture(copy, expected, layout.Tolerance);
+        }
+    }
+}
+
+TEST(TiffReader, SubsampledYCbCrAgainstTiff2rgba)
+{
+    // 6 x 4 pixels in 2 x 2 blocks: four luma samples, then Cb and Cr.
+    for (std::uint32_t subV : {1u, 2u}) {
+        SCOPED_TRACE(subV);
+        const std::uint32_t w = 6, h = 4;
+        Bytes data;
+        for (std::uint32_t by = 0; by < h / subV; ++by)
+            for (std::uint32_t bx = 0; bx < w / 2; ++bx) {
+                for (std::uint32_t k = 0; k < 2 * subV; ++k)
+                    data.push_back(static_cast<std::uint8_t>(30 + 40 * bx + 20 * by + 9 * k));
+                data.push_back(static_cast<std::uint8_t>(90 + 30 * bx));
+                data.push_back(static_cast<std::uint8_t>(200 - 25 * by));
+            }
+        const Bytes file = BuildTiff({{256, 3, {w}},
+                                      {257, 3, {h}},
+                                      {258, 3, {8, 8, 8}},
+                                      {259, 3, {1}},
+                                      {262, 3, {6}},
+                                      {277, 3, {3}},
+                                      {278, 3, {h}},
+                                      {530, 3, {2, subV}},
+                                      {532, 5, {0, 1, 255, 1, 128, 1, 255, 1, 128, 1, 255, 1}}},
+                                     {data});
+        testutil::TempDir dir;
+        testutil::WriteFile(dir.File("y.tif"), file);
+        Must(std::string(Tiff2rgba) + " " + Quote(dir.File("y.tif")) + " " + Quote(dir.File("rgba.tif")));
+        PilToPpm(dir.File("rgba.tif"), dir.File("expected.ppm"));
+        ExpectPicture(dir.File("y.tif"), dir.File("expected.ppm"), 1);
+    }
+}
+
+TEST(TiffReader, TagDefaultsAndValuesInsideTheEntry)
+{
+    // No Compression tag: uncompressed, as the format says.
+    {
+        auto g = Load<TTIFFGraphic>(BuildTiff(GreyTags(4, 2), {Ramp(8)}));
+        ASSERT_EQ(g->Width(), 4);
+        ASSERT_EQ(g->Height(), 2);
+        EXPECT_EQ(g->PixelFormat(), pf8bit);
+        EXPECT_EQ(g->ScanLine(1)[3], 21);
+        EXPECT_EQ(g->GetPixelColor(1, 0), RGB(3, 3, 3));
+    }
+    // One strip whose RowsPerStrip is larger than the picture.
+    {
+        auto tags = GreyTags(3, 3);
+        tags.push_back({278, 4, {1000}});
+        auto g = Load<TTIFFGraphic>(BuildTiff(tags, {Ramp(9)}));
+        ASSERT_EQ(g->Height(), 3);
+        EXPECT_EQ(g->ScanLine(2)[2], 24);
+    }
+    // Two strips whose offsets and counts are SHORT values inside the entry,
+    // in a big-endian file; the grey-and-alpha BitsPerSample fits too.
+    for (bool big : {false, true}) {
+        SCOPED_TRACE(big);
+        const Bytes strip1 = {10, 255, 20, 255}, strip2 = {30, 0, 40, 0};
+        // Strip data at offsets 8 and 12 (the builder lays them out there).
+        auto g = Load<TTIFFGraphic>(BuildTiff({{256, 3, {2}},
+                                 {257, 3, {2}},
+                                 {258, 3, {8, 8}},
+                                 {262, 3, {1}},
+                                 {273, 3, {8, 12}},
+                                 {277, 3, {2}},
+                                 {278, 3, {1}},
+                                 {279, 3, {4, 4}},
+                                 {338, 3, {2}}},
+                                {strip1, strip2}, big, false));
+        ASSERT_EQ(g->Width(), 2);
+        ASSERT_EQ(g->Height(), 2);
+        EXPECT_EQ(g->GetPixelColor(0, 0), RGB(10, 10, 10));
+        EXPECT_EQ(g->GetPixelColor(1, 0), RGB(20, 20, 20));
+        EXPECT_EQ(g->GetPixelColor(0, 1), RGB(30, 30, 30));
+        EXPECT_EQ(g->GetPixelColor(1, 1), RGB(40, 40, 40));
+    }
+}
+
+TEST(TiffReader, ExtraSamplesPalettesAndByteOrders)
+{
+    // RGB with one extra sample (ExtraSamples 1 or 2), and four samples
+    // without the tag, load as 32 bits with the alpha kept.
+    for (int variant = 0; variant < 3; ++variant) {
+        SCOPED_TRACE(variant);
+        std::vector<TiffTag> tags = {{256, 3, {2}}, {257, 3, {1}}, {258, 3, {8, 8, 8, 8}}, {262, 3, {2}}, {277, 3, {4}}};
+        if (variant < 2)
+            tags.push_back({338, 3, {static_cast<std::uint32_t>(variant + 1)}});
+        auto g = Load<TTIFFGraphic>(BuildTiff(tags, {{1, 2, 3, 4, 5, 6, 7, 8}}));
+        ASSERT_EQ(g->PixelFormat(), pf32bit);
+        const std::uint8_t* row = g->ScanLine(0);
+        EXPECT_EQ(Bytes(row, row + 8), (Bytes{3, 2, 1, 4, 7, 6, 5, 8}));
+    }
+    // A 4-bit palette takes its colours from 16-entry planes of the map.
+    {
+        std::vector<std::uint32_t> map;
+        for (int plane = 0; plane < 3; ++plane)
+            for (std::uint32_t k = 0; k < 16; ++k)
+                map.push_back((k * 16 + static_cast<std::uint32_t>(plane)) << 8);
+        auto g = Load<TTIFFGraphic>(BuildTiff({{256, 3, {2}}, {257, 3, {1}}, {258, 3, {4}}, {262, 3, {3}}, {320, 3, map}}, {{0x5A}}));
+        ASSERT_EQ(g->PixelFormat(), pf4bit);
+        EXPECT_EQ(g->GetPixelColor(0, 0), RGB(80, 81, 82));
+        EXPECT_EQ(g->GetPixelColor(1, 0), RGB(160, 161, 162));
+    }
+    // The same 16-bit grey picture in either byte order, with the predictor
+    // undone on 16-bit values: 0x01F0 + 0x0020 carries into the high byte.
+    Bytes little = {0xF0, 0x01, 0x20, 0x00, 0x10, 0x00};
+    Bytes big = {0x01, 0xF0, 0x00, 0x20, 0x00, 0x10};
+    const std::vector<TiffTag> tags = {{256, 3, {3}}, {257, 3, {1}}, {258, 3, {16}}, {262, 3, {1}}, {317, 3, {2}}};
+    auto a = Load<TTIFFGraphic>(BuildTiff(tags, {little}, false));
+    auto b = Load<TTIFFGraphic>(BuildTiff(tags, {big}, true));
+    ASSERT_EQ(a->Width(), 3);
+    ASSERT_EQ(b->Width(), 3);
+    for (int x = 0; x < 3; ++x)
+        EXPECT_EQ(a->ScanLine(0)[x], b->ScanLine(0)[x]);
+    EXPECT_EQ(a->ScanLine(0)[0], 0x01);
+    EXPECT_EQ(a->ScanLine(0)[1], 0x02);
+    EXPECT_EQ(a->ScanLine(0)[2], 0x02);
+}
+
+TEST(TiffReader, DamagedFilesAreRefusedClearlyOrLeaveTheRestWhite)
+{
+    const Bytes good = BuildTiff(GreyTags(4, 2), {Ramp(8)});
+    {
+        Bytes d = good;
+        d[2] = 43;
+        EXPECT_EQ(LoadError<TTIFFGraphic>(d), "Invalid TIFF file.");
+        EXPECT_EQ(LoadError<TTIFFGraphic>(Bytes(good.begin(), good.begin() + 6)), "Invalid TIFF file.");
+    }
+    EXPECT_EQ(LoadError<TTIFFGraphic>(BuildTiff(GreyTags(0, 2), {Ramp(8)})), "Invalid TIFF file.");
+    {
+        auto tags = GreyTags(4, 2);
+        tags.push_back({259, 3, {7}});
+        EXPECT_EQ(LoadError<TTIFFGraphic>(BuildTiff(tags, {Ramp(8)})), "TIFF: Unknown compression scheme");
+    }
+    {
+        // The directory offset points past the end.
+        Bytes d = good;
+        d[4] = 0xF0;
+        d[5] = 0xFF;
+        EXPECT_NE(LoadError<TTIFFGraphic>(d).find("outside the file"), std::string::npos);
+    }
+    {
+        // A BitsPerSample array whose offset lies past the end.
+        auto tags = GreyTags(4, 2);
+        tags[2] = {258, 3, {8, 8, 8}};
+        Bytes d = BuildTiff(tags, {Ramp(8)});
+        // Find the entry (tag 258) and point its values far away.
+        for (std::size_t i = 8; i + 12 <= d.size(); i += 2)
+            if (d[i] == 2 && d[i + 1] == 1 && d[i + 2] == 3 && d[i + 4] == 3) {
+                d[i + 10] = 0x7F;
+                break;
+            }
+        EXPECT_NE(LoadError<TTIFFGraphic>(d).find("outside the file"), std::string::npos);
+    }
+    {
+        // Twelve-bit samples and five-sample RGB are refused by name.
+        auto tags = GreyTags(4, 2);
+        tags[2] = {258, 3, {12}};
+        EXPECT_NE(LoadError<TTIFFGraphic>(BuildTiff(tags, {Ramp(12)})).find("12 bits"), std::string::npos);
+        EXPECT_NE(LoadError<TTIFFGraphic>(BuildTiff({{256, 3, {1}}, {257, 3, {1}}, {258, 3, {8}}, {262, 3, {2}}, {277, 3, {40000}}},
+                                      {Ramp(3)}))
+                      .find("samples"),
+                  std::string::npos);
+    }
+    {
+        // A palette image whose map is shorter than 3 x 2^bits.
+        auto tags = GreyTags(4, 2);
+        tags[3] = {262, 3, {3}};
+        tags.push_back({320, 3, std::vector<std::uint32_t>(3 * 255, 0x8000)});
+        EXPECT_NE(LoadError<TTIFFGraphic>(BuildTiff(tags, {Ramp(8)})).find("colour map"), std::string::npos);
+    }
+    {
+        // Several strips and no RowsPerStrip.
+        EXPECT_NE(LoadError<TTIFFGraphic>(BuildTiff(GreyTags(4, 2), {Ramp(4), Ramp(4)})).find("RowsPerStrip"), std::string::npos);
+    }
+    {
+        // A picture past the pixel budget is refused before allocation.
+        const std::size_t budget = PixelBudget();
+        SetPixelBudget(1000);
+        try {
+            Load<TTIFFGraphic>(BuildTiff(GreyTags(100, 11), {Ramp(8)}));
+            ADD_FAILURE() << "no exception";
+        } catch (const EOutOfMemory&) {
+        }
+        SetPixelBudget(budget);
+    }
+    {
+        // Separate planes are refused rather than shown as stripes.
+        EXPECT_NE(LoadError<TTIFFGraphic>(BuildTiff({{256, 3, {1}}, {257, 3, {1}}, {258, 3, {8, 8, 8}}, {262, 3, {2}},
+                                       {277, 3, {3}}, {284, 3, {2}}},
+                                      {Ramp(3)}))
+                      .find("separate"),
+                  std::string::npos);
+    }
+    {
+        // An uncompressed strip that ends early, and an LZW strip whose data
+        // ends early: what the data reaches is read, the rest stays white.
+        auto tags = GreyTags(4, 3);
+        auto g = Load<TTIFFGraphic>(BuildTiff(tags, {Ramp(6)}));
+        ASSERT_EQ(g->Height(), 3);
+        EXPECT_EQ(g->GetPixelColor(3, 0), RGB(9, 9, 9));
+        EXPECT_EQ(g->GetPixelColor(0, 1), clWhite);
+        EXPECT_EQ(g->GetPixelColor(3, 2), clWhite);
+        // The strip offset lies past the end of the file.
+        Bytes d = BuildTiff(tags, {Ramp(12)});
+        for (std::size_t i = 8; i + 12 <= d.size(); i += 2)
+            if (d[i] == 0x11 && d[i + 1] == 1 && d[i + 2] == 4) {
+                d[i + 10] = 0x7F;
+                break;
+            }
+        auto far = Load<TTIFFGraphic>(d);
+        EXPECT_EQ(far->GetPixelColor(0, 0), clWhite);
+        // LZW: clear, literals 1 2 3 4 5, and no more.
+        tags.push_back({259, 3, {5}});
+        auto l = Load<TTIFFGraphic>(BuildTiff(tags, {{0x80, 0x00, 0x40, 0x40, 0x30, 0x20, 0x14}}));
+        EXPECT_EQ(l->GetPixelColor(0, 0), RGB(1, 1, 1));
+        EXPECT_EQ(l->GetPixelColor(3, 0), RGB(4, 4, 4));
+        EXPECT_EQ(l->GetPixelColor(0, 1), clWhite) << "an incomplete row stays white";
+    }
+    {
+        // Horizontal differencing of 1-bit samples cannot be undone.
+        auto tags = GreyTags(8, 1);
+        tags[2] = {258, 3, {1}};
+        tags.push_back({317, 3, {2}});
+        EXPECT_NE(LoadError<TTIFFGraphic>(BuildTiff(tags, {{0x55}})).find("differencing"), std::string::npos);
+    }
+}
+
+TEST(TiffReader, SavingWritesNothingAndLeavesAFileAlone)
+{
+    auto g = Load<TTIFFGraphic>(BuildTiff(GreyTags(4, 2), {Ramp(8)}));
+    TMemoryStream out;
+    g->SaveToStream(out);
+    EXPECT_EQ(out.Size(), 0);
+    testutil::TempDir dir;
+    const std::string path = dir.File("keep.tif");
+    testutil::WriteFile(path, {1, 2, 3});
+    EXPECT_THROW(g->SaveToFile(path), Exception);
+    EXPECT_EQ(testutil::ReadFile(path), (Bytes{1, 2, 3}));
+}
