@@ -96,14 +96,14 @@ TEST(Cut, PaletteFileBesideThePictureAsImageMagickReadsIt)
     testutil::WriteFile(cut, CutFile(9, 4));
 
     // Without a palette file: greys.
-    ExpectFile(cut, CutPicture(9, 4, false));
+    ExpectPicture(cut, CutPicture(9, 4, false));
 
     testutil::WriteFile(dir.File("picture.pal"), PalFile(256));
     // The writers checked: ImageMagick reads the pair as expected.
-    Tool(Convert + " " + Quote(cut) + " -depth 8 " + Quote(dir.File("im.ppm")));
+    Must(std::string(Convert) + " " + Quote(cut) + " -depth 8 " + Quote(dir.File("im.ppm")));
     const testutil::RgbImage expected = CutPicture(9, 4, true);
     ExpectSame(testutil::ReadPpm(dir.File("im.ppm")), expected);
-    ExpectFile(cut, expected);
+    ExpectPicture(cut, expected);
 
     // A memory stream uses the palette file of the last picture opened by
     // name.
@@ -115,11 +115,11 @@ TEST(Cut, PaletteFileBesideThePictureAsImageMagickReadsIt)
 
     // More than 256 entries: the first 256 are used.
     testutil::WriteFile(dir.File("picture.pal"), PalFile(300));
-    ExpectFile(cut, expected);
+    ExpectPicture(cut, expected);
     // Upper-case names find an upper-case palette file.
     testutil::WriteFile(dir.File("SHOUT.CUT"), CutFile(9, 4));
     testutil::WriteFile(dir.File("SHOUT.PAL"), PalFile(256));
-    ExpectFile(dir.File("SHOUT.CUT"), expected);
+    ExpectPicture(dir.File("SHOUT.CUT"), expected);
     // A palette file cut short fails the load.
     testutil::WriteFile(dir.File("picture.pal"), Bytes(100, 0));
     EXPECT_FALSE(testutil::PicDump(cut).Ok);
@@ -296,7 +296,7 @@ TEST(Autodesk, SixBitPaletteAndRowsFromTheTop)
                                                  static_cast<std::uint8_t>((63 - k % 64) * 4),
                                                  static_cast<std::uint8_t>(k / 4 * 4)});
     }
-    ExpectFile(dir.File("a.cel"), expected);
+    ExpectPicture(dir.File("a.cel"), expected);
     UnregisterReaderFormats();
 
     TAutodeskGraphic pic;

@@ -143,7 +143,7 @@ TEST(GifFirstImage, HandMadeFilesAsImageMagickReadsThem)
         const std::string path = dir.File(f.Name);
         testutil::WriteFile(path, GifFile(23, 19, f.Options));
         // The writer checked by ImageMagick (transparency off: the palette colour).
-        Tool(Convert + " " + Quote(path) + "[0] -alpha off " + Quote(dir.File("im.ppm")));
+        Must(std::string(Convert) + " " + Quote(path) + "[0] -alpha off " + Quote(dir.File("im.ppm")));
         ExpectSame(testutil::ReadPpm(dir.File("im.ppm")), expected);
         ExpectSame(LoadGif(path), expected);
     }
@@ -173,12 +173,12 @@ TEST(GifFirstImage, ImageMagickAndGifsicleFiles)
 {
     testutil::TempDir dir;
     const std::string ppm = dir.File("colour.ppm");
-    testutil::WritePpm(ppm, Pattern(37, 21));
+    testutil::WritePpm(ppm, TestPicture(37, 21));
     const std::string gif = dir.File("im.gif");
-    Tool(Convert + " " + Quote(ppm) + " -colors 60 " + Quote(gif));
-    Tool(Gifsicle + " --interlace " + Quote(gif) + " -o " + Quote(dir.File("interlaced.gif")));
-    Tool(Gifsicle + " --transparent 0 " + Quote(gif) + " -o " + Quote(dir.File("transparent.gif")));
-    Tool(Convert + " " + Quote(gif) + " " + Quote(dir.File("im.ppm")));
+    Must(std::string(Convert) + " " + Quote(ppm) + " -colors 60 " + Quote(gif));
+    Must(Gifsicle + " --interlace " + Quote(gif) + " -o " + Quote(dir.File("interlaced.gif")));
+    Must(Gifsicle + " --transparent 0 " + Quote(gif) + " -o " + Quote(dir.File("transparent.gif")));
+    Must(std::string(Convert) + " " + Quote(gif) + " " + Quote(dir.File("im.ppm")));
     const testutil::RgbImage expected = testutil::ReadPpm(dir.File("im.ppm"));
     for (const char* name : {"im.gif", "interlaced.gif", "transparent.gif"}) {
         SCOPED_TRACE(name);
@@ -195,7 +195,7 @@ constexpr std::size_t Orientation = 0x0E02;
 std::string MakePack(const testutil::TempDir& dir)
 {
     const std::string pack = dir.File("pack.pcd");
-    Tool(Convert + " -size 768x512 xc:gray50 -fill red -draw 'rectangle 0,0 191,127' -fill lime -draw "
+    Must(std::string(Convert) + " -size 768x512 xc:gray50 -fill red -draw 'rectangle 0,0 191,127' -fill lime -draw "
                    "'rectangle 576,0 767,127' -fill blue -draw 'rectangle 576,384 767,511' " +
          Quote(pack));
     return pack;
@@ -243,7 +243,7 @@ TEST(PhotoCd, FourOrientationsTurnAsImageMagickTurnsThem)
         // ImageMagick leaves orientation 2 as it is; the picture upside down
         // is a half turn.
         const std::string im = dir.File("im.ppm");
-        Tool(Convert + " " + Quote(path) + " -colorspace sRGB -depth 8 " + (o == 2 ? "-rotate 180 " : "") + Quote(im));
+        Must(std::string(Convert) + " " + Quote(path) + " -colorspace sRGB -depth 8 " + (o == 2 ? "-rotate 180 " : "") + Quote(im));
         const testutil::DumpResult dump = testutil::PicDump(path);
         ASSERT_TRUE(dump.Ok) << dump.Error;
         EXPECT_EQ(dump.Image.Width, o % 2 ? 512 : 768);
@@ -270,7 +270,7 @@ TEST(PhotoCd, LowerResolutionsAndTheColourFormula)
         pcd.Resolution = image.Resolution;
         ASSERT_EQ(LoadError(pcd, bytes), "");
         const testutil::RgbImage got = testutil::FromBitmap(pcd);
-        Tool(Convert + " " + Quote(pack + image.Scene) + " -colorspace sRGB -depth 8 " + Quote(dir.File("im.ppm")));
+        Must(std::string(Convert) + " " + Quote(pack + image.Scene) + " -colorspace sRGB -depth 8 " + Quote(dir.File("im.ppm")));
         ExpectSameLayout(got, testutil::ReadPpm(dir.File("im.ppm")));
 
         // Inside the red corner luminance and chrominance are flat: the

@@ -12,6 +12,17 @@ using testutil::Quote;
 
 namespace {
 
+// The same picture in greys (red, green and blue alike).
+testutil::RgbImage Greys(const testutil::RgbImage& image)
+{
+    testutil::RgbImage grey = image;
+    for (std::size_t i = 0; i < grey.Rgb.size(); i += 3) {
+        const auto v = static_cast<std::uint8_t>((grey.Rgb[i] * 3 + grey.Rgb[i + 1] * 5 + grey.Rgb[i + 2] * 2) / 10);
+        grey.Rgb[i] = grey.Rgb[i + 1] = grey.Rgb[i + 2] = v;
+    }
+    return grey;
+}
+
 // The grey picture as a binary grey map of maximum 255.
 void WritePgm(const std::string& path, const testutil::RgbImage& grey)
 {
@@ -35,7 +46,7 @@ Bytes WithHeader(const std::string& header, const testutil::RgbImage& image)
 testutil::RgbImage Requantized(const testutil::TempDir& dir, const std::string& source, int maximum)
 {
     const std::string out = dir.File("requantized.ppm");
-    Tool(Netpbm + "pnmdepth " + std::to_string(maximum) + " " + Quote(source) + " | " + Netpbm + "pnmdepth 255 | " +
+    Must(Netpbm + "pnmdepth " + std::to_string(maximum) + " " + Quote(source) + " | " + Netpbm + "pnmdepth 255 | " +
          Netpbm + "ppmtoppm > " + Quote(out));
     return testutil::ReadPpm(out);
 }
@@ -46,7 +57,7 @@ TEST(PortableMaps, NetpbmAndPilMapsOfEveryTypeAndMaximum)
 {
     RegisterReaderFormats();
     testutil::TempDir dir;
-    const testutil::RgbImage colour = Pattern(13, 7);
+    const testutil::RgbImage colour = TestPicture(13, 7);
     const testutil::RgbImage grey = Greys(colour);
     const std::string ppm = dir.File("colour.ppm");
     const std::string pgm = dir.File("grey.pgm");
@@ -60,27 +71,27 @@ TEST(PortableMaps, NetpbmAndPilMapsOfEveryTypeAndMaximum)
         const std::string plain = dir.File("plain" + m + ".ppm");
         const std::string rawGrey = dir.File("raw" + m + ".pgm");
         const std::string plainGrey = dir.File("plain" + m + ".pgm");
-        Tool(Netpbm + "pnmdepth " + m + " " + Quote(ppm) + " > " + Quote(raw));
-        Tool(Netpbm + "pnmtoplainpnm " + Quote(raw) + " > " + Quote(plain));
-        Tool(Netpbm + "pnmdepth " + m + " " + Quote(pgm) + " > " + Quote(rawGrey));
-        Tool(Netpbm + "pnmtoplainpnm " + Quote(rawGrey) + " > " + Quote(plainGrey));
+        Must(Netpbm + "pnmdepth " + m + " " + Quote(ppm) + " > " + Quote(raw));
+        Must(Netpbm + "pnmtoplainpnm " + Quote(raw) + " > " + Quote(plain));
+        Must(Netpbm + "pnmdepth " + m + " " + Quote(pgm) + " > " + Quote(rawGrey));
+        Must(Netpbm + "pnmtoplainpnm " + Quote(rawGrey) + " > " + Quote(plainGrey));
         const testutil::RgbImage expected = Requantized(dir, ppm, maximum);
         const testutil::RgbImage expectedGrey = Requantized(dir, pgm, maximum);
-        ExpectFile(raw, expected);
-        ExpectFile(plain, expected);
-        ExpectFile(rawGrey, expectedGrey);
-        ExpectFile(plainGrey, expectedGrey);
+        ExpectPicture(raw, expected);
+        ExpectPicture(plain, expected);
+        ExpectPicture(rawGrey, expectedGrey);
+        ExpectPicture(plainGrey, expectedGrey);
     }
 
     // Bitmaps: black where the grey is dark.
     const std::string pbm = dir.File("bits.pbm");
     const std::string plainPbm = dir.File("plainbits.pbm");
-    Tool(Netpbm + "pgmtopbm -threshold " + Quote(pgm) + " > " + Quote(pbm));
-    Tool(Netpbm + "pnmtoplainpnm " + Quote(pbm) + " > " + Quote(plainPbm));
+    Must(Netpbm + "pgmtopbm -threshold " + Quote(pgm) + " > " + Quote(pbm));
+    Must(Netpbm + "pnmtoplainpnm " + Quote(pbm) + " > " + Quote(plainPbm));
     const std::string bitsRef = dir.File("bits.ppm");
-    Tool(Netpbm + "ppmtoppm < " + Quote(pbm) + " > " + Quote(bitsRef));
-    ExpectFile(pbm, testutil::ReadPpm(bitsRef));
-    ExpectFile(plainPbm, testutil::ReadPpm(bitsRef));
+    Must(Netpbm + "ppmtoppm < " + Quote(pbm) + " > " + Quote(bitsRef));
+    ExpectPicture(pbm, testutil::ReadPpm(bitsRef));
+    ExpectPicture(plainPbm, testutil::ReadPpm(bitsRef));
 
     // PIL's maps: 8-bit colour and grey, and a 16-bit grey map.
     testutil::WriteFile(dir.File("pil.py"), [] {
@@ -90,16 +101,16 @@ TEST(PortableMaps, NetpbmAndPilMapsOfEveryTypeAndMaximum)
                               "g.convert('I').point(lambda v: v*257).save(d+'/pil16.pgm')\n";
         return Bytes(s.begin(), s.end());
     }());
-    Tool(Python + " " + Quote(dir.File("pil.py")) + " " + Quote(dir.Path()));
-    ExpectFile(dir.File("pil.ppm"), colour);
-    ExpectFile(dir.File("pil.pgm"), grey);
-    ExpectFile(dir.File("pil16.pgm"), grey);
+    Must(std::string(Python) + " " + Quote(dir.File("pil.py")) + " " + Quote(dir.Path()));
+    ExpectPicture(dir.File("pil.ppm"), colour);
+    ExpectPicture(dir.File("pil.pgm"), grey);
+    ExpectPicture(dir.File("pil16.pgm"), grey);
     UnregisterReaderFormats();
 }
 
 TEST(PortableMaps, HeaderNumbersOnTheFirstLineAndCommentsAnywhere)
 {
-    const testutil::RgbImage colour = Pattern(5, 3);
+    const testutil::RgbImage colour = TestPicture(5, 3);
     const char* const headers[] = {
         "P6 5 3\n255\n",              // width and height beside the type, as many writers put them
         "P6 5 3 255\n",               // everything on one line
@@ -132,7 +143,7 @@ TEST(PortableMaps, BadHeadersAreRefusedAndAShortFileKeepsItsRows)
     EXPECT_TRUE(map.Empty());
 
     // Two of three rows: the error tells, the rows read stay.
-    const testutil::RgbImage colour = Pattern(4, 3);
+    const testutil::RgbImage colour = TestPicture(4, 3);
     Bytes cut = WithHeader("P6\n4 3\n255\n", colour);
     cut.resize(cut.size() - 4 * 3);
     EXPECT_EQ(LoadError(map, cut), "PPM: Stream read error.");
@@ -149,15 +160,15 @@ TEST(Pcx, NetpbmImageMagickAndPilFilesOfEveryDepth)
 {
     RegisterReaderFormats();
     testutil::TempDir dir;
-    const testutil::RgbImage colour = Pattern(13, 7);
+    const testutil::RgbImage colour = TestPicture(13, 7);
     const std::string ppm = dir.File("colour.ppm");
     testutil::WritePpm(ppm, colour);
     // 16 colours (5 wide, so that the planes' bytes per line are padded),
     // and a bitmap 13 wide.
     const std::string few = dir.File("few.ppm");
-    Tool(Netpbm + "pnmquant -quiet 16 " + Quote(ppm) + " | " + Netpbm + "pamcut -width 5 > " + Quote(few));
+    Must(Netpbm + "pnmquant -quiet 16 " + Quote(ppm) + " | " + Netpbm + "pamcut -width 5 > " + Quote(few));
     const std::string bits = dir.File("bits.ppm");
-    Tool(Netpbm + "ppmtopgm " + Quote(ppm) + " | " + Netpbm + "pgmtopbm -threshold | " + Netpbm + "ppmtoppm > " +
+    Must(Netpbm + "ppmtopgm " + Quote(ppm) + " | " + Netpbm + "pgmtopbm -threshold | " + Netpbm + "ppmtoppm > " +
          Quote(bits));
 
     const struct {
@@ -169,22 +180,29 @@ TEST(Pcx, NetpbmImageMagickAndPilFilesOfEveryDepth)
         {Netpbm + "ppmtopcx -quiet -8bit", ppm, "p8.pcx"},
         {Netpbm + "ppmtopcx -quiet -planes 4", few, "p4.pcx"},
         {Netpbm + "ppmtopcx -quiet", bits, "p1.pcx"},
-        {Convert + " ppm:- PCX:-", ppm, "im24.pcx"},
-        {Convert + " ppm:- -type palette PCX:-", ppm, "im8.pcx"},
-        {Convert + " ppm:- -type bilevel PCX:-", bits, "im1.pcx"},
+        {std::string(Convert) + " ppm:- PCX:-", ppm, "im24.pcx"},
+        {std::string(Convert) + " ppm:- -type palette PCX:-", ppm, "im8.pcx"},
+        {std::string(Convert) + " ppm:- -type bilevel PCX:-", bits, "im1.pcx"},
     };
     for (const auto& f : files) {
         SCOPED_TRACE(f.File);
-        Tool(f.Command + " < " + Quote(f.Source) + " > " + Quote(dir.File(f.File)));
-        ExpectFile(dir.File(f.File), testutil::ReadPpm(f.Source));
+        Must(f.Command + " < " + Quote(f.Source) + " > " + Quote(dir.File(f.File)));
+        // ImageMagick may reduce the colours on the way: its own reading of
+        // its files is the reference.
+        if (f.File.starts_with("im")) {
+            Must(std::string(Convert) + " " + Quote(dir.File(f.File)) + " -depth 8 " + Quote(dir.File("back.ppm")));
+            ExpectPicture(dir.File(f.File), dir.File("back.ppm"));
+        } else {
+            ExpectPicture(dir.File(f.File), testutil::ReadPpm(f.Source));
+        }
     }
-    Tool(Python + " -c " +
+    Must(std::string(Python) + " -c " +
          Quote("import sys\nfrom PIL import Image\nd=sys.argv[1]\nim=Image.open(d+'/colour.ppm')\n"
                "im.save(d+'/pil24.pcx')\nim.quantize(256).save(d+'/pil8.pcx')\n"
                "im.quantize(256).convert('RGB').save(d+'/pil8.ppm')\n") +
          " " + Quote(dir.Path()));
-    ExpectFile(dir.File("pil24.pcx"), colour);
-    ExpectFile(dir.File("pil8.pcx"), testutil::ReadPpm(dir.File("pil8.ppm")));
+    ExpectPicture(dir.File("pil24.pcx"), colour);
+    ExpectPicture(dir.File("pil8.pcx"), testutil::ReadPpm(dir.File("pil8.ppm")));
     UnregisterReaderFormats();
 }
 
