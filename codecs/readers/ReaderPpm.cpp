@@ -17,6 +17,8 @@ namespace {
 constexpr std::size_t BufferSize = 4096;
 // The largest maximum value a map may give.
 constexpr std::uint32_t LargestMaximum = 65535;
+// The first line is read no further than this.
+constexpr std::size_t MaxLine = 1024;
 // Header numbers beyond this are refused rather than wrapped.
 constexpr std::uint32_t LargestNumber = 0x7FFFFFFF;
 
@@ -54,6 +56,8 @@ public:
                     break;
                 }
                 text += static_cast<char>(b);
+                if (text.size() == MaxLine)
+                    break; // no map has a first line this long
             }
         } catch (const EReadError&) {
         }
@@ -87,7 +91,7 @@ public:
     // whitespace between them).
     bool Bit()
     {
-        return SkipToDigit() != '0';
+        return (SkipToDigit() - '0') & 1;
     }
 
     // Reads count bytes.
