@@ -98,8 +98,17 @@ public:
     void Read(std::uint8_t* dest, std::size_t count)
     {
         while (count > 0) {
-            if (FIndex >= FCount && !Refill())
-                throw EReadError("PPM: Stream read error.");
+            if (FIndex >= FCount) {
+                // Whole buffers' worth go straight from the stream.
+                if (count >= BufferSize) {
+                    const std::size_t n = ReadUpTo(FStream, dest, count);
+                    if (n < count)
+                        throw EReadError("PPM: Stream read error.");
+                    return;
+                }
+                if (!Refill())
+                    throw EReadError("PPM: Stream read error.");
+            }
             const std::size_t n = std::min(count, FCount - FIndex);
             std::copy(FBuffer + FIndex, FBuffer + FIndex + n, dest);
             FIndex += n;
@@ -144,16 +153,20 @@ private:
     std::size_t FCount = 0;
 };
 
-// A sample of 0..maximum scaled to 0..255 (halves up); larger samples are
-// full.
-std::uint8_t Scale(std::uint32_t sample, std::uint32_t maximum)
-{
-    if (sample >= maximum)
-        return 255;
-    if (maximum == 255)
-        return static_cast<std::uint8_t>(sample);
-    return static_cast<std::uint8_t>((sample * 255u + maximum / 2) / maximum);
-}
+// Samples of 0..maximum scaled to 0..255 (halves up), looked up by value;
+// larger samples are full.
+class TScale {
+public:
+    explicit TScale(std::uint32_t maximum) : FTable(maximum + 1)
+    {
+        for (std::uint32_t v = 0; v <= maximum; ++v)
+            FTable[v] = static_cast<std::uint8_t>((v * 255u + maximum / 2) / maximum);
+    }
+    std::uint8_t operator()(std::uint32_t sample) const { return sample < FTable.size() ? FTable[sample] : 255; }
+
+private:
+    std::vector<std::uint8_t> FTable;
+};
 
 } // namespace
 
@@ -203,6 +216,7 @@ void TPPMGraphic::LoadFromStream(TStream& stream)
     const std::size_t w = width;
     const std::size_t channels = grey ? 1 : 3;
     const std::size_t sampleBytes = maximum > 255 ? 2 : 1;
+    const TScale scale(maximum);
     std::vector<std::uint8_t> packed;
     if (type == 5 || type == 6)
         packed = MakeBuffer(w * channels * sampleBytes);
@@ -225,21 +239,42 @@ void TPPMGraphic::LoadFromStream(TStream& stream)
         case 3:
             for (std::size_t x = 0; x < w; ++x) {
                 if (grey) {
-                    row[x] = Scale(source.Number(), maximum);
+                    row[x] = scale(source.Number());
                 } else {
-                    row[3 * x + 2] = Scale(source.Number(), maximum);
-                    row[3 * x + 1] = Scale(source.Number(), maximum);
-                    row[3 * x] = Scale(source.Number(), maximum);
+                    row[3 * x + 2] = scale(source.Number());
+                    row[3 * x + 1] = scale(source.Number());
+                    row[3 * x] = scale(source.Number());
                 }
             }
             break;
         default: {
             source.Read(packed.data(), packed.size());
-            for (std::size_t i = 0; i < w * channels; ++i) {
+            if (sampleBytes == 1 && maximum == 255) {
+                if (grey) {
+                    std::copy(packed.begin(), packed.end(), row);
+                } else {
+                    for (std::size_t x = 0; x < w; ++x) {
+                        row[3 * x] = packed[3 * x + 2];
+                        row[3 * x + 1] = packed[3 * x + 1];
+                        row[3 * x + 2] = packed[3 * x];
+                    }
+                }
+                break;
+            }
+            auto sample = [&](std::size_t i) {
                 const std::uint32_t v =
                     sampleBytes == 2 ? (std::uint32_t(packed[2 * i]) << 8) | packed[2 * i + 1] : packed[i];
-                const std::size_t at = grey ? i : 3 * (i / 3) + 2 - i % 3;
-                row[at] = Scale(v, maximum);
+                return scale(v);
+            };
+            if (grey) {
+                for (std::size_t x = 0; x < w; ++x)
+                    row[x] = sample(x);
+            } else {
+                for (std::size_t x = 0; x < w; ++x) {
+                    row[3 * x] = sample(3 * x + 2);
+                    row[3 * x + 1] = sample(3 * x + 1);
+                    row[3 * x + 2] = sample(3 * x);
+                }
             }
             break;
         }
