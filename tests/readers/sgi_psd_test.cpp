@@ -205,6 +205,7 @@ TEST(Photoshop, ImageMagickFilesOfEveryModeDepthAndCompression)
         {"-colorspace CMYK -compress RLE", f.Ppm, "cmykr.psd", nullptr, 1},
         {"-colorspace CMYK -compress RLE -depth 16", f.Ppm, "cmyk16.psd", nullptr, 1},
         {"-colorspace Lab -compress RLE", f.Ppm, "lab.psd", nullptr},
+        {"-colorspace Lab -depth 16", f.Ppm, "lab16.psd", nullptr, 1}, // high bytes: within one
         {"-type bilevel -compress None", f.Ppm, "bits.psd", nullptr},
         {"-type bilevel -compress RLE", f.Ppm, "bitsr.psd", nullptr},
     };
