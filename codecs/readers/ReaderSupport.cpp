@@ -18,6 +18,16 @@ void PrepareBitmap(TBitmap& bitmap, TPixelFormat format, std::int64_t width, std
     bitmap.SetSize(static_cast<int>(width), static_cast<int>(height));
 }
 
+TPalette GreyPalette(int count, int step)
+{
+    TPalette palette(static_cast<std::size_t>(count));
+    for (int k = 0; k < count; ++k) {
+        const auto v = static_cast<std::uint8_t>(k * step);
+        palette[static_cast<std::size_t>(k)] = TPaletteEntry{v, v, v, 0};
+    }
+    return palette;
+}
+
 std::size_t ReadUpTo(TStream& stream, std::uint8_t* buffer, std::size_t count)
 {
     std::size_t done = 0;
@@ -39,6 +49,11 @@ std::vector<std::uint8_t> MakeBuffer(std::size_t size, std::uint8_t fill)
     } catch (const std::length_error&) {
         OutOfMemoryError();
     }
+}
+
+void ShortFileError(const char* formatName)
+{
+    throw EReadError(std::string(formatName) + ": the file ends before the picture does.");
 }
 
 void RefuseSave(const char* formatName)

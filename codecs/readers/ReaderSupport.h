@@ -16,11 +16,18 @@
 void PrepareBitmap(TBitmap& bitmap, TPixelFormat format, std::int64_t width, std::int64_t height,
                    const TPalette& palette, const char* message);
 
+// count grey entries, entry k of value k x step.
+TPalette GreyPalette(int count, int step = 1);
+
 // Reads up to count bytes; answers how many were read (short at the end).
 std::size_t ReadUpTo(TStream& stream, std::uint8_t* buffer, std::size_t count);
 
 // A buffer of size bytes; raises EOutOfMemory instead of std::bad_alloc.
 std::vector<std::uint8_t> MakeBuffer(std::size_t size, std::uint8_t fill = 0);
+
+// Raises the read error of a file that ends before its picture does, named
+// by the format's short name ("PCX", "SGI", ...).
+[[noreturn]] void ShortFileError(const char* formatName);
 
 // The SaveToFile of a class that reads only: raises Exception naming the
 // format and leaves any file of that name as it was.

@@ -1,6 +1,7 @@
 // Thumbnails of TIFF and Targa files.
 
 #include "BrowserTest.h"
+#include "ReaderSamples.h"
 #include "TestUtil.h"
 
 #include "Thumbnails.h"
@@ -31,5 +32,21 @@ TEST(ReaderThumbnailTest, TiffAndTargaFilesAreDrawn)
         EXPECT_GT(right[0], 215);
         EXPECT_LT(right[2], 40);
         EXPECT_NE(t.Hint.find("\n200 x 100"), std::string::npos);
+    }
+}
+
+TEST(ReaderThumbnailTest, EveryReaderExtensionIsDrawn)
+{
+    InitOnce();
+    testutil::TempDir dir;
+    for (const std::string& extension : readersamples::Extensions) {
+        SCOPED_TRACE(extension);
+        const std::string path = dir.File("halves." + extension);
+        ASSERT_EQ(readersamples::Write(path, extension), "");
+        TThumbnail t;
+        t.FileName = path;
+        DrawThumbnail(t, path);
+        ASSERT_EQ(t.State, TThumbState::Drawn) << t.Error;
+        EXPECT_NE(t.Hint.find(extension == "pcd" ? "\n768 x 512" : "\n40 x 30"), std::string::npos) << t.Hint;
     }
 }

@@ -1,0 +1,310 @@
+// Dr. Halo CUT (with its palette file), Wavefront RLA and Autodesk Animator
+// pictures made by small writers that follow the formats; ImageMagick reads
+// the CUT files too and must see the same picture.
+
+#include "ImageReaders.h"
+#include "ReaderTestFiles.h"
+
+#include <string>
+
+using namespace readertest;
+using testutil::Quote;
+
+namespace {
+
+// Index of the CUT test picture at (x, y): a run over the first three
+// pixels of each row, distinct values after.
+std::uint8_t CutIndex(int x, int y)
+{
+    return static_cast<std::uint8_t>(x < 3 ? y * 50 + 5 : y * 40 + x * 7);
+}
+
+// A CUT file of width x height: each row a run packet, a literal packet and
+// the ending zero, behind its byte count.
+Bytes CutFile(int width, int height)
+{
+    Bytes b(6, 0);
+    PutLE16(b, 0, static_cast<unsigned>(width));
+    PutLE16(b, 2, static_cast<unsigned>(height));
+    for (int y = 0; y < height; ++y) {
+        Bytes row = {0x83, CutIndex(0, y), static_cast<std::uint8_t>(width - 3)};
+        for (int x = 3; x < width; ++x)
+            row.push_back(CutIndex(x, y));
+        row.push_back(0);
+        Bytes count(2);
+        PutLE16(count, 0, static_cast<unsigned>(row.size()));
+        b.insert(b.end(), count.begin(), count.end());
+        b.insert(b.end(), row.begin(), row.end());
+    }
+    return b;
+}
+
+TPaletteEntry PalColour(std::size_t k)
+{
+    return TPaletteEntry{static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(255 - k),
+                         static_cast<std::uint8_t>(k * 3), 0};
+}
+
+// A Dr. Halo palette file of count entries (blocks of 512 bytes, entries from
+// offset 40, none across two blocks).
+Bytes PalFile(std::size_t count)
+{
+    Bytes b(512, 0);
+    b[0] = 'A', b[1] = 'H';
+    b[6] = 10;
+    PutLE16(b, 12, static_cast<unsigned>(count - 1));
+    for (std::size_t at : {14, 16, 18})
+        PutLE16(b, at, 255);
+    const std::string id = "Dr. Halo";
+    std::copy(id.begin(), id.end(), b.begin() + 20);
+    std::size_t at = 40;
+    for (std::size_t k = 0; k < count; ++k) {
+        if (at + 6 > b.size()) {
+            at = b.size();
+            b.resize(b.size() + 512, 0);
+        }
+        const TPaletteEntry e = PalColour(k % 256);
+        PutLE16(b, at, e.peRed);
+        PutLE16(b, at + 2, e.peGreen);
+        PutLE16(b, at + 4, e.peBlue);
+        at += 6;
+    }
+    return b;
+}
+
+testutil::RgbImage CutPicture(int width, int height, bool withPalette)
+{
+    testutil::RgbImage image;
+    image.Width = width;
+    image.Height = height;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const std::uint8_t i = CutIndex(x, y);
+            const TPaletteEntry e = withPalette ? PalColour(i) : TPaletteEntry{i, i, i, 0};
+            image.Rgb.insert(image.Rgb.end(), {e.peRed, e.peGreen, e.peBlue});
+        }
+    return image;
+}
+
+} // namespace
+
+TEST(Cut, PaletteFileBesideThePictureAsImageMagickReadsIt)
+{
+    RegisterReaderFormats();
+    testutil::TempDir dir;
+    const std::string cut = dir.File("picture.cut");
+    testutil::WriteFile(cut, CutFile(9, 4));
+
+    // Without a palette file: greys.
+    ExpectPicture(cut, CutPicture(9, 4, false));
+
+    testutil::WriteFile(dir.File("picture.pal"), PalFile(256));
+    // The writers checked: ImageMagick reads the pair as expected.
+    Must(std::string(Convert) + " " + Quote(cut) + " -depth 8 " + Quote(dir.File("im.ppm")));
+    const testutil::RgbImage expected = CutPicture(9, 4, true);
+    ExpectSame(testutil::ReadPpm(dir.File("im.ppm")), expected);
+    ExpectPicture(cut, expected);
+
+    // A memory stream uses the palette file of the last picture opened by
+    // name.
+    TCUTGraphic graphic;
+    graphic.LoadFromFile(cut);
+    EXPECT_EQ(graphic.PaletteFile, dir.File("picture.pal"));
+    ASSERT_EQ(LoadError(graphic, CutFile(9, 4)), "");
+    ExpectSame(testutil::FromBitmap(graphic), expected);
+
+    // More than 256 entries: the first 256 are used.
+    testutil::WriteFile(dir.File("picture.pal"), PalFile(300));
+    ExpectPicture(cut, expected);
+    // Upper-case names find an upper-case palette file.
+    testutil::WriteFile(dir.File("SHOUT.CUT"), CutFile(9, 4));
+    testutil::WriteFile(dir.File("SHOUT.PAL"), PalFile(256));
+    ExpectPicture(dir.File("SHOUT.CUT"), expected);
+    // A palette file cut short fails the load.
+    testutil::WriteFile(dir.File("picture.pal"), Bytes(100, 0));
+    EXPECT_FALSE(testutil::PicDump(cut).Ok);
+    UnregisterReaderFormats();
+}
+
+TEST(Cut, RowsMissingAtTheEndAreAnError)
+{
+    TCUTGraphic cut;
+    Bytes file = CutFile(9, 4);
+    file.resize(file.size() - 2 * 13);
+    EXPECT_NE(LoadError(cut, file), "");
+    // A height no file of this size can hold, refused before allocating.
+    PutLE16(file, 2, 65535);
+    PutLE16(file, 0, 65535);
+    EXPECT_NE(LoadError(cut, file), "");
+    EXPECT_NE(LoadError(cut, Bytes(3, 0)), "");
+}
+
+namespace {
+
+std::uint8_t RlaSample(int channel, int x, int y)
+{
+    return static_cast<std::uint8_t>(channel == 3 ? 200 - x : channel * 70 + x * 11 + y * 29);
+}
+
+struct RlaOptions {
+    int ColourChannels = 3;
+    int Matte = 0;
+    bool TopDown = false;
+    std::size_t Padding = 0; // bytes behind each record's runs, counted in it
+};
+
+// A Wavefront RLA file of width x height: each channel record one literal
+// run and one repeat run (the last two pixels alike).
+Bytes RlaFile(int width, int height, const RlaOptions& o)
+{
+    Bytes b(740, 0);
+    const unsigned bottom = o.TopDown ? height - 1 : 0, top = o.TopDown ? 0 : height - 1;
+    for (std::size_t at : {0, 8}) {
+        PutBE16(b, at + 2, static_cast<unsigned>(width - 1));
+        PutBE16(b, at + 4, bottom);
+        PutBE16(b, at + 6, top);
+    }
+    PutBE16(b, 20, static_cast<unsigned>(o.ColourChannels));
+    PutBE16(b, 22, static_cast<unsigned>(o.Matte));
+    PutBE16(b, 26, 0xFFFE);
+    PutBE16(b, 658, 8);
+    b.resize(740 + 4 * static_cast<std::size_t>(height));
+    for (int k = 0; k < height; ++k) {
+        PutBE32(b, 740 + 4 * k, static_cast<std::uint32_t>(b.size()));
+        const int y = o.TopDown ? k : height - 1 - k; // the picture's row, from the top
+        for (int c = 0; c < o.ColourChannels + o.Matte; ++c) {
+            const int channel = c < 3 ? c : c < o.ColourChannels ? 9 : 3;
+            Bytes record = {static_cast<std::uint8_t>(256 - (width - 2))};
+            for (int x = 0; x < width - 2; ++x)
+                record.push_back(RlaSample(channel, x, y));
+            record.push_back(1); // two alike
+            record.push_back(RlaSample(channel, width - 2, y));
+            record.insert(record.end(), o.Padding, 0x7F);
+            Bytes count(2);
+            PutBE16(count, 0, static_cast<unsigned>(record.size()));
+            b.insert(b.end(), count.begin(), count.end());
+            b.insert(b.end(), record.begin(), record.end());
+        }
+    }
+    return b;
+}
+
+void ExpectRla(TRLAGraphic& rla, int width, int height, bool matte)
+{
+    ASSERT_EQ(rla.PixelFormat(), matte ? pf32bit : pf24bit);
+    ASSERT_EQ(rla.Width(), width);
+    ASSERT_EQ(rla.Height(), height);
+    const int bytes = matte ? 4 : 3;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const std::uint8_t* p = rla.ScanLine(y) + x * bytes;
+            const int sx = x == width - 1 ? width - 2 : x; // the repeat run
+            EXPECT_EQ(p[2], RlaSample(0, sx, y));
+            EXPECT_EQ(p[1], RlaSample(1, sx, y));
+            EXPECT_EQ(p[0], RlaSample(2, sx, y));
+            if (matte) {
+                EXPECT_EQ(p[3], RlaSample(3, sx, y));
+            }
+        }
+}
+
+} // namespace
+
+TEST(Rla, ChannelsMatteAndRowOrder)
+{
+    TRLAGraphic rla;
+    ASSERT_EQ(LoadError(rla, RlaFile(6, 4, {})), "");
+    ExpectRla(rla, 6, 4, false);
+    ASSERT_EQ(LoadError(rla, RlaFile(6, 4, {.TopDown = true})), "");
+    ExpectRla(rla, 6, 4, false);
+    // Four colour channels and no matte: 24 bits.
+    ASSERT_EQ(LoadError(rla, RlaFile(6, 4, {.ColourChannels = 4})), "");
+    ExpectRla(rla, 6, 4, false);
+    // A matte: 32 bits with the matte in the fourth byte, also behind a
+    // fourth colour channel.
+    ASSERT_EQ(LoadError(rla, RlaFile(6, 4, {.Matte = 1})), "");
+    ExpectRla(rla, 6, 4, true);
+    ASSERT_EQ(LoadError(rla, RlaFile(6, 4, {.ColourChannels = 4, .Matte = 1})), "");
+    ExpectRla(rla, 6, 4, true);
+
+    // Through the registry, as the editor opens it.
+    RegisterReaderFormats();
+    testutil::TempDir dir;
+    testutil::WriteFile(dir.File("a.rla"), RlaFile(6, 4, {}));
+    const testutil::DumpResult dump = testutil::PicDump(dir.File("a.rla"));
+    ASSERT_TRUE(dump.Ok) << dump.Error;
+    EXPECT_EQ(dump.Image.Width, 6);
+    EXPECT_EQ(dump.Image.At(5, 0)[0], RlaSample(0, 4, 0));
+    UnregisterReaderFormats();
+}
+
+TEST(Rla, RecordsLongerThanTheirRowAndOffsetsOutsideTheFile)
+{
+    TRLAGraphic rla;
+    // Records padded far beyond twice the width: the excess is passed over.
+    ASSERT_EQ(LoadError(rla, RlaFile(6, 4, {.Matte = 1, .Padding = 40})), "");
+    ExpectRla(rla, 6, 4, true);
+    Bytes file = RlaFile(6, 4, {});
+    PutBE32(file, 740 + 4, 0x7FFFFFF0);
+    EXPECT_NE(LoadError(rla, file), "");
+    // A record running past the end of the file.
+    file = RlaFile(6, 4, {});
+    file.resize(file.size() - 3);
+    EXPECT_NE(LoadError(rla, file), "");
+    // More rows than the offsets the file can hold.
+    file = RlaFile(6, 4, {});
+    PutBE16(file, 14, 30000);
+    EXPECT_NE(LoadError(rla, file), "");
+    file = RlaFile(6, 4, {});
+    PutBE16(file, 20, 1);
+    EXPECT_EQ(LoadError(rla, file), "RLA: image must be RGB(A).");
+}
+
+namespace {
+
+// An old-style Autodesk picture: header, 256 six-bit colours, the indices.
+Bytes AutodeskFile(int width, int height)
+{
+    Bytes b(32, 0);
+    PutLE16(b, 0, 0x9119);
+    PutLE16(b, 2, static_cast<unsigned>(width));
+    PutLE16(b, 4, static_cast<unsigned>(height));
+    b[6] = 0xAA; // fields not used
+    for (int k = 0; k < 256; ++k) {
+        b.push_back(static_cast<std::uint8_t>(k % 64));
+        b.push_back(static_cast<std::uint8_t>(63 - k % 64));
+        b.push_back(static_cast<std::uint8_t>(k / 4));
+    }
+    for (int i = 0; i < width * height; ++i)
+        b.push_back(static_cast<std::uint8_t>(i * 13));
+    return b;
+}
+
+} // namespace
+
+TEST(Autodesk, SixBitPaletteAndRowsFromTheTop)
+{
+    RegisterReaderFormats();
+    testutil::TempDir dir;
+    testutil::WriteFile(dir.File("a.cel"), AutodeskFile(5, 3));
+    testutil::RgbImage expected;
+    expected.Width = 5;
+    expected.Height = 3;
+    for (int i = 0; i < 15; ++i) {
+        const int k = (i * 13) & 0xFF;
+        expected.Rgb.insert(expected.Rgb.end(), {static_cast<std::uint8_t>(k % 64 * 4),
+                                                 static_cast<std::uint8_t>((63 - k % 64) * 4),
+                                                 static_cast<std::uint8_t>(k / 4 * 4)});
+    }
+    ExpectPicture(dir.File("a.cel"), expected);
+    UnregisterReaderFormats();
+
+    TAutodeskGraphic pic;
+    Bytes file = AutodeskFile(5, 3);
+    file[0] = 0x12;
+    EXPECT_EQ(LoadError(pic, file), "Cannot load image. Only old style Autodesk images are supported.");
+    file = AutodeskFile(5, 3);
+    file.resize(file.size() - 4);
+    EXPECT_NE(LoadError(pic, file), "");
+    EXPECT_NE(LoadError(pic, Bytes(file.begin(), file.begin() + 100)), "");
+}

@@ -1,0 +1,260 @@
+// Portable maps and PCX files written by netpbm, ImageMagick and PIL, read
+// through the registry; the header forms other writers use, the maximum
+// sample value, and files that are cut short or lie about their sizes.
+
+#include "ImageReaders.h"
+#include "ReaderTestFiles.h"
+
+#include <string>
+
+using namespace readertest;
+using testutil::Quote;
+
+namespace {
+
+// The same picture in greys (red, green and blue alike).
+testutil::RgbImage Greys(const testutil::RgbImage& image)
+{
+    testutil::RgbImage grey = image;
+    for (std::size_t i = 0; i < grey.Rgb.size(); i += 3) {
+        const auto v = static_cast<std::uint8_t>((grey.Rgb[i] * 3 + grey.Rgb[i + 1] * 5 + grey.Rgb[i + 2] * 2) / 10);
+        grey.Rgb[i] = grey.Rgb[i + 1] = grey.Rgb[i + 2] = v;
+    }
+    return grey;
+}
+
+// The grey picture as a binary grey map of maximum 255.
+void WritePgm(const std::string& path, const testutil::RgbImage& grey)
+{
+    const std::string header = "P5\n" + std::to_string(grey.Width) + " " + std::to_string(grey.Height) + "\n255\n";
+    Bytes bytes(header.begin(), header.end());
+    for (std::size_t i = 0; i < grey.Rgb.size(); i += 3)
+        bytes.push_back(grey.Rgb[i]);
+    testutil::WriteFile(path, bytes);
+}
+
+// The pixel bytes of a P6 file of maximum 255 behind a header of our own.
+Bytes WithHeader(const std::string& header, const testutil::RgbImage& image)
+{
+    Bytes bytes(header.begin(), header.end());
+    bytes.insert(bytes.end(), image.Rgb.begin(), image.Rgb.end());
+    return bytes;
+}
+
+// A picture reduced the way netpbm reduces it to another maximum and back,
+// as the reference of maps of that maximum.
+testutil::RgbImage Requantized(const testutil::TempDir& dir, const std::string& source, int maximum)
+{
+    const std::string out = dir.File("requantized.ppm");
+    Must(Netpbm + "pnmdepth " + std::to_string(maximum) + " " + Quote(source) + " | " + Netpbm + "pnmdepth 255 | " +
+         Netpbm + "ppmtoppm > " + Quote(out));
+    return testutil::ReadPpm(out);
+}
+
+} // namespace
+
+TEST(PortableMaps, NetpbmAndPilMapsOfEveryTypeAndMaximum)
+{
+    RegisterReaderFormats();
+    testutil::TempDir dir;
+    const testutil::RgbImage colour = TestPicture(13, 7);
+    const testutil::RgbImage grey = Greys(colour);
+    const std::string ppm = dir.File("colour.ppm");
+    const std::string pgm = dir.File("grey.pgm");
+    testutil::WritePpm(ppm, colour);
+    WritePgm(pgm, grey);
+
+    for (int maximum : {1, 15, 255, 65535}) {
+        SCOPED_TRACE("maximum " + std::to_string(maximum));
+        const std::string m = std::to_string(maximum);
+        const std::string raw = dir.File("raw" + m + ".ppm");
+        const std::string plain = dir.File("plain" + m + ".ppm");
+        const std::string rawGrey = dir.File("raw" + m + ".pgm");
+        const std::string plainGrey = dir.File("plain" + m + ".pgm");
+        Must(Netpbm + "pnmdepth " + m + " " + Quote(ppm) + " > " + Quote(raw));
+        Must(Netpbm + "pnmtoplainpnm " + Quote(raw) + " > " + Quote(plain));
+        Must(Netpbm + "pnmdepth " + m + " " + Quote(pgm) + " > " + Quote(rawGrey));
+        Must(Netpbm + "pnmtoplainpnm " + Quote(rawGrey) + " > " + Quote(plainGrey));
+        const testutil::RgbImage expected = Requantized(dir, ppm, maximum);
+        const testutil::RgbImage expectedGrey = Requantized(dir, pgm, maximum);
+        ExpectPicture(raw, expected);
+        ExpectPicture(plain, expected);
+        ExpectPicture(rawGrey, expectedGrey);
+        ExpectPicture(plainGrey, expectedGrey);
+    }
+
+    // Bitmaps: black where the grey is dark.
+    const std::string pbm = dir.File("bits.pbm");
+    const std::string plainPbm = dir.File("plainbits.pbm");
+    Must(Netpbm + "pgmtopbm -threshold " + Quote(pgm) + " > " + Quote(pbm));
+    Must(Netpbm + "pnmtoplainpnm " + Quote(pbm) + " > " + Quote(plainPbm));
+    const std::string bitsRef = dir.File("bits.ppm");
+    Must(Netpbm + "ppmtoppm < " + Quote(pbm) + " > " + Quote(bitsRef));
+    ExpectPicture(pbm, testutil::ReadPpm(bitsRef));
+    ExpectPicture(plainPbm, testutil::ReadPpm(bitsRef));
+
+    // PIL's maps: 8-bit colour and grey, and a 16-bit grey map.
+    testutil::WriteFile(dir.File("pil.py"), [] {
+        const std::string s = "import sys\nfrom PIL import Image\nd=sys.argv[1]\n"
+                              "Image.open(d+'/colour.ppm').save(d+'/pil.ppm')\n"
+                              "g=Image.open(d+'/grey.pgm')\ng.save(d+'/pil.pgm')\n"
+                              "g.convert('I').point(lambda v: v*257).save(d+'/pil16.pgm')\n";
+        return Bytes(s.begin(), s.end());
+    }());
+    Must(std::string(Python) + " " + Quote(dir.File("pil.py")) + " " + Quote(dir.Path()));
+    ExpectPicture(dir.File("pil.ppm"), colour);
+    ExpectPicture(dir.File("pil.pgm"), grey);
+    ExpectPicture(dir.File("pil16.pgm"), grey);
+    UnregisterReaderFormats();
+}
+
+TEST(PortableMaps, HeaderNumbersOnTheFirstLineAndCommentsAnywhere)
+{
+    const testutil::RgbImage colour = TestPicture(5, 3);
+    const char* const headers[] = {
+        "P6 5 3\n255\n",              // width and height beside the type, as many writers put them
+        "P6 5 3 255\n",               // everything on one line
+        "P6\n5 3\n255\n",             // the usual form
+        "P6\n# one\n# two\n5\n#x\n3 255\n", // comment lines in a row between the numbers
+        "P6 # note\n5 3\r\n255\n",    // a comment on the first line, a CR LF ending
+    };
+    for (const char* header : headers) {
+        SCOPED_TRACE(header);
+        TPPMGraphic map;
+        ASSERT_EQ(LoadError(map, WithHeader(header, colour)), "");
+        ExpectSame(testutil::FromBitmap(map), colour);
+    }
+}
+
+TEST(PortableMaps, BadHeadersAreRefusedAndAShortFileKeepsItsRows)
+{
+    TPPMGraphic map;
+    EXPECT_EQ(LoadError(map, {}), "Not a valid ppm file.");
+    EXPECT_EQ(LoadError(map, {'\n', 'P', '6'}), "Not a valid ppm file.");
+    const std::string overflow = "P5\n99999999999 1\n255\n";
+    EXPECT_NE(LoadError(map, Bytes(overflow.begin(), overflow.end())), "");
+    const std::string zero = "P5\n2 1\n0\n\1\1";
+    EXPECT_NE(LoadError(map, Bytes(zero.begin(), zero.end())), "");
+    const std::string huge = "P5\n2 1\n65536\n\0\1\0\1";
+    EXPECT_NE(LoadError(map, Bytes(huge.begin(), huge.end())), "");
+    // Another type digit reads nothing and leaves no picture.
+    const std::string seven = "P7\nWIDTH 2\n";
+    EXPECT_EQ(LoadError(map, Bytes(seven.begin(), seven.end())), "");
+    EXPECT_TRUE(map.Empty());
+
+    // Two of three rows: the error tells, the rows read stay.
+    const testutil::RgbImage colour = TestPicture(4, 3);
+    Bytes cut = WithHeader("P6\n4 3\n255\n", colour);
+    cut.resize(cut.size() - 4 * 3);
+    EXPECT_EQ(LoadError(map, cut), "PPM: Stream read error.");
+    ASSERT_EQ(map.Width(), 4);
+    ASSERT_EQ(map.Height(), 3);
+    const testutil::RgbImage got = testutil::FromBitmap(map);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 4; ++x)
+            for (int c = 0; c < 3; ++c)
+                EXPECT_EQ(got.At(x, y)[c], colour.At(x, y)[c]);
+}
+
+TEST(Pcx, NetpbmImageMagickAndPilFilesOfEveryDepth)
+{
+    RegisterReaderFormats();
+    testutil::TempDir dir;
+    const testutil::RgbImage colour = TestPicture(13, 7);
+    const std::string ppm = dir.File("colour.ppm");
+    testutil::WritePpm(ppm, colour);
+    // 16 colours (5 wide, so that the planes' bytes per line are padded),
+    // and a bitmap 13 wide.
+    const std::string few = dir.File("few.ppm");
+    Must(Netpbm + "pnmquant -quiet 16 " + Quote(ppm) + " | " + Netpbm + "pamcut -width 5 > " + Quote(few));
+    const std::string bits = dir.File("bits.ppm");
+    Must(Netpbm + "ppmtopgm " + Quote(ppm) + " | " + Netpbm + "pgmtopbm -threshold | " + Netpbm + "ppmtoppm > " +
+         Quote(bits));
+
+    const struct {
+        std::string Command;
+        std::string Source;
+        std::string File;
+    } files[] = {
+        {Netpbm + "ppmtopcx -quiet -24bit", ppm, "p24.pcx"},
+        {Netpbm + "ppmtopcx -quiet -8bit", ppm, "p8.pcx"},
+        {Netpbm + "ppmtopcx -quiet -planes 4", few, "p4.pcx"},
+        {Netpbm + "ppmtopcx -quiet", bits, "p1.pcx"},
+        {std::string(Convert) + " ppm:- PCX:-", ppm, "im24.pcx"},
+        {std::string(Convert) + " ppm:- -type palette PCX:-", ppm, "im8.pcx"},
+        {std::string(Convert) + " ppm:- -type bilevel PCX:-", bits, "im1.pcx"},
+    };
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.File);
+        Must(f.Command + " < " + Quote(f.Source) + " > " + Quote(dir.File(f.File)));
+        // ImageMagick may reduce the colours on the way: its own reading of
+        // its files is the reference.
+        if (f.File.starts_with("im")) {
+            Must(std::string(Convert) + " " + Quote(dir.File(f.File)) + " -depth 8 " + Quote(dir.File("back.ppm")));
+            ExpectPicture(dir.File(f.File), dir.File("back.ppm"));
+        } else {
+            ExpectPicture(dir.File(f.File), testutil::ReadPpm(f.Source));
+        }
+    }
+    Must(std::string(Python) + " -c " +
+         Quote("import sys\nfrom PIL import Image\nd=sys.argv[1]\nim=Image.open(d+'/colour.ppm')\n"
+               "im.save(d+'/pil24.pcx')\nim.quantize(256).save(d+'/pil8.pcx')\n"
+               "im.quantize(256).convert('RGB').save(d+'/pil8.ppm')\n") +
+         " " + Quote(dir.Path()));
+    ExpectPicture(dir.File("pil24.pcx"), colour);
+    ExpectPicture(dir.File("pil8.pcx"), testutil::ReadPpm(dir.File("pil8.ppm")));
+    UnregisterReaderFormats();
+}
+
+namespace {
+
+// A raw PCX file: 128-byte header and the data as given.
+Bytes PcxFile(int bits, int planes, int width, int height, int bytesPerLine, int paletteInfo, const Bytes& data)
+{
+    Bytes b(128, 0);
+    b[0] = 10;
+    b[1] = 5;
+    b[2] = 0;
+    b[3] = static_cast<std::uint8_t>(bits);
+    b[8] = static_cast<std::uint8_t>(width - 1);
+    b[10] = static_cast<std::uint8_t>(height - 1);
+    b[65] = static_cast<std::uint8_t>(planes);
+    b[66] = static_cast<std::uint8_t>(bytesPerLine);
+    b[68] = static_cast<std::uint8_t>(paletteInfo);
+    b.insert(b.end(), data.begin(), data.end());
+    return b;
+}
+
+} // namespace
+
+TEST(Pcx, GreysWithoutTrailerAndFilesThatLie)
+{
+    // 8 bits, palette info 2, no trailer: greys; the last 769 bytes are not
+    // picture data.
+    Bytes data = {10, 20, 30, 40, 50, 60};
+    data.resize(6 + 769, 0xAB);
+    TPCXGraphic pcx;
+    ASSERT_EQ(LoadError(pcx, PcxFile(8, 1, 3, 2, 3, 2, data)), "");
+    ASSERT_EQ(pcx.Width(), 3);
+    ASSERT_EQ(pcx.Height(), 2);
+    const testutil::RgbImage got = testutil::FromBitmap(pcx);
+    for (int i = 0; i < 6; ++i)
+        for (int c = 0; c < 3; ++c)
+            EXPECT_EQ(got.At(i % 3, i / 3)[c], 10 * (i + 1));
+    // Without palette info as well: still greys, not a random palette.
+    ASSERT_EQ(LoadError(pcx, PcxFile(8, 1, 3, 2, 3, 1, data)), "");
+    EXPECT_EQ(testutil::FromBitmap(pcx).At(2, 1)[1], 60);
+
+    // Bytes per line shorter than the width.
+    EXPECT_NE(LoadError(pcx, PcxFile(8, 3, 20, 2, 4, 1, Bytes(300, 0))), "");
+    // Two planes of one bit: no such format.
+    EXPECT_EQ(LoadError(pcx, PcxFile(1, 2, 8, 2, 2, 1, Bytes(8, 0))), "PCX: wrong pixel format");
+    // Data for one row of four: an error, not a read past the data.
+    EXPECT_NE(LoadError(pcx, PcxFile(8, 3, 8, 4, 8, 1, Bytes(24, 1))), "");
+    // A run-length file far too short for its height.
+    Bytes packed = PcxFile(8, 3, 200, 200, 200, 1, {0xFF, 1});
+    packed[2] = 1;
+    EXPECT_NE(LoadError(pcx, packed), "");
+    EXPECT_NE(LoadError(pcx, Bytes(20, 10)), "");
+    EXPECT_EQ(LoadError(pcx, Bytes(200, 0)), "Not a PCX or SCR file.");
+}
