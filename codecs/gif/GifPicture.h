@@ -90,14 +90,18 @@ public:
     void Store(std::uint32_t key, int code);
     // The code stored for key, or -1.
     int Find(std::uint32_t key) const;
-    // How many slots the probes looked at since the last Reset (for tests).
-    std::size_t Probes() const { return FProbes; }
+    // Find, and on a miss the slot where Store would put the key (-1 when
+    // the table is full); StoreAt fills that slot.
+    int Lookup(std::uint32_t key, int& freeSlot) const;
+    void StoreAt(int slot, std::uint32_t key, int code)
+    {
+        FSlots[static_cast<std::size_t>(slot)] = (key << 12) | (static_cast<std::uint32_t>(code) & 0xFFF);
+    }
 
 private:
     static int SlotOf(std::uint32_t key) { return static_cast<int>((key ^ (key >> 4)) % Size); }
     static int NextSlot(int slot) { return slot == 0 ? Size - 1 : (2 * slot >= Size ? 2 * slot - Size : 2 * slot); }
     std::vector<std::uint32_t> FSlots;
-    mutable std::size_t FProbes = 0;
 };
 
 enum TGIFEncoding : std::uint8_t { emLZW, emRLE };
@@ -151,7 +155,7 @@ protected:
     int FPass = 0;
 };
 
-class TLZWEncoder : public TGIFEncoder {
+class TLZWEncoder final : public TGIFEncoder {
 protected:
     void EmitCode(int code) override;
     void Restart() override;
