@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
 
 using namespace testutil;
 
@@ -275,39 +274,4 @@ TEST(GifPicture, RegisteredLastSoItAnswersGif)
     picture.LoadFromFile(dir.File("a.GIF"));
     ASSERT_NE(dynamic_cast<TGifPicture*>(picture.Graphic()), nullptr);
     EXPECT_EQ(picture.Width(), 7);
-}
-
-TEST(GifPicture, TwoPicturesOnTwoThreads)
-{
-    TBitmap photo(90, 70, pf24bit);
-    for (int y = 0; y < 70; ++y)
-        for (int x = 0; x < 90; ++x)
-            photo.SetPixelColor(x, y, RGB(x * 3, y * 3, x + y));
-    auto work = [&photo](std::uint8_t encoding, Bytes& out) {
-        for (int round = 0; round < 3; ++round) {
-            TBitmap copy = Copy(photo);
-            TGifPicture image;
-            image.ReductionMethod = rdOctree;
-            image.DitherMethod = dtFloydSteinberg;
-            image.EncodingMethod = encoding;
-            image.Assign(copy);
-            TMemoryStream saved;
-            image.SaveToStream(saved);
-            saved.SetPosition(0);
-            TGifPicture back;
-            back.LoadFromStream(saved);
-            TMemoryStream again;
-            back.SaveToStream(again);
-            out = again.Data();
-        }
-    };
-    Bytes lzwAlone, rleAlone, lzw, rle;
-    work(emLZW, lzwAlone);
-    work(emRLE, rleAlone);
-    std::thread a(work, emLZW, std::ref(lzw));
-    std::thread b(work, emRLE, std::ref(rle));
-    a.join();
-    b.join();
-    EXPECT_EQ(lzw, lzwAlone);
-    EXPECT_EQ(rle, rleAlone);
 }
