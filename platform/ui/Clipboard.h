@@ -8,11 +8,13 @@
 #include <QImage>
 
 #include <memory>
+#include <string>
 
 class IClipboard {
 public:
     virtual ~IClipboard() = default;
-    // True when the clipboard holds a picture.
+    // True when the clipboard holds a picture (a GIF stream counts, read by
+    // the picture class registered for "GIF Image").
     virtual bool HasBitmap() = 0;
     // The picture on the clipboard as a new 24-bit bitmap, or null when it
     // holds none.
@@ -22,6 +24,15 @@ public:
     // Empties the clipboard.
     virtual void Clear() = 0;
 };
+
+// The MIME type under which a registered clipboard format travels on the
+// desktop clipboard besides its own name ("GIF Image" as image/gif); empty
+// when there is none.
+std::string ClipboardMimeType(const std::string& formatName);
+// Adds the bytes of a registered clipboard format to what the system
+// clipboard holds, under the format's name and its MIME type. False when
+// there is no clipboard to take them.
+bool PlaceClipboardFormat(TClipboardFormat format, const TClipboardData& data);
 
 // QImage <-> TBitmap, both ways through 24 bits.
 std::unique_ptr<TBitmap> BitmapFromImage(const QImage& image);
