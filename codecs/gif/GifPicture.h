@@ -438,6 +438,9 @@ public:
     TGIFWarningHandler WarningHandler;
 
 private:
+    // The logical screen's width (or height); every frame must fit.
+    void SetScreenSide(bool width, int value);
+
     int FPaletteBits = GIFDefaultPaletteBits;
     mutable bool FInGetPalette = false;
     mutable TPalette FCachedPalette;
