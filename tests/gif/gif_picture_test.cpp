@@ -351,3 +351,31 @@ TEST(GifFrame, TransparencyNeedsRoomInTheTable)
     EXPECT_EQ(gif.Frames.Frame(0)->TransparentIndex(), -1);
     EXPECT_EQ(gif.Frames.Frame(0)->ColorMap().EntryCount(), 256);
 }
+
+TEST(GifPicture, DrawShowsTheFirstFrameStretchedWithTheCanvasThroughItsHoles)
+{
+    auto image = Indexed(2, 2, 2);
+    TGIFSubImage& f = *image->Frames.Frame(0);
+    auto control = std::make_unique<TGIFGraphicControlExtension>(&f);
+    TGIFGraphicControlExtension* raw = control.get();
+    f.Extensions().Append(std::move(control));
+    raw->SetTransparentIndex(1);
+    raw->SetTransparentFlag(true);
+    // A second frame covers everything, but only the first is drawn.
+    image->AddFrame(*Indexed(2, 2, 1)->RenderedBitmap());
+
+    TBitmap canvas(4, 4, pf24bit);
+    canvas.Canvas().Brush.Color = clRed;
+    canvas.Canvas().FillRect(Rect(0, 0, 4, 4));
+    image->Draw(canvas.Canvas(), Rect(0, 0, 4, 4));
+    for (int y = 0; y < 4; ++y) {
+        EXPECT_EQ(canvas.GetPixelColor(0, y), RGB(0, 255, 0)) << y;
+        EXPECT_EQ(canvas.GetPixelColor(1, y), RGB(0, 255, 0)) << y;
+        EXPECT_EQ(canvas.GetPixelColor(2, y), clRed) << y;
+        EXPECT_EQ(canvas.GetPixelColor(3, y), clRed) << y;
+    }
+    // The rendered bitmap lays the first frame on white.
+    const auto rendered = image->RenderedBitmap();
+    EXPECT_EQ(rendered->GetPixelColor(1, 1), clWhite);
+    EXPECT_EQ(rendered->GetPixelColor(0, 1), RGB(0, 255, 0));
+}
