@@ -3,6 +3,7 @@
 
 #include "Canvas.h"
 #include "Formats.h"
+#include "Icon.h"
 #include "GifPicture.h"
 #include "Picture.h"
 #include "TestUtil.h"
@@ -378,4 +379,23 @@ TEST(GifPicture, DrawShowsTheFirstFrameStretchedWithTheCanvasThroughItsHoles)
     const auto rendered = image->RenderedBitmap();
     EXPECT_EQ(rendered->GetPixelColor(1, 1), clWhite);
     EXPECT_EQ(rendered->GetPixelColor(0, 1), RGB(0, 255, 0));
+}
+
+TEST(GifPicture, AnIconsUncoveredPixelsBecomeTransparent)
+{
+    TempDir dir;
+    const std::string ico = dir.File("half.ico");
+    const CommandResult made = testutil::Run("/usr/bin/convert -size 16x16 xc:none -fill red "
+                                             "-draw 'rectangle 0,0 7,15' " + Quote(ico));
+    ASSERT_EQ(made.ExitCode, 0) << made.Output;
+    TIcon icon;
+    icon.LoadFromFile(ico);
+    TGifPicture gif;
+    gif.Assign(icon);
+    ASSERT_EQ(gif.Frames.Count(), 1);
+    TGIFSubImage& f = *gif.Frames.Frame(0);
+    ASSERT_GE(f.TransparentIndex(), 0);
+    EXPECT_NE(f.PixelAt(3, 5), f.TransparentIndex());
+    EXPECT_EQ(f.PixelAt(12, 5), f.TransparentIndex());
+    EXPECT_GT(f.ActiveColorMap().EntryCount(), 0);
 }
