@@ -379,6 +379,21 @@ TEST(GifDecoder, BlocksBetweenFramesAndTheTrailer)
     EXPECT_EQ(r.Image->Frames.Count(), 1);
     EXPECT_EQ(r.Warnings, (std::vector<std::string>{"Unknown GIF block type", "Invalid Image trailer"}));
 
+    // Only 0x2C starts a frame: after an extension, a stray byte ends the
+    // frames, and is not read as an image descriptor.
+    gif = Header(1, 1);
+    Append(gif, frameData);
+    Append(gif, {0x21, 0xFE, 0x01, 'x', 0x00, 0x99});
+    Append(gif, frameData);
+    gif.push_back(0x3B);
+    r = Load(gif);
+    ASSERT_EQ(r.Error, "");
+    ASSERT_EQ(r.Image->Frames.Count(), 2);
+    EXPECT_TRUE(r.Image->Frames.Frame(1)->IsEmpty());
+    EXPECT_EQ(r.Image->Frames.Frame(1)->ExtensionList().ItemCount(), 1);
+    EXPECT_EQ(r.Warnings, (std::vector<std::string>{"Invalid extension introducer", "Unknown GIF block type",
+                                                    "Invalid Image trailer"}));
+
     // A frame past the logical screen grows it.
     gif = Header(2, 2);
     Append(gif, Descriptor(1, 0, 3, 3));
