@@ -217,6 +217,11 @@ int TGIFEncoder::TakePixel()
 
 void TLZWEncoder::EmitCode(int code)
 {
+    EmitLZW(code);
+}
+
+inline void TLZWEncoder::EmitLZW(int code)
+{
     PackCode(code);
     if (FJustCleared) {
         FCodeWidth = FInitialWidth;
@@ -258,7 +263,7 @@ void TLZWEncoder::EncodeRaster()
                     FPrefix = found;
                     continue;
                 }
-                EmitCode(FPrefix);
+                EmitLZW(FPrefix);
                 FPrefix = pixel;
                 if (FNextFree >= 4095) {
                     Restart();

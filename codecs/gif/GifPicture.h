@@ -193,6 +193,8 @@ protected:
 class TLZWEncoder final : public TGIFEncoder {
 protected:
     void EmitCode(int code) override;
+    // EmitCode's body, for the encoder's own loop.
+    void EmitLZW(int code);
     void Restart() override;
     void EncodeRaster() override;
 
