@@ -123,9 +123,11 @@ std::unique_ptr<TBitmap> TQtClipboard::GetBitmap()
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     if (!data)
         return nullptr;
-    // Our own codec reads a GIF stream that comes without an image of Qt's.
+    // A GIF stream is read by our own codec; Qt's image form is the fallback.
+    if (std::unique_ptr<TBitmap> picture = RegisteredPicture(*data))
+        return picture;
     if (!data->hasImage())
-        return RegisteredPicture(*data);
+        return nullptr;
     return BitmapFromImage(QGuiApplication::clipboard()->image());
 }
 
