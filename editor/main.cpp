@@ -2,8 +2,10 @@
 
 #include "Application.h"
 #include "BrowserWindows.h"
+#include "Clipboard.h"
 #include "EditorDialogs.h"
 #include "Formats.h"
+#include "GifPicture.h"
 #include "MainForm.h"
 #include "PrintWindows.h"
 #include "Printer.h"
@@ -16,6 +18,8 @@ int main(int argc, char** argv)
     // Module start-up: the image routines' tables, then every picture format.
     InitPhotoTables();
     RegisterPictureFormats();
+    // A GIF picture put on the clipboard carries its GIF stream as well.
+    SetGIFClipboardSink(PlaceClipboardFormat);
 
     TApplication app(argc, argv);
     app.SetTitle("Corvinel");

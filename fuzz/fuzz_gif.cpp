@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const bool ready = [] {
         RegisterPictureFormats();
         // Small pictures only: the fuzzer looks for faults, not for memory.
-        SetPixelBudget(std::size_t{1} << 22);
+        SetPixelBudget(std::size_t{1} << 20);
         return true;
     }();
     (void)ready;
@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     try {
-        if (gif->Width() > 0 && gif->Height() > 0 && static_cast<std::size_t>(gif->Width()) * gif->Height() < 1000000) {
+        if (gif->Width() > 0 && gif->Height() > 0 && static_cast<std::size_t>(gif->Width()) * gif->Height() < 65536) {
             TBitmap canvas(gif->Width(), gif->Height(), pf24bit);
             canvas.Canvas().Draw(0, 0, *gif);
             TGIFFrameComposer composer(*gif);

@@ -84,40 +84,15 @@ THashTable::THashTable() : FSlots(Size, EmptySlot) {}
 void THashTable::Reset()
 {
     std::fill(FSlots.begin(), FSlots.end(), EmptySlot);
-    FProbes = 0;
 }
 
-void THashTable::Store(std::uint32_t key, int code)
-{
-    const std::uint32_t value = (key << 12) | (static_cast<std::uint32_t>(code) & 0xFFF);
-    int slot = SlotOf(key);
-    for (int i = 0; i < DoublingProbes; ++i) {
-        ++FProbes;
-        if ((FSlots[static_cast<std::size_t>(slot)] >> 12) == 0xFFFFF) {
-            FSlots[static_cast<std::size_t>(slot)] = value;
-            return;
-        }
-        slot = NextSlot(slot);
-    }
-    for (int i = 0; i < Size; ++i) {
-        ++FProbes;
-        if ((FSlots[static_cast<std::size_t>(slot)] >> 12) == 0xFFFFF) {
-            FSlots[static_cast<std::size_t>(slot)] = value;
-            return;
-        }
-        slot = slot + 1 == Size ? 0 : slot + 1;
-    }
-    RaiseGIFError("LZW hash table is full");
-}
-
-int THashTable::Find(std::uint32_t key) const
+int THashTable::Probe(std::uint32_t key, int slot, int& freeSlot) const
 {
     const std::uint32_t wanted = key << 12;
-    int slot = SlotOf(key);
     auto probe = [&](int s, int& answer) {
-        ++FProbes;
         const std::uint32_t v = FSlots[static_cast<std::size_t>(s)];
         if ((v >> 12) == 0xFFFFF) {
+            freeSlot = s;
             answer = -1;
             return true;
         }
@@ -128,7 +103,8 @@ int THashTable::Find(std::uint32_t key) const
         return false;
     };
     int answer = -1;
-    for (int i = 0; i < DoublingProbes; ++i) {
+    freeSlot = -1;
+    for (int i = 1; i < DoublingProbes; ++i) {
         if (probe(slot, answer))
             return answer;
         slot = NextSlot(slot);
@@ -139,6 +115,24 @@ int THashTable::Find(std::uint32_t key) const
         slot = slot + 1 == Size ? 0 : slot + 1;
     }
     return -1;
+}
+
+int THashTable::Find(std::uint32_t key) const
+{
+    int freeSlot;
+    return Lookup(key, freeSlot);
+}
+
+void THashTable::Store(std::uint32_t key, int code)
+{
+    int slot;
+    // A key stored twice keeps its first code, as a lookup would find.
+    if (Lookup(key, slot) >= 0 || slot < 0) {
+        if (slot < 0)
+            RaiseGIFError("LZW hash table is full");
+        return;
+    }
+    StoreAt(slot, key, code);
 }
 
 // ---------------------------------------------------------------------------
@@ -187,24 +181,7 @@ void TGIFEncoder::Encode(TStream& stream, int bitsPerPixel, int colorCount, cons
 
 void TGIFEncoder::EmitCode(int code)
 {
-    if (FBitsHeld == 0)
-        FAccumulator = static_cast<std::uint32_t>(code);
-    else
-        FAccumulator = (static_cast<std::uint32_t>(code) << FBitsHeld) | (FAccumulator & ((1u << FBitsHeld) - 1));
-    FBitsHeld += FCodeWidth;
-    while (FBitsHeld >= 8) {
-        FWriter->PutByte(static_cast<std::uint8_t>(FAccumulator));
-        FAccumulator >>= 8;
-        FBitsHeld -= 8;
-    }
-    if (code == FEndCode) {
-        while (FBitsHeld > 0) {
-            FWriter->PutByte(static_cast<std::uint8_t>(FAccumulator));
-            FAccumulator >>= 8;
-            FBitsHeld -= 8;
-        }
-        FBitsHeld = 0;
-    }
+    PackCode(code);
 }
 
 bool TGIFEncoder::AdvancePixel()
@@ -240,7 +217,12 @@ int TGIFEncoder::TakePixel()
 
 void TLZWEncoder::EmitCode(int code)
 {
-    TGIFEncoder::EmitCode(code);
+    EmitLZW(code);
+}
+
+inline void TLZWEncoder::EmitLZW(int code)
+{
+    PackCode(code);
     if (FJustCleared) {
         FCodeWidth = FInitialWidth;
         FHighestCode = (1 << FCodeWidth) - 1;
@@ -265,22 +247,40 @@ void TLZWEncoder::EncodeRaster()
     try {
         Restart();
         FPrefix = TakePixel();
-        while (AdvancePixel()) {
-            const int pixel = TakePixel();
-            const std::uint32_t key = (static_cast<std::uint32_t>(FPrefix) << 8) | static_cast<std::uint32_t>(pixel);
-            const int found = FTable->Find(key);
-            if (found >= 0) {
-                FPrefix = found;
-                continue;
+        // The pixels in walking order come as spans of contiguous bytes: the
+        // whole picture, or one row at a time when interlaced.
+        const std::uint8_t* span = FCursor;
+        std::int64_t left = FPixelsLeft - 1;
+        for (;;) {
+            for (const std::uint8_t* end = span + left; span < end; ++span) {
+                const int pixel = *span;
+                if (pixel >= FColorCount)
+                    RaiseGIFError("Color not in color table");
+                const std::uint32_t key = (static_cast<std::uint32_t>(FPrefix) << 8) | static_cast<std::uint32_t>(pixel);
+                int slot;
+                const int found = FTable->Lookup(key, slot);
+                if (found >= 0) {
+                    FPrefix = found;
+                    continue;
+                }
+                EmitLZW(FPrefix);
+                FPrefix = pixel;
+                if (FNextFree >= 4095) {
+                    Restart();
+                } else {
+                    if (slot < 0)
+                        RaiseGIFError("LZW hash table is full");
+                    FTable->StoreAt(slot, key, FNextFree);
+                    ++FNextFree;
+                }
             }
-            EmitCode(FPrefix);
-            FPrefix = pixel;
-            if (FNextFree >= 4095) {
-                Restart();
-            } else {
-                FTable->Store(key, FNextFree);
-                ++FNextFree;
-            }
+            // Past this span: the walk goes on at the next row, if any.
+            FCursor = span;
+            FPixelsLeft = 1;
+            if (!AdvancePixel())
+                break;
+            span = FCursor;
+            left = FPixelsLeft;
         }
         EmitCode(FPrefix);
     } catch (...) {

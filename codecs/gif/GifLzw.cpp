@@ -17,14 +17,13 @@ std::uint32_t TLZWStringTable::PushString(std::uint32_t code, std::uint32_t clea
     }
     if (Top >= StackSize)
         RaiseGIFError("Circular decoder table entry");
-    Stack[static_cast<std::size_t>(Top++)] = code;
+    Stack[static_cast<std::size_t>(Top++)] = static_cast<std::uint8_t>(code);
     return code;
 }
 
 namespace {
 
 constexpr int EndOfData = -1;
-constexpr int EndOfImage = -2;
 
 class TLZWDecoder {
 public:
@@ -38,13 +37,9 @@ public:
         FStreamSize = stream.Size();
     }
 
-    // A pixel, or EndOfData / EndOfImage.
-    int PullIndex()
-    {
-        if (FTables->Top > 0)
-            return static_cast<int>(FTables->Stack[static_cast<std::size_t>(--FTables->Top)]);
-        return ExpandCode();
-    }
+    // Decodes up to count pixels into out; answers how many came before
+    // the data ended.
+    std::size_t Decode(std::uint8_t* out, std::size_t count);
 
     // Steps over what is left of the frame's sub-blocks, terminator included.
     void SkipRest()
@@ -127,75 +122,17 @@ private:
     {
         auto& t = *FTables;
         for (int i = 0; i < FClear; ++i) {
-            t.Suffix[static_cast<std::size_t>(i)] = static_cast<std::uint32_t>(i);
+            t.Suffix[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
             t.Prefix[static_cast<std::size_t>(i)] = 0;
+            t.Length[static_cast<std::size_t>(i)] = 1;
         }
-        std::fill(t.Suffix.begin() + FClear, t.Suffix.end(), 0u);
-        std::fill(t.Prefix.begin() + FClear, t.Prefix.end(), 0u);
+        std::fill(t.Suffix.begin() + FClear, t.Suffix.end(), std::uint8_t{0});
+        std::fill(t.Prefix.begin() + FClear, t.Prefix.end(), std::uint16_t{0});
+        std::fill(t.Length.begin() + FClear, t.Length.end(), std::uint16_t{1});
         FWidth = FCodeSize + 1;
         FLimit = 2 * FClear;
         FNextFree = FClear + 2;
         t.Top = 0;
-    }
-
-    int EndImage()
-    {
-        SkipRest();
-        return EndOfImage;
-    }
-
-    int ExpandCode()
-    {
-        if (FEndHandled)
-            return EndOfImage;
-        auto& t = *FTables;
-        for (;;) {
-            int code = FetchCode();
-            if (code < 0)
-                return code;
-            if (code == FClear) {
-                ResetTable();
-                do
-                    code = FetchCode();
-                while (code == FClear);
-                if (code < 0)
-                    return code;
-                if (code == FEnd)
-                    return EndImage();
-                if (code > FEnd) {
-                    FFrame.ReportWarning(1, "Invalid code in image data");
-                    return EndImage();
-                }
-                FOldCode = code;
-                FFirstPixel = code;
-                return code;
-            }
-            if (code == FEnd)
-                return EndImage();
-            if (FOldCode < 0 || code > FNextFree) {
-                // A code that no table holds: the data is corrupt.
-                FFrame.ReportWarning(1, "Invalid code in image data");
-                return EndImage();
-            }
-            const int incoming = code;
-            if (code >= FNextFree) {
-                t.Stack[static_cast<std::size_t>(t.Top++)] = static_cast<std::uint32_t>(FFirstPixel);
-                code = FOldCode;
-            }
-            FFirstPixel = static_cast<int>(t.PushString(static_cast<std::uint32_t>(code), static_cast<std::uint32_t>(FClear)));
-            if (FNextFree < TLZWStringTable::TableSize) {
-                t.Prefix[static_cast<std::size_t>(FNextFree)] = static_cast<std::uint32_t>(FOldCode);
-                t.Suffix[static_cast<std::size_t>(FNextFree)] = static_cast<std::uint32_t>(FFirstPixel);
-                ++FNextFree;
-                if (FNextFree >= FLimit && FLimit < TLZWStringTable::TableSize) {
-                    FLimit *= 2;
-                    ++FWidth;
-                }
-            }
-            FOldCode = incoming;
-            if (t.Top > 0)
-                return static_cast<int>(t.Stack[static_cast<std::size_t>(--t.Top)]);
-        }
     }
 
     TGIFSubImage& FFrame;
@@ -222,26 +159,109 @@ private:
     bool FEndHandled = false;
 };
 
-// Fills count pixels from the decoder; false at the first negative answer.
-bool FillRow(TLZWDecoder& decoder, std::uint8_t* row, std::size_t count)
-{
-    for (std::size_t x = 0; x < count; ++x) {
-        const int pixel = decoder.PullIndex();
-        if (pixel < 0)
-            return false;
-        row[x] = static_cast<std::uint8_t>(pixel);
-    }
-    return true;
-}
-
 } // namespace
+
+std::size_t TLZWDecoder::Decode(std::uint8_t* out, std::size_t count)
+{
+    auto& t = *FTables;
+    std::size_t n = 0;
+    auto corrupt = [this] {
+        FFrame.ReportWarning(1, "Invalid code in image data");
+        SkipRest();
+    };
+    while (n < count) {
+        if (t.Top > 0) {
+            out[n++] = t.Stack[static_cast<std::size_t>(--t.Top)];
+            continue;
+        }
+        if (FEndHandled)
+            return n;
+        int code = FetchCode();
+        if (code < 0)
+            return n;
+        if (code == FClear) {
+            ResetTable();
+            do
+                code = FetchCode();
+            while (code == FClear);
+            if (code < 0)
+                return n;
+            if (code == FEnd) {
+                SkipRest();
+                return n;
+            }
+            if (code > FEnd) {
+                corrupt();
+                return n;
+            }
+            FOldCode = code;
+            FFirstPixel = code;
+            out[n++] = static_cast<std::uint8_t>(code);
+            continue;
+        }
+        if (code == FEnd) {
+            SkipRest();
+            return n;
+        }
+        if (FOldCode < 0 || code > FNextFree) {
+            // A code that no table holds: the data is corrupt.
+            corrupt();
+            return n;
+        }
+        const int incoming = code;
+        // A code equal to the next free one is the last string and its own
+        // first pixel.
+        const bool ahead = code >= FNextFree;
+        const int source = ahead ? FOldCode : code;
+        const std::size_t length = t.Length[static_cast<std::size_t>(source)] + (ahead ? 1u : 0u);
+        if (length <= count - n) {
+            // The whole string fits: written from its end backwards.
+            std::uint8_t* const start = out + n;
+            std::uint8_t* p = start + length;
+            if (ahead)
+                *--p = static_cast<std::uint8_t>(FFirstPixel);
+            int c = source;
+            while (c >= FClear) {
+                if (p <= start)
+                    RaiseGIFError("Circular decoder table entry");
+                *--p = t.Suffix[static_cast<std::size_t>(c)];
+                c = t.Prefix[static_cast<std::size_t>(c)];
+            }
+            if (p != start + 1)
+                RaiseGIFError("Circular decoder table entry");
+            *--p = static_cast<std::uint8_t>(c);
+            FFirstPixel = c;
+            n += length;
+        } else {
+            if (ahead)
+                t.Stack[static_cast<std::size_t>(t.Top++)] = static_cast<std::uint8_t>(FFirstPixel);
+            FFirstPixel = static_cast<int>(
+                t.PushString(static_cast<std::uint32_t>(source), static_cast<std::uint32_t>(FClear)));
+        }
+        if (FNextFree < TLZWStringTable::TableSize) {
+            const auto next = static_cast<std::size_t>(FNextFree);
+            t.Prefix[next] = static_cast<std::uint16_t>(FOldCode);
+            t.Suffix[next] = static_cast<std::uint8_t>(FFirstPixel);
+            t.Length[next] = static_cast<std::uint16_t>(
+                std::min<int>(t.Length[static_cast<std::size_t>(FOldCode)] + 1, 0xFFFF));
+            ++FNextFree;
+            if (FNextFree >= FLimit && FLimit < TLZWStringTable::TableSize) {
+                FLimit *= 2;
+                ++FWidth;
+            }
+        }
+        FOldCode = incoming;
+    }
+    return n;
+}
 
 void ReadFrameRaster(TGIFSubImage& frame, TStream& stream)
 {
     frame.AllocPixels();
+    // The buffer comes zeroed; a transparent frame starts transparent.
     const int initial = frame.TransparentIndex();
-    if (std::uint8_t* pixels = frame.PixelData())
-        std::fill_n(pixels, frame.PixelDataSize(), static_cast<std::uint8_t>(initial >= 0 ? initial : 0));
+    if (std::uint8_t* pixels = frame.PixelData(); pixels && initial > 0)
+        std::fill_n(pixels, frame.PixelDataSize(), static_cast<std::uint8_t>(initial));
 
     std::uint8_t codeSize = 0;
     if (!ReadByteIfAny(stream, codeSize))
@@ -256,17 +276,24 @@ void ReadFrameRaster(TGIFSubImage& frame, TStream& stream)
         const std::size_t width = static_cast<std::size_t>(frame.FrameWidth());
         const int height = frame.FrameHeight();
         std::uint8_t* pixels = frame.PixelData();
+        const std::size_t total = frame.PixelDataSize();
         if (pixels && !frame.IsInterlaced()) {
-            FillRow(decoder, pixels, frame.PixelDataSize());
+            decoder.Decode(pixels, total);
         } else if (pixels) {
+            // Rows come in pass order: decoded in that order, then put in
+            // place. Rows the data did not reach keep their initial index.
+            std::vector<std::uint8_t> passes(total);
+            const std::size_t got = decoder.Decode(passes.data(), total);
             static constexpr int start[4] = {0, 4, 2, 1};
             static constexpr int step[4] = {8, 8, 4, 2};
-            bool going = true;
-            for (int pass = 0; pass < 4 && going; ++pass)
-                for (int y = start[pass]; y < height && going; y += step[pass])
-                    going = FillRow(decoder, pixels + static_cast<std::size_t>(y) * width, width);
+            std::size_t at = 0;
+            for (int pass = 0; pass < 4; ++pass)
+                for (int y = start[pass]; y < height && at < got; y += step[pass]) {
+                    const std::size_t n = std::min(width, got - at);
+                    std::copy_n(passes.data() + at, n, pixels + static_cast<std::size_t>(y) * width);
+                    at += n;
+                }
         }
-        decoder.PullIndex();
     } catch (...) {
         try {
             decoder.SkipRest();

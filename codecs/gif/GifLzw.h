@@ -8,11 +8,13 @@ struct TLZWStringTable {
     static constexpr int TableSize = 4096;
     static constexpr int StackSize = 8192;
 
-    // The last pixel of each code's string and the code of the rest.
-    std::array<std::uint32_t, TableSize> Suffix{};
-    std::array<std::uint32_t, TableSize> Prefix{};
+    // The last pixel of each code's string, the code of the rest and the
+    // string's length.
+    std::array<std::uint8_t, TableSize> Suffix{};
+    std::array<std::uint16_t, TableSize> Prefix{};
+    std::array<std::uint16_t, TableSize> Length{};
     // Pixels of expanded strings, last first.
-    std::array<std::uint32_t, StackSize> Stack{};
+    std::array<std::uint8_t, StackSize> Stack{};
     int Top = 0;
 
     // Pushes the pixels of code's string, the last first, and answers its

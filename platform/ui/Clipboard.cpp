@@ -1,6 +1,9 @@
 #include "Clipboard.h"
 
 #include "BitmapView.h"
+#include "Canvas.h"
+#include "Exceptions.h"
+#include "Picture.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -67,7 +70,7 @@ const QString PngMime = QStringLiteral("image/png");
 bool TQtClipboard::HasBitmap()
 {
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
-    return data && (data->hasImage() || data->hasFormat(PngMime));
+    return data && (data->hasImage() || data->hasFormat(PngMime) || HasRegisteredPicture(*data));
 }
 
 std::unique_ptr<TBitmap> TQtClipboard::GetBitmap()
@@ -75,13 +78,15 @@ std::unique_ptr<TBitmap> TQtClipboard::GetBitmap()
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     if (!data)
         return nullptr;
-    // Other programs offer PNG, which keeps transparency; Qt's own image
-    // form is the fallback.
+    // Other programs offer PNG, which keeps transparency; a GIF stream is
+    // read by our own codec; Qt's own image form is the fallback.
     if (data->hasFormat(PngMime)) {
         const QImage png = QImage::fromData(data->data(PngMime), "PNG");
         if (!png.isNull())
             return BitmapFromImage(png);
     }
+    if (std::unique_ptr<TBitmap> picture = RegisteredPicture(*data))
+        return picture;
     if (!data->hasImage())
         return nullptr;
     return BitmapFromImage(QGuiApplication::clipboard()->image());
@@ -112,4 +117,84 @@ void TMemoryClipboard::SetBitmap(const TBitmap& bitmap)
     auto copy = std::make_unique<TBitmap>();
     copy->Assign(bitmap);
     FBitmap = std::move(copy);
+}
+
+// ---------------------------------------------------------------------------
+// Registered formats beside the bitmap
+
+namespace {
+
+// Registered formats that travel under a MIME type as well.
+struct TMimeOfFormat {
+    const char* Name;
+    const char* Mime;
+};
+const TMimeOfFormat MimeTypes[] = {{"GIF Image", "image/gif"}};
+
+} // namespace
+
+bool HasRegisteredPicture(const QMimeData& data)
+{
+    for (const TMimeOfFormat& m : MimeTypes)
+        if (data.hasFormat(m.Mime) && TPicture::FindClipboardClass(RegisterClipboardFormat(m.Name)))
+            return true;
+    return false;
+}
+
+std::unique_ptr<TBitmap> RegisteredPicture(const QMimeData& data)
+{
+    for (const TMimeOfFormat& m : MimeTypes) {
+        if (!data.hasFormat(m.Mime))
+            continue;
+        const TClipboardFormat format = RegisterClipboardFormat(m.Name);
+        TGraphicClass cls = TPicture::FindClipboardClass(format);
+        if (!cls)
+            continue;
+        const QByteArray bytes = data.data(m.Mime);
+        try {
+            std::unique_ptr<TGraphic> graphic = cls->Create();
+            graphic->LoadFromClipboardFormat(format, TClipboardData(bytes.begin(), bytes.end()), {});
+            auto bitmap = std::make_unique<TBitmap>(graphic->Width(), graphic->Height(), pf24bit);
+            if (bitmap->Empty())
+                continue;
+            bitmap->Canvas().Draw(0, 0, *graphic);
+            return bitmap;
+        } catch (const Exception&) {
+            continue;
+        }
+    }
+    return nullptr;
+}
+
+std::string ClipboardMimeType(const std::string& formatName)
+{
+    for (const TMimeOfFormat& m : MimeTypes)
+        if (formatName == m.Name)
+            return m.Mime;
+    return {};
+}
+
+bool PlaceClipboardFormat(TClipboardFormat format, const TClipboardData& data)
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (!clipboard)
+        return false;
+    const std::string name = ClipboardFormatName(format);
+    if (name.empty())
+        return false;
+    // What the clipboard holds stays beside the new format.
+    auto* merged = new QMimeData;
+    if (const QMimeData* current = clipboard->mimeData()) {
+        for (const QString& f : current->formats())
+            merged->setData(f, current->data(f));
+        if (current->hasImage())
+            merged->setImageData(current->imageData());
+    }
+    const QByteArray bytes(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
+    merged->setData(QString::fromStdString(name), bytes);
+    const std::string mime = ClipboardMimeType(name);
+    if (!mime.empty())
+        merged->setData(QString::fromStdString(mime), bytes);
+    clipboard->setMimeData(merged);
+    return true;
 }

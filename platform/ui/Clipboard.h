@@ -8,11 +8,13 @@
 #include <QImage>
 
 #include <memory>
+#include <string>
 
 class IClipboard {
 public:
     virtual ~IClipboard() = default;
-    // True when the clipboard holds a picture.
+    // True when the clipboard holds a picture (a GIF stream counts, read by
+    // the picture class registered for "GIF Image").
     virtual bool HasBitmap() = 0;
     // The picture on the clipboard as a new 24-bit bitmap, or null when it
     // holds none.
@@ -48,3 +50,17 @@ public:
 private:
     std::unique_ptr<TBitmap> FBitmap;
 };
+
+// Registered clipboard formats beside the bitmap: "GIF Image" travels on the
+// desktop clipboard under its name and as image/gif.
+class QMimeData;
+// The MIME type of a registered format's name; empty when there is none.
+std::string ClipboardMimeType(const std::string& formatName);
+// Adds the bytes of a registered clipboard format to what the system
+// clipboard holds, under the format's name and its MIME type. False when
+// there is no clipboard to take them.
+bool PlaceClipboardFormat(TClipboardFormat format, const TClipboardData& data);
+// Whether the data holds a picture in a format a registered picture class
+// reads, and that picture drawn on white (null when none can be read).
+bool HasRegisteredPicture(const QMimeData& data);
+std::unique_ptr<TBitmap> RegisteredPicture(const QMimeData& data);
