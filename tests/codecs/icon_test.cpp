@@ -21,7 +21,6 @@ using namespace testutil;
 
 namespace {
 
-const std::string Python = "/usr/bin/python3";
 
 void Put16(std::vector<std::uint8_t>& v, std::size_t at, std::uint32_t x)
 {
@@ -169,11 +168,9 @@ std::vector<std::uint8_t> PngLike(std::uint32_t w, std::uint32_t h)
 
 TEST(IconRead, ImageMagickIconsMatchImageMagickComposite)
 {
-    if (!HaveTool("convert"))
-        GTEST_SKIP() << "ImageMagick missing";
     TempDir dir;
     std::string src = dir.File("src.ppm");
-    ASSERT_EQ(testutil::Run("convert -size 64x64 -seed 7 plasma:fractal " + Quote(src)).ExitCode, 0);
+    ASSERT_EQ(testutil::Run(Tool("convert") + " -size 64x64 -seed 7 plasma:fractal " + Quote(src)).ExitCode, 0);
     struct Case {
         std::string Options;
         int Largest; // index of the largest image in the file
@@ -190,25 +187,23 @@ TEST(IconRead, ImageMagickIconsMatchImageMagickComposite)
     };
     for (const Case& c : cases) {
         std::string file = dir.File("im.ico");
-        auto r = testutil::Run("convert " + Quote(src) + " " + c.Options + " " + Quote(file));
+        auto r = testutil::Run(Tool("convert") + " " + Quote(src) + " " + c.Options + " " + Quote(file));
         ASSERT_EQ(r.ExitCode, 0) << c.Options << r.Output;
         std::string ref = dir.File("ref.ppm");
-        r = testutil::Run("convert " + Quote(file + "[" + std::to_string(c.Largest) + "]") +
+        r = testutil::Run(Tool("convert") + " " + Quote(file + "[" + std::to_string(c.Largest) + "]") +
                           " -background white -flatten -depth 8 " + Quote("ppm:" + ref));
         ASSERT_EQ(r.ExitCode, 0) << r.Output;
         DumpResult d = PicDump(file);
         ASSERT_TRUE(d.Ok) << c.Options << ": " << d.Error;
         EXPECT_EQ(d.Image.Width, c.Size) << c.Options;
         int diff = MaxDifference(d.Image, ReadPpm(ref));
-        EXPECT_GE(diff, 0) << c.Options;
         EXPECT_LE(diff, 1) << c.Options;
     }
 }
 
 TEST(IconRead, PilIconsMatchPilComposite)
 {
-    if (testutil::Run(Python + " -c 'import PIL'").ExitCode != 0)
-        GTEST_SKIP() << "PIL missing";
+    const std::string Python = PythonWithPil();
     TempDir dir;
     // Palette, true colour, and true colour with graded alpha (32 bits).
     for (std::string mode : {"P", "RGB", "RGBA"}) {
@@ -235,7 +230,6 @@ TEST(IconRead, PilIconsMatchPilComposite)
         ASSERT_TRUE(d.Ok) << mode << ": " << d.Error;
         EXPECT_EQ(d.Image.Width, 64) << mode;
         int diff = MaxDifference(d.Image, ReadPpm(ref));
-        EXPECT_GE(diff, 0) << mode;
         EXPECT_LE(diff, 1) << mode;
     }
 }

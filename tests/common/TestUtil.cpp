@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace testutil {
 
@@ -51,6 +52,34 @@ bool HaveTool(const std::string& program)
     if (!program.empty() && program[0] == '/')
         return std::filesystem::exists(program);
     return Run("command -v " + Quote(program) + " >/dev/null").ExitCode == 0;
+}
+
+std::string Tool(const std::string& name)
+{
+    const std::string path = name.find('/') == std::string::npos ? "/usr/bin/" + name : name;
+    if (access(path.c_str(), X_OK) != 0)
+        ADD_FAILURE() << "outside tool missing: " << name << " (" << path
+                      << " is not installed; scripts/install-deps.sh installs it)";
+    return path;
+}
+
+std::string PythonWithPil()
+{
+    const std::string python = Tool("python3");
+    const CommandResult r = Run(python + " -c 'import PIL.Image'");
+    if (r.ExitCode != 0)
+        ADD_FAILURE() << "outside tool missing: python3-pil (" << python << " cannot import PIL: " << r.Output << ")";
+    return python;
+}
+
+const std::vector<std::string>& OracleTools()
+{
+    static const std::vector<std::string> tools = {
+        "convert",  "identify", "python3",   "pnmtopng", "pngtopnm", "pamtopng", "tiffcp",
+        "tiffinfo", "gif2rgb",  "giftext",   "gifsicle", "pngcheck", "djpeg",    "cjpeg",
+        "pdfinfo",  "pdftoppm", "pdftotext", "exiftool", "exiv2",
+    };
+    return tools;
 }
 
 std::string Quote(const std::string& s)
@@ -181,8 +210,11 @@ bool SamePixels(const TBitmap& a, const TBitmap& b)
 
 int MaxDifference(const RgbImage& a, const RgbImage& b)
 {
-    if (a.Width != b.Width || a.Height != b.Height || a.Rgb.size() != b.Rgb.size())
-        return -1;
+    if (a.Width != b.Width || a.Height != b.Height || a.Rgb.size() != b.Rgb.size()) {
+        ADD_FAILURE() << "pictures of different sizes: " << a.Width << " x " << a.Height << " and " << b.Width
+                      << " x " << b.Height;
+        return 256;
+    }
     int m = 0;
     for (size_t i = 0; i < a.Rgb.size(); ++i)
         m = std::max(m, std::abs(static_cast<int>(a.Rgb[i]) - static_cast<int>(b.Rgb[i])));

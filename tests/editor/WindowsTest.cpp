@@ -473,8 +473,8 @@ TEST_F(WindowsTest, SaveAndReopenBmpExactlyAndJpegClosely)
     const testutil::RgbImage source = testutil::FromBitmap(smooth);
     EXPECT_LE(testutil::MaxDifference(ours, source), 12);
     EXPECT_GT(testutil::MaxDifference(ours, source), 0); // really compressed
-    if (testutil::HaveTool("djpeg")) {
-        const auto run = testutil::Run("djpeg -ppm -outfile " + testutil::Quote(Dir.File("pic.ppm")) + " " +
+    {
+        const auto run = testutil::Run(testutil::Tool("djpeg") + " -ppm -outfile " + testutil::Quote(Dir.File("pic.ppm")) + " " +
                                        testutil::Quote(Dir.File("pic.jpg")));
         ASSERT_EQ(run.ExitCode, 0) << run.Output;
         const testutil::RgbImage theirs = testutil::ReadPpm(Dir.File("pic.ppm"));

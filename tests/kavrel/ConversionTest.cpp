@@ -19,8 +19,6 @@ protected:
     void SetUp() override
     {
         App();
-        if (!testutil::HaveTool("convert") || !testutil::HaveTool("identify"))
-            GTEST_SKIP() << "ImageMagick is missing";
     }
     testutil::TempDir Tmp;
 };
