@@ -173,6 +173,8 @@ TConversionResult ConvertFiles(const TConversion& job, const TConversionHooks& h
             if (!source.empty() && source.back() != '/')
                 source += '/';
             source += name;
+            // A batch never stalls on a small file that describes a huge picture.
+            const TPixelBudgetScope budget(std::min(PixelBudget(), ThumbnailPixelBudget));
             TPicture picture;
             picture.LoadFromFile(source);
             if (hooks.Loaded)

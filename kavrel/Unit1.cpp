@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPixmap>
 
+#include <algorithm>
 #include <exception>
 
 TForm1* Form1 = nullptr;
@@ -114,6 +115,7 @@ bool TForm1::ShowPreview(const std::string& path)
 {
     IM->hide();
     try {
+        const TPixelBudgetScope budget(std::min(PixelBudget(), ThumbnailPixelBudget));
         TPicture picture;
         picture.LoadFromFile(path);
         ShowPreviewPicture(picture);

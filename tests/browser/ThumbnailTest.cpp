@@ -6,6 +6,7 @@
 #include "TestUtil.h"
 
 #include "FileListBox.h"
+#include "Picture.h"
 #include "Thumbnails.h"
 
 #include <gtest/gtest.h>
@@ -240,6 +241,25 @@ TEST(DrawThumbnailTest, FilesThatCannotBeShownGetAPlaceholder)
         EXPECT_EQ(tile.Hint.rfind(path + ". \n" + std::to_string(size) + " octets.\n", 0), 0u)
             << name << ": " << tile.Hint;
     }
+}
+
+TEST(DrawThumbnailTest, ASmallFileDescribingAHugePictureIsRefusedAtOnce)
+{
+    InitOnce();
+    TempDir dir;
+    // 12,000 x 12,000 pixels: over the thumbnails' budget, under the editor's.
+    const std::string path = dir.File("huge.bmp");
+    testutil::WriteFile(path, testutil::TinyRleBmp(12000, 12000));
+    TThumbnail tile;
+    tile.FileName = path;
+    DrawThumbnail(tile, tile.FileName);
+    EXPECT_EQ(tile.State, TThumbState::Failed);
+    EXPECT_NE(tile.Error.find("Image trop grande"), std::string::npos) << tile.Error;
+    // The budget was the browser's own: the editor still opens the file.
+    TPicture picture;
+    picture.LoadFromFile(path);
+    EXPECT_EQ(picture.Width(), 12000);
+    EXPECT_EQ(picture.Height(), 12000);
 }
 
 TEST(ThumbnailListTest, RebuildGoesOnPastBadFilesAndLeavesNoStaleTile)

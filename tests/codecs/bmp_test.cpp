@@ -497,8 +497,7 @@ TEST(BmpRead, ReadsFromTheStreamPositionAndStopsAfterThePixels)
 
 TEST(BmpRead, MalformedFilesRaiseClearErrors)
 {
-    const std::size_t budget = PixelBudget();
-    SetPixelBudget(1 << 24);
+    std::optional<TPixelBudgetScope> budget(std::in_place, 1 << 24);
     BmpSpec good;
     good.Width = 4;
     good.Height = 4;
@@ -547,7 +546,7 @@ TEST(BmpRead, MalformedFilesRaiseClearErrors)
     ExpectLoadError<EOutOfMemory>(with([](BmpSpec& s) { s.Width = 100000, s.Height = 100000; }), "Image trop grande",
                                   "over the budget");
 
-    SetPixelBudget(budget);
+    budget.reset();
 
     // A failed load never leaves a half-read picture: errors found in the
     // headers leave the bitmap as it was, errors in compressed data empty it.

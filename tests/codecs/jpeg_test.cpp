@@ -789,10 +789,10 @@ TEST_F(JpegTest, SizesBeyondThePixelBudgetAreRefusedFromTheHeader)
 
     // The budget is read again when the pixels are decoded.
     auto jpeg = LoadJpeg(file);
-    std::size_t saved = PixelBudget();
-    SetPixelBudget(100);
-    EXPECT_THROW(jpeg->DIBNeeded(), EOutOfMemory);
-    SetPixelBudget(saved);
+    {
+        const TPixelBudgetScope budget(100);
+        EXPECT_THROW(jpeg->DIBNeeded(), EOutOfMemory);
+    }
     EXPECT_NO_THROW(jpeg->DIBNeeded());
 }
 

@@ -94,6 +94,32 @@ std::string Quote(const std::string& s)
     return out + "'";
 }
 
+std::vector<std::uint8_t> TinyRleBmp(int width, int height)
+{
+    const std::uint32_t offset = 14 + 40 + 2 * 4;
+    std::vector<std::uint8_t> b(offset, 0);
+    auto put32 = [&b](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    b[0] = 'B';
+    b[1] = 'M';
+    put32(2, offset + 2);
+    put32(10, offset);
+    put32(14, 40);
+    put32(18, static_cast<std::uint32_t>(width));
+    put32(22, static_cast<std::uint32_t>(height));
+    b[26] = 1;
+    b[28] = 8;
+    b[30] = 1; // BI_RLE8
+    put32(34, 2);
+    put32(46, 2); // two colours: black and white
+    put32(58, 0x00FFFFFF);
+    b.push_back(0); // end of bitmap
+    b.push_back(1);
+    return b;
+}
+
 std::vector<std::uint8_t> ReadFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

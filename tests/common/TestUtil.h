@@ -44,6 +44,10 @@ const std::vector<std::string>& OracleTools();
 // Quotes a string for the shell.
 std::string Quote(const std::string& s);
 
+// A 256-colour run-length BMP of the given size in a few hundred bytes: its
+// data ends the picture at once, leaving every pixel colour 0.
+std::vector<std::uint8_t> TinyRleBmp(int width, int height);
+
 std::vector<std::uint8_t> ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::vector<std::uint8_t>& data);
 

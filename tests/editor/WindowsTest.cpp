@@ -505,8 +505,8 @@ TEST_F(WindowsTest, ACommandThatFailsGivesTheCursorBackAndLeavesAConsistentDocum
     Drag(child, 5, 5, 30, 20);
     const TBitmap framed = Copy(d.Picture());
     const TBitmap plain = Pattern(60, 40);
-    const std::size_t budget = PixelBudget();
-    SetPixelBudget(1000); // the routines find no room for their 60 x 40 result
+    {
+    const TPixelBudgetScope budget(1000); // the routines find no room for their 60 x 40 result
     for (const char* command : {"baccentuer", "brotateG"}) {
         Boxes().Calls.clear();
         Form->Action(command)->trigger();
@@ -517,7 +517,7 @@ TEST_F(WindowsTest, ACommandThatFailsGivesTheCursorBackAndLeavesAConsistentDocum
         EXPECT_FALSE(d.SelVisible);
         EXPECT_TRUE(SamePixels(d.Picture(), plain)) << command;
     }
-    SetPixelBudget(budget);
+    }
     // Undo brings the frame back with the selection.
     Form->Action("bannuler")->trigger();
     Form->Action("bannuler")->trigger();

@@ -256,11 +256,11 @@ TEST(GifDibWriter, RefusesBadFormatsSizesAndBudgets)
     EXPECT_EQ(message(pf24bit, 2, -2), "GIFException: Invalid image dimensions");
 
     // Beyond the pixel budget: refused before any memory is taken.
-    const std::size_t budget = PixelBudget();
-    SetPixelBudget(1000);
-    EXPECT_EQ(message(pf24bit, 40000, 40000).rfind("EOutOfMemory", 0), 0u);
-    EXPECT_EQ(message(pf24bit, 0x7FFFFFFF, 0x7FFFFFFF).rfind("EOutOfMemory", 0), 0u);
-    SetPixelBudget(budget);
+    {
+        const TPixelBudgetScope budget(1000);
+        EXPECT_EQ(message(pf24bit, 40000, 40000).rfind("EOutOfMemory", 0), 0u);
+        EXPECT_EQ(message(pf24bit, 0x7FFFFFFF, 0x7FFFFFFF).rfind("EOutOfMemory", 0), 0u);
+    }
     EXPECT_TRUE(bitmap.Empty());
 
     // More than 256 palette entries are cut to 256.

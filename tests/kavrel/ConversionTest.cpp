@@ -76,6 +76,22 @@ TEST_F(ConversionTest, WritesResizedCopiesUnderTheSameNames)
     EXPECT_EQ(files, 3);
 }
 
+TEST_F(ConversionTest, ASmallFileDescribingAHugePictureFailsWithoutStallingTheBatch)
+{
+    ASSERT_TRUE(MakeJpeg(Tmp.File("photo.jpg"), 40, 30));
+    testutil::WriteFile(Tmp.File("huge.bmp"), testutil::TinyRleBmp(12000, 12000));
+    TConversion job;
+    job.Folder = Tmp.Path();
+    job.Files = {"huge.bmp", "photo.jpg"};
+    job.Size = {smMaximum, 20};
+    job.Quality = 70;
+    const std::size_t budget = PixelBudget();
+    const TConversionResult result = ConvertFiles(job, {});
+    EXPECT_EQ(result.Converted, 1);
+    EXPECT_EQ(result.Failed, (std::vector<std::string>{"huge.bmp"}));
+    EXPECT_EQ(PixelBudget(), budget);
+}
+
 TEST_F(ConversionTest, OriginalSizeQualityAndSharpening)
 {
     // A grey square on white: sharpening shows along its edges.
