@@ -261,23 +261,31 @@ TEST_F(WindowsTest, ClipboardQuestionAloneWithNoDocument)
     EXPECT_FALSE(Clipboard.HasBitmap());
 }
 
-TEST_F(WindowsTest, HundredAndOneOperationsRecordAHundred)
+TEST_F(WindowsTest, HundredAndOneOperationsKeepTheLastHundred)
 {
     TMDIChild* child = OpenFile("a.bmp");
     ASSERT_NE(child, nullptr);
-    for (int i = 0; i < 101; ++i)
-        Form->Action("badoucir")->trigger();
     TDocument& d = *child->Document();
+    Form->Action("badoucir")->trigger();
+    const TBitmap afterFirst = Copy(d.Picture());
+    for (int i = 1; i < 100; ++i)
+        Form->Action("badoucir")->trigger();
+    const TBitmap afterHundredth = Copy(d.Picture());
+    Form->Action("badoucir")->trigger();
     EXPECT_EQ(d.UndoCount(), 100);
     EXPECT_EQ(Title(child), "a.bmp(1:1)*");
     EXPECT_TRUE(On("bannuler"));
     EXPECT_TRUE(On("Annulerladernireaction1"));
-    for (int i = 0; i < 100; ++i)
+    // One undo takes back the 101st operation alone.
+    Form->Action("bannuler")->trigger();
+    EXPECT_TRUE(SamePixels(d.Picture(), afterHundredth));
+    for (int i = 1; i < 100; ++i)
         Form->Action("bannuler")->trigger();
     EXPECT_EQ(d.UndoCount(), 0);
     EXPECT_FALSE(On("bannuler"));
-    // The last undo step took back the 100th and the unrecorded 101st.
-    EXPECT_TRUE(SamePixels(d.Picture(), Pattern(60, 40)));
+    // The first operation's snapshot was the one given up.
+    EXPECT_TRUE(SamePixels(d.Picture(), afterFirst));
+    EXPECT_FALSE(SamePixels(d.Picture(), Pattern(60, 40)));
     EXPECT_EQ(Title(child), "a.bmp(1:1)");
 }
 
