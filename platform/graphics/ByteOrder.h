@@ -14,6 +14,11 @@ inline std::uint32_t GetU32LE(const std::uint8_t* p)
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
+inline std::uint16_t GetU16BE(const std::uint8_t* p)
+{
+    return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
+}
+
 inline std::uint32_t GetU32BE(const std::uint8_t* p)
 {
     return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |

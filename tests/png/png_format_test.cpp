@@ -253,6 +253,52 @@ TEST(PngMalformed, ChunksReadBeforeAFailureStay)
     EXPECT_EQ(png.Width(), 4);
 }
 
+TEST(PngBounded, PixelsTakeMemoryOnlyWhenTheirDataStarts)
+{
+    // 16,000 x 16,000 RGB is within the pixel budget but would take 768 MB.
+    const Bytes header = Ihdr(16000, 16000, 8, 2);
+    {
+        TPngPicture png;
+        TMemoryStream stream(Builder().Chunk("IHDR", header).Chunk("tEXt", {'k', 0, 'v'}).End().Out);
+        EXPECT_THROW(png.LoadFromStream(stream), EPNGNoImageData);
+        EXPECT_EQ(png.Width(), 16000);
+        EXPECT_FALSE(png.RequireHeader().HasDib());
+    }
+    // 48 MB of raw data from a few hundred bytes: deflate cannot make more
+    // than about 1032 bytes of one, so the file is refused at once.
+    const Bytes start = Zlib(Bytes(64001 * 4, 0), 9);
+    const auto began = std::chrono::steady_clock::now();
+    TPngPicture png;
+    TMemoryStream stream(Builder().Chunk("IHDR", header).Chunk("IDAT", start).End().Out);
+    EXPECT_THROW(png.LoadFromStream(stream), EPngUnexpectedEnd);
+    EXPECT_FALSE(png.RequireHeader().HasDib());
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(500));
+    // Data that could inflate to the picture is decoded as before.
+    const Bytes raw(3 * (1 + 3 * 300), 0);
+    auto small = Load(Builder().Chunk("IHDR", Ihdr(300, 3, 8, 2)).Chunk("IDAT", Zlib(raw, 9)).End().Out);
+    EXPECT_EQ(small->Width(), 300);
+}
+
+TEST(PngBounded, AllCompressedTextTogetherIsCapped)
+{
+    // Three chunks of 8 MB of text each: the first two fill the file's 16 MB,
+    // the third keeps no text.
+    Bytes text = {'k', 0, 0};
+    const Bytes packed = Zlib(Bytes(MaxInflatedText, 'a'), 9);
+    text.insert(text.end(), packed.begin(), packed.end());
+    Builder b;
+    Rgb4x3(b).Chunk("zTXt", text).Chunk("zTXt", text).Chunk("zTXt", text).End();
+    auto png = Load(b.Out);
+    std::vector<std::size_t> sizes;
+    for (std::size_t i = 0; i < png->Chunks.Count(); ++i)
+        if (auto* z = dynamic_cast<const TChunkzTXt*>(png->Chunks.Item(i)))
+            sizes.push_back(z->Text.size());
+    EXPECT_EQ(sizes, (std::vector<std::size_t>{8u << 20, 8u << 20, 0u}));
+    // A new load starts counting again.
+    png->LoadFromStream(*std::make_unique<TMemoryStream>(b.Out));
+    EXPECT_EQ(png->Chunks.ItemFromClass<TChunkzTXt>()->Text.size(), 8u << 20);
+}
+
 TEST(PngObject, NewPictureIsEmptyAndCannotBeResized)
 {
     TPngPicture png;
