@@ -672,3 +672,30 @@ TEST(BmpWrite, PicturesWithoutPixelsRoundTrip)
     LoadBytes(out.Data(), back);
     EXPECT_TRUE(back.Empty());
 }
+
+TEST(BmpRead, PixelsNeverStartInsideAStatedColourTable)
+{
+    // 2 x 2 at 8 bits with a table of four colours, stated in the header.
+    BmpSpec s;
+    s.Width = 2;
+    s.Height = 2;
+    s.Bits = 8;
+    s.ClrUsed = 4;
+    s.Colours = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF};
+    s.Pixels = {0, 1, 0, 0, 2, 3, 0, 0};
+    TBitmap good;
+    LoadBytes(s.Build(), good);
+    EXPECT_EQ(good.GetPixelColor(1, 1), RGB(0, 255, 0));
+    // The offset two entries into the table: those bytes are no pixels.
+    s.OffBits = 14 + 40 + 2 * 4;
+    ExpectLoadError<EInvalidGraphic>(s.Build(), "table des couleurs", "offset inside the table");
+    // A table of implied size may end where the pixels start.
+    s.ClrUsed = 0;
+    s.Colours = {0xFF0000, 0x00FF00};
+    s.OffBits = std::nullopt;
+    s.Pixels = {0, 1, 0, 0, 1, 0, 0, 0};
+    TBitmap shortTable;
+    LoadBytes(s.Build(), shortTable);
+    EXPECT_EQ(shortTable.GetPixelColor(0, 0), RGB(0, 255, 0));
+    EXPECT_EQ(shortTable.GetPixelColor(1, 0), RGB(255, 0, 0));
+}

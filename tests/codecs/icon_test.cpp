@@ -414,3 +414,35 @@ TEST(IconRead, MalformedFilesRaiseClearErrors)
         EXPECT_EQ(icon->Data(), good);
     }
 }
+
+TEST(IconRead, AnEntryStatedSmallerThanItsBitmapIsReadFromItsHeader)
+{
+    // 8 x 8 at 24 bits: yellow left half, blue right half, the top-left
+    // pixel masked out; the directory says the entry is its 40-byte header.
+    auto colour = [](int x, int) { return x < 4 ? 0xFFFF00u : 0x0000FFu; };
+    auto masked = [](int x, int y) { return x == 0 && y == 0; };
+    const std::vector<std::uint8_t> entry = DibEntry(8, 8, 24, {}, colour, masked);
+    std::vector<std::uint8_t> file = IcoFile({entry});
+    Put32(file, 6 + 8, 40);
+    const TColor under = RGB(1, 2, 3);
+    auto icon = LoadIcon(file);
+    ASSERT_EQ(icon->Width(), 8);
+    ASSERT_EQ(icon->Height(), 8);
+    TBitmap b = DrawOn(*icon, 8, 8, under, Rect(0, 0, 8, 8));
+    EXPECT_EQ(b.GetPixelColor(0, 0), under);
+    EXPECT_EQ(b.GetPixelColor(1, 0), RGB(255, 255, 0));
+    EXPECT_EQ(b.GetPixelColor(7, 7), RGB(0, 0, 255));
+
+    // The same entry first in a file of two, the other a 4 x 4 one.
+    std::vector<std::uint8_t> two = IcoFile({entry, DibEntry(4, 4, 24, {}, Solid(0xFF0000), Opaque())});
+    Put32(two, 6 + 8, 40);
+    icon = LoadIcon(two);
+    EXPECT_EQ(icon->Width(), 8);
+    b = DrawOn(*icon, 8, 8, under, Rect(0, 0, 8, 8));
+    EXPECT_EQ(b.GetPixelColor(0, 0), under);
+    EXPECT_EQ(b.GetPixelColor(7, 0), RGB(0, 0, 255));
+
+    // When the bitmap is not there either, the file is refused.
+    file.resize(file.size() - 100);
+    EXPECT_THROW(LoadIcon(file), EInvalidGraphic);
+}
