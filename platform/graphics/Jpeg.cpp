@@ -5,11 +5,13 @@
 #include "Exceptions.h"
 #include "Streams.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <string>
 
@@ -25,6 +27,14 @@ const char* const ResizeMessage = "Impossible de modifier la taille d'une image 
 // A real picture has a few dozen scans at most; thousands of empty scans
 // only make the decoder run over the whole picture again and again.
 constexpr int MaxScans = 1000;
+
+// What libjpeg may allocate for one picture: 8 bytes a pixel of the budget
+// (four components of 16-bit coefficients), at most what a long holds.
+long JpegMemoryLimit()
+{
+    const std::size_t most = static_cast<std::size_t>(std::numeric_limits<long>::max()) / 8;
+    return static_cast<long>(std::min(PixelBudget(), most) * 8);
+}
 
 // ---------------------------------------------------------------------------
 // The C side. libjpeg reports a fatal error through error_exit, which must
@@ -84,7 +94,7 @@ struct TDecoder {
     bool created;
 };
 
-bool DecoderOpen(TDecoder* d, const unsigned char* data, std::size_t size)
+bool DecoderOpen(TDecoder* d, const unsigned char* data, std::size_t size, long maxMemory)
 {
     InitError(d->err);
     d->cinfo.err = &d->err.pub;
@@ -92,6 +102,9 @@ bool DecoderOpen(TDecoder* d, const unsigned char* data, std::size_t size)
         return false;
     jpeg_create_decompress(&d->cinfo);
     d->created = true;
+    // The coefficients of a progressive picture are held whole: a few bytes
+    // of header must not make libjpeg take more than the pixel budget allows.
+    d->cinfo.mem->max_memory_to_use = maxMemory;
     d->progress.progress_monitor = ScanLimitMonitor;
     d->cinfo.progress = &d->progress;
     jpeg_mem_src(&d->cinfo, data, static_cast<unsigned long>(size));
@@ -267,7 +280,7 @@ class TJpegReader {
 public:
     explicit TJpegReader(const std::vector<std::uint8_t>& data)
     {
-        if (!DecoderOpen(&F.d, data.data(), data.size()))
+        if (!DecoderOpen(&F.d, data.data(), data.size(), JpegMemoryLimit()))
             Fail();
     }
 
