@@ -77,6 +77,17 @@ void TPicture::LoadFromFile(const std::string& fileName)
     FGraphic = std::move(graphic);
 }
 
+void TPicture::LoadFromStream(TStream& stream, const std::string& extension)
+{
+    const std::string ext = CleanExtension(extension);
+    TGraphicClass cls = FindGraphicClass(ext);
+    if (!cls)
+        throw EInvalidGraphic("Extension de fichier graphique inconnue (." + ext + ")");
+    std::unique_ptr<TGraphic> graphic = cls->Create();
+    graphic->LoadFromStream(stream);
+    FGraphic = std::move(graphic);
+}
+
 void TPicture::SaveToFile(const std::string& fileName) const
 {
     if (FGraphic)
