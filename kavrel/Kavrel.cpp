@@ -174,7 +174,7 @@ TConversionResult ConvertFiles(const TConversion& job, const TConversionHooks& h
                 source += '/';
             source += name;
             // A batch never stalls on a small file that describes a huge picture.
-            const TPixelBudgetScope budget(std::min(PixelBudget(), ThumbnailPixelBudget));
+            const TThumbnailBudgetScope budget;
             TPicture picture;
             picture.LoadFromFile(source);
             if (hooks.Loaded)

@@ -13,7 +13,6 @@
 #include <QLineEdit>
 #include <QPixmap>
 
-#include <algorithm>
 #include <exception>
 
 TForm1* Form1 = nullptr;
@@ -115,7 +114,7 @@ bool TForm1::ShowPreview(const std::string& path)
 {
     IM->hide();
     try {
-        const TPixelBudgetScope budget(std::min(PixelBudget(), ThumbnailPixelBudget));
+        const TThumbnailBudgetScope budget;
         TPicture picture;
         picture.LoadFromFile(path);
         ShowPreviewPicture(picture);

@@ -108,7 +108,7 @@ void DrawThumbnail(TThumbnail& tile, const std::string& hintPath)
     }
     try {
         // A thumbnail never waits on a small file that describes a huge picture.
-        const TPixelBudgetScope budget(std::min(PixelBudget(), ThumbnailPixelBudget));
+        const TThumbnailBudgetScope budget;
         TPicture picture;
         picture.LoadFromFile(tile.FileName);
         TGraphic* graphic = picture.Graphic();

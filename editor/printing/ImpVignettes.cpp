@@ -1,6 +1,7 @@
 #include "ImpVignettes.h"
 
 #include "Application.h"
+#include "Bitmap.h"
 #include "Canvas.h"
 #include "Numeric.h"
 #include "Picture.h"
@@ -209,6 +210,8 @@ void TContactSheets::PrintCell(TCanvas& canvas, const TSheetMapping& map, const 
                                const TRect& cell, const std::string& path, const std::string& name)
 {
     const int a = size.Cell;
+    // A cell never waits on a small file that describes a huge picture.
+    const TThumbnailBudgetScope budget;
     TPicture picture;
     picture.LoadFromFile(path);
     TGraphic* graphic = picture.Graphic();

@@ -290,6 +290,8 @@ TPixelBudgetScope::TPixelBudgetScope(std::size_t pixels) : FPrevious(tThreadBudg
 
 TPixelBudgetScope::~TPixelBudgetScope() { tThreadBudget = FPrevious; }
 
+TThumbnailBudgetScope::TThumbnailBudgetScope() : TPixelBudgetScope(std::min(PixelBudget(), ThumbnailPixelBudget)) {}
+
 std::size_t CheckPixelBudget(std::int64_t width, std::int64_t height)
 {
     if (width < 0 || height < 0)

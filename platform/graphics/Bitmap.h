@@ -34,9 +34,14 @@ public:
 private:
     std::size_t FPrevious;
 };
-// The budget for thumbnails and batch conversions: about 134 million
-// pixels, more than any camera's photo.
+// The budget for thumbnails, contact sheets and batch conversions: about
+// 134 million pixels, more than any camera's photo.
 constexpr std::size_t ThumbnailPixelBudget = std::size_t{1} << 27;
+// A scope of that budget (or of the current one when it is lower).
+class TThumbnailBudgetScope : public TPixelBudgetScope {
+public:
+    TThumbnailBudgetScope();
+};
 // Raises EOutOfMemory when width x height exceeds the budget or a side is
 // negative; answers width x height.
 std::size_t CheckPixelBudget(std::int64_t width, std::int64_t height);
