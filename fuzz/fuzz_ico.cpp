@@ -5,7 +5,7 @@
 #include "Bitmap.h"
 #include "Canvas.h"
 #include "Exceptions.h"
-#include "Formats.h"
+#include "FuzzSetup.h"
 #include "Icon.h"
 #include "Streams.h"
 
@@ -15,12 +15,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const bool ready = [] {
-        RegisterPictureFormats();
-        SetPixelBudget(std::size_t{1} << 22);
-        return true;
-    }();
-    (void)ready;
+    PrepareFuzzing();
     try {
         TMemoryStream stream(std::vector<std::uint8_t>(data, data + size));
         TIcon icon;

@@ -10,7 +10,7 @@
 #include "Bitmap.h"
 #include "Canvas.h"
 #include "Exceptions.h"
-#include "Formats.h"
+#include "FuzzSetup.h"
 #include "Jpeg.h"
 #include "Picture.h"
 #include "Streams.h"
@@ -22,12 +22,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const bool ready = [] {
-        RegisterPictureFormats();
-        SetPixelBudget(std::size_t{1} << 22);
-        return true;
-    }();
-    (void)ready;
+    PrepareFuzzing();
     const std::vector<TFileFormat>& formats = TPicture::FileFormats();
     if (size == 0 || formats.empty())
         return 0;
