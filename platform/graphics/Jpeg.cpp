@@ -29,11 +29,13 @@ const char* const ResizeMessage = "Impossible de modifier la taille d'une image 
 constexpr int MaxScans = 1000;
 
 // What libjpeg may allocate for one picture: 8 bytes a pixel of the budget
-// (four components of 16-bit coefficients), at most what a long holds.
+// (four components of 16-bit coefficients) and 16 MB for its tables and
+// buffers, at most what a long holds.
 long JpegMemoryLimit()
 {
-    const std::size_t most = static_cast<std::size_t>(std::numeric_limits<long>::max()) / 8;
-    return static_cast<long>(std::min(PixelBudget(), most) * 8);
+    constexpr std::size_t fixed = std::size_t{16} << 20;
+    const std::size_t most = (static_cast<std::size_t>(std::numeric_limits<long>::max()) - fixed) / 8;
+    return static_cast<long>(std::min(PixelBudget(), most) * 8 + fixed);
 }
 
 // ---------------------------------------------------------------------------

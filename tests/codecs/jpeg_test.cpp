@@ -773,6 +773,24 @@ TEST_F(JpegTest, MalformedInputRaisesEInvalidGraphic)
     }
 }
 
+TEST_F(JpegTest, AProgressiveCmykPictureAtThePixelBudgetStillDecodes)
+{
+    // The whole picture's coefficients are held at once: four components
+    // unsubsampled, at exactly the budget, within libjpeg's memory cap.
+    const std::string file = dir.File("cmyk.jpg");
+    MustRun(Tool("convert") + " -size 1024x768 plasma:fractal -seed 3 -colorspace CMYK -sampling-factor 1x1 "
+                              "-interlace JPEG -quality 90 " + Quote(file));
+    auto jpeg = LoadJpeg(file);
+    ASSERT_EQ(jpeg->Width(), 1024);
+    ASSERT_EQ(jpeg->Height(), 768);
+    const TPixelBudgetScope budget(1024 * 768);
+    ASSERT_NO_THROW(jpeg->DIBNeeded());
+    // The pixels are those ImageMagick decodes, within JPEG's colour rounding.
+    const std::string ppm = dir.File("cmyk.ppm");
+    MustRun(Tool("convert") + " " + Quote(file) + " -colorspace sRGB -depth 8 " + Quote("ppm:" + ppm));
+    EXPECT_LE(MaxDifference(Decode(*jpeg), ReadPpm(ppm)), 3);
+}
+
 TEST_F(JpegTest, SizesBeyondThePixelBudgetAreRefusedFromTheHeader)
 {
     std::string file = dir.File("photo.jpg");
