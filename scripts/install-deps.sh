@@ -10,7 +10,6 @@ packages=(
   xvfb xauth x11-apps imagemagick netpbm libtiff-tools giflib-tools gifsicle pngcheck
   python3-pil poppler-utils fonts-liberation libjpeg-turbo-progs
   adwaita-icon-theme
-  exiv2 libimage-exiftool-perl
 )
 
 missing=()

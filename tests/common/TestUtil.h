@@ -30,7 +30,8 @@ struct CommandResult {
 
 // Runs a shell command line (test files and outside tools only).
 CommandResult Run(const std::string& commandLine);
-// True when a program is on the PATH (or an absolute path that exists).
+// True when a program is on the PATH (or an absolute path that exists). Not
+// for skipping a test: an outside tool a test needs comes through Tool().
 bool HaveTool(const std::string& program);
 
 // The Debian path of an outside tool ("convert" -> "/usr/bin/convert"). A
