@@ -432,6 +432,14 @@ TEST(IconRead, AnEntryStatedSmallerThanItsBitmapIsReadFromItsHeader)
     EXPECT_EQ(b.GetPixelColor(0, 0), under);
     EXPECT_EQ(b.GetPixelColor(1, 0), RGB(255, 255, 0));
     EXPECT_EQ(b.GetPixelColor(7, 7), RGB(0, 0, 255));
+    // ImageMagick reads the file the same way.
+    TempDir dir;
+    const std::string ico = dir.File("short.ico"), ref = dir.File("short.ppm");
+    WriteFile(ico, file);
+    const auto r = testutil::Run(Tool("convert") + " " + Quote(ico) + " -background '#010203' -flatten -depth 8 " +
+                                 Quote("ppm:" + ref));
+    ASSERT_EQ(r.ExitCode, 0) << r.Output;
+    EXPECT_EQ(MaxDifference(FromBitmap(b), ReadPpm(ref)), 0);
 
     // The same entry first in a file of two, the other a 4 x 4 one.
     std::vector<std::uint8_t> two = IcoFile({entry, DibEntry(4, 4, 24, {}, Solid(0xFF0000), Opaque())});
