@@ -423,6 +423,10 @@ TEST(IconRead, AnEntryStatedSmallerThanItsBitmapIsReadFromItsHeader)
     auto masked = [](int x, int y) { return x == 0 && y == 0; };
     const std::vector<std::uint8_t> entry = DibEntry(8, 8, 24, {}, colour, masked);
     std::vector<std::uint8_t> file = IcoFile({entry});
+    file[6] = 8; // the directory's width, height, planes and bits, as writers fill them
+    file[7] = 8;
+    Put16(file, 6 + 4, 1);
+    Put16(file, 6 + 6, 24);
     Put32(file, 6 + 8, 40);
     const TColor under = RGB(1, 2, 3);
     auto icon = LoadIcon(file);
