@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <unistd.h>
 
 bool CloseConfirmed = false;
 
@@ -150,23 +151,47 @@ void TDocument::RemoveStar()
         SetCaptionText(FCaption.substr(0, FCaption.size() - 1));
 }
 
+namespace {
+
+std::size_t SnapshotBytes(const TBitmap& bitmap)
+{
+    return static_cast<std::size_t>(bitmap.Height()) *
+           BytesPerScanline(static_cast<std::size_t>(bitmap.Width()), bitmap.BitsPerPixel());
+}
+
+} // namespace
+
+std::size_t TDocument::DefaultUndoBudget()
+{
+    constexpr std::size_t most = std::size_t{4} << 30;
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0)
+        return most;
+    const std::size_t quarter = static_cast<std::size_t>(pages) / 4 * static_cast<std::size_t>(pageSize);
+    return std::min(quarter, most);
+}
+
 void TDocument::memorise()
 {
-    if (FUndoCount < MaxUndo) {
-        auto copy = std::make_unique<TBitmap>();
-        copy->Assign(FPicture);
-        TUndoEntry& entry = FUndo[static_cast<std::size_t>(FUndoCount)];
-        entry.Bitmap = std::move(copy);
-        entry.Selection = Selection;
-        entry.SelVisible = SelVisible;
-        entry.Moving = Moving;
-        entry.LastX = LastX;
-        entry.LastY = LastY;
-        entry.Zoom = Zoom;
-        ++FUndoCount;
-        for (std::size_t i = static_cast<std::size_t>(FUndoCount); i < FUndo.size(); ++i)
-            FUndo[i].Bitmap.reset();
+    // Room first, so that the copy never comes on top of a full budget.
+    const std::size_t need = SnapshotBytes(FPicture);
+    while (!FUndo.empty() &&
+           (FUndo.size() >= static_cast<std::size_t>(MaxUndo) || FUndoBytes + need > FUndoBudget)) {
+        FUndoBytes -= SnapshotBytes(*FUndo.front().Bitmap);
+        FUndo.pop_front();
     }
+    TUndoEntry entry;
+    entry.Bitmap = std::make_unique<TBitmap>();
+    entry.Bitmap->Assign(FPicture);
+    entry.Selection = Selection;
+    entry.SelVisible = SelVisible;
+    entry.Moving = Moving;
+    entry.LastX = LastX;
+    entry.LastY = LastY;
+    entry.Zoom = Zoom;
+    FUndo.push_back(std::move(entry));
+    FUndoBytes += need;
     Modified = true;
     FFrame.SetEnabled("benr", true);
     SetUndoCommands(true);
@@ -175,9 +200,9 @@ void TDocument::memorise()
 
 void TDocument::restitue()
 {
-    if (FUndoCount == 0)
+    if (FUndo.empty())
         return;
-    TUndoEntry& entry = FUndo[static_cast<std::size_t>(FUndoCount - 1)];
+    TUndoEntry& entry = FUndo.back();
     FPicture.Assign(*entry.Bitmap);
     SetXorPen();
     Selection = entry.Selection;
@@ -187,15 +212,15 @@ void TDocument::restitue()
     LastY = entry.LastY;
     Zoom = entry.Zoom;
     Affiche(0, 0);
-    entry.Bitmap.reset();
-    --FUndoCount;
-    if (FUndoCount == 0) {
+    FUndoBytes -= SnapshotBytes(*entry.Bitmap);
+    FUndo.pop_back();
+    if (FUndo.empty()) {
         SetUndoCommands(false);
         FFrame.SetEnabled("benr", false);
         Modified = false;
     }
     FFrame.SetPanel(3, SelVisible ? SizeText(Selection.Width(), Selection.Height()) : "0 x 0");
-    if (FUndoCount > 0)
+    if (!FUndo.empty())
         EnsureStar();
     else
         RemoveStar();
@@ -238,7 +263,7 @@ void TDocument::Affiche(int centerXPercent, int centerYPercent)
         View->Redisplay(centerXPercent, centerYPercent);
     std::string caption = ExtractFileName(FileName) + ZoomText(Zoom);
     FFrame.SetEnabled("brecadrer", SelVisible);
-    SetUndoCommands(FUndoCount > 0);
+    SetUndoCommands(!FUndo.empty());
     FFrame.SetPanel(1, SizeText(FPicture.Width(), FPicture.Height()));
     if (Modified)
         caption += "*";
@@ -280,7 +305,7 @@ bool TDocument::SetZoomStep(int zoom)
 
 void TDocument::FormActivate()
 {
-    SetUndoCommands(FUndoCount > 0);
+    SetUndoCommands(!FUndo.empty());
     FFrame.SetPanel(1, SizeText(FPicture.Width(), FPicture.Height()));
     EnableImageCommands(FFrame, true);
     FFrame.SetEnabled("brecadrer", SelVisible);
@@ -307,9 +332,8 @@ bool TDocument::FormCloseQuery(IMessageBoxes& boxes, const std::function<void()>
 
 void TDocument::ReleaseUndo()
 {
-    for (TUndoEntry& entry : FUndo)
-        entry.Bitmap.reset();
-    FUndoCount = 0;
+    FUndo.clear();
+    FUndoBytes = 0;
 }
 
 void TDocument::MouseDown(int x, int y)

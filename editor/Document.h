@@ -2,15 +2,17 @@
 // TDocument: what a document window of Corvinel holds and does, apart from
 // its widgets: the 24-bit picture, its file name and modified state, the zoom
 // step, the selection whose frame is drawn with an XOR pen into the picture
-// itself, and an undo stack of at most 100 full snapshots. The window
+// itself, and an undo stack of the last 100 full snapshots within a memory
+// budget. The window
 // (TMDIChild) shows it and passes it the pointer and wheel events; the frame's
 // command and status states are written through the TCommandStates given.
 
 #include "Bitmap.h"
 #include "Types.h"
 
-#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -66,6 +68,9 @@ public:
 class TDocument {
 public:
     static constexpr int MaxUndo = 100;
+    // The memory the snapshots of one window may take: a quarter of the
+    // physical memory, at most 4 GB.
+    static std::size_t DefaultUndoBudget();
 
     explicit TDocument(TCommandStates& frame);
     ~TDocument();
@@ -97,8 +102,13 @@ public:
     bool SelVisible = false;
     bool Moving = false;
 
-    int UndoCount() const { return FUndoCount; }
+    // The snapshots held, oldest first.
+    int UndoCount() const { return static_cast<int>(FUndo.size()); }
     const TUndoEntry& UndoEntry(int index) const { return FUndo.at(static_cast<std::size_t>(index)); }
+    // The bytes of pixels the snapshots hold, and the most they may hold.
+    std::size_t UndoBytes() const { return FUndoBytes; }
+    std::size_t UndoBudget() const { return FUndoBudget; }
+    void SetUndoBudget(std::size_t bytes) { FUndoBudget = bytes; }
 
     const std::string& Caption() const { return FCaption; }
 
@@ -122,8 +132,9 @@ public:
 
     // Sets the XOR pen on the picture's canvas.
     void SetXorPen();
-    // Pushes a snapshot (silently none when 100 are held) and marks the
-    // document modified.
+    // Pushes a snapshot and marks the document modified. The oldest
+    // snapshots go first to keep at most 100 within the memory budget; the
+    // new one always stays.
     void memorise();
     // Pops the last snapshot back; nothing at all when the stack is empty.
     void restitue();
@@ -171,7 +182,8 @@ private:
 
     TCommandStates& FFrame;
     TBitmap FPicture;
-    std::array<TUndoEntry, MaxUndo> FUndo;
-    int FUndoCount = 0;
+    std::deque<TUndoEntry> FUndo;
+    std::size_t FUndoBytes = 0;
+    std::size_t FUndoBudget = DefaultUndoBudget();
     std::string FCaption;
 };

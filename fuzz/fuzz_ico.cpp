@@ -1,9 +1,11 @@
 // Loads arbitrary bytes as an icon file and draws it, plain and stretched.
-// Only the graphics layer's exceptions are expected.
+// Only the graphics layer's exceptions are expected. The picture formats are
+// registered, so that PNG entries reach the PNG codec.
 
 #include "Bitmap.h"
 #include "Canvas.h"
 #include "Exceptions.h"
+#include "FuzzSetup.h"
 #include "Icon.h"
 #include "Streams.h"
 
@@ -13,7 +15,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    SetPixelBudget(std::size_t{1} << 22);
+    PrepareFuzzing();
     try {
         TMemoryStream stream(std::vector<std::uint8_t>(data, data + size));
         TIcon icon;

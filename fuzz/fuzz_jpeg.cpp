@@ -1,5 +1,10 @@
 // Loads arbitrary bytes as a JPEG picture and decodes its pixels. Any
 // outcome but a picture or one of our exceptions is a finding.
+//
+// This covers our wrapper around libjpeg (error recovery, the scan and
+// memory limits, the pixel budget, the conversions), not libjpeg itself:
+// the library is the system's, built without the sanitizers' coverage, and
+// fuzzed upstream.
 
 #include "Bitmap.h"
 #include "Exceptions.h"

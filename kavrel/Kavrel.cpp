@@ -176,6 +176,8 @@ TConversionResult ConvertFiles(const TConversion& job, const TConversionHooks& h
             if (!source.empty() && source.back() != '/')
                 source += '/';
             source += name;
+            // A batch never stalls on a small file that describes a huge picture.
+            const TThumbnailBudgetScope budget;
             TPicture picture;
             picture.LoadFromFile(source);
             if (hooks.Loaded)

@@ -114,6 +114,7 @@ bool TForm1::ShowPreview(const std::string& path)
 {
     IM->hide();
     try {
+        const TThumbnailBudgetScope budget;
         TPicture picture;
         picture.LoadFromFile(path);
         ShowPreviewPicture(picture);

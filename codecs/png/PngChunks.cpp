@@ -116,11 +116,21 @@ void TChunkIHDR::FreeDib()
 
 void TChunkIHDR::BuildDib()
 {
+    PrepareDib();
+    AllocateDib();
+}
+
+void TChunkIHDR::PrepareDib()
+{
     ColorTable.fill(TPaletteEntry{});
     FreeDib();
-    const int bits = DibBitsFor(ColorType, BitDepth);
     UsesColorTable = ColorType == 0 || ColorType == 3 || ColorType == 4;
-    if (bits == 0)
+}
+
+void TChunkIHDR::AllocateDib()
+{
+    const int bits = DibBitsFor(ColorType, BitDepth);
+    if (bits == 0 || Dib)
         return;
     CheckPixelBudget(Width, Height);
     auto dib = std::make_unique<TBitmap>(static_cast<int>(Width), static_cast<int>(Height), FormatForBits(bits));
@@ -175,7 +185,9 @@ bool TChunkIHDR::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t
         FilterMethod = filter;
         InterlaceMethod = interlace;
         FOwner.InterlaceMode = interlace;
-        BuildDib();
+        // No pixels yet: a small file is found wrong before its picture
+        // costs any memory.
+        PrepareDib();
     } catch (...) {
         // No half-built header survives: it describes an empty picture.
         FreeDib();
@@ -231,8 +243,14 @@ void TChunkIHDR::CopyFrom(const TChunk& source)
     BuildDib();
     if (Dib && other.Dib && Dib->RowStride() == other.Dib->RowStride())
         std::memcpy(Dib->Bits(), other.Dib->Bits(), DibRowStride * Height);
-    if (AlphaPlane.size() == other.AlphaPlane.size() && !AlphaPlane.empty())
-        std::memcpy(AlphaPlane.data(), other.AlphaPlane.data(), AlphaPlane.size());
+    // The alpha plane, or the colour-key mask of a keyed grey or RGB image.
+    if (Dib && other.AlphaPlane.size() == static_cast<std::size_t>(Width) * Height) {
+        try {
+            AlphaPlane = other.AlphaPlane;
+        } catch (const std::bad_alloc&) {
+            OutOfMemoryError();
+        }
+    }
     ColorTable = other.ColorTable;
     ColorTableChanged();
 }
@@ -396,6 +414,12 @@ void TChunktRNS::SetTransparentColor(TColor color)
     TransparencyData.fill(0);
     SingleTransparent = true;
     TChunkIHDR& header = OwnerHeader();
+    // The mask of the samples as read names the old key: drawing goes back
+    // to the colour the pixels show.
+    if (header.ColorType == 0 || header.ColorType == 2) {
+        header.AlphaPlane.clear();
+        header.AlphaPlane.shrink_to_fit();
+    }
     const std::uint8_t r = GetRValue(color), g = GetGValue(color), b = GetBValue(color);
     switch (header.ColorType) {
     case 0:
@@ -427,6 +451,77 @@ void TChunktRNS::SetTransparentColor(TColor color)
     default:
         break;
     }
+}
+
+// ---- KeyMasker
+
+KeyMasker::KeyMasker(TPngPicture& owner) : FHeader(owner.RequireHeader())
+{
+    const auto* trns = owner.Chunks.ItemFromClass<TChunktRNS>();
+    if (!trns || (FHeader.ColorType != 0 && FHeader.ColorType != 2) || trns->KeyMatchesNothing() || !FHeader.Dib)
+        return;
+    for (std::size_t i = 0; i < (FHeader.ColorType == 2 ? 3u : 1u); ++i)
+        FKey[i] = Sample16(trns->TransparencyData, i);
+    try {
+        FHeader.AlphaPlane.assign(static_cast<std::size_t>(FHeader.Width) * FHeader.Height, 255);
+    } catch (const std::bad_alloc&) {
+        OutOfMemoryError();
+    }
+    FActive = true;
+}
+
+bool KeyMasker::Keyed(const std::uint8_t* src, std::size_t i) const
+{
+    const int depth = FHeader.BitDepth;
+    if (FHeader.ColorType == 2) {
+        if (depth == 8)
+            return src[3 * i] == FKey[0] && src[3 * i + 1] == FKey[1] && src[3 * i + 2] == FKey[2];
+        const std::uint8_t* p = src + 6 * i;
+        return GetU16BE(p) == FKey[0] && GetU16BE(p + 2) == FKey[1] && GetU16BE(p + 4) == FKey[2];
+    }
+    if (depth == 16)
+        return GetU16BE(src + 2 * i) == FKey[0];
+    if (depth == 8)
+        return src[i] == FKey[0];
+    const std::size_t bit = i * static_cast<std::size_t>(depth);
+    return ((src[bit / 8] >> (8 - depth - static_cast<int>(bit % 8))) & ((1 << depth) - 1)) == FKey[0];
+}
+
+void KeyMasker::Row(const std::uint8_t* src, std::size_t y)
+{
+    if (!FActive)
+        return;
+    std::uint8_t* alpha = FHeader.AlphaRow(y);
+    for (std::size_t x = 0; x < FHeader.Width; ++x)
+        alpha[x] = Keyed(src, x) ? 0 : 255;
+}
+
+void KeyMasker::PassRow(const std::uint8_t* src, std::size_t passWidth, std::size_t y, std::size_t first,
+                        std::size_t step)
+{
+    if (!FActive)
+        return;
+    std::uint8_t* alpha = FHeader.AlphaRow(y);
+    for (std::size_t i = 0, x = first; i < passWidth; ++i, x += step)
+        alpha[x] = Keyed(src, i) ? 0 : 255;
+}
+
+std::size_t pngimpl::RawImageSize(const TChunkIHDR& header, int interlaceMode)
+{
+    const std::size_t width = header.Width, height = header.Height;
+    if (interlaceMode != 1)
+        return height * (RowByteCount(width, header.ColorType, header.BitDepth) + 1);
+    std::size_t total = 0;
+    for (int pass = 0; pass < 7; ++pass) {
+        const std::size_t passWidth = PassWidth(width, pass);
+        const std::size_t rowSize = RowByteCount(passWidth, header.ColorType, header.BitDepth);
+        const auto firstRow = static_cast<std::size_t>(Adam7FirstRow[pass]);
+        const auto rowStep = static_cast<std::size_t>(Adam7RowStep[pass]);
+        if (rowSize == 0 || firstRow >= height)
+            continue;
+        total += (height - firstRow + rowStep - 1) / rowStep * (rowSize + 1);
+    }
+    return total;
 }
 
 bool TChunktRNS::KeyMatchesNothing() const
@@ -705,9 +800,14 @@ bool TChunkzTXt::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t
     // The method byte and the compressed bytes must lie inside the chunk.
     if (k + 1 >= size || d[k + 1] != 0)
         return true;
+    // Each chunk and all of them together inflate to a bounded text.
+    const std::size_t room =
+        std::min(MaxInflatedText, MaxInflatedTextTotal - std::min(MaxInflatedTextTotal, FOwner.InflatedText));
     std::vector<std::uint8_t> text;
-    if (InflateBuffer(d + k + 2, size - k - 2, text, MaxInflatedText))
+    if (InflateBuffer(d + k + 2, size - k - 2, text, room)) {
         Text.assign(text.begin(), text.end());
+        FOwner.InflatedText += text.size();
+    }
     return true;
 }
 

@@ -394,6 +394,7 @@ void TPngPicture::ClearChunks()
 {
     ResetGammaTables();
     Chunks.Clear();
+    InflatedText = 0;
 }
 
 bool TPngPicture::HasHeader() const

@@ -79,8 +79,9 @@ bool InflateBuffer(const std::uint8_t* bytes, std::size_t count, std::vector<std
                    std::size_t maxOutput);
 bool DeflateBuffer(const std::uint8_t* bytes, std::size_t count, int level, std::vector<std::uint8_t>& result);
 
-// The largest text a zTXt chunk may inflate to.
+// The largest text a zTXt chunk may inflate to, and all of a file's.
 constexpr std::size_t MaxInflatedText = std::size_t{8} << 20;
+constexpr std::size_t MaxInflatedTextTotal = std::size_t{16} << 20;
 
 // ---- The chunk-class registry
 
@@ -151,6 +152,11 @@ public:
     // Makes a zeroed bitmap for the header values, a zeroed alpha plane for
     // the kinds with alpha, and drops the image's palette cache.
     void BuildDib();
+    // BuildDib in two steps: the cleared colour table without any pixels (a
+    // header just read), then the zeroed bitmap and alpha plane (when the
+    // image data starts).
+    void PrepareDib();
+    void AllocateDib();
     void FreeDib();
     bool HasDib() const { return Dib != nullptr; }
     // Image row y (0 at the top).
@@ -168,6 +174,9 @@ public:
     std::array<TPaletteEntry, 256> ColorTable{};
     std::size_t DibRowStride = 0;
     std::unique_ptr<TBitmap> Dib;
+    // The alpha of each pixel for the kinds with alpha. A grey or RGB image
+    // with a colour key has one too, 0 where the stored samples (all 16 bits,
+    // before gamma) are the key's and 255 elsewhere.
     std::vector<std::uint8_t> AlphaPlane;
 
     std::uint32_t Width = 0;
@@ -373,6 +382,8 @@ public:
     std::uint8_t CompressionLevel = 7;
     std::uint8_t InterlaceMode = 0;
     TPNGList Chunks;
+    // The text the compressed text chunks of the current load inflated to.
+    std::size_t InflatedText = 0;
 
 private:
     std::uint32_t FIdatBufferSize = 65535;

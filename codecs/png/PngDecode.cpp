@@ -431,11 +431,17 @@ TChunkClass TChunkIDAT::Class()
 bool TChunkIDAT::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t length)
 {
     TChunkIHDR& header = OwnerHeader();
-    if (!header.HasDib())
-        Raise<EPNGHeaderNotPresent>(PngMessages::EPNGHeaderNotPresentText);
     // Palette images need their palette before the pixels.
     if (header.ColorType == 3 && !FOwner.Chunks.ItemFromClass<TChunkPLTE>())
         Raise<EPNGInvalidPalette>(PngMessages::EPNGInvalidPaletteText);
+    // Raw data that the bytes left could not inflate to is refused before
+    // the pixels take any memory.
+    const auto left = static_cast<std::size_t>(std::max<std::int64_t>(0, stream.Remaining()));
+    if (RawImageSize(header, FOwner.InterlaceMode) / MaxInflateRatio > left)
+        Raise<EPngUnexpectedEnd>(PngMessages::EPngUnexpectedEndText);
+    header.AllocateDib();
+    if (!header.HasDib())
+        Raise<EPNGHeaderNotPresent>(PngMessages::EPNGHeaderNotPresentText);
     if (header.UsesColorTable && header.ColorType != 3) {
         const int levels = 1 << header.DibBitsPerPixel;
         for (int n = 0; n < levels; ++n) {
@@ -462,6 +468,7 @@ bool TChunkIDAT::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t
         OutOfMemoryError();
     }
     RowConverter convert(header, FOwner.GammaTable);
+    KeyMasker key(FOwner);
     // Decodes `count` rows of `size` bytes, handing row i to put.
     auto decodeRows = [&](std::size_t count, std::size_t size, auto&& put) {
         const std::size_t step = size + 1;
@@ -481,7 +488,10 @@ bool TChunkIDAT::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t
     };
 
     if (FOwner.InterlaceMode == 0) {
-        decodeRows(height, rowSize, [&](std::size_t y, const std::uint8_t* row) { convert.Row(row, rowSize, y); });
+        decodeRows(height, rowSize, [&](std::size_t y, const std::uint8_t* row) {
+            convert.Row(row, rowSize, y);
+            key.Row(row, y);
+        });
     } else if (FOwner.InterlaceMode == 1) {
         for (int pass = 0; pass < 7; ++pass) {
             const std::size_t passWidth = PassWidth(width, pass);
@@ -494,6 +504,8 @@ bool TChunkIDAT::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t
             decodeRows(count, passRowSize, [&](std::size_t i, const std::uint8_t* row) {
                 convert.PassRow(row, passWidth, firstRow + i * rowStep, static_cast<std::size_t>(Adam7FirstColumn[pass]),
                                 static_cast<std::size_t>(Adam7ColumnStep[pass]));
+                key.PassRow(row, passWidth, firstRow + i * rowStep, static_cast<std::size_t>(Adam7FirstColumn[pass]),
+                            static_cast<std::size_t>(Adam7ColumnStep[pass]));
             });
         }
     }

@@ -80,12 +80,16 @@ public:
             alpha = FHeader.AlphaRow(static_cast<std::size_t>(y))[ux];
             return FHeader.ColorTable[row[ux]].Color();
         case 3: {
-            const std::uint32_t index = FHeader.Dib->GetRawPixel(x, y);
+            const std::uint32_t index = FHeader.Dib->GetRawPixel(x, y) & 0xFF;
             alpha = FTrns ? FTrns->TransparencyData[index] : 255;
-            return FPlte ? FPlte->GetEntry(index) : FHeader.ColorTable[index].Color();
+            // An index past the palette shows black, as in every other path.
+            if (FPlte && index >= FPlte->EntryCount)
+                return 0;
+            return FHeader.ColorTable[index].Color();
         }
         default:
-            alpha = 255;
+            // A grey or RGB image with a colour key: the mask of its samples.
+            alpha = FHeader.AlphaPlane.empty() ? 255 : FHeader.AlphaRow(static_cast<std::size_t>(y))[ux];
             return FHeader.Dib->GetPixelColor(x, y);
         }
     }
@@ -186,7 +190,14 @@ void TPngPicture::Draw(TCanvas& canvas, const TRect& rect)
     const TRect source = Rect(0, 0, static_cast<int>(header.Width), static_cast<int>(header.Height));
     switch (TransparencyMode()) {
     case 1:
-        canvas.StretchBitmapTransparent(rect, *header.Dib, source, ColorToRGB(TransparentKey()));
+        // Grey and RGB keys compare the samples as stored (the mask made
+        // while decoding); palette keys and pictures set from a bitmap
+        // compare colours.
+        if ((header.ColorType == 0 || header.ColorType == 2) &&
+            header.AlphaPlane.size() == static_cast<std::size_t>(header.Width) * header.Height)
+            DrawBlended(*this, canvas, rect);
+        else
+            canvas.StretchBitmapTransparent(rect, *header.Dib, source, ColorToRGB(TransparentKey()));
         break;
     case 2:
         DrawBlended(*this, canvas, rect);
@@ -345,5 +356,9 @@ void TPngPicture::SetPixelColor(int x, int y, TColor color)
     default:
         break;
     }
+    // A keyed grey or RGB pixel is transparent when its new colour is the key's.
+    if ((header.ColorType == 0 || header.ColorType == 2) &&
+        header.AlphaPlane.size() == static_cast<std::size_t>(header.Width) * header.Height)
+        header.AlphaRow(static_cast<std::size_t>(y))[x] = color == ColorToRGB(TransparentKey()) ? 0 : 255;
     Changed();
 }

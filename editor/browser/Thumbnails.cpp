@@ -1,5 +1,6 @@
 #include "Thumbnails.h"
 
+#include "Bitmap.h"
 #include "Canvas.h"
 #include "Document.h"
 #include "EditorFrame.h"
@@ -108,6 +109,8 @@ void DrawThumbnail(TThumbnail& tile, const std::string& hintPath)
         return;
     }
     try {
+        // A thumbnail never waits on a small file that describes a huge picture.
+        const TThumbnailBudgetScope budget;
         TPicture picture;
         picture.LoadFromFile(tile.FileName);
         TGraphic* graphic = picture.Graphic();

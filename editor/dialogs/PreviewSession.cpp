@@ -21,26 +21,11 @@ bool TPreviewSession::Begin(TDocument& document)
     if (FDocument)
         return false;
 
-    // The picture as found, for a restore that the undo stack can not give.
-    std::unique_ptr<TRestorePoint> restore;
-    if (document.UndoCount() >= TDocument::MaxUndo) {
-        restore = std::make_unique<TRestorePoint>();
-        restore->Picture.Assign(document.Picture());
-        restore->Selection = document.Selection;
-        restore->SelVisible = document.SelVisible;
-        restore->Moving = document.Moving;
-        restore->LastX = document.LastX;
-        restore->LastY = document.LastY;
-        restore->Zoom = document.Zoom;
-        restore->Modified = document.Modified;
-    }
-
-    const int before = document.UndoCount();
+    // The snapshot always goes on the stack (a full one gives up its oldest).
     document.memorise();
-    FRecorded = document.UndoCount() > before;
+    FRecorded = true;
     FDocument = &document;
     FRestoreOnClose = true;
-    FRestore = FRecorded ? nullptr : std::move(restore);
 
     try {
         // The frame leaves the pixels and the status shows no selection.
@@ -91,22 +76,7 @@ void TPreviewSession::End()
     TDocument& document = *std::exchange(FDocument, nullptr);
     const bool restore = std::exchange(FRestoreOnClose, false);
     const bool recorded = std::exchange(FRecorded, false);
-    const std::unique_ptr<TRestorePoint> own = std::move(FRestore);
     FWork.reset();
-    if (!restore)
-        return;
-    if (recorded) {
+    if (restore && recorded)
         document.restitue();
-    } else if (own) {
-        document.SetPicture(own->Picture);
-        document.SetXorPen();
-        document.Selection = own->Selection;
-        document.SelVisible = own->SelVisible;
-        document.Moving = own->Moving;
-        document.LastX = own->LastX;
-        document.LastY = own->LastY;
-        document.Zoom = own->Zoom;
-        document.Modified = own->Modified;
-        document.Affiche(0, 0);
-    }
 }

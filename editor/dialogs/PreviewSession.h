@@ -5,11 +5,6 @@
 // from a fresh copy of it and replaces the document's picture. Applying
 // keeps the last preview (the snapshot stays as one undo step); ending the
 // showing without applying puts back the picture the dialog found.
-//
-// When the undo stack was already full the snapshot is not recorded: the
-// session then keeps its own copy of the picture and of the selection and
-// zoom state, and restores from it instead of popping a snapshot that is
-// not its own.
 
 #include "Bitmap.h"
 #include "Types.h"
@@ -58,17 +53,4 @@ private:
     bool FRestoreOnClose = false;
     bool FRecorded = false;
     std::unique_ptr<TBitmap> FWork;
-
-    // The restore copy, taken only when the snapshot was not recorded.
-    struct TRestorePoint {
-        TBitmap Picture;
-        TRect Selection;
-        bool SelVisible = false;
-        bool Moving = false;
-        int LastX = 0;
-        int LastY = 0;
-        int Zoom = 0;
-        bool Modified = false;
-    };
-    std::unique_ptr<TRestorePoint> FRestore;
 };

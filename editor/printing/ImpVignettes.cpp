@@ -1,6 +1,7 @@
 #include "ImpVignettes.h"
 
 #include "Application.h"
+#include "Bitmap.h"
 #include "Canvas.h"
 #include "Exceptions.h"
 #include "MessageBoxes.h"
@@ -226,6 +227,8 @@ void TContactSheets::PrintCell(TCanvas& canvas, const TSheetMapping& map, const 
     TRect dest;
     bool failed = false;
     try {
+        // A cell never waits on a small file that describes a huge picture.
+        const TThumbnailBudgetScope budget;
         TPicture picture;
         picture.LoadFromFile(path);
         TGraphic* graphic = picture.Graphic();

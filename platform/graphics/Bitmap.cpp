@@ -38,6 +38,8 @@ std::size_t BytesPerScanline(std::size_t width, int bitsPerPixel)
 namespace {
 
 std::atomic<std::size_t> gPixelBudget{std::size_t{1} << 28};
+// The calling thread's own budget while a TPixelBudgetScope lives (0: none).
+thread_local std::size_t tThreadBudget = 0;
 
 TPixelFormat Normalised(TPixelFormat format)
 {
@@ -275,9 +277,20 @@ int TPaletteMatcher::Nearest(std::uint8_t r, std::uint8_t g, std::uint8_t b)
     return best;
 }
 
-std::size_t PixelBudget() { return gPixelBudget.load(); }
+std::size_t PixelBudget() { return tThreadBudget ? tThreadBudget : gPixelBudget.load(); }
 
 void SetPixelBudget(std::size_t pixels) { gPixelBudget.store(pixels); }
+
+TPixelBudgetScope::TPixelBudgetScope(std::size_t pixels) : FPrevious(tThreadBudget)
+{
+    // 0 would mean "no scope": the smallest budget that refuses everything
+    // is one pixel short of any picture, so keep at least one.
+    tThreadBudget = pixels ? pixels : 1;
+}
+
+TPixelBudgetScope::~TPixelBudgetScope() { tThreadBudget = FPrevious; }
+
+TThumbnailBudgetScope::TThumbnailBudgetScope() : TPixelBudgetScope(std::min(PixelBudget(), ThumbnailPixelBudget)) {}
 
 std::size_t CheckPixelBudget(std::int64_t width, std::int64_t height)
 {

@@ -18,6 +18,30 @@ class TPaletteMatcher;
 // refuse larger pictures with a clear message instead of failing later.
 std::size_t PixelBudget();
 void SetPixelBudget(std::size_t pixels);
+
+// While it lives, the budget of the calling thread is the given number of
+// pixels (the process-wide one elsewhere); the previous budget of the thread
+// comes back when it goes, also when an exception unwinds. The browser's
+// thumbnails and kavrel's conversions load under a lower budget so that a
+// small file describing a huge picture never stalls them.
+class TPixelBudgetScope {
+public:
+    explicit TPixelBudgetScope(std::size_t pixels);
+    ~TPixelBudgetScope();
+    TPixelBudgetScope(const TPixelBudgetScope&) = delete;
+    TPixelBudgetScope& operator=(const TPixelBudgetScope&) = delete;
+
+private:
+    std::size_t FPrevious;
+};
+// The budget for thumbnails, contact sheets and batch conversions: about
+// 134 million pixels, more than any camera's photo.
+constexpr std::size_t ThumbnailPixelBudget = std::size_t{1} << 27;
+// A scope of that budget (or of the current one when it is lower).
+class TThumbnailBudgetScope : public TPixelBudgetScope {
+public:
+    TThumbnailBudgetScope();
+};
 // Raises EOutOfMemory when width x height exceeds the budget or a side is
 // negative; answers width x height.
 std::size_t CheckPixelBudget(std::int64_t width, std::int64_t height);

@@ -359,6 +359,12 @@ void ReadDibFrom(TStream& stream, std::int64_t fileStart, std::uint32_t offBits,
         pixelStart = fileStart + offBits;
         if (pixelStart < tableStart)
             Invalid("décalage des pixels dans l'en-tête");
+        // A table whose size the header states must lie before the pixels:
+        // pixels that would start inside it are its own bytes. A table of
+        // implied size may be cut short by the offset, as writers do.
+        if (h.HeaderSize != CoreHeaderSize && h.ClrUsed != 0 && h.Bits <= 8 &&
+            static_cast<std::uint64_t>(pixelStart - tableStart) < paletteEntries * h.EntrySize)
+            Invalid("décalage des pixels dans la table des couleurs");
         paletteEntries = std::min<std::uint64_t>(paletteEntries,
                                                  static_cast<std::uint64_t>(pixelStart - tableStart) / h.EntrySize);
     } else {

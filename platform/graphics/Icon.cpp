@@ -56,6 +56,39 @@ std::size_t CheckHeader(const std::uint8_t* data)
     return count;
 }
 
+// The bytes a DIB entry's header says the entry takes (header, masks,
+// colour table, colour rows, AND mask), or 0 when its header is not all in
+// the `size` bytes at p or is not a DIB header.
+std::uint64_t ImpliedDibBytes(const std::uint8_t* p, std::size_t size)
+{
+    if (size < 40 || IsPng(p, size))
+        return 0;
+    const std::uint32_t headerSize = GetU32LE(p);
+    const auto width = static_cast<std::int32_t>(GetU32LE(p + 4));
+    const auto doubledHeight = static_cast<std::int32_t>(GetU32LE(p + 8));
+    const std::uint64_t bits = GetU16LE(p + 14);
+    const std::uint32_t compression = GetU32LE(p + 16);
+    std::uint64_t tableEntries = GetU32LE(p + 32);
+    if (headerSize < 40 || width <= 0 || doubledHeight < 2 || bits == 0 || bits > 32 || tableEntries > 256)
+        return 0;
+    if (bits <= 8 && tableEntries == 0)
+        tableEntries = std::uint64_t{1} << bits;
+    const auto w = static_cast<std::uint64_t>(width);
+    const auto h = static_cast<std::uint64_t>(doubledHeight / 2);
+    return headerSize + (compression == 3 && headerSize == 40 ? 12 : 0) + tableEntries * 4 +
+           (w * bits + 31) / 32 * 4 * h + (w + 31) / 32 * 4 * h;
+}
+
+// The bytes of an entry: its stated count, or more when its DIB header says
+// it is larger and the data is there (as other readers take such files).
+std::uint64_t EntryBytes(const std::uint8_t* data, std::size_t size, std::uint64_t offset, std::uint64_t bytes)
+{
+    if (offset >= size)
+        return bytes;
+    const std::uint64_t implied = ImpliedDibBytes(data + offset, size - static_cast<std::size_t>(offset));
+    return implied > bytes && implied <= size - offset ? implied : bytes;
+}
+
 // Checks the directory; answers the entries in file order.
 std::vector<TEntry> ReadDirectory(const std::uint8_t* data, std::size_t size)
 {
@@ -69,12 +102,12 @@ std::vector<TEntry> ReadDirectory(const std::uint8_t* data, std::size_t size)
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint8_t* d = data + DirHeaderSize + i * DirEntrySize;
         TEntry& e = entries[i];
-        std::uint32_t bytes = GetU32LE(d + 8);
-        std::uint32_t offset = GetU32LE(d + 12);
+        const std::uint32_t offset = GetU32LE(d + 12);
+        const std::uint64_t bytes = EntryBytes(data, size, offset, GetU32LE(d + 8));
         if (offset > size || bytes > size - offset)
             Invalid("image " + std::to_string(i + 1) + " hors du fichier");
         e.Offset = offset;
-        e.Size = bytes;
+        e.Size = static_cast<std::size_t>(bytes);
         const std::uint8_t* p = data + offset;
         if (IsPng(p, bytes)) {
             e.Png = true;
@@ -346,6 +379,27 @@ void TIcon::LoadFromStream(TStream& stream)
     }
     std::memcpy(data.data(), directory.data(), dirSize);
     stream.ReadBuffer(data.data() + dirSize, data.size() - dirSize);
+
+    // A DIB entry whose stated count is smaller than its bitmap: the rest
+    // is read too when the stream has it.
+    std::uint64_t more = end;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t* d = directory.data() + DirHeaderSize + i * DirEntrySize;
+        const std::uint64_t offset = GetU32LE(d + 12);
+        if (offset + 40 > data.size())
+            continue;
+        const std::uint64_t implied = ImpliedDibBytes(data.data() + offset, data.size() - offset);
+        if (implied > GetU32LE(d + 8) && offset + implied <= static_cast<std::uint64_t>(available))
+            more = std::max(more, offset + implied);
+    }
+    if (more > end) {
+        try {
+            data.resize(static_cast<std::size_t>(more));
+        } catch (const std::bad_alloc&) {
+            OutOfMemoryError();
+        }
+        stream.ReadBuffer(data.data() + end, data.size() - static_cast<std::size_t>(end));
+    }
 
     Decode(std::move(data));
     Changed();

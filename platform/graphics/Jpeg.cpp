@@ -6,11 +6,13 @@
 #include "PhotoMetadata.h"
 #include "Streams.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <string>
 #include <utility>
@@ -27,6 +29,16 @@ const char* const ResizeMessage = "Impossible de modifier la taille d'une image 
 // A real picture has a few dozen scans at most; thousands of empty scans
 // only make the decoder run over the whole picture again and again.
 constexpr int MaxScans = 1000;
+
+// What libjpeg may allocate for one picture: 8 bytes a pixel of the budget
+// (four components of 16-bit coefficients) and 16 MB for its tables and
+// buffers, at most what a long holds.
+long JpegMemoryLimit()
+{
+    constexpr std::size_t fixed = std::size_t{16} << 20;
+    const std::size_t most = (static_cast<std::size_t>(std::numeric_limits<long>::max()) - fixed) / 8;
+    return static_cast<long>(std::min(PixelBudget(), most) * 8 + fixed);
+}
 
 // ---------------------------------------------------------------------------
 // The C side. libjpeg reports a fatal error through error_exit, which must
@@ -96,7 +108,7 @@ struct TDecoder {
     bool created;
 };
 
-bool DecoderOpen(TDecoder* d, const unsigned char* data, std::size_t size)
+bool DecoderOpen(TDecoder* d, const unsigned char* data, std::size_t size, long maxMemory)
 {
     InitError(d->err);
     d->cinfo.err = &d->err.pub;
@@ -104,6 +116,9 @@ bool DecoderOpen(TDecoder* d, const unsigned char* data, std::size_t size)
         return false;
     jpeg_create_decompress(&d->cinfo);
     d->created = true;
+    // The coefficients of a progressive picture are held whole: a few bytes
+    // of header must not make libjpeg take more than the pixel budget allows.
+    d->cinfo.mem->max_memory_to_use = maxMemory;
     d->progress.progress_monitor = ScanLimitMonitor;
     d->cinfo.progress = &d->progress;
     jpeg_mem_src(&d->cinfo, data, static_cast<unsigned long>(size));
@@ -279,7 +294,7 @@ class TJpegReader {
 public:
     explicit TJpegReader(const std::vector<std::uint8_t>& data)
     {
-        if (!DecoderOpen(&F.d, data.data(), data.size()))
+        if (!DecoderOpen(&F.d, data.data(), data.size(), JpegMemoryLimit()))
             Fail();
     }
 

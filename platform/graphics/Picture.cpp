@@ -66,14 +66,32 @@ std::string ExtractExtension(const std::string& fileName)
 TPicture::TPicture() = default;
 TPicture::~TPicture() = default;
 
-void TPicture::LoadFromFile(const std::string& fileName)
+namespace {
+
+// A new graphic of the class registered for an extension; an unknown one
+// raises EInvalidGraphic.
+std::unique_ptr<TGraphic> CreateForExtension(const std::string& extension)
 {
-    std::string ext = ExtractExtension(fileName);
-    TGraphicClass cls = FindGraphicClass(ext);
+    const std::string ext = CleanExtension(extension);
+    TGraphicClass cls = TPicture::FindGraphicClass(ext);
     if (!cls)
         throw EInvalidGraphic("Extension de fichier graphique inconnue (." + ext + ")");
-    std::unique_ptr<TGraphic> graphic = cls->Create();
+    return cls->Create();
+}
+
+} // namespace
+
+void TPicture::LoadFromFile(const std::string& fileName)
+{
+    std::unique_ptr<TGraphic> graphic = CreateForExtension(ExtractExtension(fileName));
     graphic->LoadFromFile(fileName);
+    FGraphic = std::move(graphic);
+}
+
+void TPicture::LoadFromStream(TStream& stream, const std::string& extension)
+{
+    std::unique_ptr<TGraphic> graphic = CreateForExtension(extension);
+    graphic->LoadFromStream(stream);
     FGraphic = std::move(graphic);
 }
 

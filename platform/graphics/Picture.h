@@ -9,6 +9,7 @@
 #include <vector>
 
 class TBitmap;
+class TStream;
 
 struct TFileFormat {
     std::string Extension; // lower case, without the dot
@@ -26,6 +27,8 @@ public:
     // and loads the file; an unknown extension raises EInvalidGraphic
     // "Extension de fichier graphique inconnue (.ext)".
     void LoadFromFile(const std::string& fileName);
+    // The same from a stream, the class chosen by an extension as above.
+    void LoadFromStream(TStream& stream, const std::string& extension);
     void SaveToFile(const std::string& fileName) const;
 
     TGraphic* Graphic() const { return FGraphic.get(); }

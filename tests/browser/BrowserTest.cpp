@@ -59,7 +59,7 @@ void SaveBmp(const TBitmap& bitmap, const std::string& path)
 
 bool Convert(const std::string& arguments, const std::string& path)
 {
-    return testutil::Run("/usr/bin/convert " + arguments + " " + testutil::Quote(path)).ExitCode == 0;
+    return testutil::Run(testutil::Tool("convert") + " " + arguments + " " + testutil::Quote(path)).ExitCode == 0;
 }
 
 } // namespace browsertest

@@ -6,6 +6,7 @@
 #include "TestUtil.h"
 
 #include "FileListBox.h"
+#include "Picture.h"
 #include "Thumbnails.h"
 
 #include <gtest/gtest.h>
@@ -192,8 +193,6 @@ TEST(DrawThumbnailTest, DrawsOurBmpScaledIntoTheBox)
 TEST(DrawThumbnailTest, DrawsPicturesWrittenByImageMagick)
 {
     InitOnce();
-    if (!testutil::HaveTool("convert"))
-        GTEST_SKIP() << "ImageMagick is missing";
     TempDir dir;
     const std::string jpeg = dir.File("photo.jpg");
     ASSERT_TRUE(Convert("-size 640x480 xc:red -fill blue -draw \"rectangle 320,0 639,479\"", jpeg));
@@ -287,6 +286,25 @@ TEST(DrawThumbnailTest, ATruncatedJpegShowsWhatItHoldsAndSaysSoInItsHint)
     ASSERT_EQ(b.State, TThumbState::Drawn) << b.Error;
     EXPECT_EQ(b.Size, (TThumbSize{100, 75}));
     EXPECT_EQ(b.Hint, ThumbnailHint(cut, bytes.size(), 320, 240) + "\nFichier incomplet");
+}
+
+TEST(DrawThumbnailTest, ASmallFileDescribingAHugePictureIsRefusedAtOnce)
+{
+    InitOnce();
+    TempDir dir;
+    // 12,000 x 12,000 pixels: over the thumbnails' budget, under the editor's.
+    const std::string path = dir.File("huge.bmp");
+    testutil::WriteFile(path, testutil::TinyRleBmp(12000, 12000));
+    TThumbnail tile;
+    tile.FileName = path;
+    DrawThumbnail(tile, tile.FileName);
+    EXPECT_EQ(tile.State, TThumbState::Failed);
+    EXPECT_NE(tile.Error.find("Image trop grande"), std::string::npos) << tile.Error;
+    // The budget was the browser's own: the editor still opens the file.
+    TPicture picture;
+    picture.LoadFromFile(path);
+    EXPECT_EQ(picture.Width(), 12000);
+    EXPECT_EQ(picture.Height(), 12000);
 }
 
 TEST(ThumbnailListTest, RebuildGoesOnPastBadFilesAndLeavesNoStaleTile)

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace testutil {
 
@@ -53,6 +54,34 @@ bool HaveTool(const std::string& program)
     return Run("command -v " + Quote(program) + " >/dev/null").ExitCode == 0;
 }
 
+std::string Tool(const std::string& name)
+{
+    const std::string path = name.find('/') == std::string::npos ? "/usr/bin/" + name : name;
+    if (access(path.c_str(), X_OK) != 0)
+        ADD_FAILURE() << "outside tool missing: " << name << " (" << path
+                      << " is not installed; scripts/install-deps.sh installs it)";
+    return path;
+}
+
+std::string PythonWithPil()
+{
+    const std::string python = Tool("python3");
+    const CommandResult r = Run(python + " -c 'import PIL.Image'");
+    if (r.ExitCode != 0)
+        ADD_FAILURE() << "outside tool missing: python3-pil (" << python << " cannot import PIL: " << r.Output << ")";
+    return python;
+}
+
+const std::vector<std::string>& OracleTools()
+{
+    static const std::vector<std::string> tools = {
+        "convert",  "identify", "python3",   "pnmtopng", "pngtopnm", "pamtopng", "tiffcp",
+        "tiffinfo", "gif2rgb",  "giftext",   "gifsicle", "pngcheck", "djpeg",    "cjpeg",
+        "pdfinfo",  "pdftoppm", "pdftotext", "exiftool", "exiv2",
+    };
+    return tools;
+}
+
 std::string Quote(const std::string& s)
 {
     std::string out = "'";
@@ -63,6 +92,32 @@ std::string Quote(const std::string& s)
             out += c;
     }
     return out + "'";
+}
+
+std::vector<std::uint8_t> TinyRleBmp(int width, int height)
+{
+    const std::uint32_t offset = 14 + 40 + 2 * 4;
+    std::vector<std::uint8_t> b(offset, 0);
+    auto put32 = [&b](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    b[0] = 'B';
+    b[1] = 'M';
+    put32(2, offset + 2);
+    put32(10, offset);
+    put32(14, 40);
+    put32(18, static_cast<std::uint32_t>(width));
+    put32(22, static_cast<std::uint32_t>(height));
+    b[26] = 1;
+    b[28] = 8;
+    b[30] = 1; // BI_RLE8
+    put32(34, 2);
+    put32(46, 2); // two colours: black and white
+    put32(58, 0x00FFFFFF);
+    b.push_back(0); // end of bitmap
+    b.push_back(1);
+    return b;
 }
 
 std::vector<std::uint8_t> ReadFile(const std::string& path)
@@ -181,8 +236,11 @@ bool SamePixels(const TBitmap& a, const TBitmap& b)
 
 int MaxDifference(const RgbImage& a, const RgbImage& b)
 {
-    if (a.Width != b.Width || a.Height != b.Height || a.Rgb.size() != b.Rgb.size())
-        return -1;
+    if (a.Width != b.Width || a.Height != b.Height || a.Rgb.size() != b.Rgb.size()) {
+        ADD_FAILURE() << "pictures of different sizes: " << a.Width << " x " << a.Height << " and " << b.Width
+                      << " x " << b.Height;
+        return 256;
+    }
     int m = 0;
     for (size_t i = 0; i < a.Rgb.size(); ++i)
         m = std::max(m, std::abs(static_cast<int>(a.Rgb[i]) - static_cast<int>(b.Rgb[i])));

@@ -30,10 +30,24 @@ struct CommandResult {
 
 // Runs a shell command line (test files and outside tools only).
 CommandResult Run(const std::string& commandLine);
-// True when a program is on the PATH (or an absolute path that exists).
+// True when a program is on the PATH (or an absolute path that exists). Not
+// for skipping a test: an outside tool a test needs comes through Tool().
 bool HaveTool(const std::string& program);
+
+// The Debian path of an outside tool ("convert" -> "/usr/bin/convert"). A
+// tool that is missing or cannot run fails the test with its name: the tests
+// never skip for want of an oracle (scripts/install-deps.sh installs them).
+std::string Tool(const std::string& name);
+// /usr/bin/python3, failing the test when it cannot import PIL.
+std::string PythonWithPil();
+// Every outside tool the tests run, by name.
+const std::vector<std::string>& OracleTools();
 // Quotes a string for the shell.
 std::string Quote(const std::string& s);
+
+// A 256-colour run-length BMP of the given size in a few hundred bytes: its
+// data ends the picture at once, leaving every pixel colour 0.
+std::vector<std::uint8_t> TinyRleBmp(int width, int height);
 
 std::vector<std::uint8_t> ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::vector<std::uint8_t>& data);
@@ -56,8 +70,8 @@ TBitmap Copy(const TBitmap& bitmap);
 // Same size and the same colour at every pixel, whatever the pixel formats.
 bool SamePixels(const TBitmap& a, const TBitmap& b);
 
-// Largest difference of one channel between two pictures of one size (-1
-// when the sizes differ).
+// Largest difference of one channel between two pictures of one size. A
+// size mismatch fails the test and answers 256, more than any difference.
 int MaxDifference(const RgbImage& a, const RgbImage& b);
 
 // Decodes a file with picdump into RGB; ok is false when picdump failed and

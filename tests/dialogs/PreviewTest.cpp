@@ -83,7 +83,7 @@ TEST(PreviewSession, ApplyLeavesOneUndoStepThatBringsTheImageBack)
     EXPECT_FALSE(doc->Modified);
 }
 
-TEST(PreviewSession, FullUndoStackStillRestoresAndKeepsTheOtherSnapshots)
+TEST(PreviewSession, FullUndoStackStillRestoresAndKeepsTheNewerSnapshots)
 {
     const TBitmap original = Pattern(9, 7);
     TTestDocument doc(original);
@@ -98,13 +98,14 @@ TEST(PreviewSession, FullUndoStackStillRestoresAndKeepsTheOtherSnapshots)
     ASSERT_EQ(doc->UndoCount(), TDocument::MaxUndo);
     const TBitmap beforeDialog = Copy(doc->Picture());
     doc->Zoom = 2;
-    doc->Modified = false; // saved just now
     DrawSelection(*doc, Rect(1, 1, 6, 5));
     const TBitmap framed = Copy(doc->Picture());
 
     TFgrisLogic grey;
     grey.FormActivate(*doc);
-    EXPECT_FALSE(grey.Session.SnapshotRecorded());
+    // The dialog's snapshot takes the place of the oldest one.
+    EXPECT_TRUE(grey.Session.SnapshotRecorded());
+    EXPECT_EQ(doc->UndoCount(), TDocument::MaxUndo);
     EXPECT_FALSE(doc->SelVisible);
     EXPECT_TRUE(SamePixels(grey.Session.WorkBitmap(), beforeDialog)) << "the work copy has no frame";
     grey.FormClose();
@@ -113,8 +114,7 @@ TEST(PreviewSession, FullUndoStackStillRestoresAndKeepsTheOtherSnapshots)
     EXPECT_TRUE(doc->SelVisible);
     EXPECT_EQ(doc->Selection, Rect(1, 1, 6, 5));
     EXPECT_EQ(doc->Zoom, 2);
-    EXPECT_FALSE(doc->Modified);
-    EXPECT_EQ(doc->UndoCount(), TDocument::MaxUndo) << "no snapshot of the user's was popped";
+    EXPECT_EQ(doc->UndoCount(), TDocument::MaxUndo - 1);
 
     // The top snapshot is still the one from before the 100th command.
     doc->restitue();

@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+
 using namespace edtest;
 
 namespace {
@@ -52,7 +55,7 @@ TEST_F(DocumentTest, CaptionZoomTextAndPenWidthFollowTheZoomStep)
     EXPECT_EQ(States.Panel(1), "40 x 30");
 }
 
-TEST_F(DocumentTest, UndoKeepsAHundredSnapshotsAndDropsTheRestSilently)
+TEST_F(DocumentTest, UndoKeepsTheLastHundredSnapshots)
 {
     // Operation k paints pixel (0,0) with value k: the picture before it holds k - 1.
     for (int k = 1; k <= 101; ++k) {
@@ -60,16 +63,56 @@ TEST_F(DocumentTest, UndoKeepsAHundredSnapshotsAndDropsTheRestSilently)
         Doc.Picture().SetPixelColor(0, 0, RGB(k, 0, 0));
     }
     EXPECT_EQ(Doc.UndoCount(), 100);
-    EXPECT_EQ(GetRValue(Doc.Picture().GetPixelColor(0, 0)), 101); // the 101st still ran
-    Doc.restitue();
-    // Back to the state before the 100th recorded operation.
-    EXPECT_EQ(GetRValue(Doc.Picture().GetPixelColor(0, 0)), 99);
-    EXPECT_EQ(Doc.UndoCount(), 99);
-    for (int i = 0; i < 99; ++i)
+    EXPECT_EQ(GetRValue(Doc.Picture().GetPixelColor(0, 0)), 101);
+    // Each undo takes back one operation, the last one first.
+    for (int k = 101; k >= 2; --k) {
         Doc.restitue();
-    EXPECT_TRUE(SamePixels(Doc.Picture(), Pattern(40, 30)));
+        ASSERT_EQ(GetRValue(Doc.Picture().GetPixelColor(0, 0)), k - 1) << k;
+    }
+    // The snapshot from before the first operation was the one that went.
+    EXPECT_EQ(Doc.UndoCount(), 0);
     EXPECT_FALSE(States.Enabled("bannuler"));
     EXPECT_FALSE(States.Enabled("Annulerladernireaction1"));
+    Doc.restitue();
+    EXPECT_EQ(GetRValue(Doc.Picture().GetPixelColor(0, 0)), 1);
+}
+
+TEST_F(DocumentTest, UndoMemoryHasABudgetAndKeepsTheNewestSnapshot)
+{
+    // 40 x 30 at 24 bits: 120 bytes a row, 3,600 a snapshot.
+    const std::size_t snapshot = 3600;
+    Doc.SetUndoBudget(3 * snapshot - 1);
+    for (int k = 1; k <= 5; ++k) {
+        Doc.memorise();
+        Doc.Picture().SetPixelColor(0, 0, RGB(k, 0, 0));
+    }
+    EXPECT_EQ(Doc.UndoCount(), 2);
+    EXPECT_EQ(Doc.UndoBytes(), 2 * snapshot);
+    Doc.restitue();
+    EXPECT_EQ(GetRValue(Doc.Picture().GetPixelColor(0, 0)), 4);
+    EXPECT_EQ(Doc.UndoBytes(), snapshot);
+    // A budget smaller than one picture still keeps the last step.
+    Doc.SetUndoBudget(10);
+    Doc.memorise();
+    Doc.Picture().SetPixelColor(0, 0, RGB(9, 0, 0));
+    EXPECT_EQ(Doc.UndoCount(), 1);
+    Doc.restitue();
+    EXPECT_EQ(GetRValue(Doc.Picture().GetPixelColor(0, 0)), 4);
+    EXPECT_EQ(Doc.UndoBytes(), 0u);
+}
+
+TEST(DocumentUndoBudget, AQuarterOfThePhysicalMemoryAtMostFourGigabytes)
+{
+    std::ifstream meminfo("/proc/meminfo");
+    std::string key;
+    std::uint64_t kb = 0;
+    ASSERT_TRUE(meminfo >> key >> kb);
+    ASSERT_EQ(key, "MemTotal:");
+    const std::uint64_t expected = std::min<std::uint64_t>(kb * 1024 / 4, std::uint64_t{4} << 30);
+    const std::uint64_t budget = TDocument::DefaultUndoBudget();
+    EXPECT_LE(budget, std::uint64_t{4} << 30);
+    // The kernel counts whole pages.
+    EXPECT_NEAR(static_cast<double>(budget), static_cast<double>(expected), 1 << 20);
 }
 
 TEST_F(DocumentTest, UndoingEverythingClearsModifiedUnlessTheImageHasNoFile)

@@ -261,11 +261,11 @@ TEST(GifDibWriter, RefusesBadFormatsSizesAndBudgets)
     EXPECT_EQ(message(pf24bit, 2, -2), "GIFException: Invalid image dimensions");
 
     // Beyond the pixel budget: refused before any memory is taken.
-    const std::size_t budget = PixelBudget();
-    SetPixelBudget(1000);
-    EXPECT_EQ(message(pf24bit, 40000, 40000).rfind("EOutOfMemory", 0), 0u);
-    EXPECT_EQ(message(pf24bit, 0x7FFFFFFF, 0x7FFFFFFF).rfind("EOutOfMemory", 0), 0u);
-    SetPixelBudget(budget);
+    {
+        const TPixelBudgetScope budget(1000);
+        EXPECT_EQ(message(pf24bit, 40000, 40000).rfind("EOutOfMemory", 0), 0u);
+        EXPECT_EQ(message(pf24bit, 0x7FFFFFFF, 0x7FFFFFFF).rfind("EOutOfMemory", 0), 0u);
+    }
     EXPECT_TRUE(bitmap.Empty());
 
     // More than 256 palette entries are cut to 256.
@@ -342,7 +342,7 @@ TEST(GifDibWriter, OutsideDecodersReadTheInMemoryBmp)
         }
         const std::string bmp = dir.File("mem.bmp"), ppm = dir.File("mem.ppm");
         WriteFile(bmp, writer.InMemoryBmp());
-        auto res = testutil::Run("/usr/bin/convert " + Quote(bmp) + " -depth 8 " + Quote(ppm));
+        auto res = testutil::Run(Tool("convert") + " " + Quote(bmp) + " -depth 8 " + Quote(ppm));
         ASSERT_EQ(res.ExitCode, 0) << res.Output;
         EXPECT_EQ(MaxDifference(ReadPpm(ppm), expected), 0) << BitsPerPixel(format);
         writer.StoreIntoBitmap();
@@ -366,9 +366,7 @@ RgbImage Gradient(int width, int height)
 
 TEST(GifDibReader, ReadsRowsOfBmpsInEveryFormat)
 {
-    // ImageMagick and PIL both write the files; ImageMagick reads them back.
-    const bool magick = true;
-    const bool pil = true;
+    const std::string python = PythonWithPil();
     TempDir dir;
     const std::string source = dir.File("src.ppm");
     WritePpm(source, Gradient(23, 9));
@@ -381,17 +379,17 @@ TEST(GifDibReader, ReadsRowsOfBmpsInEveryFormat)
     };
     std::vector<Case> cases;
     const std::string in = Quote(source);
-    if (magick) {
-        cases.push_back({"IM 1 bit", "/usr/bin/convert " + in + " -monochrome BMP3:{out}", 0, pf1bit});
-        cases.push_back({"IM 4 bits", "/usr/bin/convert " + in + " -colors 16 BMP3:{out}", 0, pf4bit});
-        cases.push_back({"IM 8 bits", "/usr/bin/convert " + in + " -colors 200 BMP3:{out}", 0, pf8bit});
-        cases.push_back({"IM 16 bits 565", "/usr/bin/convert " + in + " -define bmp:subtype=RGB565 {out}", 1, pf16bit});
-        cases.push_back({"IM 16 bits 555", "/usr/bin/convert " + in + " -define bmp:subtype=RGB555 {out}", 1, pf15bit});
-        cases.push_back({"IM 24 bits", "/usr/bin/convert " + in + " -type truecolor BMP3:{out}", 0, pf24bit});
-        cases.push_back({"IM 32 bits", "/usr/bin/convert " + in + " -type truecolormatte {out}", 0, pf32bit});
+    {
+        cases.push_back({"IM 1 bit", Tool("convert") + " " + in + " -monochrome BMP3:{out}", 0, pf1bit});
+        cases.push_back({"IM 4 bits", Tool("convert") + " " + in + " -colors 16 BMP3:{out}", 0, pf4bit});
+        cases.push_back({"IM 8 bits", Tool("convert") + " " + in + " -colors 200 BMP3:{out}", 0, pf8bit});
+        cases.push_back({"IM 16 bits 565", Tool("convert") + " " + in + " -define bmp:subtype=RGB565 {out}", 1, pf16bit});
+        cases.push_back({"IM 16 bits 555", Tool("convert") + " " + in + " -define bmp:subtype=RGB555 {out}", 1, pf15bit});
+        cases.push_back({"IM 24 bits", Tool("convert") + " " + in + " -type truecolor BMP3:{out}", 0, pf24bit});
+        cases.push_back({"IM 32 bits", Tool("convert") + " " + in + " -type truecolormatte {out}", 0, pf32bit});
     }
-    if (pil) {
-        const std::string py = "/usr/bin/python3 -c 'import sys; from PIL import Image; "
+    {
+        const std::string py = python + " -c 'import sys; from PIL import Image; "
                                "Image.open(sys.argv[1]).convert(sys.argv[2]).save(sys.argv[3])' " + in;
         cases.push_back({"PIL 1 bit", py + " 1 {out}", 0, pf1bit});
         cases.push_back({"PIL grey", py + " L {out}", 0, pf8bit});
@@ -408,14 +406,8 @@ TEST(GifDibReader, ReadsRowsOfBmpsInEveryFormat)
         // The outside tool's own reading of its file is the reference.
         const std::string ref = dir.File("ref.ppm");
         RgbImage expected;
-        if (magick) {
-            auto res = testutil::Run("/usr/bin/convert " + Quote(bmp) + " -depth 8 " + Quote(ref));
-            ASSERT_EQ(res.ExitCode, 0) << res.Output;
-            expected = ReadPpm(ref);
-        } else {
-            auto res = testutil::Run("/usr/bin/python3 -c 'import sys; from PIL import Image; "
-                           "Image.open(sys.argv[1]).convert(\"RGB\").save(sys.argv[2])' " +
-                           Quote(bmp) + " " + Quote(ref));
+        {
+            auto res = testutil::Run(Tool("convert") + " " + Quote(bmp) + " -depth 8 " + Quote(ref));
             ASSERT_EQ(res.ExitCode, 0) << res.Output;
             expected = ReadPpm(ref);
         }

@@ -589,9 +589,7 @@ TEST(GifReduce, EdgeCasesOfMethodDitherAndSize)
 
 TEST(GifReduce, OutsideToolsCountTheColours)
 {
-    // Both count: ImageMagick and PIL.
-    const bool magick = true;
-    const bool pil = true;
+    const std::string python = PythonWithPil();
     TempDir dir;
     const RgbImage img = Photo(160, 120, 4);
     for (int bits : {8, 4}) {
@@ -605,13 +603,13 @@ TEST(GifReduce, OutsideToolsCountTheColours)
         EXPECT_GT(ours.size(), (std::size_t{1} << bits) / 2);
         const std::string file = dir.File("reduced.bmp");
         result->SaveToFile(file);
-        if (magick) {
-            auto res = testutil::Run("/usr/bin/identify -format %k " + Quote(file));
+        {
+            auto res = testutil::Run(Tool("identify") + " -format %k " + Quote(file));
             ASSERT_EQ(res.ExitCode, 0) << res.Output;
             EXPECT_EQ(std::stoul(res.Output), ours.size()) << bits;
         }
-        if (pil) {
-            auto res = testutil::Run("/usr/bin/python3 -c 'import sys; from PIL import Image; "
+        {
+            auto res = testutil::Run(python + " -c 'import sys; from PIL import Image; "
                                      "print(len(Image.open(sys.argv[1]).convert(\"RGB\").getcolors(1 << 24)))' " +
                                      Quote(file));
             ASSERT_EQ(res.ExitCode, 0) << res.Output;

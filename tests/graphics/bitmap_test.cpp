@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstring>
 #include <random>
+#include <thread>
 
 namespace {
 
@@ -73,17 +74,28 @@ TEST(BitmapLayout, ResizingKeepsTheOverlapAndWhitensTheRest)
 
 TEST(BitmapBudget, OversizedPicturesRaiseAClearError)
 {
-    std::size_t saved = PixelBudget();
-    SetPixelBudget(1000);
-    try {
-        TBitmap b(100, 11);
-        FAIL() << "no exception";
-    } catch (const EOutOfMemory& e) {
-        EXPECT_NE(std::string(e.what()).find("100 x 11"), std::string::npos) << e.what();
+    const std::size_t saved = PixelBudget();
+    {
+        const TPixelBudgetScope budget(1000);
+        try {
+            TBitmap b(100, 11);
+            ADD_FAILURE() << "no exception";
+        } catch (const EOutOfMemory& e) {
+            EXPECT_NE(std::string(e.what()).find("100 x 11"), std::string::npos) << e.what();
+        }
+        TBitmap ok(100, 10);
+        EXPECT_EQ(ok.Width(), 100);
+        {
+            const TPixelBudgetScope smaller(10);
+            EXPECT_EQ(PixelBudget(), 10u);
+        }
+        EXPECT_EQ(PixelBudget(), 1000u);
+        // Another thread keeps the process-wide budget.
+        std::size_t there = 0;
+        std::thread([&] { there = PixelBudget(); }).join();
+        EXPECT_EQ(there, saved);
     }
-    TBitmap ok(100, 10);
-    EXPECT_EQ(ok.Width(), 100);
-    SetPixelBudget(saved);
+    EXPECT_EQ(PixelBudget(), saved);
     EXPECT_THROW(CheckPixelBudget(1 << 30, 1 << 30), EOutOfMemory);
     EXPECT_THROW(CheckPixelBudget(-5, 2), EInvalidGraphic);
 }

@@ -19,8 +19,6 @@ protected:
     void SetUp() override
     {
         App();
-        if (!testutil::HaveTool("convert") || !testutil::HaveTool("identify"))
-            GTEST_SKIP() << "ImageMagick is missing";
     }
     testutil::TempDir Tmp;
 };
@@ -76,6 +74,22 @@ TEST_F(ConversionTest, WritesResizedCopiesUnderTheSameNames)
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(Tmp.File("kavrel")))
         ++files;
     EXPECT_EQ(files, 3);
+}
+
+TEST_F(ConversionTest, ASmallFileDescribingAHugePictureFailsWithoutStallingTheBatch)
+{
+    ASSERT_TRUE(MakeJpeg(Tmp.File("photo.jpg"), 40, 30));
+    testutil::WriteFile(Tmp.File("huge.bmp"), testutil::TinyRleBmp(12000, 12000));
+    TConversion job;
+    job.Folder = Tmp.Path();
+    job.Files = {"huge.bmp", "photo.jpg"};
+    job.Size = {smMaximum, 20};
+    job.Quality = 70;
+    const std::size_t budget = PixelBudget();
+    const TConversionResult result = ConvertFiles(job, {});
+    EXPECT_EQ(result.Converted, 1);
+    EXPECT_EQ(result.Failed, (std::vector<std::string>{"huge.bmp"}));
+    EXPECT_EQ(PixelBudget(), budget);
 }
 
 TEST_F(ConversionTest, OriginalSizeQualityAndSharpening)

@@ -61,7 +61,7 @@ protected:
         ASSERT_TRUE(MakeJpeg(Photos("b.jpg"), 300, 400));
         ASSERT_TRUE(MakeJpeg(Photos("IMG_0001.JPG"), 200, 200));
         ASSERT_TRUE(MakeJpeg(Photos("c.jpg"), 64, 64));
-        testutil::Run("convert -size 10x10 xc:red " + testutil::Quote(Photos("d.png")));
+        testutil::Run(testutil::Tool("convert") + " -size 10x10 xc:red " + testutil::Quote(Photos("d.png")));
     }
 
     testutil::TempDir Tmp;

@@ -24,7 +24,7 @@ TApplication& App()
 bool MakeJpeg(const std::string& path, int width, int height, const std::string& pattern)
 {
     const testutil::CommandResult r =
-        testutil::Run("convert -size " + std::to_string(width) + "x" + std::to_string(height) + " " + pattern +
+        testutil::Run(testutil::Tool("convert") + " -size " + std::to_string(width) + "x" + std::to_string(height) + " " + pattern +
                       " -quality 95 " + testutil::Quote("jpg:" + path));
     return r.ExitCode == 0;
 }
@@ -32,7 +32,7 @@ bool MakeJpeg(const std::string& path, int width, int height, const std::string&
 TJpegInfo Identify(const std::string& path)
 {
     TJpegInfo info;
-    const testutil::CommandResult r = testutil::Run("identify -format '%w %h %Q' " + testutil::Quote(path) + " 2>/dev/null");
+    const testutil::CommandResult r = testutil::Run(testutil::Tool("identify") + " -format '%w %h %Q' " + testutil::Quote(path) + " 2>/dev/null");
     if (r.ExitCode != 0)
         return info;
     std::istringstream in(r.Output);

@@ -348,19 +348,15 @@ inline bool ReadPnm(const std::string& path, Rgba& out, const std::string& alpha
     return true;
 }
 
+// The outside decoders; a missing one fails the test that asks for it.
 inline std::string Python()
 {
-    return "/usr/bin/python3";
-}
-
-inline bool HavePil()
-{
-    return testutil::Run(Python() + " -c 'import PIL.Image'").ExitCode == 0;
+    return testutil::PythonWithPil();
 }
 
 inline std::string ImageMagick()
 {
-    return "/usr/bin/convert";
+    return testutil::Tool("convert");
 }
 
 } // namespace pngtest

@@ -257,8 +257,6 @@ TEST(PrintWindows, TheBrowserIsFoundByItsTypeNotItsCaption)
 TEST(PrintWindows, ContactSheetsOfTheRealBrowsersFolder)
 {
     App();
-    if (!HavePdfTools())
-        GTEST_SKIP() << "poppler-utils missing";
     TempDir dir;
     const std::string folder = dir.File("photos");
     std::filesystem::create_directory(folder);

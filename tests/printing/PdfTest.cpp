@@ -29,12 +29,6 @@ constexpr TColor Red = RGB(255, 0, 0);
 constexpr TColor Green = RGB(0, 160, 0);
 constexpr int Dpi = 100;
 
-#define REQUIRE_PDF_TOOLS()                                                                                  \
-    do {                                                                                                     \
-        if (!HavePdfTools())                                                                                 \
-            GTEST_SKIP() << "poppler-utils missing";                                                         \
-    } while (0)
-
 // Expects a box in pixels to be a rectangle in millimetres on the paper,
 // within one pixel at the raster's resolution.
 void ExpectBoxAt(const TRect& box, double left, double top, double right, double bottom)
@@ -100,7 +94,6 @@ struct TSinglePrint {
 
 TEST(SinglePicturePdf, FullPageLandscapeAtItsSizeOnTheSheet)
 {
-    REQUIRE_PDF_TOOLS();
     TempDir dir;
     const std::string pdf = dir.File("full.pdf");
     TSinglePrint t(Solid(160, 120, Red), FullPage);
@@ -123,7 +116,6 @@ TEST(SinglePicturePdf, A100MillimetrePicturePrints100MillimetresBothWays)
 {
     // A square picture on a half page goes on a portrait sheet; a margin
     // of 55 mm leaves 100 mm of the 210 across.
-    REQUIRE_PDF_TOOLS();
     TempDir dir;
     const std::string pdf = dir.File("half.pdf");
     TSinglePrint t(Solid(50, 50, Green), HalfPage);
@@ -145,7 +137,6 @@ TEST(SinglePicturePdf, A100MillimetrePicturePrints100MillimetresBothWays)
 
 TEST(SinglePicturePdf, QuarterPageWithAnOddWidthAndTheLargestMargin)
 {
-    REQUIRE_PDF_TOOLS();
     TempDir dir;
     const std::string pdf = dir.File("quarter.pdf");
     TSinglePrint t(Solid(100, 150, Red), QuarterPage);
@@ -200,7 +191,6 @@ TEST(SinglePicturePdf, ALargePhotoIsPrintedAt300DotsPerInchOfItsPrintedSize)
 
 TEST(SinglePicturePdf, TheSelectionFrameIsNeverPrinted)
 {
-    REQUIRE_PDF_TOOLS();
     App();
     TCommandStates states;
     TDocument document(states);
@@ -301,7 +291,6 @@ struct TSheetPrint {
 
 TEST(ContactSheetPdf, FortyThreeFilesGiveTwoHeadedPortraitPages)
 {
-    REQUIRE_PDF_TOOLS();
     TSheetPrint t;
     for (int i = 0; i < 43; ++i)
         t.Add("vacances" + std::to_string(100 + i) + ".bmp", Solid(30, 20, i == 42 ? Green : Red));
@@ -336,7 +325,6 @@ TEST(ContactSheetPdf, FortyThreeFilesGiveTwoHeadedPortraitPages)
 
 TEST(ContactSheetPdf, CellsAreSquareAndPicturesKeepTheirShape)
 {
-    REQUIRE_PDF_TOOLS();
     TSheetPrint t;
     t.Add("carre.bmp", Solid(64, 64, Red));
     t.Add("large.bmp", Solid(400, 200, Green)); // 80 x 40 mm at 8 x 8
@@ -349,7 +337,6 @@ TEST(ContactSheetPdf, CellsAreSquareAndPicturesKeepTheirShape)
 
 TEST(ContactSheetPdf, TwelveFilesAtFiveCentimetresFillOnePageExactly)
 {
-    REQUIRE_PDF_TOOLS();
     TSheetPrint t;
     for (int i = 0; i < 12; ++i)
         t.Add("p" + std::to_string(i) + ".bmp", Solid(10, 10, Red));
@@ -360,7 +347,6 @@ TEST(ContactSheetPdf, TwelveFilesAtFiveCentimetresFillOnePageExactly)
 
 TEST(ContactSheetPdf, FilesAreFoundByTheirFolderNotTheCurrentDirectory)
 {
-    REQUIRE_PDF_TOOLS();
     TSheetPrint t;
     t.Add("ici.bmp", Solid(20, 20, Red));
     // Another dialog moved the current directory meanwhile.
@@ -375,7 +361,6 @@ TEST(ContactSheetPdf, FilesAreFoundByTheirFolderNotTheCurrentDirectory)
 
 TEST(ContactSheetPdf, LongAndShortNamesMakeCaptionsThatFitTheirCells)
 {
-    REQUIRE_PDF_TOOLS();
     TSheetPrint t;
     const std::string longName = "anniversaire_de_grand_mere_chez_les_cousins_a_la_campagne.bmp";
     t.Add(longName, Solid(20, 20, Red));
@@ -507,17 +492,13 @@ TEST(ContactSheetPdf, NothingToPrintOrACancelledDialogLeavesNoFile)
 
 TEST(ContactSheetPdf, TransparentPicturesPrintOnWhite)
 {
-    REQUIRE_PDF_TOOLS();
-    if (!testutil::HaveTool("/usr/bin/python3"))
-        GTEST_SKIP() << "PIL missing";
     TSheetPrint t;
     // A PNG whose left half is opaque red and right half fully transparent.
     const std::string path = t.Browser.Folder + "/alpha.png";
-    const auto made = testutil::Run("/usr/bin/python3 -c \"from PIL import Image; im = Image.new('RGBA', (40, 40), "
+    const auto made = testutil::Run(testutil::PythonWithPil() + " -c \"from PIL import Image; im = Image.new('RGBA', (40, 40), "
                                     "(0, 0, 0, 0)); im.paste((255, 0, 0, 255), (0, 0, 20, 40)); im.save('" +
                                     path + "')\"");
-    if (made.ExitCode != 0)
-        GTEST_SKIP() << made.Output;
+    ASSERT_EQ(made.ExitCode, 0) << made.Output;
     t.Browser.Names.push_back("alpha.png");
     const std::string pdf = t.Print(0);
     const auto page = Rasterise(pdf, 1, Dpi);

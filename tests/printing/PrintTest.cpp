@@ -66,14 +66,9 @@ void SaveBmp(const TBitmap& bitmap, const std::string& path)
     bitmap.SaveToStream(stream);
 }
 
-bool HavePdfTools()
-{
-    return testutil::HaveTool("pdfinfo") && testutil::HaveTool("pdftoppm") && testutil::HaveTool("pdftotext");
-}
-
 int PdfPages(const std::string& pdf)
 {
-    const auto result = testutil::Run("pdfinfo " + testutil::Quote(pdf));
+    const auto result = testutil::Run(testutil::Tool("pdfinfo") + " " + testutil::Quote(pdf));
     std::istringstream lines(result.Output);
     std::string line;
     while (std::getline(lines, line))
@@ -86,7 +81,7 @@ int PdfPages(const std::string& pdf)
 void PdfPageSize(const std::string& pdf, double& width, double& height)
 {
     width = height = 0;
-    const auto result = testutil::Run("pdfinfo " + testutil::Quote(pdf));
+    const auto result = testutil::Run(testutil::Tool("pdfinfo") + " " + testutil::Quote(pdf));
     std::istringstream lines(result.Output);
     std::string line;
     while (std::getline(lines, line))
@@ -101,13 +96,13 @@ void PdfPageSize(const std::string& pdf, double& width, double& height)
 
 std::string PdfText(const std::string& pdf)
 {
-    return testutil::Run("pdftotext -layout " + testutil::Quote(pdf) + " -").Output;
+    return testutil::Run(testutil::Tool("pdftotext") + " -layout " + testutil::Quote(pdf) + " -").Output;
 }
 
 testutil::RgbImage Rasterise(const std::string& pdf, int page, int dpi)
 {
     const std::string base = pdf + ".page" + std::to_string(page);
-    const auto result = testutil::Run("pdftoppm -r " + std::to_string(dpi) + " -f " + std::to_string(page) +
+    const auto result = testutil::Run(testutil::Tool("pdftoppm") + " -r " + std::to_string(dpi) + " -f " + std::to_string(page) +
                                       " -l " + std::to_string(page) + " -singlefile " + testutil::Quote(pdf) +
                                       " " + testutil::Quote(base));
     EXPECT_EQ(result.ExitCode, 0) << result.Output;

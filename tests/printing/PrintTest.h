@@ -29,8 +29,6 @@ public:
     std::vector<std::string> FileNames() const override { return Names; }
 };
 
-// poppler-utils are there.
-bool HavePdfTools();
 // The number of pages and the first page's size in points.
 int PdfPages(const std::string& pdf);
 void PdfPageSize(const std::string& pdf, double& width, double& height);
