@@ -15,11 +15,14 @@
 #include "Picture.h"
 #include "PngCodec.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QObject>
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -293,9 +296,13 @@ void TFsauveLogic::Rcoul16Click(bool colors16)
 
 void TFsauveLogic::WaitIdle()
 {
+    // The window keeps repainting while it waits (it takes no input): a
+    // large picture takes seconds to encode.
     while (FJob.valid()) {
-        FJob.wait();
-        JobDone(FGeneration);
+        if (FJob.wait_for(std::chrono::milliseconds(20)) == std::future_status::ready)
+            JobDone(FGeneration);
+        else if (QCoreApplication::instance())
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
 }
 
@@ -310,23 +317,17 @@ bool TFsauveLogic::enregistrerClick()
         return false;
     }
     // What is saved is what the dialog shows: a movement still waiting for
-    // its preview is previewed first.
+    // its preview is previewed first (off the user-interface thread when
+    // previews are, the window repainting meanwhile).
     Pause.Stop();
     {
         TWaitCursor wait;
+        if (!FLast || !(FLast->Settings == Settings))
+            PCChange();
         WaitIdle();
     }
-    if (!FLast || !(FLast->Settings == Settings)) {
-        const bool threaded = std::exchange(FThreaded, false);
-        try {
-            PCChange();
-        } catch (...) {
-            FThreaded = threaded;
-            throw;
-        }
-        FThreaded = threaded;
-    }
-    if (!FLast)
+    // A preview that failed was told; nothing unpreviewed is written.
+    if (!FLast || !(FLast->Settings == Settings))
         return false;
 
     const int tab = Settings.Tab;

@@ -514,6 +514,50 @@ TEST_F(SaveAssistantTest, ThreadedPreviewsLetTheLastRequestWin)
     threaded.FormClose();
 }
 
+// The compression level a PNG file records (zlib's FLEVEL of its first
+// IDAT chunk: 0 for levels 0 and 1, 3 for 7 to 9), read by Python.
+std::string PngZlibLevel(const std::string& path)
+{
+    const std::string script = "import struct,sys\n"
+                               "d=open(sys.argv[1],'rb').read();p=8\n"
+                               "while p<len(d):\n"
+                               " n,=struct.unpack('>I',d[p:p+4]);t=d[p+4:p+8]\n"
+                               " if t==b'IDAT':\n"
+                               "  print(d[p+9]>>6,end='');break\n"
+                               " p+=12+n\n";
+    const auto result = Run("/usr/bin/python3 -c " + Quote(script) + " " + Quote(path));
+    EXPECT_EQ(result.ExitCode, 0) << result.Output;
+    return result.Output;
+}
+
+TEST_F(SaveAssistantTest, SaveWaitsForItsPreviewWithoutFreezingTheWindow)
+{
+    // Large enough for its PNG to take a while at level 9.
+    Doc = std::make_unique<TTestDocument>(Pattern(1200, 900), Dir.File("big.bmp"));
+    TFsauveLogic threaded(Clock, Boxes(), SaveAs, true);
+    threaded.Settings.Tab = stPNG;
+    threaded.FormActivate(D());
+    ASSERT_TRUE(threaded.Busy());
+    threaded.calChange(20, 1); // ENREGISTRER before the pause ends
+    // The test runs no event loop of its own: ticks counted come from the
+    // events the save handles while it waits for the preview.
+    int ticks = 0;
+    QTimer ticker;
+    ticker.setInterval(2);
+    QObject::connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+    ticker.start();
+    SaveAs.Answers = {Dir.File("level1.png")};
+    ASSERT_TRUE(threaded.enregistrerClick());
+    ticker.stop();
+    EXPECT_GT(ticks, 0) << "the window repaints while the save waits";
+    ASSERT_TRUE(threaded.LastPreview());
+    EXPECT_EQ(threaded.LastPreview()->Settings.PngLevel, 1);
+    EXPECT_EQ(PngZlibLevel(Dir.File("level1.png")), "0") << "saved at the level shown, not 9";
+    EXPECT_EQ(threaded.SizeLabels[stPNG], FileSizeText(std::filesystem::file_size(Dir.File("level1.png"))));
+    EXPECT_EQ(Identify(Dir.File("level1.png")), "PNG 1200 900");
+    threaded.FormClose();
+}
+
 // ---------------------------------------------------------------------------
 // The frame's ways into the assistant
 
