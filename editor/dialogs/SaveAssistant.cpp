@@ -341,7 +341,8 @@ bool TFsauveLogic::enregistrerClick()
     const std::string path = std::filesystem::absolute(std::filesystem::path(chosen)).lexically_normal().string();
     const std::string target = SaveTargetName(path, tab);
     std::error_code error;
-    if (target != path && std::filesystem::exists(target, error) &&
+    const bool replaced = std::filesystem::exists(target, error);
+    if (target != path && replaced &&
         FBoxes.MessageDlg("Le fichier " + ExtractFileName(target) + " existe déjà. Voulez-vous le remplacer ?",
                           mtConfirmation, mbYes | mbNo) != mrYes)
         return false;
@@ -367,7 +368,8 @@ bool TFsauveLogic::enregistrerClick()
     document->Modified = false;
     document->Affiche(0, 0);
     if (Browser.Shown && Browser.Shown()) {
-        if (oldPath == target) {
+        // A file written over has its tile already: it is redrawn, not doubled.
+        if (oldPath == target || replaced) {
             if (Browser.Refresh)
                 Browser.Refresh(target);
         } else if (Browser.Add) {

@@ -303,6 +303,17 @@ TEST_F(SaveAssistantTest, SaveRenamesTheDocumentAndCloseRestoresItsPicture)
     ASSERT_TRUE(Logic.enregistrerClick());
     EXPECT_EQ(Refreshed, std::vector<std::string>{Dir.File("new.jpg")});
     EXPECT_EQ(Added.size(), 1u);
+    Logic.FormClose();
+
+    // Written over another file of the folder: that file's tile is redrawn,
+    // no second tile comes.
+    std::ofstream(Dir.File("other.jpg")) << "old";
+    Logic.FormActivate(D());
+    SaveAs.Answers = {Dir.File("other.jpg")};
+    ASSERT_TRUE(Logic.enregistrerClick());
+    EXPECT_EQ(Identify(Dir.File("other.jpg")), "JPEG 41 30");
+    EXPECT_EQ(Refreshed, (std::vector<std::string>{Dir.File("new.jpg"), Dir.File("other.jpg")}));
+    EXPECT_EQ(Added.size(), 1u);
 }
 
 TEST_F(SaveAssistantTest, JpegSaveOfAPhotoKeepsItsCameraData)
