@@ -748,4 +748,34 @@ TEST(SaveAsDialogTest, TheDesktopDialogGetsTheTabsFilterAndExtension)
     EXPECT_EQ(chosen, "unchanged");
 }
 
+// A new picture's dialog opens in the pictures folder, or the home folder
+// where there is none: never in the folder the program was started from.
+TEST(SaveAsDialogTest, ANewPictureStartsInThePicturesOrHomeFolder)
+{
+    App();
+    TempDir home;
+    const QByteArray oldHome = qgetenv("HOME");
+    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", QByteArray::fromStdString(home.Path()));
+    qunsetenv("XDG_CONFIG_HOME");
+    QWidget parent;
+    TQtSaveAsDialog saveAs(&parent);
+    std::vector<std::string> shown;
+    for (int round = 0; round < 2; ++round) {
+        QTimer::singleShot(0, [&] {
+            if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                shown.push_back(dialog->directory().absolutePath().toStdString());
+                dialog->reject();
+            }
+        });
+        std::string chosen;
+        EXPECT_FALSE(saveAs.Execute(SaveTabFilter(stJPG), "jpg", "", "Sans nom", chosen));
+        std::filesystem::create_directory(home.File("Pictures"));
+    }
+    qputenv("HOME", oldHome);
+    if (!oldConfig.isEmpty())
+        qputenv("XDG_CONFIG_HOME", oldConfig);
+    EXPECT_EQ(shown, (std::vector<std::string>{home.Path(), home.File("Pictures")}));
+}
+
 } // namespace
