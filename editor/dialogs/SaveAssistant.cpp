@@ -118,7 +118,7 @@ std::string SaveTargetName(const std::string& chosen, int tab)
     // A dot-file (".photo") has a name but no extension.
     const bool hasExtension = !extension.empty() && name.size() > extension.size() + 1;
     if (!hasExtension)
-        return chosen + "." + own;
+        return chosen + (chosen.back() == '.' ? "" : ".") + own;
     const TGraphicClass named = TPicture::FindGraphicClass(extension);
     if (extension == own || (named && named == TPicture::FindGraphicClass(own)))
         return chosen;

@@ -143,6 +143,7 @@ TEST(SaveAssistantTexts, TargetNamesFollowTheTab)
     EXPECT_EQ(SaveTargetName("/d/vacances.2024", stPNG), "/d/vacances.2024.png") << "not a picture extension";
     EXPECT_EQ(SaveTargetName("/d.x/.photo", stBMP), "/d.x/.photo.bmp");
     EXPECT_EQ(SaveTargetName("/d/a.gif", stGIF), "/d/a.gif");
+    EXPECT_EQ(SaveTargetName("/d/photo.", stJPG), "/d/photo.jpg") << "no doubled dot";
     EXPECT_EQ(SaveTabFilter(stGIF), "Compuserve Images (*.gif)|*.gif");
     EXPECT_EQ(SaveTabFilter(stPNG), "Portable Network Images (*.png)|*.png");
 }
