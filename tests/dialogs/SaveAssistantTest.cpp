@@ -607,11 +607,12 @@ public:
     {
         ASSERT_EQ(window, TEditorWindow::SaveAssistant);
         ++Shown;
-        FLogic.FormActivate(*Windows->Doc);
+        FLogic.FormActivate(*Active());
         FLogic.enregistrerClick();
         FLogic.FormClose();
     }
-    TOneWindow* Windows = nullptr;
+    // The frame's active document, as the dialogs find it.
+    std::function<TDocument*()> Active;
     int Shown = 0;
 
 private:
@@ -622,7 +623,7 @@ TEST_F(SaveAssistantTest, FrameSavesUnnamedAndSaveAsThroughTheAssistant)
 {
     TOneWindow windows;
     TAssistantWindows assistant(Logic);
-    assistant.Windows = &windows;
+    assistant.Active = [&windows] { return windows.Doc.get(); };
     TMemoryClipboard clipboard;
     TRecordingDesktop shell;
     TNoScanner scanner;
@@ -670,6 +671,83 @@ TEST_F(SaveAssistantTest, FrameSavesUnnamedAndSaveAsThroughTheAssistant)
     EXPECT_EQ(assistant.Shown, 4);
     EXPECT_TRUE(std::filesystem::exists(Dir.File("closing.png")));
     EXPECT_FALSE(windows.Doc);
+}
+
+// Document windows of which the first stays active whatever the frame asks.
+class TStubbornWindows : public IFrameWindows {
+public:
+    struct TChild : IChildWindow {
+        TStubbornWindows* Owner = nullptr;
+        std::unique_ptr<TDocument> Doc;
+        TDocument* Document() override { return Doc.get(); }
+        void Focus() override {}
+        bool Close() override
+        {
+            if (!Owner->Frame->DocumentCloseQuery(*Doc))
+                return false;
+            Owner->Frame->DocumentClosed(*Doc);
+            Doc.reset();
+            return true;
+        }
+    };
+    std::vector<IChildWindow*> Children() override
+    {
+        std::vector<IChildWindow*> children;
+        for (const auto& kid : Kids)
+            if (kid->Doc)
+                children.push_back(kid.get());
+        return children;
+    }
+    IChildWindow* ActiveChild() override { return Kids.empty() || !Kids[0]->Doc ? nullptr : Kids[0].get(); }
+    IChildWindow* CreateDocumentWindow(std::unique_ptr<TDocument> document) override
+    {
+        Kids.push_back(std::make_unique<TChild>());
+        Kids.back()->Owner = this;
+        Kids.back()->Doc = std::move(document);
+        return Kids.back().get();
+    }
+    TFitArea FitArea(IChildWindow&) override { return TFitArea{1000, 800, 0, 0}; }
+    TEditorFrame* Frame = nullptr;
+    std::vector<std::unique_ptr<TChild>> Kids;
+};
+
+TEST_F(SaveAssistantTest, ClosingAPictureThatCannotComeForwardSavesNoOther)
+{
+    TStubbornWindows windows;
+    TAssistantWindows assistant(Logic);
+    assistant.Active = [&windows] { return windows.ActiveChild() ? windows.ActiveChild()->Document() : nullptr; };
+    TMemoryClipboard clipboard;
+    TRecordingDesktop shell;
+    TNoScanner scanner;
+    TEditorServices services;
+    services.Boxes = &Boxes();
+    services.Clipboard = &clipboard;
+    services.Shell = &shell;
+    services.Scanner = &scanner;
+    services.Windows = &assistant;
+    TEditorFrame frame(windows, services);
+    windows.Frame = &frame;
+    frame.FormCreate();
+    frame.NewImageWidth = 8;
+    frame.NewImageHeight = 6;
+    ASSERT_TRUE(frame.OpenImage(UntitledName));
+    ASSERT_TRUE(frame.OpenImage(UntitledName));
+    ASSERT_EQ(windows.Kids.size(), 2u);
+    TDocument& other = *windows.Kids[1]->Doc;
+    other.memorise();
+
+    // Yes to the question of the second picture; the first stays in front.
+    Boxes().Answers = {IDYES, mrOk};
+    SaveAs.Answers = {Dir.File("wrong.png")};
+    EXPECT_FALSE(windows.Kids[1]->Close()) << "the unsaved picture stays";
+    EXPECT_EQ(assistant.Shown, 0) << "the first picture is not saved in its place";
+    EXPECT_FALSE(CloseConfirmed);
+    EXPECT_FALSE(std::filesystem::exists(Dir.File("wrong.png")));
+    ASSERT_TRUE(windows.Kids[1]->Doc);
+    EXPECT_EQ(windows.Kids[1]->Doc->FileName, UntitledName);
+    EXPECT_EQ(windows.Kids[0]->Doc->FileName, UntitledName);
+    ASSERT_EQ(Boxes().Calls.size(), 2u) << "the user is told";
+    EXPECT_NE(Boxes().Calls[1].Text.find("n'a pas été enregistrée"), std::string::npos);
 }
 
 // ---------------------------------------------------------------------------
