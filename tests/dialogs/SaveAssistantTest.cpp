@@ -619,25 +619,40 @@ private:
     TFsauveLogic& FLogic;
 };
 
+// A frame over the windows given, the assistant standing for its dialogs;
+// new pictures are 8 x 6.
+struct TAssistantFrame {
+    TAssistantFrame(IFrameWindows& windows, TFsauveLogic& logic, IMessageBoxes& boxes) : Assistant(logic)
+    {
+        Assistant.Active = [&windows] {
+            IChildWindow* active = windows.ActiveChild();
+            return active ? active->Document() : nullptr;
+        };
+        Services.Boxes = &boxes;
+        Services.Clipboard = &Clipboard;
+        Services.Shell = &Shell;
+        Services.Scanner = &Scanner;
+        Services.Windows = &Assistant;
+        Frame = std::make_unique<TEditorFrame>(windows, Services);
+        Frame->FormCreate();
+        Frame->NewImageWidth = 8;
+        Frame->NewImageHeight = 6;
+    }
+    TAssistantWindows Assistant;
+    TMemoryClipboard Clipboard;
+    TRecordingDesktop Shell;
+    TNoScanner Scanner;
+    TEditorServices Services;
+    std::unique_ptr<TEditorFrame> Frame;
+};
+
 TEST_F(SaveAssistantTest, FrameSavesUnnamedAndSaveAsThroughTheAssistant)
 {
     TOneWindow windows;
-    TAssistantWindows assistant(Logic);
-    assistant.Active = [&windows] { return windows.Doc.get(); };
-    TMemoryClipboard clipboard;
-    TRecordingDesktop shell;
-    TNoScanner scanner;
-    TEditorServices services;
-    services.Boxes = &Boxes();
-    services.Clipboard = &clipboard;
-    services.Shell = &shell;
-    services.Scanner = &scanner;
-    services.Windows = &assistant;
-    TEditorFrame frame(windows, services);
+    TAssistantFrame frames(windows, Logic, Boxes());
+    TAssistantWindows& assistant = frames.Assistant;
+    TEditorFrame& frame = *frames.Frame;
     windows.Frame = &frame;
-    frame.FormCreate();
-    frame.NewImageWidth = 8;
-    frame.NewImageHeight = 6;
     ASSERT_TRUE(frame.OpenImage(UntitledName));
 
     // Closing the unnamed picture with Yes, the assistant cancelled: it stays.
@@ -714,22 +729,10 @@ public:
 TEST_F(SaveAssistantTest, ClosingAPictureThatCannotComeForwardSavesNoOther)
 {
     TStubbornWindows windows;
-    TAssistantWindows assistant(Logic);
-    assistant.Active = [&windows] { return windows.ActiveChild() ? windows.ActiveChild()->Document() : nullptr; };
-    TMemoryClipboard clipboard;
-    TRecordingDesktop shell;
-    TNoScanner scanner;
-    TEditorServices services;
-    services.Boxes = &Boxes();
-    services.Clipboard = &clipboard;
-    services.Shell = &shell;
-    services.Scanner = &scanner;
-    services.Windows = &assistant;
-    TEditorFrame frame(windows, services);
+    TAssistantFrame frames(windows, Logic, Boxes());
+    TAssistantWindows& assistant = frames.Assistant;
+    TEditorFrame& frame = *frames.Frame;
     windows.Frame = &frame;
-    frame.FormCreate();
-    frame.NewImageWidth = 8;
-    frame.NewImageHeight = 6;
     ASSERT_TRUE(frame.OpenImage(UntitledName));
     ASSERT_TRUE(frame.OpenImage(UntitledName));
     ASSERT_EQ(windows.Kids.size(), 2u);
