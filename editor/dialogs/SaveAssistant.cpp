@@ -6,6 +6,7 @@
 #include "AtomicFile.h"
 #include "Bitmap.h"
 #include "Canvas.h"
+#include "Desktop.h"
 #include "Document.h"
 #include "EditorFrame.h"
 #include "Exceptions.h"
@@ -17,7 +18,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QEventLoop>
 #include <QObject>
 #include <QTemporaryDir>
 
@@ -296,13 +296,16 @@ void TFsauveLogic::Rcoul16Click(bool colors16)
 
 void TFsauveLogic::WaitIdle()
 {
-    // The window keeps repainting while it waits (it takes no input): a
-    // large picture takes seconds to encode.
+    // The windows keep repainting while it waits, a large picture taking
+    // seconds to encode; what the user does to them meanwhile is dropped.
+    if (!FJob.valid())
+        return;
+    const TInputPause paused;
     while (FJob.valid()) {
         if (FJob.wait_for(std::chrono::milliseconds(20)) == std::future_status::ready)
             JobDone(FGeneration);
         else if (QCoreApplication::instance())
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            QCoreApplication::processEvents();
     }
 }
 

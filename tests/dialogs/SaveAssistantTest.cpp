@@ -558,10 +558,20 @@ TEST_F(SaveAssistantTest, SaveWaitsForItsPreviewWithoutFreezingTheWindow)
     ticker.setInterval(2);
     QObject::connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
     ticker.start();
+    // A window the user asks to close meanwhile stays: the save goes on.
+    QWidget window;
+    window.show();
+    bool closeAsked = false;
+    QTimer::singleShot(1, [&] {
+        closeAsked = true;
+        window.close();
+    });
     SaveAs.Answers = {Dir.File("level1.png")};
     ASSERT_TRUE(threaded.enregistrerClick());
     ticker.stop();
     EXPECT_GT(ticks, 0) << "the window repaints while the save waits";
+    EXPECT_TRUE(closeAsked);
+    EXPECT_TRUE(window.isVisible()) << "no window closes under the waiting save";
     ASSERT_TRUE(threaded.LastPreview());
     EXPECT_EQ(threaded.LastPreview()->Settings.PngLevel, 1);
     EXPECT_EQ(PngZlibLevel(Dir.File("level1.png")), "0") << "saved at the level shown, not 9";
