@@ -32,6 +32,8 @@ const char* const ScanName = "*scan*";
 const char* const PasteName = "*pp*";
 
 const char* const UnavailableText = "Cette fenêtre n'est pas disponible dans cette version de Corvinel.";
+const char* const SaveNotActiveText =
+    "L'image à enregistrer n'a pas pu être mise au premier plan : elle n'a pas été enregistrée.";
 const char* const DirectSaveFormatsText =
     "Corvinel n'enregistre directement que les fichiers .bmp, .gif, .jpg, .jpeg et .png : "
     "l'image n'a pas été enregistrée.";
@@ -282,6 +284,13 @@ void TEditorFrame::ShowSaveAssistantFor(TDocument& document)
     // The assistant saves the active document: the one to save comes first.
     if (IChildWindow* window = WindowOf(document); window && ActiveDocument() != &document)
         window->Focus();
+    // Never another picture in its place: that one would be taken as saved
+    // and closed unsaved.
+    if (ActiveDocument() != &document) {
+        CloseConfirmed = false;
+        FServices.Boxes->MessageDlg(SaveNotActiveText, mtWarning, Btn(mbOK));
+        return;
+    }
     ShowWindow(TEditorWindow::SaveAssistant);
 }
 

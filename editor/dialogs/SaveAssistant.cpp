@@ -6,6 +6,7 @@
 #include "AtomicFile.h"
 #include "Bitmap.h"
 #include "Canvas.h"
+#include "Desktop.h"
 #include "Document.h"
 #include "EditorFrame.h"
 #include "Exceptions.h"
@@ -15,11 +16,13 @@
 #include "Picture.h"
 #include "PngCodec.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QObject>
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -115,7 +118,7 @@ std::string SaveTargetName(const std::string& chosen, int tab)
     // A dot-file (".photo") has a name but no extension.
     const bool hasExtension = !extension.empty() && name.size() > extension.size() + 1;
     if (!hasExtension)
-        return chosen + "." + own;
+        return chosen + (chosen.back() == '.' ? "" : ".") + own;
     const TGraphicClass named = TPicture::FindGraphicClass(extension);
     if (extension == own || (named && named == TPicture::FindGraphicClass(own)))
         return chosen;
@@ -293,9 +296,16 @@ void TFsauveLogic::Rcoul16Click(bool colors16)
 
 void TFsauveLogic::WaitIdle()
 {
+    // The windows keep repainting while it waits, a large picture taking
+    // seconds to encode; what the user does to them meanwhile is dropped.
+    if (!FJob.valid())
+        return;
+    const TInputPause paused;
     while (FJob.valid()) {
-        FJob.wait();
-        JobDone(FGeneration);
+        if (FJob.wait_for(std::chrono::milliseconds(20)) == std::future_status::ready)
+            JobDone(FGeneration);
+        else if (QCoreApplication::instance())
+            QCoreApplication::processEvents();
     }
 }
 
@@ -310,23 +320,17 @@ bool TFsauveLogic::enregistrerClick()
         return false;
     }
     // What is saved is what the dialog shows: a movement still waiting for
-    // its preview is previewed first.
+    // its preview is previewed first (off the user-interface thread when
+    // previews are, the window repainting meanwhile).
     Pause.Stop();
     {
         TWaitCursor wait;
+        if (!FLast || !(FLast->Settings == Settings))
+            PCChange();
         WaitIdle();
     }
-    if (!FLast || !(FLast->Settings == Settings)) {
-        const bool threaded = std::exchange(FThreaded, false);
-        try {
-            PCChange();
-        } catch (...) {
-            FThreaded = threaded;
-            throw;
-        }
-        FThreaded = threaded;
-    }
-    if (!FLast)
+    // A preview that failed was told; nothing unpreviewed is written.
+    if (!FLast || !(FLast->Settings == Settings))
         return false;
 
     const int tab = Settings.Tab;
@@ -340,7 +344,8 @@ bool TFsauveLogic::enregistrerClick()
     const std::string path = std::filesystem::absolute(std::filesystem::path(chosen)).lexically_normal().string();
     const std::string target = SaveTargetName(path, tab);
     std::error_code error;
-    if (target != path && std::filesystem::exists(target, error) &&
+    const bool replaced = std::filesystem::exists(target, error);
+    if (target != path && replaced &&
         FBoxes.MessageDlg("Le fichier " + ExtractFileName(target) + " existe déjà. Voulez-vous le remplacer ?",
                           mtConfirmation, mbYes | mbNo) != mrYes)
         return false;
@@ -366,7 +371,8 @@ bool TFsauveLogic::enregistrerClick()
     document->Modified = false;
     document->Affiche(0, 0);
     if (Browser.Shown && Browser.Shown()) {
-        if (oldPath == target) {
+        // A file written over has its tile already: it is redrawn, not doubled.
+        if (oldPath == target || replaced) {
             if (Browser.Refresh)
                 Browser.Refresh(target);
         } else if (Browser.Add) {

@@ -142,7 +142,8 @@ public:
     const TSavePreview* LastPreview() const { return FLast.get(); }
     // The private folder of the showing ("" when none is open).
     std::string TempFolder() const;
-    // Waits until no preview is being encoded and shows the last one.
+    // Waits until no preview is being encoded and shows the last one; the
+    // windows repaint meanwhile.
     void WaitIdle();
     // Encodings left running by closes and not ended yet.
     std::size_t RetiredCount() const { return FRetired.size(); }

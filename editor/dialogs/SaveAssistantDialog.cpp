@@ -4,7 +4,9 @@
 #include "FileDialogs.h"
 #include "ui_Fsauve.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QSignalBlocker>
 #include <QStandardPaths>
 
@@ -15,8 +17,12 @@ bool TQtSaveAsDialog::Execute(const std::string& filter, const std::string& defa
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     QString start = QString::fromStdString(folder);
+    // A new picture goes to the user's pictures folder; where there is none,
+    // to the home folder, never among the program's own files.
     if (start.isEmpty())
         start = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (start.isEmpty() || !QFileInfo(start).isDir())
+        start = QDir::homePath();
     dialog.setDirectory(start);
     dialog.setNameFilters(QtNameFilters(filter));
     dialog.setDefaultSuffix(QString::fromStdString(defaultExt));

@@ -57,6 +57,14 @@ private:
 
 } // namespace
 
+TInputPause::TInputPause()
+{
+    if (QCoreApplication* application = QCoreApplication::instance())
+        FBlocker = std::make_unique<TInputBlocker>(*application);
+}
+
+TInputPause::~TInputPause() = default;
+
 bool ExecAndWait(const std::string& program)
 {
     if (program.empty())
@@ -76,7 +84,7 @@ bool ExecAndWait(const std::string& program)
     }
     // The windows keep painting while the program runs; what the user does
     // to them meanwhile is dropped, not kept for later.
-    TInputBlocker blocker(*application);
+    const TInputPause paused;
     QEventLoop loop;
     QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
     if (process.state() != QProcess::NotRunning)

@@ -2,8 +2,11 @@
 // What the programs ask of the desktop: opening a document in the program
 // the desktop chooses for it, and running another program to its end.
 
+#include <memory>
 #include <string>
 #include <vector>
+
+class QObject;
 
 class IDesktop {
 public:
@@ -21,6 +24,20 @@ public:
 // keys and requests to close them are dropped. False when the program could
 // not be started, true once it ended.
 bool ExecAndWait(const std::string& program);
+
+// While one lives, the user's clicks, keys and requests to close the
+// program's windows are dropped, not kept for later; painting, resizing and
+// timers go on. For waits that run the event loop.
+class TInputPause {
+public:
+    TInputPause();
+    ~TInputPause();
+    TInputPause(const TInputPause&) = delete;
+    TInputPause& operator=(const TInputPause&) = delete;
+
+private:
+    std::unique_ptr<QObject> FBlocker;
+};
 
 // The desktop's own (QDesktopServices) and ExecAndWait above.
 class TQtDesktop : public IDesktop {

@@ -143,6 +143,7 @@ TEST(SaveAssistantTexts, TargetNamesFollowTheTab)
     EXPECT_EQ(SaveTargetName("/d/vacances.2024", stPNG), "/d/vacances.2024.png") << "not a picture extension";
     EXPECT_EQ(SaveTargetName("/d.x/.photo", stBMP), "/d.x/.photo.bmp");
     EXPECT_EQ(SaveTargetName("/d/a.gif", stGIF), "/d/a.gif");
+    EXPECT_EQ(SaveTargetName("/d/photo.", stJPG), "/d/photo.jpg") << "no doubled dot";
     EXPECT_EQ(SaveTabFilter(stGIF), "Compuserve Images (*.gif)|*.gif");
     EXPECT_EQ(SaveTabFilter(stPNG), "Portable Network Images (*.png)|*.png");
 }
@@ -302,6 +303,17 @@ TEST_F(SaveAssistantTest, SaveRenamesTheDocumentAndCloseRestoresItsPicture)
     SaveAs.Answers = {Dir.File("new.jpg")};
     ASSERT_TRUE(Logic.enregistrerClick());
     EXPECT_EQ(Refreshed, std::vector<std::string>{Dir.File("new.jpg")});
+    EXPECT_EQ(Added.size(), 1u);
+    Logic.FormClose();
+
+    // Written over another file of the folder: that file's tile is redrawn,
+    // no second tile comes.
+    std::ofstream(Dir.File("other.jpg")) << "old";
+    Logic.FormActivate(D());
+    SaveAs.Answers = {Dir.File("other.jpg")};
+    ASSERT_TRUE(Logic.enregistrerClick());
+    EXPECT_EQ(Identify(Dir.File("other.jpg")), "JPEG 41 30");
+    EXPECT_EQ(Refreshed, (std::vector<std::string>{Dir.File("new.jpg"), Dir.File("other.jpg")}));
     EXPECT_EQ(Added.size(), 1u);
 }
 
@@ -516,6 +528,60 @@ TEST_F(SaveAssistantTest, ThreadedPreviewsLetTheLastRequestWin)
     threaded.FormClose();
 }
 
+// The compression level a PNG file records (zlib's FLEVEL of its first
+// IDAT chunk: 0 for levels 0 and 1, 3 for 7 to 9), read by Python.
+std::string PngZlibLevel(const std::string& path)
+{
+    const std::string script = "import struct,sys\n"
+                               "d=open(sys.argv[1],'rb').read();p=8\n"
+                               "while p<len(d):\n"
+                               " n,=struct.unpack('>I',d[p:p+4]);t=d[p+4:p+8]\n"
+                               " if t==b'IDAT':\n"
+                               "  print(d[p+9]>>6,end='');break\n"
+                               " p+=12+n\n";
+    const auto result = Run("/usr/bin/python3 -c " + Quote(script) + " " + Quote(path));
+    EXPECT_EQ(result.ExitCode, 0) << result.Output;
+    return result.Output;
+}
+
+TEST_F(SaveAssistantTest, SaveWaitsForItsPreviewWithoutFreezingTheWindow)
+{
+    // Large enough for its PNG to take a while at level 9.
+    Doc = std::make_unique<TTestDocument>(Pattern(1200, 900), Dir.File("big.bmp"));
+    TFsauveLogic threaded(Clock, Boxes(), SaveAs, true);
+    threaded.Settings.Tab = stPNG;
+    threaded.FormActivate(D());
+    ASSERT_TRUE(threaded.Busy());
+    threaded.calChange(20, 1); // ENREGISTRER before the pause ends
+    // The test runs no event loop of its own: ticks counted come from the
+    // events the save handles while it waits for the preview.
+    int ticks = 0;
+    QTimer ticker;
+    ticker.setInterval(2);
+    QObject::connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+    ticker.start();
+    // A window the user asks to close meanwhile stays: the save goes on.
+    QWidget window;
+    window.show();
+    bool closeAsked = false;
+    QTimer::singleShot(1, [&] {
+        closeAsked = true;
+        window.close();
+    });
+    SaveAs.Answers = {Dir.File("level1.png")};
+    ASSERT_TRUE(threaded.enregistrerClick());
+    ticker.stop();
+    EXPECT_GT(ticks, 0) << "the window repaints while the save waits";
+    EXPECT_TRUE(closeAsked);
+    EXPECT_TRUE(window.isVisible()) << "no window closes under the waiting save";
+    ASSERT_TRUE(threaded.LastPreview());
+    EXPECT_EQ(threaded.LastPreview()->Settings.PngLevel, 1);
+    EXPECT_EQ(PngZlibLevel(Dir.File("level1.png")), "0") << "saved at the level shown, not 9";
+    EXPECT_EQ(threaded.SizeLabels[stPNG], FileSizeText(std::filesystem::file_size(Dir.File("level1.png"))));
+    EXPECT_EQ(Identify(Dir.File("level1.png")), "PNG 1200 900");
+    threaded.FormClose();
+}
+
 // ---------------------------------------------------------------------------
 // The frame's ways into the assistant
 
@@ -553,36 +619,52 @@ public:
     {
         ASSERT_EQ(window, TEditorWindow::SaveAssistant);
         ++Shown;
-        FLogic.FormActivate(*Windows->Doc);
+        FLogic.FormActivate(*Active());
         FLogic.enregistrerClick();
         FLogic.FormClose();
     }
-    TOneWindow* Windows = nullptr;
+    // The frame's active document, as the dialogs find it.
+    std::function<TDocument*()> Active;
     int Shown = 0;
 
 private:
     TFsauveLogic& FLogic;
 };
 
+// A frame over the windows given, the assistant standing for its dialogs;
+// new pictures are 8 x 6.
+struct TAssistantFrame {
+    TAssistantFrame(IFrameWindows& windows, TFsauveLogic& logic, IMessageBoxes& boxes) : Assistant(logic)
+    {
+        Assistant.Active = [&windows] {
+            IChildWindow* active = windows.ActiveChild();
+            return active ? active->Document() : nullptr;
+        };
+        Services.Boxes = &boxes;
+        Services.Clipboard = &Clipboard;
+        Services.Shell = &Shell;
+        Services.Scanner = &Scanner;
+        Services.Windows = &Assistant;
+        Frame = std::make_unique<TEditorFrame>(windows, Services);
+        Frame->FormCreate();
+        Frame->NewImageWidth = 8;
+        Frame->NewImageHeight = 6;
+    }
+    TAssistantWindows Assistant;
+    TMemoryClipboard Clipboard;
+    TRecordingDesktop Shell;
+    TNoScanner Scanner;
+    TEditorServices Services;
+    std::unique_ptr<TEditorFrame> Frame;
+};
+
 TEST_F(SaveAssistantTest, FrameSavesUnnamedAndSaveAsThroughTheAssistant)
 {
     TOneWindow windows;
-    TAssistantWindows assistant(Logic);
-    assistant.Windows = &windows;
-    TMemoryClipboard clipboard;
-    TRecordingDesktop shell;
-    TNoScanner scanner;
-    TEditorServices services;
-    services.Boxes = &Boxes();
-    services.Clipboard = &clipboard;
-    services.Shell = &shell;
-    services.Scanner = &scanner;
-    services.Windows = &assistant;
-    TEditorFrame frame(windows, services);
+    TAssistantFrame frames(windows, Logic, Boxes());
+    TAssistantWindows& assistant = frames.Assistant;
+    TEditorFrame& frame = *frames.Frame;
     windows.Frame = &frame;
-    frame.FormCreate();
-    frame.NewImageWidth = 8;
-    frame.NewImageHeight = 6;
     ASSERT_TRUE(frame.OpenImage(UntitledName));
 
     // Closing the unnamed picture with Yes, the assistant cancelled: it stays.
@@ -616,6 +698,71 @@ TEST_F(SaveAssistantTest, FrameSavesUnnamedAndSaveAsThroughTheAssistant)
     EXPECT_EQ(assistant.Shown, 4);
     EXPECT_TRUE(std::filesystem::exists(Dir.File("closing.png")));
     EXPECT_FALSE(windows.Doc);
+}
+
+// Document windows of which the first stays active whatever the frame asks.
+class TStubbornWindows : public IFrameWindows {
+public:
+    struct TChild : IChildWindow {
+        TStubbornWindows* Owner = nullptr;
+        std::unique_ptr<TDocument> Doc;
+        TDocument* Document() override { return Doc.get(); }
+        void Focus() override {}
+        bool Close() override
+        {
+            if (!Owner->Frame->DocumentCloseQuery(*Doc))
+                return false;
+            Owner->Frame->DocumentClosed(*Doc);
+            Doc.reset();
+            return true;
+        }
+    };
+    std::vector<IChildWindow*> Children() override
+    {
+        std::vector<IChildWindow*> children;
+        for (const auto& kid : Kids)
+            if (kid->Doc)
+                children.push_back(kid.get());
+        return children;
+    }
+    IChildWindow* ActiveChild() override { return Kids.empty() || !Kids[0]->Doc ? nullptr : Kids[0].get(); }
+    IChildWindow* CreateDocumentWindow(std::unique_ptr<TDocument> document) override
+    {
+        Kids.push_back(std::make_unique<TChild>());
+        Kids.back()->Owner = this;
+        Kids.back()->Doc = std::move(document);
+        return Kids.back().get();
+    }
+    TFitArea FitArea(IChildWindow&) override { return TFitArea{1000, 800, 0, 0}; }
+    TEditorFrame* Frame = nullptr;
+    std::vector<std::unique_ptr<TChild>> Kids;
+};
+
+TEST_F(SaveAssistantTest, ClosingAPictureThatCannotComeForwardSavesNoOther)
+{
+    TStubbornWindows windows;
+    TAssistantFrame frames(windows, Logic, Boxes());
+    TAssistantWindows& assistant = frames.Assistant;
+    TEditorFrame& frame = *frames.Frame;
+    windows.Frame = &frame;
+    ASSERT_TRUE(frame.OpenImage(UntitledName));
+    ASSERT_TRUE(frame.OpenImage(UntitledName));
+    ASSERT_EQ(windows.Kids.size(), 2u);
+    TDocument& other = *windows.Kids[1]->Doc;
+    other.memorise();
+
+    // Yes to the question of the second picture; the first stays in front.
+    Boxes().Answers = {IDYES, mrOk};
+    SaveAs.Answers = {Dir.File("wrong.png")};
+    EXPECT_FALSE(windows.Kids[1]->Close()) << "the unsaved picture stays";
+    EXPECT_EQ(assistant.Shown, 0) << "the first picture is not saved in its place";
+    EXPECT_FALSE(CloseConfirmed);
+    EXPECT_FALSE(std::filesystem::exists(Dir.File("wrong.png")));
+    ASSERT_TRUE(windows.Kids[1]->Doc);
+    EXPECT_EQ(windows.Kids[1]->Doc->FileName, UntitledName);
+    EXPECT_EQ(windows.Kids[0]->Doc->FileName, UntitledName);
+    ASSERT_EQ(Boxes().Calls.size(), 2u) << "the user is told";
+    EXPECT_NE(Boxes().Calls[1].Text.find("n'a pas été enregistrée"), std::string::npos);
 }
 
 // ---------------------------------------------------------------------------
@@ -693,6 +840,36 @@ TEST(SaveAsDialogTest, TheDesktopDialogGetsTheTabsFilterAndExtension)
     chosen = "unchanged";
     EXPECT_FALSE(saveAs.Execute(SaveTabFilter(stPNG), "png", dir.Path(), "photo.bmp", chosen));
     EXPECT_EQ(chosen, "unchanged");
+}
+
+// A new picture's dialog opens in the pictures folder, or the home folder
+// where there is none: never in the folder the program was started from.
+TEST(SaveAsDialogTest, ANewPictureStartsInThePicturesOrHomeFolder)
+{
+    App();
+    TempDir home;
+    const QByteArray oldHome = qgetenv("HOME");
+    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", QByteArray::fromStdString(home.Path()));
+    qunsetenv("XDG_CONFIG_HOME");
+    QWidget parent;
+    TQtSaveAsDialog saveAs(&parent);
+    std::vector<std::string> shown;
+    for (int round = 0; round < 2; ++round) {
+        QTimer::singleShot(0, [&] {
+            if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                shown.push_back(dialog->directory().absolutePath().toStdString());
+                dialog->reject();
+            }
+        });
+        std::string chosen;
+        EXPECT_FALSE(saveAs.Execute(SaveTabFilter(stJPG), "jpg", "", "Sans nom", chosen));
+        std::filesystem::create_directory(home.File("Pictures"));
+    }
+    qputenv("HOME", oldHome);
+    if (!oldConfig.isEmpty())
+        qputenv("XDG_CONFIG_HOME", oldConfig);
+    EXPECT_EQ(shown, (std::vector<std::string>{home.Path(), home.File("Pictures")}));
 }
 
 } // namespace

@@ -256,16 +256,15 @@ TEST_F(FrameLogicTest, DirectSaveWritesPngAtTheStrongestCompression)
     EXPECT_EQ(bytes, encoded(9));
 
     const testutil::RgbImage expected = testutil::FromBitmap(Pattern(37, 23));
-    {
-        const auto check = testutil::Run(testutil::Tool("pngcheck") + " -q " + testutil::Quote(Dir.File("Shot.PNG")));
-        EXPECT_EQ(check.ExitCode, 0) << check.Output;
-    }
-    {
-        const auto run = testutil::Run(testutil::Tool("pngtopnm") + " " + testutil::Quote(Dir.File("Shot.PNG")) + " > " +
-                                       testutil::Quote(Dir.File("shot.ppm")));
-        ASSERT_EQ(run.ExitCode, 0) << run.Output;
-        EXPECT_EQ(testutil::MaxDifference(testutil::ReadPpm(Dir.File("shot.ppm")), expected), 0);
-    }
+    const auto check = testutil::Run(testutil::Tool("pngcheck") + " -q " + testutil::Quote(Dir.File("Shot.PNG")));
+    EXPECT_EQ(check.ExitCode, 0) << check.Output;
+    const auto run = testutil::Run(testutil::Tool("pngtopnm") + " " + testutil::Quote(Dir.File("Shot.PNG")) + " > " +
+                                   testutil::Quote(Dir.File("shot.ppm")));
+    ASSERT_EQ(run.ExitCode, 0) << run.Output;
+    const testutil::RgbImage outside = testutil::ReadPpm(Dir.File("shot.ppm"));
+    ASSERT_EQ(outside.Width, expected.Width);
+    ASSERT_EQ(outside.Height, expected.Height);
+    EXPECT_EQ(testutil::MaxDifference(outside, expected), 0);
     TPicture back;
     back.LoadFromFile(Dir.File("Shot.PNG"));
     TBitmap pixels(back.Width(), back.Height());
