@@ -29,6 +29,8 @@ enum TiffTag : std::uint16_t {
     tagRowsPerStrip = 278,
     tagStripByteCounts = 279,
     tagPlanarConfiguration = 284,
+    tagTileWidth = 322,
+    tagTileOffsets = 324,
     tagPredictor = 317,
     tagColorMap = 320,
     tagExtraSamples = 338,
@@ -302,6 +304,9 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
     if (samples == 0 || samples > 16 || extraSamples >= samples)
         Fail("TIFF: " + std::to_string(samples) + " samples a pixel with " + std::to_string(extraSamples) +
              " extra samples cannot be read.");
+    // Tiles are not strips: read as strips they would show the header.
+    if (file.Find(tagTileWidth) || file.Find(tagTileOffsets))
+        Fail("TIFF: images stored in tiles cannot be read.");
     if (samples > 1 && planar == 2)
         Fail("TIFF: images stored in separate colour planes cannot be read.");
     const std::uint32_t colourSamples = samples - extraSamples;

@@ -380,3 +380,19 @@ TEST(TiffReader, SavingWritesNothingAndLeavesAFileAlone)
     EXPECT_THROW(g->SaveToFile(path), Exception);
     EXPECT_EQ(testutil::ReadFile(path), (Bytes{1, 2, 3}));
 }
+
+TEST(TiffReader, TiledFilesAreRefusedNotShownAsStrips)
+{
+    // tiffcp stores the picture in 16 x 16 tiles: there are no strips to
+    // read, and the offset the strips would default to is the header.
+    testutil::TempDir dir;
+    testutil::WritePpm(dir.File("src.ppm"), TestPicture(40, 30));
+    Must(std::string(Convert) + " " + Quote(dir.File("src.ppm")) + " -compress none " + Quote(dir.File("base.tif")));
+    for (const char* compression : {"none", "lzw"}) {
+        SCOPED_TRACE(compression);
+        Must(std::string(Tiffcp) + " -c " + compression + " -t -w 16 -l 16 " + Quote(dir.File("base.tif")) + " " +
+             Quote(dir.File("tiled.tif")));
+        const Bytes file = testutil::ReadFile(dir.File("tiled.tif"));
+        EXPECT_NE(LoadError<TTIFFGraphic>(file).find("tiles"), std::string::npos);
+    }
+}
