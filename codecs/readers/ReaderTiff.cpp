@@ -259,6 +259,18 @@ struct YCbCrConverter {
     }
 };
 
+// The most bytes count packed bytes can decode to. PackBits: a run of 128
+// bytes from two. LZW: codes take 9 bits or more, and the string of the k-th
+// code after a clear is at most k bytes long (each table entry is one byte
+// longer than a string before it), and never longer than the table.
+std::uint64_t MaxUnpacked(std::uint32_t compression, std::uint64_t count)
+{
+    if (compression == 32773)
+        return 64 * (count + 1);
+    const std::uint64_t codes = count * 8 / 9 + 1;
+    return codes < 8192 ? codes * (codes + 1) / 2 : codes * 4096;
+}
+
 // One row of samples into one row of the bitmap.
 struct RowLayout {
     TPixelFormat Format = pf24bit;
@@ -447,11 +459,16 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
                                          ? blocksPerRow * (subH * subV + 2)
                                          : (static_cast<std::uint64_t>(width) * bits * samples + 7) / 8;
     const std::size_t rowBytes = static_cast<std::size_t>(rowBytes64);
-    const std::uint32_t maxRows = *std::max_element(rowsPerStrip.begin(), rowsPerStrip.end());
-    const std::size_t maxStripBytes = ((maxRows + subV - 1) / subV) * rowBytes;
 
     PrepareBitmap(*this, layout.Format, width, height, palette, InvalidFile);
-    std::vector<std::uint8_t> strip = MakeBuffer(maxStripBytes);
+    // The strip buffer grows to what each strip's data can fill, so that a
+    // small file claiming a large picture costs no more than the bitmap.
+    std::vector<std::uint8_t> strip;
+    auto stripBuffer = [&](std::size_t size) {
+        if (strip.size() < size)
+            strip = MakeBuffer(size);
+        return strip.data();
+    };
     std::vector<std::uint8_t> packed;
     std::unique_ptr<TDecoder> decoder;
     if (compression == 5)
@@ -476,7 +493,7 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
             const std::size_t want = static_cast<std::size_t>(limit);
             if (want > 0) {
                 file.Seek(offset);
-                got = ReadUpTo(stream, strip.data(), want);
+                got = ReadUpTo(stream, stripBuffer(want), want);
             }
         } else {
             std::uint64_t count = s < byteCounts.size() ? byteCounts[s] : file.Available(offset);
@@ -487,7 +504,9 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
                 file.Seek(offset);
                 const std::size_t read = ReadUpTo(stream, packed.data(), static_cast<std::size_t>(count));
                 const std::uint8_t* source = packed.data();
-                got = decoder->Decode(source, strip.data(), read, stripBytes);
+                const std::size_t room =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(stripBytes, MaxUnpacked(compression, read)));
+                got = decoder->Decode(source, stripBuffer(room), read, room);
             }
         }
         // Rows that the strip's data does not reach stay white.

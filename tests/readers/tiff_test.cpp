@@ -16,6 +16,8 @@
 #include <cstring>
 #include <fstream>
 
+#include <sys/resource.h>
+
 using namespace readertest;
 using testutil::Quote;
 
@@ -394,5 +396,33 @@ TEST(TiffReader, TiledFilesAreRefusedNotShownAsStrips)
              Quote(dir.File("tiled.tif")));
         const Bytes file = testutil::ReadFile(dir.File("tiled.tif"));
         EXPECT_NE(LoadError<TTIFFGraphic>(file).find("tiles"), std::string::npos);
+    }
+}
+
+TEST(TiffReader, ASmallFileClaimingALargePictureCostsNoMoreThanTheBitmap)
+{
+    // 4096 x 4096 grey pixels of sixteen 16-bit samples each: 512 MB of
+    // samples in its one strip, for a bitmap of 16 MB. The file holds a
+    // few bytes; the strip buffer must not be sized by the claim.
+    const std::uint32_t side = 4096;
+    for (std::uint32_t compression : {1u, 5u, 32773u}) {
+        SCOPED_TRACE(compression);
+        const Bytes file = BuildTiff({{256, 3, {side}},
+                                      {257, 3, {side}},
+                                      {258, 3, std::vector<std::uint32_t>(16, 16)},
+                                      {259, 3, {compression}},
+                                      {262, 3, {1}},
+                                      {277, 3, {16}},
+                                      {338, 3, std::vector<std::uint32_t>(15, 0)}},
+                                     {Bytes(64, 0x80)});
+        rusage before{};
+        getrusage(RUSAGE_SELF, &before);
+        auto g = Load<TTIFFGraphic>(file);
+        rusage after{};
+        getrusage(RUSAGE_SELF, &after);
+        ASSERT_EQ(g->Width(), static_cast<int>(side));
+        ASSERT_EQ(g->Height(), static_cast<int>(side));
+        EXPECT_EQ(g->GetPixelColor(0, side - 1), clWhite);
+        EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 128 * 1024) << "peak memory grew by " << after.ru_maxrss - before.ru_maxrss << " KB";
     }
 }
