@@ -271,6 +271,17 @@ std::uint64_t MaxUnpacked(std::uint32_t compression, std::uint64_t count)
     return codes < 8192 ? codes * (codes + 1) / 2 : codes * 4096;
 }
 
+// The bytes from offset to the next strip's offset above it (sortedOffsets
+// holds them all in ascending order), or to the end of the file; for strips
+// the file gives no byte count.
+std::uint64_t UncountedStripBytes(const std::vector<std::uint32_t>& sortedOffsets, std::uint32_t offset,
+                                  const TiffFile& file)
+{
+    const std::uint64_t bytes = file.Available(offset);
+    const auto next = std::upper_bound(sortedOffsets.begin(), sortedOffsets.end(), offset);
+    return next == sortedOffsets.end() ? bytes : std::min<std::uint64_t>(bytes, *next - offset);
+}
+
 // One row of samples into one row of the bitmap.
 struct RowLayout {
     TPixelFormat Format = pf24bit;
@@ -442,6 +453,11 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
     if (offsets.empty())
         offsets.push_back(0);
     const std::vector<std::uint32_t> byteCounts = file.ReadValues(tagStripByteCounts);
+    std::vector<std::uint32_t> sortedOffsets;
+    if (byteCounts.size() < offsets.size()) {
+        sortedOffsets = offsets;
+        std::sort(sortedOffsets.begin(), sortedOffsets.end());
+    }
     std::vector<std::uint32_t> rowsPerStrip = file.ReadValues(tagRowsPerStrip);
     if (offsets.size() == 1)
         rowsPerStrip.assign(1, height);
@@ -496,8 +512,15 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
                 got = ReadUpTo(stream, stripBuffer(want), want);
             }
         } else {
-            std::uint64_t count = s < byteCounts.size() ? byteCounts[s] : file.Available(offset);
-            count = std::min(count, file.Available(offset));
+            // Without its byte count a strip's data ends where the next
+            // strip's begins, or at the end of the file. No encoder needs
+            // more than twice a strip's size (PackBits' worst case; 12-bit
+            // LZW codes give a byte or more each): larger counts are not
+            // trusted, so that strips sharing their data cannot make each
+            // strip go over the rest of the file.
+            const std::uint64_t count = std::min(
+                {s < byteCounts.size() ? std::uint64_t{byteCounts[s]} : UncountedStripBytes(sortedOffsets, offsets[s], file),
+                 2 * static_cast<std::uint64_t>(stripBytes) + 16, file.Available(offset)});
             if (count > 0) {
                 if (packed.size() < count)
                     packed = MakeBuffer(static_cast<std::size_t>(count));

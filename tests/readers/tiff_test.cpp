@@ -426,3 +426,54 @@ TEST(TiffReader, ASmallFileClaimingALargePictureCostsNoMoreThanTheBitmap)
         EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 128 * 1024) << "peak memory grew by " << after.ru_maxrss - before.ru_maxrss << " KB";
     }
 }
+
+namespace {
+
+// Nine-bit TIFF LZW codes, most significant bit first (literals and the
+// clear and end codes only, so the width stays at nine bits).
+Bytes NineBitCodes(std::initializer_list<std::uint32_t> codes)
+{
+    Bytes out;
+    std::uint32_t acc = 0, bits = 0;
+    for (std::uint32_t c : codes) {
+        acc = (acc << 9) | c;
+        bits += 9;
+        while (bits >= 8) {
+            out.push_back(static_cast<std::uint8_t>(acc >> (bits - 8)));
+            bits -= 8;
+        }
+    }
+    if (bits > 0)
+        out.push_back(static_cast<std::uint8_t>(acc << (8 - bits)));
+    return out;
+}
+
+} // namespace
+
+TEST(TiffReader, ACompressedStripWithoutItsByteCountEndsWhereTheNextBegins)
+{
+    // Two LZW strips of two rows, no StripByteCounts. The first holds a row
+    // and a half and no end code: its second row stays white rather than
+    // being completed from the second strip's bytes (which would give 128
+    // and 5 there).
+    const Bytes first = NineBitCodes({256, 1, 2, 3, 4, 5, 6});
+    const Bytes second = NineBitCodes({256, 11, 12, 13, 14, 15, 16, 17, 18, 257});
+    const std::uint32_t secondOffset = static_cast<std::uint32_t>(8 + first.size() + first.size() % 2);
+    Bytes firstPadded = first;
+    if (firstPadded.size() % 2)
+        firstPadded.push_back(0);
+    auto tags = GreyTags(4, 4);
+    tags.push_back({259, 3, {5}});
+    tags.push_back({273, 4, {8, secondOffset}});
+    tags.push_back({278, 3, {2}});
+    const Bytes file = BuildTiff(tags, {firstPadded, second}, false, false);
+    auto g = Load<TTIFFGraphic>(file);
+    ASSERT_EQ(g->Width(), 4);
+    ASSERT_EQ(g->Height(), 4);
+    EXPECT_EQ(g->GetPixelColor(0, 0), RGB(1, 1, 1));
+    EXPECT_EQ(g->GetPixelColor(3, 0), RGB(4, 4, 4));
+    EXPECT_EQ(g->GetPixelColor(0, 1), clWhite);
+    EXPECT_EQ(g->GetPixelColor(3, 1), clWhite);
+    EXPECT_EQ(g->GetPixelColor(0, 2), RGB(11, 11, 11));
+    EXPECT_EQ(g->GetPixelColor(3, 3), RGB(18, 18, 18));
+}
