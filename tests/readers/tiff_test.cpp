@@ -427,37 +427,15 @@ TEST(TiffReader, ASmallFileClaimingALargePictureCostsNoMoreThanTheBitmap)
     }
 }
 
-namespace {
-
-// Nine-bit TIFF LZW codes, most significant bit first (literals and the
-// clear and end codes only, so the width stays at nine bits).
-Bytes NineBitCodes(std::initializer_list<std::uint32_t> codes)
-{
-    Bytes out;
-    std::uint32_t acc = 0, bits = 0;
-    for (std::uint32_t c : codes) {
-        acc = (acc << 9) | c;
-        bits += 9;
-        while (bits >= 8) {
-            out.push_back(static_cast<std::uint8_t>(acc >> (bits - 8)));
-            bits -= 8;
-        }
-    }
-    if (bits > 0)
-        out.push_back(static_cast<std::uint8_t>(acc << (8 - bits)));
-    return out;
-}
-
-} // namespace
-
 TEST(TiffReader, ACompressedStripWithoutItsByteCountEndsWhereTheNextBegins)
 {
-    // Two LZW strips of two rows, no StripByteCounts. The first holds a row
+    // Two LZW strips of two rows, no StripByteCounts (nine-bit codes:
+    // literals, clear and end only). The first holds a row
     // and a half and no end code: its second row stays white rather than
     // being completed from the second strip's bytes (which would give 128
     // and 5 there).
-    const Bytes first = NineBitCodes({256, 1, 2, 3, 4, 5, 6});
-    const Bytes second = NineBitCodes({256, 11, 12, 13, 14, 15, 16, 17, 18, 257});
+    const Bytes first = PackMsb({256, 1, 2, 3, 4, 5, 6}, 9);
+    const Bytes second = PackMsb({256, 11, 12, 13, 14, 15, 16, 17, 18, 257}, 9);
     const std::uint32_t secondOffset = static_cast<std::uint32_t>(8 + first.size() + first.size() % 2);
     Bytes firstPadded = first;
     if (firstPadded.size() % 2)
