@@ -71,6 +71,8 @@ TPalette GreyPalette()
 // 256 are read over; the bitmap keeps the first 256.
 TPalette ReadColorMap(TStream& stream, const TargaHeader& h)
 {
+    if (h.MapLength == 0)
+        return {}; // an empty map, whatever its entry size says
     std::size_t entryBytes = 0;
     switch (h.EntrySize) {
     case 15:

@@ -275,6 +275,10 @@ TEST(TargaReader, ColourMapsDepthsAndOrigins)
     EXPECT_EQ(pairRuns->GetPixelColor(0, 0), RGB(90, 90, 90));
     EXPECT_EQ(pairRuns->GetPixelColor(0, 1), RGB(90, 90, 90));
     EXPECT_EQ(pairRuns->GetPixelColor(1, 1), RGB(30, 30, 30));
+    // A colour map flagged but empty reads nothing, whatever its entry
+    // size says: the true-colour pixels follow the header.
+    auto emptyMap = Load<TTargaGraphic>(Header(2, 1, 1, 24, 0x20, 1, 0, 0) + Bytes{1, 2, 3});
+    EXPECT_EQ(emptyMap->GetPixelColor(0, 0), RGB(3, 2, 1));
     // The image ID is kept.
     Bytes withId = Header(3, 1, 1, 8);
     withId[0] = 3;
