@@ -71,6 +71,8 @@ TPalette GreyPalette()
 // 256 are read over; the bitmap keeps the first 256.
 TPalette ReadColorMap(TStream& stream, const TargaHeader& h)
 {
+    if (h.MapLength == 0)
+        return {}; // an empty map, whatever its entry size says
     std::size_t entryBytes = 0;
     switch (h.EntrySize) {
     case 15:
@@ -219,6 +221,10 @@ void TTargaGraphic::LoadFromStream(TStream& stream)
     const bool known = rle || (h.ImageType >= ttMapped && h.ImageType <= ttGrey);
     if (!known)
         throw Exception("Targa: image type " + std::to_string(h.ImageType) + " cannot be read.");
+    // Grey with an alpha byte a pixel (grey first) shows its grey.
+    const bool greyAlpha = grey && h.Depth == 16;
+    if (greyAlpha)
+        format = pf8bit;
     if ((mapped || grey) && format != pf8bit)
         throw Exception("Targa: colour-mapped and grey images of " + std::to_string(h.Depth) +
                         " bits a pixel cannot be read.");
@@ -236,11 +242,27 @@ void TTargaGraphic::LoadFromStream(TStream& stream)
     const std::size_t rowSize = static_cast<std::size_t>(h.Width) * bpp;
     const bool topDown = (h.Descriptor & 0x20) != 0;
     auto bitmapRow = [&](int k) { return ScanLine(topDown ? k : h.Height - 1 - k); };
+    // Grey and alpha pairs are read into a row of their own, and their grey
+    // bytes (as far as the row was read) go into the bitmap.
+    std::vector<std::uint8_t> pairs;
+    if (greyAlpha)
+        pairs = MakeBuffer(rowSize);
+    auto fileRow = [&](int k) { return greyAlpha ? pairs.data() : bitmapRow(k); };
+    auto keepGrey = [&](int k, std::size_t bytes) {
+        if (!greyAlpha)
+            return;
+        std::uint8_t* line = bitmapRow(k);
+        for (std::size_t x = 0; x < bytes / 2; ++x)
+            line[x] = pairs[2 * x];
+    };
 
     if (!rle) {
-        for (int k = 0; k < h.Height; ++k)
-            if (ReadUpTo(stream, bitmapRow(k), rowSize) != rowSize)
+        for (int k = 0; k < h.Height; ++k) {
+            const std::size_t got = ReadUpTo(stream, fileRow(k), rowSize);
+            keepGrey(k, got);
+            if (got != rowSize)
                 throw Exception(InvalidImage);
+        }
     } else {
         // A packet may run over the end of a row into the next one: the
         // decoder carries it. No row needs more than twice its size of data.
@@ -248,8 +270,9 @@ void TTargaGraphic::LoadFromStream(TStream& stream)
         std::vector<std::uint8_t> packed = MakeBuffer(2 * rowSize);
         for (int k = 0; k < h.Height; ++k) {
             const std::size_t got = ReadUpTo(stream, packed.data(), packed.size());
-            const std::size_t used = decoder.Decode(packed.data(), got, bitmapRow(k), rowSize);
+            const std::size_t used = decoder.Decode(packed.data(), got, fileRow(k), rowSize);
             stream.Seek(-static_cast<std::int64_t>(got - used), soCurrent);
+            keepGrey(k, decoder.Written());
             if (decoder.Written() < rowSize)
                 break; // the data ends here; the rest stays white
         }

@@ -29,6 +29,8 @@ enum TiffTag : std::uint16_t {
     tagRowsPerStrip = 278,
     tagStripByteCounts = 279,
     tagPlanarConfiguration = 284,
+    tagTileWidth = 322,
+    tagTileOffsets = 324,
     tagPredictor = 317,
     tagColorMap = 320,
     tagExtraSamples = 338,
@@ -257,6 +259,29 @@ struct YCbCrConverter {
     }
 };
 
+// The most bytes count packed bytes can decode to. PackBits: a run of 128
+// bytes from two. LZW: codes take 9 bits or more, and the string of the k-th
+// code after a clear is at most k bytes long (each table entry is one byte
+// longer than a string before it), and never longer than the table.
+std::uint64_t MaxUnpacked(std::uint32_t compression, std::uint64_t count)
+{
+    if (compression == 32773)
+        return 64 * (count + 1);
+    const std::uint64_t codes = count * 8 / 9 + 1;
+    return codes < 8192 ? codes * (codes + 1) / 2 : codes * 4096;
+}
+
+// The bytes from offset to the next strip's offset above it (sortedOffsets
+// holds them all in ascending order), or to the end of the file; for strips
+// the file gives no byte count.
+std::uint64_t UncountedStripBytes(const std::vector<std::uint32_t>& sortedOffsets, std::uint32_t offset,
+                                  const TiffFile& file)
+{
+    const std::uint64_t bytes = file.Available(offset);
+    const auto next = std::upper_bound(sortedOffsets.begin(), sortedOffsets.end(), offset);
+    return next == sortedOffsets.end() ? bytes : std::min<std::uint64_t>(bytes, *next - offset);
+}
+
 // One row of samples into one row of the bitmap.
 struct RowLayout {
     TPixelFormat Format = pf24bit;
@@ -302,6 +327,9 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
     if (samples == 0 || samples > 16 || extraSamples >= samples)
         Fail("TIFF: " + std::to_string(samples) + " samples a pixel with " + std::to_string(extraSamples) +
              " extra samples cannot be read.");
+    // Tiles are not strips: read as strips they would show the header.
+    if (file.Find(tagTileWidth) || file.Find(tagTileOffsets))
+        Fail("TIFF: images stored in tiles cannot be read.");
     if (samples > 1 && planar == 2)
         Fail("TIFF: images stored in separate colour planes cannot be read.");
     const std::uint32_t colourSamples = samples - extraSamples;
@@ -425,6 +453,11 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
     if (offsets.empty())
         offsets.push_back(0);
     const std::vector<std::uint32_t> byteCounts = file.ReadValues(tagStripByteCounts);
+    std::vector<std::uint32_t> sortedOffsets;
+    if (byteCounts.size() < offsets.size()) {
+        sortedOffsets = offsets;
+        std::sort(sortedOffsets.begin(), sortedOffsets.end());
+    }
     std::vector<std::uint32_t> rowsPerStrip = file.ReadValues(tagRowsPerStrip);
     if (offsets.size() == 1)
         rowsPerStrip.assign(1, height);
@@ -442,11 +475,16 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
                                          ? blocksPerRow * (subH * subV + 2)
                                          : (static_cast<std::uint64_t>(width) * bits * samples + 7) / 8;
     const std::size_t rowBytes = static_cast<std::size_t>(rowBytes64);
-    const std::uint32_t maxRows = *std::max_element(rowsPerStrip.begin(), rowsPerStrip.end());
-    const std::size_t maxStripBytes = ((maxRows + subV - 1) / subV) * rowBytes;
 
     PrepareBitmap(*this, layout.Format, width, height, palette, InvalidFile);
-    std::vector<std::uint8_t> strip = MakeBuffer(maxStripBytes);
+    // The strip buffer grows to what each strip's data can fill, so that a
+    // small file claiming a large picture costs no more than the bitmap.
+    std::vector<std::uint8_t> strip;
+    auto stripBuffer = [&](std::size_t size) {
+        if (strip.size() < size)
+            strip = MakeBuffer(size);
+        return strip.data();
+    };
     std::vector<std::uint8_t> packed;
     std::unique_ptr<TDecoder> decoder;
     if (compression == 5)
@@ -471,18 +509,27 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
             const std::size_t want = static_cast<std::size_t>(limit);
             if (want > 0) {
                 file.Seek(offset);
-                got = ReadUpTo(stream, strip.data(), want);
+                got = ReadUpTo(stream, stripBuffer(want), want);
             }
         } else {
-            std::uint64_t count = s < byteCounts.size() ? byteCounts[s] : file.Available(offset);
-            count = std::min(count, file.Available(offset));
+            // Without its byte count a strip's data ends where the next
+            // strip's begins, or at the end of the file. No encoder needs
+            // more than twice a strip's size (PackBits' worst case; 12-bit
+            // LZW codes give a byte or more each): larger counts are not
+            // trusted, so that strips sharing their data cannot make each
+            // strip go over the rest of the file.
+            const std::uint64_t count = std::min(
+                {s < byteCounts.size() ? std::uint64_t{byteCounts[s]} : UncountedStripBytes(sortedOffsets, offsets[s], file),
+                 2 * static_cast<std::uint64_t>(stripBytes) + 16, file.Available(offset)});
             if (count > 0) {
                 if (packed.size() < count)
                     packed = MakeBuffer(static_cast<std::size_t>(count));
                 file.Seek(offset);
                 const std::size_t read = ReadUpTo(stream, packed.data(), static_cast<std::size_t>(count));
                 const std::uint8_t* source = packed.data();
-                got = decoder->Decode(source, strip.data(), read, stripBytes);
+                const std::size_t room =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(stripBytes, MaxUnpacked(compression, read)));
+                got = decoder->Decode(source, stripBuffer(room), read, room);
             }
         }
         // Rows that the strip's data does not reach stay white.

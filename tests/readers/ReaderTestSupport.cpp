@@ -133,6 +133,24 @@ std::size_t SizeOf(std::uint16_t type)
 
 } // namespace
 
+Bytes PackMsb(const std::vector<std::uint32_t>& codes, int width)
+{
+    Bytes out;
+    std::uint64_t acc = 0;
+    int bits = 0;
+    for (std::uint32_t c : codes) {
+        acc = (acc << width) | c;
+        bits += width;
+        while (bits >= 8) {
+            out.push_back(static_cast<std::uint8_t>(acc >> (bits - 8)));
+            bits -= 8;
+        }
+    }
+    if (bits > 0)
+        out.push_back(static_cast<std::uint8_t>(acc << (8 - bits)));
+    return out;
+}
+
 Bytes BuildTiff(std::vector<TiffTag> tags, const std::vector<Bytes>& strips, bool bigEndian, bool addStripTags)
 {
     Writer w{bigEndian, {}};

@@ -70,6 +70,10 @@ void PilToPpm(const std::string& file, const std::string& ppm);
 void ExpectPicture(const std::string& file, const testutil::RgbImage& expected, int tolerance = 0);
 void ExpectPicture(const std::string& file, const std::string& expectedPpm, int tolerance = 0);
 
+// Codes of one width packed most significant bit first, as TIFF LZW stores
+// them.
+Bytes PackMsb(const std::vector<std::uint32_t>& codes, int width);
+
 // A TIFF file of the given tags and strips. Strips are laid out after the
 // header; unless the tags hold them, StripOffsets and StripByteCounts (LONG)
 // are added. Values that do not fit an entry follow the directory.

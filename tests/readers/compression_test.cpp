@@ -22,25 +22,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 using readertest::operator+;
-
-// Codes of one width packed most significant bit first.
-Bytes PackMsb(const std::vector<std::uint32_t>& codes, int width)
-{
-    Bytes out;
-    std::uint64_t acc = 0;
-    int bits = 0;
-    for (std::uint32_t c : codes) {
-        acc = (acc << width) | c;
-        bits += width;
-        while (bits >= 8) {
-            out.push_back(static_cast<std::uint8_t>(acc >> (bits - 8)));
-            bits -= 8;
-        }
-    }
-    if (bits > 0)
-        out.push_back(static_cast<std::uint8_t>(acc << (8 - bits)));
-    return out;
-}
+using readertest::PackMsb;
 
 // Decodes packed into an output of outSize bytes filled with 0xEE beforehand;
 // the output has 8 guard bytes behind that must stay untouched.

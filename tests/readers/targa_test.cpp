@@ -45,6 +45,9 @@ std::vector<Writer> Writers()
         {"PIL RGB RLE from the top", Pil + "im.save(sys.argv[2], compression='tga_rle', orientation=1)" + PilArgs, 0},
         {"PIL grey RLE", Pil + "im.convert('L').save(sys.argv[2], compression='tga_rle')" + PilArgs, 0},
         {"PIL grey from the top", Pil + "im.convert('L').save(sys.argv[2], orientation=1)" + PilArgs, 0},
+        {"PIL grey and alpha", Pil + "im.convert('LA').save(sys.argv[2])" + PilArgs, 0},
+        {"PIL grey and alpha RLE from the top",
+         Pil + "im.convert('LA').save(sys.argv[2], compression='tga_rle', orientation=1)" + PilArgs, 0},
         {"PIL palette", Pil + "im.quantize(100).save(sys.argv[2])" + PilArgs, 0},
         {"PIL palette RLE", Pil + "im.quantize(60).save(sys.argv[2], compression='tga_rle')" + PilArgs, 0},
         {"PIL RGBA RLE", Pil + "im = im.convert('RGBA')\nim.putalpha(90)\nim.save(sys.argv[2], compression='tga_rle')" +
@@ -262,6 +265,20 @@ TEST(TargaReader, ColourMapsDepthsAndOrigins)
     EXPECT_EQ(grey->GetPixelColor(0, 0), RGB(77, 77, 77));
     EXPECT_EQ(grey->GetPixelColor(1, 0), RGB(5, 5, 5));
     EXPECT_EQ(grey->GetPixelColor(2, 0), RGB(6, 6, 6));
+    // Grey and alpha pairs show their grey, plain and run-length, and a
+    // pair run carried over the row end.
+    auto pairs = Load<TTargaGraphic>(Header(3, 2, 1, 16) + Bytes{10, 200, 20, 0});
+    ASSERT_EQ(pairs->PixelFormat(), pf8bit);
+    EXPECT_EQ(pairs->GetPixelColor(0, 0), RGB(10, 10, 10));
+    EXPECT_EQ(pairs->GetPixelColor(1, 0), RGB(20, 20, 20));
+    auto pairRuns = Load<TTargaGraphic>(Header(11, 2, 2, 16) + Bytes{0x82, 90, 255, 0x00, 30, 1});
+    EXPECT_EQ(pairRuns->GetPixelColor(0, 0), RGB(90, 90, 90));
+    EXPECT_EQ(pairRuns->GetPixelColor(0, 1), RGB(90, 90, 90));
+    EXPECT_EQ(pairRuns->GetPixelColor(1, 1), RGB(30, 30, 30));
+    // A colour map flagged but empty reads nothing, whatever its entry
+    // size says: the true-colour pixels follow the header.
+    auto emptyMap = Load<TTargaGraphic>(Header(2, 1, 1, 24, 0x20, 1, 0, 0) + Bytes{1, 2, 3});
+    EXPECT_EQ(emptyMap->GetPixelColor(0, 0), RGB(3, 2, 1));
     // The image ID is kept.
     Bytes withId = Header(3, 1, 1, 8);
     withId[0] = 3;

@@ -16,6 +16,8 @@
 #include <cstring>
 #include <fstream>
 
+#include <sys/resource.h>
+
 using namespace readertest;
 using testutil::Quote;
 
@@ -379,4 +381,77 @@ TEST(TiffReader, SavingWritesNothingAndLeavesAFileAlone)
     testutil::WriteFile(path, {1, 2, 3});
     EXPECT_THROW(g->SaveToFile(path), Exception);
     EXPECT_EQ(testutil::ReadFile(path), (Bytes{1, 2, 3}));
+}
+
+TEST(TiffReader, TiledFilesAreRefusedNotShownAsStrips)
+{
+    // tiffcp stores the picture in 16 x 16 tiles: there are no strips to
+    // read, and the offset the strips would default to is the header.
+    testutil::TempDir dir;
+    testutil::WritePpm(dir.File("src.ppm"), TestPicture(40, 30));
+    Must(std::string(Convert) + " " + Quote(dir.File("src.ppm")) + " -compress none " + Quote(dir.File("base.tif")));
+    for (const char* compression : {"none", "lzw"}) {
+        SCOPED_TRACE(compression);
+        Must(std::string(Tiffcp) + " -c " + compression + " -t -w 16 -l 16 " + Quote(dir.File("base.tif")) + " " +
+             Quote(dir.File("tiled.tif")));
+        const Bytes file = testutil::ReadFile(dir.File("tiled.tif"));
+        EXPECT_NE(LoadError<TTIFFGraphic>(file).find("tiles"), std::string::npos);
+    }
+}
+
+TEST(TiffReader, ASmallFileClaimingALargePictureCostsNoMoreThanTheBitmap)
+{
+    // 4096 x 4096 grey pixels of sixteen 16-bit samples each: 512 MB of
+    // samples in its one strip, for a bitmap of 16 MB. The file holds a
+    // few bytes; the strip buffer must not be sized by the claim.
+    const std::uint32_t side = 4096;
+    for (std::uint32_t compression : {1u, 5u, 32773u}) {
+        SCOPED_TRACE(compression);
+        const Bytes file = BuildTiff({{256, 3, {side}},
+                                      {257, 3, {side}},
+                                      {258, 3, std::vector<std::uint32_t>(16, 16)},
+                                      {259, 3, {compression}},
+                                      {262, 3, {1}},
+                                      {277, 3, {16}},
+                                      {338, 3, std::vector<std::uint32_t>(15, 0)}},
+                                     {Bytes(64, 0x80)});
+        rusage before{};
+        getrusage(RUSAGE_SELF, &before);
+        auto g = Load<TTIFFGraphic>(file);
+        rusage after{};
+        getrusage(RUSAGE_SELF, &after);
+        ASSERT_EQ(g->Width(), static_cast<int>(side));
+        ASSERT_EQ(g->Height(), static_cast<int>(side));
+        EXPECT_EQ(g->GetPixelColor(0, side - 1), clWhite);
+        EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 128 * 1024) << "peak memory grew by " << after.ru_maxrss - before.ru_maxrss << " KB";
+    }
+}
+
+TEST(TiffReader, ACompressedStripWithoutItsByteCountEndsWhereTheNextBegins)
+{
+    // Two LZW strips of two rows, no StripByteCounts (nine-bit codes:
+    // literals, clear and end only). The first holds a row
+    // and a half and no end code: its second row stays white rather than
+    // being completed from the second strip's bytes (which would give 128
+    // and 5 there).
+    const Bytes first = PackMsb({256, 1, 2, 3, 4, 5, 6}, 9);
+    const Bytes second = PackMsb({256, 11, 12, 13, 14, 15, 16, 17, 18, 257}, 9);
+    const std::uint32_t secondOffset = static_cast<std::uint32_t>(8 + first.size() + first.size() % 2);
+    Bytes firstPadded = first;
+    if (firstPadded.size() % 2)
+        firstPadded.push_back(0);
+    auto tags = GreyTags(4, 4);
+    tags.push_back({259, 3, {5}});
+    tags.push_back({273, 4, {8, secondOffset}});
+    tags.push_back({278, 3, {2}});
+    const Bytes file = BuildTiff(tags, {firstPadded, second}, false, false);
+    auto g = Load<TTIFFGraphic>(file);
+    ASSERT_EQ(g->Width(), 4);
+    ASSERT_EQ(g->Height(), 4);
+    EXPECT_EQ(g->GetPixelColor(0, 0), RGB(1, 1, 1));
+    EXPECT_EQ(g->GetPixelColor(3, 0), RGB(4, 4, 4));
+    EXPECT_EQ(g->GetPixelColor(0, 1), clWhite);
+    EXPECT_EQ(g->GetPixelColor(3, 1), clWhite);
+    EXPECT_EQ(g->GetPixelColor(0, 2), RGB(11, 11, 11));
+    EXPECT_EQ(g->GetPixelColor(3, 3), RGB(18, 18, 18));
 }
