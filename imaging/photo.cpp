@@ -1,6 +1,7 @@
 #include "photo.h"
 
 #include "Numeric.h"
+#include "Parallel.h"
 
 #include <algorithm>
 #include <cmath>
@@ -43,6 +44,17 @@ std::vector<Byte*> RowPointers(TBitmap& bitmap)
     for (int y = 0; y < bitmap.Height(); ++y)
         rows[static_cast<std::size_t>(y)] = bitmap.ScanLine(y);
     return rows;
+}
+
+// Calls body(y0, y1) for pieces of the rows [0, rows), on the shared pool.
+// Every routine that uses it computes each row from data no other piece
+// writes, so the result does not depend on how the rows are split.
+template <typename F>
+void ForRows(int rows, F body)
+{
+    const auto n = static_cast<std::size_t>(std::max(rows, 0));
+    parallel::For(n, parallel::GrainFor(n),
+                  [&](std::size_t begin, std::size_t end) { body(static_cast<int>(begin), static_cast<int>(end)); });
 }
 
 // Trunc of a value in [0, 2^31). A direct conversion switches the x87
@@ -304,8 +316,9 @@ void InteriorRun(const Tap* taps, int count, Byte* out, std::size_t n, float div
     }
 }
 
+// Rows [y0, y1) of the middle of the picture, from column R to w - R - 1.
 template <int R>
-void ConvolveInteriorRows(const std::vector<Byte*>& src, const std::vector<Byte*>& dst, int w, int h,
+void ConvolveInteriorRows(const std::vector<Byte*>& src, const std::vector<Byte*>& dst, int w, int y0, int y1,
                           const IntegerKernel<R>& k)
 {
     constexpr int side = KernelSide<R>;
@@ -318,7 +331,7 @@ void ConvolveInteriorRows(const std::vector<Byte*>& src, const std::vector<Byte*
     // Every partial sum lies within [255 x negative, 255 x positive].
     const bool narrow = 255 * positive <= 32767 && 255 * negative >= -32768;
     const std::size_t n = static_cast<std::size_t>(w - 2 * R) * 3;
-    for (int y = R; y < h - R; ++y) {
+    for (int y = y0; y < y1; ++y) {
         Byte* out = dst[static_cast<std::size_t>(y)] + 3 * R;
         if (total == 0) {
             std::memset(out, 1, n);
@@ -334,12 +347,13 @@ void ConvolveInteriorRows(const std::vector<Byte*>& src, const std::vector<Byte*
     }
 }
 
+// Rows [y0, y1) on integers: the borders pixel by pixel, the middle in runs.
 template <int R>
-void ConvolveInteger(const std::vector<Byte*>& src, const std::vector<Byte*>& dst, int w, int h,
+void ConvolveInteger(const std::vector<Byte*>& src, const std::vector<Byte*>& dst, int w, int h, int y0, int y1,
                      const IntegerKernel<R>& k)
 {
     const bool interior = w > 2 * R && h > 2 * R;
-    for (int y = 0; y < h; ++y) {
+    for (int y = y0; y < y1; ++y) {
         const bool edgeRow = !interior || y < R || y >= h - R;
         Byte* out = dst[static_cast<std::size_t>(y)];
         for (int x = 0; x < w; ++x) {
@@ -351,17 +365,17 @@ void ConvolveInteger(const std::vector<Byte*>& src, const std::vector<Byte*>& ds
         }
     }
     if (interior)
-        ConvolveInteriorRows<R>(src, dst, w, h, k);
+        ConvolveInteriorRows<R>(src, dst, w, std::max(y0, R), std::min(y1, h - R), k);
 }
 
 template <int R>
-void ConvolveExtended(const std::vector<Byte*>& src, const std::vector<Byte*>& dst, int w, int h,
+void ConvolveExtended(const std::vector<Byte*>& src, const std::vector<Byte*>& dst, int w, int h, int y0, int y1,
                       const KernelWeights<R>& k)
 {
     // The weight depends only on which taps are inside: most pixels share it.
     TapRange last{1, 0, 1, 0};
     float weight = 0;
-    for (int y = 0; y < h; ++y) {
+    for (int y = y0; y < y1; ++y) {
         Byte* out = dst[static_cast<std::size_t>(y)];
         for (int x = 0; x < w; ++x) {
             const TapRange t = TapsInside<R>(w, h, x, y);
@@ -379,17 +393,18 @@ void Convolve(TBitmap& bitmap, const KernelWeights<R>& k)
 {
     bitmap.SetPixelFormat(pf24bit);
     const int w = bitmap.Width(), h = bitmap.Height();
-    TBitmap result(w, h, pf24bit);
+    // Every pixel of the result is written below.
+    TBitmap result = TBitmap::Uninitialised(w, h, pf24bit);
     if (w > 0 && h > 0) {
         const std::vector<Byte*> src = RowPointers(bitmap);
         const std::vector<Byte*> dst = RowPointers(result);
         IntegerKernel<R> ik;
         if (MakeIntegerKernel<R>(k, ik))
-            ConvolveInteger<R>(src, dst, w, h, ik);
+            ForRows(h, [&](int y0, int y1) { ConvolveInteger<R>(src, dst, w, h, y0, y1, ik); });
         else
-            ConvolveExtended<R>(src, dst, w, h, k);
+            ForRows(h, [&](int y0, int y1) { ConvolveExtended<R>(src, dst, w, h, y0, y1, k); });
     }
-    bitmap.Assign(result);
+    bitmap.Assign(std::move(result));
 }
 
 } // namespace
@@ -415,13 +430,19 @@ inline int WeightedGrey(int r, int g, int b)
     return (v + 50) / 100;
 }
 
+// Calls f for every pixel; rows go in pieces over the shared pool.
 template <typename F>
 void ForEachPixel(TBitmap& bitmap, F f)
 {
     const int w = bitmap.Width();
-    for (Byte* row : RowPointers(bitmap))
-        for (int x = 0; x < w; ++x)
-            f(row + 3 * x);
+    const std::vector<Byte*> rows = RowPointers(bitmap);
+    ForRows(bitmap.Height(), [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            Byte* row = rows[static_cast<std::size_t>(y)];
+            for (int x = 0; x < w; ++x)
+                f(row + 3 * x);
+        }
+    });
 }
 
 } // namespace
@@ -512,14 +533,16 @@ void DitherOrdered3x3(TBitmap& Bitmap)
     ConvertToGrey(Bitmap, 1);
     const int w = Bitmap.Width(), h = Bitmap.Height();
     const std::vector<Byte*> rows = RowPointers(Bitmap);
-    for (int y = 0; y < h; ++y) {
-        Byte* row = rows[static_cast<std::size_t>(y)];
-        for (int x = 0; x < w; ++x) {
-            Byte* p = row + 3 * x;
-            const Byte v = p[2] >= DitherMatrix[x % 3][y % 3] ? 255 : 0;
-            p[0] = p[1] = p[2] = v;
+    ForRows(h, [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            Byte* row = rows[static_cast<std::size_t>(y)];
+            for (int x = 0; x < w; ++x) {
+                Byte* p = row + 3 * x;
+                const Byte v = p[2] >= DitherMatrix[x % 3][y % 3] ? 255 : 0;
+                p[0] = p[1] = p[2] = v;
+            }
         }
-    }
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -531,30 +554,34 @@ void Rotate90(TBitmap& Bitmap, int Direction)
     if (Direction != -1 && Direction != 1)
         return;
     const int w = Bitmap.Width(), h = Bitmap.Height();
-    TBitmap result(h, w, pf24bit);
+    // Every pixel of the result is written below.
+    TBitmap result = TBitmap::Uninitialised(h, w, pf24bit);
     if (w > 0 && h > 0) {
         const std::vector<Byte*> src = RowPointers(Bitmap);
         const std::vector<Byte*> dst = RowPointers(result);
-        // Square tiles keep the rows read and written in the cache.
+        // Square tiles keep the rows read and written in the cache; bands of
+        // destination rows go over the pool.
         constexpr int tile = 32;
-        for (int by = 0; by < w; by += tile) {
-            const int ey = std::min(by + tile, w);
-            for (int bx = 0; bx < h; bx += tile) {
-                const int ex = std::min(bx + tile, h);
-                for (int y = by; y < ey; ++y) {
-                    Byte* out = dst[static_cast<std::size_t>(y)];
-                    for (int x = bx; x < ex; ++x) {
-                        // Clockwise, the destination (x, y) is the source (y, h - 1 - x);
-                        // anticlockwise, the source (w - 1 - y, x).
-                        const Byte* in = Direction == -1 ? src[static_cast<std::size_t>(h - 1 - x)] + 3 * y
-                                                         : src[static_cast<std::size_t>(x)] + 3 * (w - 1 - y);
-                        std::memcpy(out + 3 * x, in, 3);
+        ForRows((w + tile - 1) / tile, [&](int band0, int band1) {
+            for (int by = band0 * tile; by < std::min(band1 * tile, w); by += tile) {
+                const int ey = std::min(by + tile, w);
+                for (int bx = 0; bx < h; bx += tile) {
+                    const int ex = std::min(bx + tile, h);
+                    for (int y = by; y < ey; ++y) {
+                        Byte* out = dst[static_cast<std::size_t>(y)];
+                        for (int x = bx; x < ex; ++x) {
+                            // Clockwise, the destination (x, y) is the source (y, h - 1 - x);
+                            // anticlockwise, the source (w - 1 - y, x).
+                            const Byte* in = Direction == -1 ? src[static_cast<std::size_t>(h - 1 - x)] + 3 * y
+                                                             : src[static_cast<std::size_t>(x)] + 3 * (w - 1 - y);
+                            std::memcpy(out + 3 * x, in, 3);
+                        }
                     }
                 }
             }
-        }
+        });
     }
-    Bitmap.Assign(result);
+    Bitmap.Assign(std::move(result));
 }
 
 namespace {
@@ -650,8 +677,10 @@ void ResizeBitmap(TBitmap& Bitmap, int NewWidth, int NewHeight)
     NewHeight = std::max(NewHeight, 0);
     Bitmap.SetPixelFormat(pf24bit);
     const int w = Bitmap.Width(), h = Bitmap.Height();
-    TBitmap result(NewWidth, NewHeight, pf24bit);
     // An empty source has nothing to sample: the new picture stays white.
+    // Otherwise every pixel is written below.
+    TBitmap result = w > 0 && h > 0 ? TBitmap::Uninitialised(NewWidth, NewHeight, pf24bit)
+                                    : TBitmap(NewWidth, NewHeight, pf24bit);
     if (w > 0 && h > 0 && NewWidth > 0 && NewHeight > 0) {
         const std::vector<Byte*> src = RowPointers(Bitmap);
         const std::vector<Byte*> dst = RowPointers(result);
@@ -675,46 +704,47 @@ void ResizeBitmap(TBitmap& Bitmap, int NewWidth, int NewHeight)
                 colClass[x] = static_cast<int>(std::lower_bound(fractions.begin(), fractions.end(), cols[x].Fraction) -
                                                fractions.begin());
 
-        std::vector<QuadWeights> quads(fractions.size());
-        double quadsRowFraction = 0; // the row fraction quads were made for; 0: none yet
-
-        for (int y = 0; y < NewHeight; ++y) {
-            const SamplePoint& sy = rows[static_cast<std::size_t>(y)];
-            const Byte* r0 = src[static_cast<std::size_t>(sy.Index)];
-            const Byte* r1 = sy.Fraction != 0 ? src[static_cast<std::size_t>(sy.Index) + 1] : nullptr;
-            Byte* out = dst[static_cast<std::size_t>(y)];
-            PairWeights rowPair;
-            if (sy.Fraction != 0) {
-                rowPair = MakePairWeights(sy.Fraction);
-                if (sy.Fraction != quadsRowFraction) {
-                    for (std::size_t i = 0; i < fractions.size(); ++i)
-                        quads[i] = MakeQuadWeights(fractions[i], sy.Fraction);
-                    quadsRowFraction = sy.Fraction;
+        ForRows(NewHeight, [&](int y0, int y1) {
+            std::vector<QuadWeights> quads(fractions.size());
+            double quadsRowFraction = 0; // the row fraction quads were made for; 0: none yet
+            for (int y = y0; y < y1; ++y) {
+                const SamplePoint& sy = rows[static_cast<std::size_t>(y)];
+                const Byte* r0 = src[static_cast<std::size_t>(sy.Index)];
+                const Byte* r1 = sy.Fraction != 0 ? src[static_cast<std::size_t>(sy.Index) + 1] : nullptr;
+                Byte* out = dst[static_cast<std::size_t>(y)];
+                PairWeights rowPair;
+                if (sy.Fraction != 0) {
+                    rowPair = MakePairWeights(sy.Fraction);
+                    if (sy.Fraction != quadsRowFraction) {
+                        for (std::size_t i = 0; i < fractions.size(); ++i)
+                            quads[i] = MakeQuadWeights(fractions[i], sy.Fraction);
+                        quadsRowFraction = sy.Fraction;
+                    }
+                }
+                for (int x = 0; x < NewWidth; ++x) {
+                    const SamplePoint& sx = cols[static_cast<std::size_t>(x)];
+                    const int cls = colClass[static_cast<std::size_t>(x)];
+                    const Byte* p00 = r0 + 3 * sx.Index;
+                    Byte* o = out + 3 * x;
+                    if (cls < 0 && !r1) {
+                        std::memcpy(o, p00, 3);
+                    } else if (!r1) {
+                        const PairWeights& pw = colPairs[static_cast<std::size_t>(cls)];
+                        for (int c = 2; c >= 0; --c)
+                            o[c] = Mix2(pw, p00[c], p00[3 + c]);
+                    } else if (cls < 0) {
+                        const Byte* p01 = r1 + 3 * sx.Index;
+                        for (int c = 2; c >= 0; --c)
+                            o[c] = Mix2(rowPair, p00[c], p01[c]);
+                    } else {
+                        const QuadWeights& qw = quads[static_cast<std::size_t>(cls)];
+                        const Byte* p01 = r1 + 3 * sx.Index;
+                        for (int c = 2; c >= 0; --c)
+                            o[c] = Mix4(qw, p00[c], p00[3 + c], p01[c], p01[3 + c]);
+                    }
                 }
             }
-            for (int x = 0; x < NewWidth; ++x) {
-                const SamplePoint& sx = cols[static_cast<std::size_t>(x)];
-                const int cls = colClass[static_cast<std::size_t>(x)];
-                const Byte* p00 = r0 + 3 * sx.Index;
-                Byte* o = out + 3 * x;
-                if (cls < 0 && !r1) {
-                    std::memcpy(o, p00, 3);
-                } else if (!r1) {
-                    const PairWeights& pw = colPairs[static_cast<std::size_t>(cls)];
-                    for (int c = 2; c >= 0; --c)
-                        o[c] = Mix2(pw, p00[c], p00[3 + c]);
-                } else if (cls < 0) {
-                    const Byte* p01 = r1 + 3 * sx.Index;
-                    for (int c = 2; c >= 0; --c)
-                        o[c] = Mix2(rowPair, p00[c], p01[c]);
-                } else {
-                    const QuadWeights& qw = quads[static_cast<std::size_t>(cls)];
-                    const Byte* p01 = r1 + 3 * sx.Index;
-                    for (int c = 2; c >= 0; --c)
-                        o[c] = Mix4(qw, p00[c], p00[3 + c], p01[c], p01[3 + c]);
-                }
-            }
-        }
+        });
     }
-    Bitmap.Assign(result);
+    Bitmap.Assign(std::move(result));
 }
