@@ -4,6 +4,7 @@
 #include "Parallel.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -237,18 +238,28 @@ constexpr int MaxTaps = 25;
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permutevar8x32_epi32(bytes, order));
 }
 
-// The run 32 bytes at a time with 16-bit sums, for kernels whose partial sums
-// fit in 16 bits; answers how many bytes were done.
+// Eight 16-bit sums, unsigned, plus base.
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i WidenFrom(__m128i sums, __m256i base)
+{
+    return _mm256_add_epi32(_mm256_cvtepu16_epi32(sums), base);
+}
+
+// The run 32 bytes at a time with 16-bit sums, for kernels whose sums span
+// fewer than 2^16 values, from low up: the sums are formed modulo 2^16 from
+// -low on, which gives sum - low exactly, whatever the partial sums did on
+// the way. Answers how many bytes were done.
 [[gnu::target("avx2")]] std::size_t InteriorRunAvx2Narrow(const Tap* taps, int count, Byte* out, std::size_t n,
-                                                          float divisor)
+                                                          float divisor, std::int32_t low)
 {
     __m256i weights[MaxTaps];
     for (int t = 0; t < count; ++t)
         weights[t] = _mm256_set1_epi16(static_cast<std::int16_t>(taps[t].Weight));
     const __m256 d = _mm256_set1_ps(divisor);
+    const __m256i start = _mm256_set1_epi16(static_cast<std::int16_t>(static_cast<std::uint16_t>(-low)));
+    const __m256i base = _mm256_set1_epi32(low);
     std::size_t i = 0;
     for (; i + 32 <= n; i += 32) {
-        __m256i s0 = _mm256_setzero_si256(), s1 = _mm256_setzero_si256();
+        __m256i s0 = start, s1 = start;
         for (int t = 0; t < count; ++t) {
             const Byte* p = taps[t].Start + i;
             const __m256i v0 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
@@ -256,10 +267,9 @@ constexpr int MaxTaps = 25;
             s0 = _mm256_add_epi16(s0, _mm256_mullo_epi16(v0, weights[t]));
             s1 = _mm256_add_epi16(s1, _mm256_mullo_epi16(v1, weights[t]));
         }
-        StoreQuotients(_mm256_cvtepi16_epi32(_mm256_castsi256_si128(s0)),
-                       _mm256_cvtepi16_epi32(_mm256_extracti128_si256(s0, 1)),
-                       _mm256_cvtepi16_epi32(_mm256_castsi256_si128(s1)),
-                       _mm256_cvtepi16_epi32(_mm256_extracti128_si256(s1, 1)), d, out + i);
+        StoreQuotients(WidenFrom(_mm256_castsi256_si128(s0), base), WidenFrom(_mm256_extracti128_si256(s0, 1), base),
+                       WidenFrom(_mm256_castsi256_si128(s1), base), WidenFrom(_mm256_extracti128_si256(s1, 1), base),
+                       d, out + i);
     }
     return i;
 }
@@ -295,17 +305,22 @@ bool HaveAvx2()
 }
 #endif
 
+std::atomic<bool> gVectorPaths{true};
+
+bool VectorPathsEnabled() { return gVectorPaths.load(std::memory_order_relaxed); }
+
 // Byte i of the run is sum(weight x tap.Start[i]) / divisor, truncated and
 // clamped to 0..255: the vector code does what it can, plain code the rest.
-void InteriorRun(const Tap* taps, int count, Byte* out, std::size_t n, float divisor, bool narrow)
+void InteriorRun(const Tap* taps, int count, Byte* out, std::size_t n, float divisor, bool narrow, std::int32_t low)
 {
     std::size_t i = 0;
 #ifdef PHOTO_AVX2_RUNS
-    if (HaveAvx2())
-        i = narrow ? InteriorRunAvx2Narrow(taps, count, out, n, divisor)
+    if (HaveAvx2() && VectorPathsEnabled())
+        i = narrow ? InteriorRunAvx2Narrow(taps, count, out, n, divisor, low)
                    : InteriorRunAvx2Wide(taps, count, out, n, divisor);
 #else
     (void)narrow;
+    (void)low;
 #endif
     for (; i < n; ++i) {
         std::int32_t sum = 0;
@@ -328,8 +343,9 @@ void ConvolveInteriorRows(const std::vector<Byte*>& src, const std::vector<Byte*
             total += k.W[i][j];
             (k.W[i][j] > 0 ? positive : negative) += k.W[i][j];
         }
-    // Every partial sum lies within [255 x negative, 255 x positive].
-    const bool narrow = 255 * positive <= 32767 && 255 * negative >= -32768;
+    // Every sum lies within [255 x negative, 255 x positive].
+    const std::int32_t low = 255 * negative;
+    const bool narrow = 255 * positive - low <= 65535;
     const std::size_t n = static_cast<std::size_t>(w - 2 * R) * 3;
     for (int y = y0; y < y1; ++y) {
         Byte* out = dst[static_cast<std::size_t>(y)] + 3 * R;
@@ -343,7 +359,7 @@ void ConvolveInteriorRows(const std::vector<Byte*>& src, const std::vector<Byte*
             for (int dx = -R; dx <= R; ++dx)
                 if (k.W[dx + R][dy + R] != 0)
                     taps[count++] = Tap{src[static_cast<std::size_t>(y + dy)] + 3 * (R + dx), k.W[dx + R][dy + R]};
-        InteriorRun(taps, count, out, n, static_cast<float>(total), narrow);
+        InteriorRun(taps, count, out, n, static_cast<float>(total), narrow, low);
     }
 }
 
@@ -409,6 +425,8 @@ void Convolve(TBitmap& bitmap, const KernelWeights<R>& k)
 
 } // namespace
 
+void SetPhotoVectorPaths(bool enabled) { gVectorPaths.store(enabled); }
+
 void Convolve3x3(TBitmap& Bitmap, TKernel3x3 Kernel) { Convolve<1>(Bitmap, Kernel.Weights); }
 
 void Convolve5x5(TBitmap& Bitmap, TKernel5x5 Kernel) { Convolve<2>(Bitmap, Kernel.Weights); }
@@ -461,14 +479,135 @@ int GreyLevel(GreyMode Mode, TPixel24 Pixel)
     }
 }
 
+namespace {
+
+#ifdef PHOTO_AVX2_RUNS
+// The shuffles that gather channel c of 16 pixels (48 bytes in three
+// vectors) into one vector, and that spread 16 grey bytes back out as three
+// bytes each.
+struct GreyShuffles {
+    alignas(16) std::int8_t Gather[3][3][16]; // [channel][source vector][byte]
+    alignas(16) std::int8_t Spread[3][16];    // [destination vector][byte]
+
+    GreyShuffles()
+    {
+        for (int c = 0; c < 3; ++c)
+            for (int v = 0; v < 3; ++v)
+                for (int i = 0; i < 16; ++i) {
+                    const int source = 3 * i + c; // byte of pixel i's channel c
+                    Gather[c][v][i] = source / 16 == v ? static_cast<std::int8_t>(source % 16) : -1;
+                }
+        for (int v = 0; v < 3; ++v)
+            for (int i = 0; i < 16; ++i)
+                Spread[v][i] = static_cast<std::int8_t>((16 * v + i) / 3);
+    }
+};
+
+const GreyShuffles& Shuffles()
+{
+    static const GreyShuffles shuffles;
+    return shuffles;
+}
+
+// Grey levels of 16 pixels at a time; answers the pixels done. Mode 1 works
+// on the integer sum 30 R + 59 G + 11 B and leaves the pixels whose sum ends
+// in an exact half to the plain code.
+[[gnu::target("avx2")]] int GreyRowAvx2(Byte* row, int w, GreyMode mode)
+{
+    const GreyShuffles& sh = Shuffles();
+    __m128i gather[3][3], spread[3];
+    for (int c = 0; c < 3; ++c)
+        for (int v = 0; v < 3; ++v)
+            gather[c][v] = _mm_load_si128(reinterpret_cast<const __m128i*>(sh.Gather[c][v]));
+    for (int v = 0; v < 3; ++v)
+        spread[v] = _mm_load_si128(reinterpret_cast<const __m128i*>(sh.Spread[v]));
+    const __m128i zero = _mm_setzero_si128();
+    int x = 0;
+    for (; x + 16 <= w; x += 16) {
+        Byte* p = row + 3 * x;
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
+        __m128i ch[3];
+        for (int k = 0; k < 3; ++k)
+            ch[k] = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, gather[k][0]), _mm_shuffle_epi8(b, gather[k][1])),
+                                 _mm_shuffle_epi8(c, gather[k][2]));
+        // ch[0] blue, ch[1] green, ch[2] red.
+        __m128i grey;
+        int halves = 0;
+        if (mode == 3) {
+            grey = _mm_max_epu8(_mm_max_epu8(ch[0], ch[1]), ch[2]);
+        } else {
+            __m128i q[2];
+            for (int half = 0; half < 2; ++half) {
+                const __m128i bl = half ? _mm_unpackhi_epi8(ch[0], zero) : _mm_unpacklo_epi8(ch[0], zero);
+                const __m128i gr = half ? _mm_unpackhi_epi8(ch[1], zero) : _mm_unpacklo_epi8(ch[1], zero);
+                const __m128i re = half ? _mm_unpackhi_epi8(ch[2], zero) : _mm_unpacklo_epi8(ch[2], zero);
+                if (mode == 1) {
+                    // n = 30 R + 59 G + 11 B + 50 <= 25550; n / 100 = (n x 5243) >> 19 there.
+                    const __m128i n = _mm_add_epi16(
+                        _mm_add_epi16(_mm_mullo_epi16(re, _mm_set1_epi16(30)), _mm_mullo_epi16(gr, _mm_set1_epi16(59))),
+                        _mm_add_epi16(_mm_mullo_epi16(bl, _mm_set1_epi16(11)), _mm_set1_epi16(50)));
+                    q[half] = _mm_srli_epi16(_mm_mulhi_epu16(n, _mm_set1_epi16(5243)), 3);
+                    const __m128i exact = _mm_cmpeq_epi16(_mm_mullo_epi16(q[half], _mm_set1_epi16(100)), n);
+                    halves |= _mm_movemask_epi8(_mm_packs_epi16(exact, zero)) << (8 * half);
+                } else {
+                    // s = R + G + B <= 765; s / 3 = (s x 43691) >> 17 there.
+                    const __m128i sum = _mm_add_epi16(_mm_add_epi16(re, gr), bl);
+                    q[half] = _mm_srli_epi16(_mm_mulhi_epu16(sum, _mm_set1_epi16(static_cast<short>(43691))), 1);
+                }
+            }
+            grey = _mm_packus_epi16(q[0], q[1]);
+        }
+        if (halves) [[unlikely]] {
+            alignas(16) Byte levels[16];
+            _mm_store_si128(reinterpret_cast<__m128i*>(levels), grey);
+            for (int i = 0; i < 16; ++i)
+                if (halves & (1 << i))
+                    levels[i] = static_cast<Byte>(WeightedGrey(p[3 * i + 2], p[3 * i + 1], p[3 * i]));
+            grey = _mm_load_si128(reinterpret_cast<const __m128i*>(levels));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_shuffle_epi8(grey, spread[0]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 16), _mm_shuffle_epi8(grey, spread[1]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 32), _mm_shuffle_epi8(grey, spread[2]));
+    }
+    return x;
+}
+#endif
+
+// The plain code, pixel by pixel from column x on.
+void GreyRowPlain(Byte* row, int x, int w, GreyMode mode)
+{
+    for (; x < w; ++x) {
+        Byte* p = row + 3 * x;
+        const Byte v = static_cast<Byte>(GreyLevel(mode, TPixel24{p[0], p[1], p[2]}));
+        p[0] = p[1] = p[2] = v;
+    }
+}
+
+} // namespace
+
 void ConvertToGrey(TBitmap& Bitmap, GreyMode Mode)
 {
     Bitmap.SetPixelFormat(pf24bit);
-    auto grey = [Mode](Byte* p) {
-        const Byte v = static_cast<Byte>(GreyLevel(Mode, TPixel24{p[0], p[1], p[2]}));
-        p[0] = p[1] = p[2] = v;
-    };
-    ForEachPixel(Bitmap, grey);
+    const int w = Bitmap.Width();
+    const std::vector<Byte*> rows = RowPointers(Bitmap);
+    const bool known = Mode >= 1 && Mode <= 3;
+    ForRows(Bitmap.Height(), [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            Byte* row = rows[static_cast<std::size_t>(y)];
+            if (!known) {
+                std::memset(row, 0, 3 * static_cast<std::size_t>(w));
+                continue;
+            }
+            int x = 0;
+#ifdef PHOTO_AVX2_RUNS
+            if (HaveAvx2() && VectorPathsEnabled())
+                x = GreyRowAvx2(row, w, Mode);
+#endif
+            GreyRowPlain(row, x, w, Mode);
+        }
+    });
 }
 
 void AutoContrast(TBitmap& Bitmap, int Curve, GreyMode Mode, float Strength)
