@@ -481,6 +481,21 @@ int GreyLevel(GreyMode Mode, TPixel24 Pixel)
 
 namespace {
 
+// WeightedGrey of a colour whose sum v = 30 R + 59 G + 11 B ends in an exact
+// half of 100: the extended sum lies next to (v + 50) / 100 - 0.5, and
+// rounds, halves to even, to one of its neighbours.
+inline int WeightedGreyOfHalf(int r, int g, int b, int v)
+{
+    const Extended x = 0.3L * r + 0.59L * g + 0.11L * b;
+    const int up = (v + 50) / 100;
+    const Extended half = static_cast<Extended>(up) - 0.5L;
+    if (x > half)
+        return up;
+    if (x < half)
+        return up - 1;
+    return (up & 1) ? up - 1 : up;
+}
+
 #ifdef PHOTO_AVX2_RUNS
 // The shuffles that gather channel c of 16 pixels (48 bytes in three
 // vectors) into one vector, and that spread 16 grey bytes back out as three
@@ -512,7 +527,8 @@ const GreyShuffles& Shuffles()
 // Grey levels of 16 pixels at a time; answers the pixels done. Mode 1 works
 // on the integer sum 30 R + 59 G + 11 B and leaves the pixels whose sum ends
 // in an exact half to the plain code.
-[[gnu::target("avx2")]] int GreyRowAvx2(Byte* row, int w, GreyMode mode)
+template <int mode>
+[[gnu::target("avx2")]] int GreyRowAvx2(Byte* row, int w)
 {
     const GreyShuffles& sh = Shuffles();
     __m128i gather[3][3], spread[3];
@@ -535,7 +551,7 @@ const GreyShuffles& Shuffles()
         // ch[0] blue, ch[1] green, ch[2] red.
         __m128i grey;
         int halves = 0;
-        if (mode == 3) {
+        if constexpr (mode == 3) {
             grey = _mm_max_epu8(_mm_max_epu8(ch[0], ch[1]), ch[2]);
         } else {
             __m128i q[2];
@@ -543,7 +559,7 @@ const GreyShuffles& Shuffles()
                 const __m128i bl = half ? _mm_unpackhi_epi8(ch[0], zero) : _mm_unpacklo_epi8(ch[0], zero);
                 const __m128i gr = half ? _mm_unpackhi_epi8(ch[1], zero) : _mm_unpacklo_epi8(ch[1], zero);
                 const __m128i re = half ? _mm_unpackhi_epi8(ch[2], zero) : _mm_unpacklo_epi8(ch[2], zero);
-                if (mode == 1) {
+                if constexpr (mode == 1) {
                     // n = 30 R + 59 G + 11 B + 50 <= 25550; n / 100 = (n x 5243) >> 19 there.
                     const __m128i n = _mm_add_epi16(
                         _mm_add_epi16(_mm_mullo_epi16(re, _mm_set1_epi16(30)), _mm_mullo_epi16(gr, _mm_set1_epi16(59))),
@@ -559,12 +575,14 @@ const GreyShuffles& Shuffles()
             }
             grey = _mm_packus_epi16(q[0], q[1]);
         }
-        if (halves) [[unlikely]] {
+        if (mode == 1 && halves) [[unlikely]] {
             alignas(16) Byte levels[16];
             _mm_store_si128(reinterpret_cast<__m128i*>(levels), grey);
-            for (int i = 0; i < 16; ++i)
-                if (halves & (1 << i))
-                    levels[i] = static_cast<Byte>(WeightedGrey(p[3 * i + 2], p[3 * i + 1], p[3 * i]));
+            for (; halves; halves &= halves - 1) {
+                const int i = __builtin_ctz(static_cast<unsigned>(halves));
+                const int r = p[3 * i + 2], g = p[3 * i + 1], b = p[3 * i];
+                levels[i] = static_cast<Byte>(WeightedGreyOfHalf(r, g, b, 30 * r + 59 * g + 11 * b));
+            }
             grey = _mm_load_si128(reinterpret_cast<const __m128i*>(levels));
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_shuffle_epi8(grey, spread[0]));
@@ -603,7 +621,7 @@ void ConvertToGrey(TBitmap& Bitmap, GreyMode Mode)
             int x = 0;
 #ifdef PHOTO_AVX2_RUNS
             if (HaveAvx2() && VectorPathsEnabled())
-                x = GreyRowAvx2(row, w, Mode);
+                x = Mode == 1 ? GreyRowAvx2<1>(row, w) : Mode == 2 ? GreyRowAvx2<2>(row, w) : GreyRowAvx2<3>(row, w);
 #endif
             GreyRowPlain(row, x, w, Mode);
         }
