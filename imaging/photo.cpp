@@ -880,9 +880,17 @@ void ResizeBitmap(TBitmap& Bitmap, int NewWidth, int NewHeight)
                 colClass[x] = static_cast<int>(std::lower_bound(fractions.begin(), fractions.end(), cols[x].Fraction) -
                                                fractions.begin());
 
+        // Four neighbours weigh the same only at the fractions 0.5 and 0.5:
+        // their truncated mean is then (a + b + c + d) / 4, which the rows
+        // halfway between two source rows take from the sums of those rows.
+        const auto halfAt = std::lower_bound(fractions.begin(), fractions.end(), 0.5);
+        const int halfClass =
+            halfAt != fractions.end() && *halfAt == 0.5 ? static_cast<int>(halfAt - fractions.begin()) : -2;
+
         ForRows(NewHeight, [&](int y0, int y1) {
             std::vector<QuadWeights> quads(fractions.size());
             double quadsRowFraction = 0; // the row fraction quads were made for; 0: none yet
+            std::vector<std::uint16_t> columnSums;
             for (int y = y0; y < y1; ++y) {
                 const SamplePoint& sy = rows[static_cast<std::size_t>(y)];
                 const Byte* r0 = src[static_cast<std::size_t>(sy.Index)];
@@ -897,12 +905,23 @@ void ResizeBitmap(TBitmap& Bitmap, int NewWidth, int NewHeight)
                         quadsRowFraction = sy.Fraction;
                     }
                 }
+                const bool halfRow = r1 && sy.Fraction == 0.5 && halfClass >= 0;
+                if (halfRow) {
+                    columnSums.resize(3 * static_cast<std::size_t>(w));
+                    for (std::size_t i = 0; i < columnSums.size(); ++i)
+                        columnSums[i] = static_cast<std::uint16_t>(r0[i] + r1[i]);
+                }
                 for (int x = 0; x < NewWidth; ++x) {
                     const SamplePoint& sx = cols[static_cast<std::size_t>(x)];
                     const int cls = colClass[static_cast<std::size_t>(x)];
                     const Byte* p00 = r0 + 3 * sx.Index;
                     Byte* o = out + 3 * x;
-                    if (cls < 0 && !r1) {
+                    if (halfRow && cls == halfClass) {
+                        const std::uint16_t* s = columnSums.data() + 3 * sx.Index;
+                        o[0] = static_cast<Byte>((s[0] + s[3]) >> 2);
+                        o[1] = static_cast<Byte>((s[1] + s[4]) >> 2);
+                        o[2] = static_cast<Byte>((s[2] + s[5]) >> 2);
+                    } else if (cls < 0 && !r1) {
                         std::memcpy(o, p00, 3);
                     } else if (!r1) {
                         const PairWeights& pw = colPairs[static_cast<std::size_t>(cls)];
