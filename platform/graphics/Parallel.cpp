@@ -157,7 +157,10 @@ void For(std::size_t count, std::size_t grain, const std::function<void(std::siz
         body(0, count);
         return;
     }
+    // Work started by the pieces this thread runs stays on this thread too.
+    tInWorker = true;
     pool.Run(job, helpers);
+    tInWorker = false;
     submit.unlock();
     if (job.Error)
         std::rethrow_exception(job.Error);
