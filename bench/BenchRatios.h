@@ -18,16 +18,21 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override
     {
         for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
                 Times[Plain(run.benchmark_name())] = run.GetAdjustedRealTime();
+                auto bytes = run.counters.find("bytes");
+                if (bytes != run.counters.end())
+                    Bytes[Plain(run.benchmark_name())] = bytes->second.value;
+            }
         ConsoleReporter::ReportRuns(runs);
     }
     std::map<std::string, double> Times;
+    std::map<std::string, double> Bytes; // the "bytes" counter, where a benchmark sets one
 
     // The name without the suffixes of the timing options.
     static std::string Plain(std::string name)
     {
-        for (const char* suffix : {"/real_time", "/iterations:1", "/iterations:2"})
+        for (const char* suffix : {"/iterations:1", "/iterations:2", "/real_time"})
             for (std::size_t at; (at = name.find(suffix)) != std::string::npos;)
                 name.erase(at, std::string(suffix).size());
         return name;
@@ -60,6 +65,11 @@ inline int RunAndPrintRatios(int argc, char** argv, const std::vector<TRatio>& r
                         r.Goal, ratio <= r.Goal ? "met" : "NOT met");
         else
             std::printf("  %-44s / %-40s = %6.2fx\n", r.Name.c_str(), r.Reference.c_str(), ratio);
+        auto x = reporter.Bytes.find(r.Name);
+        auto y = reporter.Bytes.find(r.Reference);
+        if (x != reporter.Bytes.end() && y != reporter.Bytes.end() && y->second > 0)
+            std::printf("  %-44s   %-40s   bytes %.0f / %.0f = %.3fx\n", "", "", x->second, y->second,
+                        x->second / y->second);
     }
     benchmark::Shutdown();
     return 0;

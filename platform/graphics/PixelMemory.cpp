@@ -14,8 +14,8 @@ namespace {
 
 constexpr std::size_t Alignment = LargeBlock;
 // Freed large blocks kept for reuse: at most this many, and this many bytes.
-constexpr std::size_t KeptBlocks = 8;
-constexpr std::size_t KeptBytes = std::size_t{512} << 20;
+constexpr std::size_t KeptBlocks = 32;
+constexpr std::size_t KeptBytes = std::size_t{1} << 30;
 
 std::size_t MappedSize(std::size_t size) { return (size + Alignment - 1) / Alignment * Alignment; }
 
