@@ -5,8 +5,10 @@
 #include "PngCodec.h"
 #include "PngInternal.h"
 #include "PngMessages.h"
+#include "PngWholeInflate.h"
 
 #include "Numeric.h"
+#include "PixelMemory.h"
 
 #include <zlib.h>
 
@@ -409,6 +411,72 @@ private:
     std::uint8_t F2To4[256][2];
 };
 
+// The filtered bytes of the whole image: every row with its filter byte,
+// the seven passes one after the other when interlaced.
+std::size_t FilteredSize(const TChunkIHDR& header, std::size_t rowSize, int interlace)
+{
+    const std::size_t width = header.Width, height = header.Height;
+    if (interlace == 0)
+        return height * (rowSize + 1);
+    std::size_t total = 0;
+    for (int pass = 0; pass < 7; ++pass) {
+        const std::size_t passRowSize = RowByteCount(PassWidth(width, pass), header.ColorType, header.BitDepth);
+        const auto firstRow = static_cast<std::size_t>(Adam7FirstRow[pass]);
+        if (passRowSize == 0 || firstRow >= height)
+            continue;
+        total += (height - firstRow + Adam7RowStep[pass] - 1) / Adam7RowStep[pass] * (passRowSize + 1);
+    }
+    return total;
+}
+
+// The whole image data inflated at once into one buffer, then unfiltered and
+// converted row by row; false when that could not be done (nothing has been
+// changed then, and the stream is where it was).
+bool DecodeWhole(TStream& stream, const TChunkType& type, std::uint32_t length, TChunkIHDR& header,
+                 RowConverter& convert, std::size_t rowSize, std::size_t pixelStride, int interlace)
+{
+    if ((interlace != 0 && interlace != 1) || !WholeInflateEnabled())
+        return false;
+    const std::size_t size = FilteredSize(header, rowSize, interlace);
+    TPixelBuffer whole;
+    try {
+        whole = TPixelBuffer::Uninitialised(size);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (!InflateWholeIdatRun(stream, type, length, whole.data(), size))
+        return false;
+    std::vector<std::uint8_t> zeros(rowSize + 1, 0); // the row above the first
+    std::uint8_t* at = whole.data();
+    auto unfilterRows = [&](std::size_t count, std::size_t n, auto&& put) {
+        const std::uint8_t* above = zeros.data() + 1;
+        for (std::size_t i = 0; i < count; ++i, at += n + 1) {
+            UnfilterRow(at[0], at + 1, above, n, pixelStride);
+            put(i, at + 1);
+            above = at + 1;
+        }
+    };
+    if (interlace == 0) {
+        unfilterRows(header.Height, rowSize, [&](std::size_t y, const std::uint8_t* row) { convert.Row(row, rowSize, y); });
+        return true;
+    }
+    const std::size_t width = header.Width, height = header.Height;
+    for (int pass = 0; pass < 7; ++pass) {
+        const std::size_t passWidth = PassWidth(width, pass);
+        const std::size_t passRowSize = RowByteCount(passWidth, header.ColorType, header.BitDepth);
+        const auto firstRow = static_cast<std::size_t>(Adam7FirstRow[pass]);
+        const auto rowStep = static_cast<std::size_t>(Adam7RowStep[pass]);
+        if (passRowSize == 0 || firstRow >= height)
+            continue;
+        const std::size_t count = (height - firstRow + rowStep - 1) / rowStep;
+        unfilterRows(count, passRowSize, [&](std::size_t i, const std::uint8_t* row) {
+            convert.PassRow(row, passWidth, firstRow + i * rowStep, static_cast<std::size_t>(Adam7FirstColumn[pass]),
+                            static_cast<std::size_t>(Adam7ColumnStep[pass]));
+        });
+    }
+    return true;
+}
+
 } // namespace
 
 // ---- TChunkIDAT
@@ -449,6 +517,10 @@ bool TChunkIDAT::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t
     std::size_t rowSize, pixelStride;
     FOwner.GetRowInfo(rowSize, pixelStride);
 
+    RowConverter convert(header, FOwner.GammaTable);
+    if (DecodeWhole(stream, type, length, header, convert, rowSize, pixelStride, FOwner.InterlaceMode))
+        return true;
+
     CompressedReader reader(stream, type, length);
     // Rows are inflated a batch at a time (about 128 KB: fewer calls, and
     // less of the output copied into zlib's window) and unfiltered in place;
@@ -461,7 +533,6 @@ bool TChunkIDAT::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t
     } catch (const std::bad_alloc&) {
         OutOfMemoryError();
     }
-    RowConverter convert(header, FOwner.GammaTable);
     // Decodes `count` rows of `size` bytes, handing row i to put.
     auto decodeRows = [&](std::size_t count, std::size_t size, auto&& put) {
         const std::size_t step = size + 1;
