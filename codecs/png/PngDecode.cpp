@@ -411,24 +411,6 @@ private:
     std::uint8_t F2To4[256][2];
 };
 
-// The filtered bytes of the whole image: every row with its filter byte,
-// the seven passes one after the other when interlaced.
-std::size_t FilteredSize(const TChunkIHDR& header, std::size_t rowSize, int interlace)
-{
-    const std::size_t width = header.Width, height = header.Height;
-    if (interlace == 0)
-        return height * (rowSize + 1);
-    std::size_t total = 0;
-    for (int pass = 0; pass < 7; ++pass) {
-        const std::size_t passRowSize = RowByteCount(PassWidth(width, pass), header.ColorType, header.BitDepth);
-        const auto firstRow = static_cast<std::size_t>(Adam7FirstRow[pass]);
-        if (passRowSize == 0 || firstRow >= height)
-            continue;
-        total += (height - firstRow + Adam7RowStep[pass] - 1) / Adam7RowStep[pass] * (passRowSize + 1);
-    }
-    return total;
-}
-
 // The whole image data inflated at once into one buffer, then unfiltered and
 // converted row by row; false when that could not be done (nothing has been
 // changed then, and the stream is where it was).
@@ -437,7 +419,7 @@ bool DecodeWhole(TStream& stream, const TChunkType& type, std::uint32_t length, 
 {
     if ((interlace != 0 && interlace != 1) || !WholeInflateEnabled())
         return false;
-    const std::size_t size = FilteredSize(header, rowSize, interlace);
+    const std::size_t size = FilteredImageSize(header, rowSize, interlace);
     TPixelBuffer whole;
     try {
         whole = TPixelBuffer::Uninitialised(size);

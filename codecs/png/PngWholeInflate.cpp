@@ -39,9 +39,10 @@ bool GatherIdatRun(TStream& stream, const TChunkType& type, std::uint32_t length
         }
         if (length)
             ReadOrEnd(stream, data.data() + used, length);
-        std::uint32_t crc = UpdateCrc(0xFFFFFFFFu, current.data(), 4);
-        crc = UpdateCrc(crc, data.data() + used, length);
-        if (ReadBigEndian32(stream) != ~crc)
+        // libdeflate's CRC-32 is the chunks' (zlib's) with a faster loop.
+        std::uint32_t crc = libdeflate_crc32(0, current.data(), 4);
+        crc = libdeflate_crc32(crc, data.data() + used, length);
+        if (ReadBigEndian32(stream) != crc)
             return false;
         used += length;
         // The run goes on while the next chunk is an IDAT.
@@ -62,6 +63,22 @@ bool GatherIdatRun(TStream& stream, const TChunkType& type, std::uint32_t length
 }
 
 } // namespace
+
+std::size_t FilteredImageSize(const TChunkIHDR& header, std::size_t rowSize, int interlace)
+{
+    const std::size_t width = header.Width, height = header.Height;
+    if (interlace == 0)
+        return height * (rowSize + 1);
+    std::size_t total = 0;
+    for (int pass = 0; pass < 7; ++pass) {
+        const std::size_t passRowSize = RowByteCount(PassWidth(width, pass), header.ColorType, header.BitDepth);
+        const auto firstRow = static_cast<std::size_t>(Adam7FirstRow[pass]);
+        if (passRowSize == 0 || firstRow >= height)
+            continue;
+        total += (height - firstRow + Adam7RowStep[pass] - 1) / Adam7RowStep[pass] * (passRowSize + 1);
+    }
+    return total;
+}
 
 namespace {
 std::atomic<bool> gWholeInflate{true};

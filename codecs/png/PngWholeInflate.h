@@ -19,6 +19,10 @@ namespace pngimpl {
 bool InflateWholeIdatRun(TStream& stream, const TChunkType& type, std::uint32_t length, std::uint8_t* out,
                          std::size_t size);
 
+// The filtered bytes of the whole image: every row with its filter byte, the
+// seven passes one after the other when interlaced.
+std::size_t FilteredImageSize(const TChunkIHDR& header, std::size_t rowSize, int interlace);
+
 // Off, the image data is always read through the streamed reader, for tests
 // that compare the two.
 void SetWholeInflate(bool enabled);
