@@ -164,3 +164,50 @@ TEST(PngWholeInflate, StreamsOffWhereTheStreamedReaderDoesNotLookOrFails)
 }
 
 } // namespace
+
+namespace {
+
+// Our files of a noisy photo (deflated by libdeflate) and of a flat drawing
+// (deflated by zlib), at several levels, plain and interlaced: pngcheck takes
+// them and ImageMagick reads back the pixels that went in.
+TEST(PngWholeDeflate, FilesOfBothCompressorsAreReadByOutsideTools)
+{
+    testutil::TempDir dir;
+    std::mt19937 rng(6105);
+    TBitmap noisy(301, 203, pf24bit), flat(301, 203, pf24bit);
+    for (int y = 0; y < 203; ++y)
+        for (int x = 0; x < 301; ++x) {
+            std::uint8_t* p = noisy.ScanLine(y) + 3 * x;
+            p[0] = static_cast<std::uint8_t>(x + (rng() & 15));
+            p[1] = static_cast<std::uint8_t>(y + (rng() & 15));
+            p[2] = static_cast<std::uint8_t>(rng());
+            flat.SetPixelColor(x, y, (x / 40 + y / 30) % 2 ? RGB(200, 30, 30) : RGB(20, 20, 90));
+        }
+    int n = 0;
+    for (const TBitmap* source : {&noisy, &flat})
+        for (int level : {1, 6, 9})
+            for (int interlace : {0, 1}) {
+                TPngPicture png;
+                png.AssignBitmap(*source, false, clDefault);
+                png.CompressionLevel = static_cast<std::uint8_t>(level);
+                png.InterlaceMode = static_cast<std::uint8_t>(interlace);
+                const std::string path = dir.File("out" + std::to_string(n++) + ".png");
+                png.SaveToFile(path);
+                const std::string what = path + " level " + std::to_string(level);
+                const auto check = testutil::Run("/usr/bin/pngcheck " + testutil::Quote(path));
+                EXPECT_EQ(check.ExitCode, 0) << what << check.Output;
+                const auto conv =
+                    testutil::Run("/usr/bin/convert " + testutil::Quote(path) + " " + testutil::Quote(path + ".ppm"));
+                ASSERT_EQ(conv.ExitCode, 0) << what << conv.Output;
+                const testutil::RgbImage back = testutil::ReadPpm(path + ".ppm");
+                ASSERT_EQ(back.Width, 301) << what;
+                ASSERT_EQ(back.Height, 203) << what;
+                for (int y = 0; y < 203; ++y)
+                    for (int x = 0; x < 301; ++x) {
+                        const std::uint8_t* p = back.At(x, y);
+                        ASSERT_EQ(RGB(p[0], p[1], p[2]), source->GetPixelColor(x, y)) << what << " at " << x << ", " << y;
+                    }
+            }
+}
+
+} // namespace
