@@ -5,6 +5,7 @@
 #include "PngCodec.h"
 #include "PngInternal.h"
 #include "PngMessages.h"
+#include "PngUnfilter.h"
 #include "PngWholeInflate.h"
 
 #include "Numeric.h"
@@ -207,6 +208,8 @@ template <std::size_t B> void UnfilterWith(int type, std::uint8_t* row, const st
 
 void UnfilterRow(int type, std::uint8_t* row, const std::uint8_t* above, std::size_t n, std::size_t stride)
 {
+    if (UnfilterRowVector(type, row, above, n, stride))
+        return;
     switch (stride) {
     case 1:
         UnfilterWith<1>(type, row, above, n);

@@ -1,9 +1,10 @@
-// The image data inflated in one call gives the same pictures as the streamed
-// reader, and leaves every file the streamed reader would read or refuse to
+// The image data inflated in one call, and unfiltered by the vector code,
+// gives the same pictures as the streamed reader with the plain code, and leaves every file the streamed reader would read or refuse to
 // it: odd widths, every filter, interlacing, many chunks, and streams that
 // are off only where the streamed reader does not look.
 
 #include "PngTestSupport.h"
+#include "PngUnfilter.h"
 #include "PngWholeInflate.h"
 
 #include <gtest/gtest.h>
@@ -14,10 +15,19 @@ using namespace pngtest;
 
 namespace {
 
+// The streamed reader and the plain unfiltering code.
 class Streamed {
 public:
-    Streamed() { pngimpl::SetWholeInflate(false); }
-    ~Streamed() { pngimpl::SetWholeInflate(true); }
+    Streamed()
+    {
+        pngimpl::SetWholeInflate(false);
+        pngimpl::SetVectorUnfilter(false);
+    }
+    ~Streamed()
+    {
+        pngimpl::SetWholeInflate(true);
+        pngimpl::SetVectorUnfilter(true);
+    }
 };
 
 struct Decoded {
@@ -97,7 +107,7 @@ TEST(PngWholeInflate, SameAsStreamedOnOddWidthsKindsAndInterlacing)
     std::mt19937 rng(6103);
     const struct {
         int Depth, ColorType;
-    } kinds[] = {{8, 2}, {8, 6}, {16, 2}, {16, 0}, {1, 0}, {4, 3}, {8, 4}};
+    } kinds[] = {{8, 2}, {8, 6}, {16, 2}, {16, 0}, {1, 0}, {4, 3}, {8, 4}, {16, 4}, {16, 6}};
     for (const auto& k : kinds)
         for (std::size_t w = 1; w <= 67; w += 6)
             for (int interlace : {0, 1}) {
