@@ -24,6 +24,9 @@ void Trim() noexcept;
 
 } // namespace pixelmemory
 
+// Copies size bytes; large copies are split over the shared thread pool.
+void CopyPixels(std::uint8_t* dest, const std::uint8_t* source, std::size_t size);
+
 // An owned byte buffer in pixel memory. Copies copy the bytes; assigning a
 // buffer of the same size copies into the memory this one already has.
 class TPixelBuffer {
