@@ -25,7 +25,19 @@ run: build
 check: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
+# The benchmarks' peers, installed for `make bench` only.
+BENCH_PACKAGES = libopencv-dev
+
 bench: build
+	@for p in $(BENCH_PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  sudo=""; [ "$$(id -u)" -ne 0 ] && sudo=sudo; \
+	  $$sudo apt-get update -q && DEBIAN_FRONTEND=noninteractive $$sudo apt-get install -y -q --no-install-recommends $$missing; \
+	fi
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
 	@for b in $(BUILD)/bench/*_bench; do $$b; done
 
 fuzz: deps
