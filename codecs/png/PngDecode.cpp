@@ -414,6 +414,35 @@ private:
     std::uint8_t F2To4[256][2];
 };
 
+// Hands the picture's rows, pass by pass when interlaced, to the converter:
+// decodeRows(count, rowBytes, put) decodes count rows of rowBytes bytes and
+// calls put(i, row) for each.
+template <typename DecodeRows>
+void ConvertImageRows(const TChunkIHDR& header, int interlace, std::size_t rowSize, RowConverter& convert,
+                      DecodeRows&& decodeRows)
+{
+    const std::size_t width = header.Width, height = header.Height;
+    if (interlace == 0) {
+        decodeRows(height, rowSize, [&](std::size_t y, const std::uint8_t* row) { convert.Row(row, rowSize, y); });
+        return;
+    }
+    if (interlace != 1)
+        return;
+    for (int pass = 0; pass < 7; ++pass) {
+        const std::size_t passWidth = PassWidth(width, pass);
+        const std::size_t passRowSize = RowByteCount(passWidth, header.ColorType, header.BitDepth);
+        const auto firstRow = static_cast<std::size_t>(Adam7FirstRow[pass]);
+        const auto rowStep = static_cast<std::size_t>(Adam7RowStep[pass]);
+        if (passRowSize == 0 || firstRow >= height)
+            continue;
+        const std::size_t count = (height - firstRow + rowStep - 1) / rowStep;
+        decodeRows(count, passRowSize, [&](std::size_t i, const std::uint8_t* row) {
+            convert.PassRow(row, passWidth, firstRow + i * rowStep, static_cast<std::size_t>(Adam7FirstColumn[pass]),
+                            static_cast<std::size_t>(Adam7ColumnStep[pass]));
+        });
+    }
+}
+
 // The whole image data inflated at once into one buffer, then unfiltered and
 // converted row by row; false when that could not be done (nothing has been
 // changed then, and the stream is where it was).
@@ -441,24 +470,7 @@ bool DecodeWhole(TStream& stream, const TChunkType& type, std::uint32_t length, 
             above = at + 1;
         }
     };
-    if (interlace == 0) {
-        unfilterRows(header.Height, rowSize, [&](std::size_t y, const std::uint8_t* row) { convert.Row(row, rowSize, y); });
-        return true;
-    }
-    const std::size_t width = header.Width, height = header.Height;
-    for (int pass = 0; pass < 7; ++pass) {
-        const std::size_t passWidth = PassWidth(width, pass);
-        const std::size_t passRowSize = RowByteCount(passWidth, header.ColorType, header.BitDepth);
-        const auto firstRow = static_cast<std::size_t>(Adam7FirstRow[pass]);
-        const auto rowStep = static_cast<std::size_t>(Adam7RowStep[pass]);
-        if (passRowSize == 0 || firstRow >= height)
-            continue;
-        const std::size_t count = (height - firstRow + rowStep - 1) / rowStep;
-        unfilterRows(count, passRowSize, [&](std::size_t i, const std::uint8_t* row) {
-            convert.PassRow(row, passWidth, firstRow + i * rowStep, static_cast<std::size_t>(Adam7FirstColumn[pass]),
-                            static_cast<std::size_t>(Adam7ColumnStep[pass]));
-        });
-    }
+    ConvertImageRows(header, interlace, rowSize, convert, unfilterRows);
     return true;
 }
 
@@ -498,7 +510,6 @@ bool TChunkIDAT::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t
         header.ColorTableChanged();
     }
 
-    const std::size_t width = header.Width, height = header.Height;
     std::size_t rowSize, pixelStride;
     FOwner.GetRowInfo(rowSize, pixelStride);
 
@@ -536,23 +547,7 @@ bool TChunkIDAT::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t
         }
     };
 
-    if (FOwner.InterlaceMode == 0) {
-        decodeRows(height, rowSize, [&](std::size_t y, const std::uint8_t* row) { convert.Row(row, rowSize, y); });
-    } else if (FOwner.InterlaceMode == 1) {
-        for (int pass = 0; pass < 7; ++pass) {
-            const std::size_t passWidth = PassWidth(width, pass);
-            const std::size_t passRowSize = RowByteCount(passWidth, header.ColorType, header.BitDepth);
-            const auto firstRow = static_cast<std::size_t>(Adam7FirstRow[pass]);
-            const auto rowStep = static_cast<std::size_t>(Adam7RowStep[pass]);
-            if (passRowSize == 0 || firstRow >= height)
-                continue;
-            const std::size_t count = (height - firstRow + rowStep - 1) / rowStep;
-            decodeRows(count, passRowSize, [&](std::size_t i, const std::uint8_t* row) {
-                convert.PassRow(row, passWidth, firstRow + i * rowStep, static_cast<std::size_t>(Adam7FirstColumn[pass]),
-                                static_cast<std::size_t>(Adam7ColumnStep[pass]));
-            });
-        }
-    }
+    ConvertImageRows(header, FOwner.InterlaceMode, rowSize, convert, decodeRows);
     reader.Finish();
     return true;
 }

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -56,8 +57,12 @@ public:
     {
         {
             std::lock_guard<std::mutex> guard(FLock);
-            while (FThreads.size() < helpers)
-                FThreads.emplace_back([this] { WorkerLoop(); });
+            try {
+                while (FThreads.size() < helpers)
+                    FThreads.emplace_back([this] { WorkerLoop(); });
+            } catch (const std::system_error&) {
+                // No more threads to be had: the ones there are do the work.
+            }
             job.MaxHelpers = helpers;
             FJob = &job;
             ++FGeneration;
@@ -158,10 +163,11 @@ void For(std::size_t count, std::size_t grain, const std::function<void(std::siz
         return;
     }
     // Work started by the pieces this thread runs stays on this thread too.
-    tInWorker = true;
+    struct InJob {
+        InJob() { tInWorker = true; }
+        ~InJob() { tInWorker = false; }
+    } inJob;
     pool.Run(job, helpers);
-    tInWorker = false;
-    submit.unlock();
     if (job.Error)
         std::rethrow_exception(job.Error);
 }

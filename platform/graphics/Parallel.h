@@ -27,7 +27,8 @@ void For(std::size_t count, std::size_t grain, const std::function<void(std::siz
 // A grain that splits count items into a few pieces for each thread.
 std::size_t GrainFor(std::size_t count);
 
-// True on one of the pool's threads.
+// True on one of the pool's threads, and on a thread while it runs pieces
+// of work of For.
 bool InWorker();
 
 // Sets the thread count for a scope and restores it after.

@@ -4,6 +4,8 @@
 
 #include "photo.h"
 
+#include "RandomPictures.h"
+
 #include "Parallel.h"
 
 #include <gtest/gtest.h>
@@ -20,23 +22,14 @@
 
 namespace {
 
+using imagingtest::RandomBitmap;
+
 using Routine = std::function<void(TBitmap&)>;
 
 struct NamedRoutine {
     const char* Name;
     Routine Run;
 };
-
-TBitmap RandomBitmap(int w, int h, std::mt19937& rng)
-{
-    TBitmap b(w, h, pf24bit);
-    for (int y = 0; y < h; ++y) {
-        std::uint8_t* row = b.ScanLine(y);
-        for (int i = 0; i < 3 * w; ++i)
-            row[i] = static_cast<std::uint8_t>(rng() >> 24);
-    }
-    return b;
-}
 
 // Empty when both bitmaps have the same size and bytes (row padding included).
 std::string Difference(const TBitmap& a, const TBitmap& b)

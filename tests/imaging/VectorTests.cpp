@@ -3,6 +3,8 @@
 
 #include "photo.h"
 
+#include "RandomPictures.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,22 +13,13 @@
 
 namespace {
 
+using imagingtest::RandomBitmap;
+
 class PlainCode {
 public:
     PlainCode() { SetPhotoVectorPaths(false); }
     ~PlainCode() { SetPhotoVectorPaths(true); }
 };
-
-TBitmap RandomBitmap(int w, int h, std::mt19937& rng)
-{
-    TBitmap b(w, h, pf24bit);
-    for (int y = 0; y < h; ++y) {
-        std::uint8_t* row = b.ScanLine(y);
-        for (int i = 0; i < 3 * w; ++i)
-            row[i] = static_cast<std::uint8_t>(rng() >> 24);
-    }
-    return b;
-}
 
 std::string Difference(const TBitmap& a, const TBitmap& b)
 {
