@@ -213,7 +213,7 @@ TConversionResult ConvertSeveralAtOnce(const TConversion& job, const TConversion
         bool Finished = false;              // loaded and converted, or failed
     };
     const int total = static_cast<int>(job.Files.size());
-    const int ahead = 2 * static_cast<int>(parallel::ThreadCount());
+    const int ahead = static_cast<int>(parallel::ThreadCount()) + 1;
     std::vector<Slot> slots(static_cast<std::size_t>(total));
     std::mutex lock;
     std::condition_variable changed;
