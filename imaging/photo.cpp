@@ -832,6 +832,17 @@ inline Byte Mix2(const PairWeights& w, Byte a, Byte b)
     return static_cast<Byte>(std::clamp<int>(v, std::min(a, b), std::max(a, b)));
 }
 
+// n pixels, each the truncated mean of two neighbouring pixels' column sums
+// (s holds the sums of two rows): pixel k from the sums at 2k and 2k + 1.
+void HalfMeans(const std::uint16_t* s, Byte* out, int n)
+{
+    for (int k = 0; k < n; ++k, s += 6, out += 3) {
+        out[0] = static_cast<Byte>((s[0] + s[3]) >> 2);
+        out[1] = static_cast<Byte>((s[1] + s[4]) >> 2);
+        out[2] = static_cast<Byte>((s[2] + s[5]) >> 2);
+    }
+}
+
 inline Byte Mix4(const QuadWeights& w, Byte a, Byte b, Byte c, Byte d)
 {
     int v;
@@ -887,6 +898,18 @@ void ResizeBitmap(TBitmap& Bitmap, int NewWidth, int NewHeight)
         const int halfClass =
             halfAt != fractions.end() && *halfAt == 0.5 ? static_cast<int>(halfAt - fractions.begin()) : -2;
 
+        // Where such columns follow each other two source pixels apart, as
+        // when halving, a whole run of them goes in one loop: the end of the
+        // run that starts at each of them.
+        std::vector<int> halfRunEnd(cols.size(), 0);
+        for (int x = NewWidth - 1; x >= 0; --x) {
+            const auto i = static_cast<std::size_t>(x);
+            if (colClass[i] != halfClass)
+                continue;
+            const bool joins = x + 1 < NewWidth && colClass[i + 1] == halfClass && cols[i + 1].Index == cols[i].Index + 2;
+            halfRunEnd[i] = joins ? halfRunEnd[i + 1] : x + 1;
+        }
+
         ForRows(NewHeight, [&](int y0, int y1) {
             std::vector<QuadWeights> quads(fractions.size());
             double quadsRowFraction = 0; // the row fraction quads were made for; 0: none yet
@@ -917,10 +940,9 @@ void ResizeBitmap(TBitmap& Bitmap, int NewWidth, int NewHeight)
                     const Byte* p00 = r0 + 3 * sx.Index;
                     Byte* o = out + 3 * x;
                     if (halfRow && cls == halfClass) {
-                        const std::uint16_t* s = columnSums.data() + 3 * sx.Index;
-                        o[0] = static_cast<Byte>((s[0] + s[3]) >> 2);
-                        o[1] = static_cast<Byte>((s[1] + s[4]) >> 2);
-                        o[2] = static_cast<Byte>((s[2] + s[5]) >> 2);
+                        const int end = halfRunEnd[static_cast<std::size_t>(x)];
+                        HalfMeans(columnSums.data() + 3 * sx.Index, o, end - x);
+                        x = end - 1;
                     } else if (cls < 0 && !r1) {
                         std::memcpy(o, p00, 3);
                     } else if (!r1) {
