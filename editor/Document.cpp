@@ -85,6 +85,12 @@ void TDocument::SetPicture(const TBitmap& bitmap)
         View->Repaint();
 }
 
+void TDocument::PictureChanged()
+{
+    if (View)
+        View->Repaint();
+}
+
 int TDocument::PenWidth() const
 {
     const float f = Factor();

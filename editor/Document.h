@@ -83,6 +83,8 @@ public:
     const TBitmap& Picture() const { return FPicture; }
     // Assigns a new picture (converted to 24 bits) and tells the view.
     void SetPicture(const TBitmap& bitmap);
+    // Tells the view that a routine changed the picture where it is.
+    void PictureChanged();
 
     std::string FileName = UntitledName;
     // What the camera recorded about the photo the document was opened

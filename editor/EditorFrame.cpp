@@ -396,10 +396,10 @@ void TEditorFrame::ApplyKernel(TKernel3x3 kernel)
         return;
     TWaitCursor wait;
     Preamble(*document);
-    auto work = std::make_unique<TBitmap>();
-    work->Assign(document->Picture());
-    Convolve3x3(*work, kernel);
-    document->SetPicture(*work);
+    // The filter builds its result beside the picture and puts it in the
+    // picture's place: no copy beyond the undo snapshot.
+    Convolve3x3(document->Picture(), kernel);
+    document->PictureChanged();
     document->Modified = true;
 }
 
@@ -410,11 +410,10 @@ void TEditorFrame::RotateActiveChild(int direction)
         return;
     TWaitCursor wait;
     Preamble(*document);
-    auto work = std::make_unique<TBitmap>();
-    work->Assign(document->Picture());
-    Rotate90(*work, direction);
-    document->SetPicture(*work);
-    document->Aspect = StoreSingle(static_cast<Extended>(work->Height()) / work->Width());
+    Rotate90(document->Picture(), direction);
+    document->PictureChanged();
+    const TBitmap& turned = document->Picture();
+    document->Aspect = StoreSingle(static_cast<Extended>(turned.Height()) / turned.Width());
     document->Affiche(0, 0);
     document->Modified = true;
 }

@@ -1,8 +1,10 @@
 #include "photo.h"
 
 #include "Numeric.h"
+#include "Parallel.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -43,6 +45,17 @@ std::vector<Byte*> RowPointers(TBitmap& bitmap)
     for (int y = 0; y < bitmap.Height(); ++y)
         rows[static_cast<std::size_t>(y)] = bitmap.ScanLine(y);
     return rows;
+}
+
+// Calls body(y0, y1) for pieces of the rows [0, rows), on the shared pool.
+// Every routine that uses it computes each row from data no other piece
+// writes, so the result does not depend on how the rows are split.
+template <typename F>
+void ForRows(int rows, F body)
+{
+    const auto n = static_cast<std::size_t>(std::max(rows, 0));
+    parallel::For(n, parallel::GrainFor(n),
+                  [&](std::size_t begin, std::size_t end) { body(static_cast<int>(begin), static_cast<int>(end)); });
 }
 
 // Trunc of a value in [0, 2^31). A direct conversion switches the x87
@@ -225,18 +238,28 @@ constexpr int MaxTaps = 25;
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permutevar8x32_epi32(bytes, order));
 }
 
-// The run 32 bytes at a time with 16-bit sums, for kernels whose partial sums
-// fit in 16 bits; answers how many bytes were done.
+// Eight 16-bit sums, unsigned, plus base.
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i WidenFrom(__m128i sums, __m256i base)
+{
+    return _mm256_add_epi32(_mm256_cvtepu16_epi32(sums), base);
+}
+
+// The run 32 bytes at a time with 16-bit sums, for kernels whose sums span
+// fewer than 2^16 values, from low up: the sums are formed modulo 2^16 from
+// -low on, which gives sum - low exactly, whatever the partial sums did on
+// the way. Answers how many bytes were done.
 [[gnu::target("avx2")]] std::size_t InteriorRunAvx2Narrow(const Tap* taps, int count, Byte* out, std::size_t n,
-                                                          float divisor)
+                                                          float divisor, std::int32_t low)
 {
     __m256i weights[MaxTaps];
     for (int t = 0; t < count; ++t)
         weights[t] = _mm256_set1_epi16(static_cast<std::int16_t>(taps[t].Weight));
     const __m256 d = _mm256_set1_ps(divisor);
+    const __m256i start = _mm256_set1_epi16(static_cast<std::int16_t>(static_cast<std::uint16_t>(-low)));
+    const __m256i base = _mm256_set1_epi32(low);
     std::size_t i = 0;
     for (; i + 32 <= n; i += 32) {
-        __m256i s0 = _mm256_setzero_si256(), s1 = _mm256_setzero_si256();
+        __m256i s0 = start, s1 = start;
         for (int t = 0; t < count; ++t) {
             const Byte* p = taps[t].Start + i;
             const __m256i v0 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
@@ -244,10 +267,9 @@ constexpr int MaxTaps = 25;
             s0 = _mm256_add_epi16(s0, _mm256_mullo_epi16(v0, weights[t]));
             s1 = _mm256_add_epi16(s1, _mm256_mullo_epi16(v1, weights[t]));
         }
-        StoreQuotients(_mm256_cvtepi16_epi32(_mm256_castsi256_si128(s0)),
-                       _mm256_cvtepi16_epi32(_mm256_extracti128_si256(s0, 1)),
-                       _mm256_cvtepi16_epi32(_mm256_castsi256_si128(s1)),
-                       _mm256_cvtepi16_epi32(_mm256_extracti128_si256(s1, 1)), d, out + i);
+        StoreQuotients(WidenFrom(_mm256_castsi256_si128(s0), base), WidenFrom(_mm256_extracti128_si256(s0, 1), base),
+                       WidenFrom(_mm256_castsi256_si128(s1), base), WidenFrom(_mm256_extracti128_si256(s1, 1), base),
+                       d, out + i);
     }
     return i;
 }
@@ -283,17 +305,22 @@ bool HaveAvx2()
 }
 #endif
 
+std::atomic<bool> gVectorPaths{true};
+
+bool VectorPathsEnabled() { return gVectorPaths.load(std::memory_order_relaxed); }
+
 // Byte i of the run is sum(weight x tap.Start[i]) / divisor, truncated and
 // clamped to 0..255: the vector code does what it can, plain code the rest.
-void InteriorRun(const Tap* taps, int count, Byte* out, std::size_t n, float divisor, bool narrow)
+void InteriorRun(const Tap* taps, int count, Byte* out, std::size_t n, float divisor, bool narrow, std::int32_t low)
 {
     std::size_t i = 0;
 #ifdef PHOTO_AVX2_RUNS
-    if (HaveAvx2())
-        i = narrow ? InteriorRunAvx2Narrow(taps, count, out, n, divisor)
+    if (HaveAvx2() && VectorPathsEnabled())
+        i = narrow ? InteriorRunAvx2Narrow(taps, count, out, n, divisor, low)
                    : InteriorRunAvx2Wide(taps, count, out, n, divisor);
 #else
     (void)narrow;
+    (void)low;
 #endif
     for (; i < n; ++i) {
         std::int32_t sum = 0;
@@ -304,8 +331,9 @@ void InteriorRun(const Tap* taps, int count, Byte* out, std::size_t n, float div
     }
 }
 
+// Rows [y0, y1) of the middle of the picture, from column R to w - R - 1.
 template <int R>
-void ConvolveInteriorRows(const std::vector<Byte*>& src, const std::vector<Byte*>& dst, int w, int h,
+void ConvolveInteriorRows(const std::vector<Byte*>& src, const std::vector<Byte*>& dst, int w, int y0, int y1,
                           const IntegerKernel<R>& k)
 {
     constexpr int side = KernelSide<R>;
@@ -315,10 +343,11 @@ void ConvolveInteriorRows(const std::vector<Byte*>& src, const std::vector<Byte*
             total += k.W[i][j];
             (k.W[i][j] > 0 ? positive : negative) += k.W[i][j];
         }
-    // Every partial sum lies within [255 x negative, 255 x positive].
-    const bool narrow = 255 * positive <= 32767 && 255 * negative >= -32768;
+    // Every sum lies within [255 x negative, 255 x positive].
+    const std::int32_t low = 255 * negative;
+    const bool narrow = 255 * positive - low <= 65535;
     const std::size_t n = static_cast<std::size_t>(w - 2 * R) * 3;
-    for (int y = R; y < h - R; ++y) {
+    for (int y = y0; y < y1; ++y) {
         Byte* out = dst[static_cast<std::size_t>(y)] + 3 * R;
         if (total == 0) {
             std::memset(out, 1, n);
@@ -330,16 +359,17 @@ void ConvolveInteriorRows(const std::vector<Byte*>& src, const std::vector<Byte*
             for (int dx = -R; dx <= R; ++dx)
                 if (k.W[dx + R][dy + R] != 0)
                     taps[count++] = Tap{src[static_cast<std::size_t>(y + dy)] + 3 * (R + dx), k.W[dx + R][dy + R]};
-        InteriorRun(taps, count, out, n, static_cast<float>(total), narrow);
+        InteriorRun(taps, count, out, n, static_cast<float>(total), narrow, low);
     }
 }
 
+// Rows [y0, y1) on integers: the borders pixel by pixel, the middle in runs.
 template <int R>
-void ConvolveInteger(const std::vector<Byte*>& src, const std::vector<Byte*>& dst, int w, int h,
+void ConvolveInteger(const std::vector<Byte*>& src, const std::vector<Byte*>& dst, int w, int h, int y0, int y1,
                      const IntegerKernel<R>& k)
 {
     const bool interior = w > 2 * R && h > 2 * R;
-    for (int y = 0; y < h; ++y) {
+    for (int y = y0; y < y1; ++y) {
         const bool edgeRow = !interior || y < R || y >= h - R;
         Byte* out = dst[static_cast<std::size_t>(y)];
         for (int x = 0; x < w; ++x) {
@@ -351,17 +381,17 @@ void ConvolveInteger(const std::vector<Byte*>& src, const std::vector<Byte*>& ds
         }
     }
     if (interior)
-        ConvolveInteriorRows<R>(src, dst, w, h, k);
+        ConvolveInteriorRows<R>(src, dst, w, std::max(y0, R), std::min(y1, h - R), k);
 }
 
 template <int R>
-void ConvolveExtended(const std::vector<Byte*>& src, const std::vector<Byte*>& dst, int w, int h,
+void ConvolveExtended(const std::vector<Byte*>& src, const std::vector<Byte*>& dst, int w, int h, int y0, int y1,
                       const KernelWeights<R>& k)
 {
     // The weight depends only on which taps are inside: most pixels share it.
     TapRange last{1, 0, 1, 0};
     float weight = 0;
-    for (int y = 0; y < h; ++y) {
+    for (int y = y0; y < y1; ++y) {
         Byte* out = dst[static_cast<std::size_t>(y)];
         for (int x = 0; x < w; ++x) {
             const TapRange t = TapsInside<R>(w, h, x, y);
@@ -379,20 +409,23 @@ void Convolve(TBitmap& bitmap, const KernelWeights<R>& k)
 {
     bitmap.SetPixelFormat(pf24bit);
     const int w = bitmap.Width(), h = bitmap.Height();
-    TBitmap result(w, h, pf24bit);
+    // Every pixel of the result is written below.
+    TBitmap result = TBitmap::Uninitialised(w, h, pf24bit);
     if (w > 0 && h > 0) {
         const std::vector<Byte*> src = RowPointers(bitmap);
         const std::vector<Byte*> dst = RowPointers(result);
         IntegerKernel<R> ik;
         if (MakeIntegerKernel<R>(k, ik))
-            ConvolveInteger<R>(src, dst, w, h, ik);
+            ForRows(h, [&](int y0, int y1) { ConvolveInteger<R>(src, dst, w, h, y0, y1, ik); });
         else
-            ConvolveExtended<R>(src, dst, w, h, k);
+            ForRows(h, [&](int y0, int y1) { ConvolveExtended<R>(src, dst, w, h, y0, y1, k); });
     }
-    bitmap.Assign(result);
+    bitmap.Assign(std::move(result));
 }
 
 } // namespace
+
+void SetPhotoVectorPaths(bool enabled) { gVectorPaths.store(enabled); }
 
 void Convolve3x3(TBitmap& Bitmap, TKernel3x3 Kernel) { Convolve<1>(Bitmap, Kernel.Weights); }
 
@@ -415,13 +448,19 @@ inline int WeightedGrey(int r, int g, int b)
     return (v + 50) / 100;
 }
 
+// Calls f for every pixel; rows go in pieces over the shared pool.
 template <typename F>
 void ForEachPixel(TBitmap& bitmap, F f)
 {
     const int w = bitmap.Width();
-    for (Byte* row : RowPointers(bitmap))
-        for (int x = 0; x < w; ++x)
-            f(row + 3 * x);
+    const std::vector<Byte*> rows = RowPointers(bitmap);
+    ForRows(bitmap.Height(), [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            Byte* row = rows[static_cast<std::size_t>(y)];
+            for (int x = 0; x < w; ++x)
+                f(row + 3 * x);
+        }
+    });
 }
 
 } // namespace
@@ -440,14 +479,153 @@ int GreyLevel(GreyMode Mode, TPixel24 Pixel)
     }
 }
 
+namespace {
+
+// WeightedGrey of a colour whose sum v = 30 R + 59 G + 11 B ends in an exact
+// half of 100: the extended sum lies next to (v + 50) / 100 - 0.5, and
+// rounds, halves to even, to one of its neighbours.
+inline int WeightedGreyOfHalf(int r, int g, int b, int v)
+{
+    const Extended x = 0.3L * r + 0.59L * g + 0.11L * b;
+    const int up = (v + 50) / 100;
+    const Extended half = static_cast<Extended>(up) - 0.5L;
+    if (x > half)
+        return up;
+    if (x < half)
+        return up - 1;
+    return (up & 1) ? up - 1 : up;
+}
+
+#ifdef PHOTO_AVX2_RUNS
+// The shuffles that gather channel c of 16 pixels (48 bytes in three
+// vectors) into one vector, and that spread 16 grey bytes back out as three
+// bytes each.
+struct GreyShuffles {
+    alignas(16) std::int8_t Gather[3][3][16]; // [channel][source vector][byte]
+    alignas(16) std::int8_t Spread[3][16];    // [destination vector][byte]
+
+    GreyShuffles()
+    {
+        for (int c = 0; c < 3; ++c)
+            for (int v = 0; v < 3; ++v)
+                for (int i = 0; i < 16; ++i) {
+                    const int source = 3 * i + c; // byte of pixel i's channel c
+                    Gather[c][v][i] = source / 16 == v ? static_cast<std::int8_t>(source % 16) : -1;
+                }
+        for (int v = 0; v < 3; ++v)
+            for (int i = 0; i < 16; ++i)
+                Spread[v][i] = static_cast<std::int8_t>((16 * v + i) / 3);
+    }
+};
+
+const GreyShuffles& Shuffles()
+{
+    static const GreyShuffles shuffles;
+    return shuffles;
+}
+
+// Grey levels of 16 pixels at a time; answers the pixels done. Mode 1 works
+// on the integer sum 30 R + 59 G + 11 B and leaves the pixels whose sum ends
+// in an exact half to the plain code.
+template <int mode>
+[[gnu::target("avx2")]] int GreyRowAvx2(Byte* row, int w)
+{
+    const GreyShuffles& sh = Shuffles();
+    __m128i gather[3][3], spread[3];
+    for (int c = 0; c < 3; ++c)
+        for (int v = 0; v < 3; ++v)
+            gather[c][v] = _mm_load_si128(reinterpret_cast<const __m128i*>(sh.Gather[c][v]));
+    for (int v = 0; v < 3; ++v)
+        spread[v] = _mm_load_si128(reinterpret_cast<const __m128i*>(sh.Spread[v]));
+    const __m128i zero = _mm_setzero_si128();
+    int x = 0;
+    for (; x + 16 <= w; x += 16) {
+        Byte* p = row + 3 * x;
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
+        __m128i ch[3];
+        for (int k = 0; k < 3; ++k)
+            ch[k] = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, gather[k][0]), _mm_shuffle_epi8(b, gather[k][1])),
+                                 _mm_shuffle_epi8(c, gather[k][2]));
+        // ch[0] blue, ch[1] green, ch[2] red.
+        __m128i grey;
+        int halves = 0;
+        if constexpr (mode == 3) {
+            grey = _mm_max_epu8(_mm_max_epu8(ch[0], ch[1]), ch[2]);
+        } else {
+            __m128i q[2];
+            for (int half = 0; half < 2; ++half) {
+                const __m128i bl = half ? _mm_unpackhi_epi8(ch[0], zero) : _mm_unpacklo_epi8(ch[0], zero);
+                const __m128i gr = half ? _mm_unpackhi_epi8(ch[1], zero) : _mm_unpacklo_epi8(ch[1], zero);
+                const __m128i re = half ? _mm_unpackhi_epi8(ch[2], zero) : _mm_unpacklo_epi8(ch[2], zero);
+                if constexpr (mode == 1) {
+                    // n = 30 R + 59 G + 11 B + 50 <= 25550; n / 100 = (n x 5243) >> 19 there.
+                    const __m128i n = _mm_add_epi16(
+                        _mm_add_epi16(_mm_mullo_epi16(re, _mm_set1_epi16(30)), _mm_mullo_epi16(gr, _mm_set1_epi16(59))),
+                        _mm_add_epi16(_mm_mullo_epi16(bl, _mm_set1_epi16(11)), _mm_set1_epi16(50)));
+                    q[half] = _mm_srli_epi16(_mm_mulhi_epu16(n, _mm_set1_epi16(5243)), 3);
+                    const __m128i exact = _mm_cmpeq_epi16(_mm_mullo_epi16(q[half], _mm_set1_epi16(100)), n);
+                    halves |= _mm_movemask_epi8(_mm_packs_epi16(exact, zero)) << (8 * half);
+                } else {
+                    // s = R + G + B <= 765; s / 3 = (s x 43691) >> 17 there.
+                    const __m128i sum = _mm_add_epi16(_mm_add_epi16(re, gr), bl);
+                    q[half] = _mm_srli_epi16(_mm_mulhi_epu16(sum, _mm_set1_epi16(static_cast<short>(43691))), 1);
+                }
+            }
+            grey = _mm_packus_epi16(q[0], q[1]);
+        }
+        if (mode == 1 && halves) [[unlikely]] {
+            alignas(16) Byte levels[16];
+            _mm_store_si128(reinterpret_cast<__m128i*>(levels), grey);
+            for (; halves; halves &= halves - 1) {
+                const int i = __builtin_ctz(static_cast<unsigned>(halves));
+                const int r = p[3 * i + 2], g = p[3 * i + 1], b = p[3 * i];
+                levels[i] = static_cast<Byte>(WeightedGreyOfHalf(r, g, b, 30 * r + 59 * g + 11 * b));
+            }
+            grey = _mm_load_si128(reinterpret_cast<const __m128i*>(levels));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_shuffle_epi8(grey, spread[0]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 16), _mm_shuffle_epi8(grey, spread[1]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 32), _mm_shuffle_epi8(grey, spread[2]));
+    }
+    return x;
+}
+#endif
+
+// The plain code, pixel by pixel from column x on.
+void GreyRowPlain(Byte* row, int x, int w, GreyMode mode)
+{
+    for (; x < w; ++x) {
+        Byte* p = row + 3 * x;
+        const Byte v = static_cast<Byte>(GreyLevel(mode, TPixel24{p[0], p[1], p[2]}));
+        p[0] = p[1] = p[2] = v;
+    }
+}
+
+} // namespace
+
 void ConvertToGrey(TBitmap& Bitmap, GreyMode Mode)
 {
     Bitmap.SetPixelFormat(pf24bit);
-    auto grey = [Mode](Byte* p) {
-        const Byte v = static_cast<Byte>(GreyLevel(Mode, TPixel24{p[0], p[1], p[2]}));
-        p[0] = p[1] = p[2] = v;
-    };
-    ForEachPixel(Bitmap, grey);
+    const int w = Bitmap.Width();
+    const std::vector<Byte*> rows = RowPointers(Bitmap);
+    const bool known = Mode >= 1 && Mode <= 3;
+    ForRows(Bitmap.Height(), [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            Byte* row = rows[static_cast<std::size_t>(y)];
+            if (!known) {
+                std::memset(row, 0, 3 * static_cast<std::size_t>(w));
+                continue;
+            }
+            int x = 0;
+#ifdef PHOTO_AVX2_RUNS
+            if (HaveAvx2() && VectorPathsEnabled())
+                x = Mode == 1 ? GreyRowAvx2<1>(row, w) : Mode == 2 ? GreyRowAvx2<2>(row, w) : GreyRowAvx2<3>(row, w);
+#endif
+            GreyRowPlain(row, x, w, Mode);
+        }
+    });
 }
 
 void AutoContrast(TBitmap& Bitmap, int Curve, GreyMode Mode, float Strength)
@@ -512,14 +690,16 @@ void DitherOrdered3x3(TBitmap& Bitmap)
     ConvertToGrey(Bitmap, 1);
     const int w = Bitmap.Width(), h = Bitmap.Height();
     const std::vector<Byte*> rows = RowPointers(Bitmap);
-    for (int y = 0; y < h; ++y) {
-        Byte* row = rows[static_cast<std::size_t>(y)];
-        for (int x = 0; x < w; ++x) {
-            Byte* p = row + 3 * x;
-            const Byte v = p[2] >= DitherMatrix[x % 3][y % 3] ? 255 : 0;
-            p[0] = p[1] = p[2] = v;
+    ForRows(h, [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            Byte* row = rows[static_cast<std::size_t>(y)];
+            for (int x = 0; x < w; ++x) {
+                Byte* p = row + 3 * x;
+                const Byte v = p[2] >= DitherMatrix[x % 3][y % 3] ? 255 : 0;
+                p[0] = p[1] = p[2] = v;
+            }
         }
-    }
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -531,30 +711,53 @@ void Rotate90(TBitmap& Bitmap, int Direction)
     if (Direction != -1 && Direction != 1)
         return;
     const int w = Bitmap.Width(), h = Bitmap.Height();
-    TBitmap result(h, w, pf24bit);
+    // Every pixel of the result is written below.
+    TBitmap result = TBitmap::Uninitialised(h, w, pf24bit);
     if (w > 0 && h > 0) {
         const std::vector<Byte*> src = RowPointers(Bitmap);
         const std::vector<Byte*> dst = RowPointers(result);
-        // Square tiles keep the rows read and written in the cache.
-        constexpr int tile = 32;
-        for (int by = 0; by < w; by += tile) {
-            const int ey = std::min(by + tile, w);
-            for (int bx = 0; bx < h; bx += tile) {
-                const int ex = std::min(bx + tile, h);
-                for (int y = by; y < ey; ++y) {
-                    Byte* out = dst[static_cast<std::size_t>(y)];
+        // Square tiles keep the rows read and written in the cache; bands of
+        // destination rows go over the pool. Clockwise, the destination
+        // (x, y) is the source (y, h - 1 - x); anticlockwise, the source
+        // (w - 1 - y, x).
+        constexpr int tile = 256;
+        const bool clockwise = Direction == -1;
+        ForRows((w + tile - 1) / tile, [&](int band0, int band1) {
+            for (int by = band0 * tile; by < std::min(band1 * tile, w); by += tile) {
+                const int ey = std::min(by + tile, w);
+                for (int bx = 0; bx < h; bx += tile) {
+                    const int ex = std::min(bx + tile, h);
+                    // Whole source rows are read along, destination columns
+                    // written down. Pixels go four bytes at a time where the
+                    // fourth byte is the next pixel's, which this thread
+                    // writes afterwards (destination column x + 1, in this
+                    // tile or the next one along) and which lies inside the
+                    // source; the rest go three at a time.
                     for (int x = bx; x < ex; ++x) {
-                        // Clockwise, the destination (x, y) is the source (y, h - 1 - x);
-                        // anticlockwise, the source (w - 1 - y, x).
-                        const Byte* in = Direction == -1 ? src[static_cast<std::size_t>(h - 1 - x)] + 3 * y
-                                                         : src[static_cast<std::size_t>(x)] + 3 * (w - 1 - y);
-                        std::memcpy(out + 3 * x, in, 3);
+                        const Byte* in = src[static_cast<std::size_t>(clockwise ? h - 1 - x : x)];
+                        const std::size_t at = 3 * static_cast<std::size_t>(x);
+                        if (x == h - 1) {
+                            for (int y = by; y < ey; ++y)
+                                std::memcpy(dst[static_cast<std::size_t>(y)] + at, in + 3 * (clockwise ? y : w - 1 - y), 3);
+                            continue;
+                        }
+                        for (int y = by; y < ey; ++y) {
+                            const int column = clockwise ? y : w - 1 - y;
+                            Byte* out = dst[static_cast<std::size_t>(y)] + at;
+                            if (column == w - 1) {
+                                std::memcpy(out, in + 3 * column, 3);
+                            } else {
+                                std::uint32_t v;
+                                std::memcpy(&v, in + 3 * column, 4);
+                                std::memcpy(out, &v, 4);
+                            }
+                        }
                     }
                 }
             }
-        }
+        });
     }
-    Bitmap.Assign(result);
+    Bitmap.Assign(std::move(result));
 }
 
 namespace {
@@ -629,6 +832,17 @@ inline Byte Mix2(const PairWeights& w, Byte a, Byte b)
     return static_cast<Byte>(std::clamp<int>(v, std::min(a, b), std::max(a, b)));
 }
 
+// n pixels, each the truncated mean of two neighbouring pixels' column sums
+// (s holds the sums of two rows): pixel k from the sums at 2k and 2k + 1.
+void HalfMeans(const std::uint16_t* s, Byte* out, int n)
+{
+    for (int k = 0; k < n; ++k, s += 6, out += 3) {
+        out[0] = static_cast<Byte>((s[0] + s[3]) >> 2);
+        out[1] = static_cast<Byte>((s[1] + s[4]) >> 2);
+        out[2] = static_cast<Byte>((s[2] + s[5]) >> 2);
+    }
+}
+
 inline Byte Mix4(const QuadWeights& w, Byte a, Byte b, Byte c, Byte d)
 {
     int v;
@@ -650,8 +864,10 @@ void ResizeBitmap(TBitmap& Bitmap, int NewWidth, int NewHeight)
     NewHeight = std::max(NewHeight, 0);
     Bitmap.SetPixelFormat(pf24bit);
     const int w = Bitmap.Width(), h = Bitmap.Height();
-    TBitmap result(NewWidth, NewHeight, pf24bit);
     // An empty source has nothing to sample: the new picture stays white.
+    // Otherwise every pixel is written below.
+    TBitmap result = w > 0 && h > 0 ? TBitmap::Uninitialised(NewWidth, NewHeight, pf24bit)
+                                    : TBitmap(NewWidth, NewHeight, pf24bit);
     if (w > 0 && h > 0 && NewWidth > 0 && NewHeight > 0) {
         const std::vector<Byte*> src = RowPointers(Bitmap);
         const std::vector<Byte*> dst = RowPointers(result);
@@ -675,46 +891,77 @@ void ResizeBitmap(TBitmap& Bitmap, int NewWidth, int NewHeight)
                 colClass[x] = static_cast<int>(std::lower_bound(fractions.begin(), fractions.end(), cols[x].Fraction) -
                                                fractions.begin());
 
-        std::vector<QuadWeights> quads(fractions.size());
-        double quadsRowFraction = 0; // the row fraction quads were made for; 0: none yet
+        // Four neighbours weigh the same only at the fractions 0.5 and 0.5:
+        // their truncated mean is then (a + b + c + d) / 4, which the rows
+        // halfway between two source rows take from the sums of those rows.
+        const auto halfAt = std::lower_bound(fractions.begin(), fractions.end(), 0.5);
+        const int halfClass =
+            halfAt != fractions.end() && *halfAt == 0.5 ? static_cast<int>(halfAt - fractions.begin()) : -2;
 
-        for (int y = 0; y < NewHeight; ++y) {
-            const SamplePoint& sy = rows[static_cast<std::size_t>(y)];
-            const Byte* r0 = src[static_cast<std::size_t>(sy.Index)];
-            const Byte* r1 = sy.Fraction != 0 ? src[static_cast<std::size_t>(sy.Index) + 1] : nullptr;
-            Byte* out = dst[static_cast<std::size_t>(y)];
-            PairWeights rowPair;
-            if (sy.Fraction != 0) {
-                rowPair = MakePairWeights(sy.Fraction);
-                if (sy.Fraction != quadsRowFraction) {
-                    for (std::size_t i = 0; i < fractions.size(); ++i)
-                        quads[i] = MakeQuadWeights(fractions[i], sy.Fraction);
-                    quadsRowFraction = sy.Fraction;
-                }
-            }
-            for (int x = 0; x < NewWidth; ++x) {
-                const SamplePoint& sx = cols[static_cast<std::size_t>(x)];
-                const int cls = colClass[static_cast<std::size_t>(x)];
-                const Byte* p00 = r0 + 3 * sx.Index;
-                Byte* o = out + 3 * x;
-                if (cls < 0 && !r1) {
-                    std::memcpy(o, p00, 3);
-                } else if (!r1) {
-                    const PairWeights& pw = colPairs[static_cast<std::size_t>(cls)];
-                    for (int c = 2; c >= 0; --c)
-                        o[c] = Mix2(pw, p00[c], p00[3 + c]);
-                } else if (cls < 0) {
-                    const Byte* p01 = r1 + 3 * sx.Index;
-                    for (int c = 2; c >= 0; --c)
-                        o[c] = Mix2(rowPair, p00[c], p01[c]);
-                } else {
-                    const QuadWeights& qw = quads[static_cast<std::size_t>(cls)];
-                    const Byte* p01 = r1 + 3 * sx.Index;
-                    for (int c = 2; c >= 0; --c)
-                        o[c] = Mix4(qw, p00[c], p00[3 + c], p01[c], p01[3 + c]);
-                }
-            }
+        // Where such columns follow each other two source pixels apart, as
+        // when halving, a whole run of them goes in one loop: the end of the
+        // run that starts at each of them.
+        std::vector<int> halfRunEnd(cols.size(), 0);
+        for (int x = NewWidth - 1; x >= 0; --x) {
+            const auto i = static_cast<std::size_t>(x);
+            if (colClass[i] != halfClass)
+                continue;
+            const bool joins = x + 1 < NewWidth && colClass[i + 1] == halfClass && cols[i + 1].Index == cols[i].Index + 2;
+            halfRunEnd[i] = joins ? halfRunEnd[i + 1] : x + 1;
         }
+
+        ForRows(NewHeight, [&](int y0, int y1) {
+            std::vector<QuadWeights> quads(fractions.size());
+            double quadsRowFraction = 0; // the row fraction quads were made for; 0: none yet
+            std::vector<std::uint16_t> columnSums;
+            for (int y = y0; y < y1; ++y) {
+                const SamplePoint& sy = rows[static_cast<std::size_t>(y)];
+                const Byte* r0 = src[static_cast<std::size_t>(sy.Index)];
+                const Byte* r1 = sy.Fraction != 0 ? src[static_cast<std::size_t>(sy.Index) + 1] : nullptr;
+                Byte* out = dst[static_cast<std::size_t>(y)];
+                PairWeights rowPair;
+                if (sy.Fraction != 0) {
+                    rowPair = MakePairWeights(sy.Fraction);
+                    if (sy.Fraction != quadsRowFraction) {
+                        for (std::size_t i = 0; i < fractions.size(); ++i)
+                            quads[i] = MakeQuadWeights(fractions[i], sy.Fraction);
+                        quadsRowFraction = sy.Fraction;
+                    }
+                }
+                const bool halfRow = r1 && sy.Fraction == 0.5 && halfClass >= 0;
+                if (halfRow) {
+                    columnSums.resize(3 * static_cast<std::size_t>(w));
+                    for (std::size_t i = 0; i < columnSums.size(); ++i)
+                        columnSums[i] = static_cast<std::uint16_t>(r0[i] + r1[i]);
+                }
+                for (int x = 0; x < NewWidth; ++x) {
+                    const SamplePoint& sx = cols[static_cast<std::size_t>(x)];
+                    const int cls = colClass[static_cast<std::size_t>(x)];
+                    const Byte* p00 = r0 + 3 * sx.Index;
+                    Byte* o = out + 3 * x;
+                    if (halfRow && cls == halfClass) {
+                        const int end = halfRunEnd[static_cast<std::size_t>(x)];
+                        HalfMeans(columnSums.data() + 3 * sx.Index, o, end - x);
+                        x = end - 1;
+                    } else if (cls < 0 && !r1) {
+                        std::memcpy(o, p00, 3);
+                    } else if (!r1) {
+                        const PairWeights& pw = colPairs[static_cast<std::size_t>(cls)];
+                        for (int c = 2; c >= 0; --c)
+                            o[c] = Mix2(pw, p00[c], p00[3 + c]);
+                    } else if (cls < 0) {
+                        const Byte* p01 = r1 + 3 * sx.Index;
+                        for (int c = 2; c >= 0; --c)
+                            o[c] = Mix2(rowPair, p00[c], p01[c]);
+                    } else {
+                        const QuadWeights& qw = quads[static_cast<std::size_t>(cls)];
+                        const Byte* p01 = r1 + 3 * sx.Index;
+                        for (int c = 2; c >= 0; --c)
+                            o[c] = Mix4(qw, p00[c], p00[3 + c], p01[c], p01[3 + c]);
+                    }
+                }
+            }
+        });
     }
-    Bitmap.Assign(result);
+    Bitmap.Assign(std::move(result));
 }

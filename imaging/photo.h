@@ -71,6 +71,10 @@ extern int DitherMatrix[3][3];
 // Fills ContrastCurves and DitherMatrix. Calling it again changes nothing.
 void InitPhotoTables();
 
+// The routines use the processor's vector instructions where it has them;
+// false runs the plain code everywhere (the two give the same pixels).
+void SetPhotoVectorPaths(bool enabled);
+
 // Filters the whole bitmap with the kernel, normalised by the sum of the
 // weights that fall inside the image. A zero weight sum gives 1; results are
 // clamped to 0..255.

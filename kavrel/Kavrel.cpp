@@ -6,13 +6,18 @@
 #include "Jpeg.h"
 #include "MessageBoxes.h"
 #include "Numeric.h"
+#include "Parallel.h"
 #include "PhotoMetadata.h"
 #include "Picture.h"
 
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <condition_variable>
 #include <filesystem>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 const char* const BadDimensionText = "Dimension incorrecte !";
 const char* const NonPositiveSizeText = "La dimension doit être d'au moins 1 pixel !";
@@ -132,8 +137,10 @@ std::string OutputFolder(const std::string& folder)
     return out + "kavrel/";
 }
 
-void ConvertPicture(const TPicture& picture, const TSizeRule& size, bool sharpen, int quality,
-                    const std::string& path)
+namespace {
+
+// The copy of one loaded picture, compressed in memory.
+std::unique_ptr<TJPEGImage> EncodeCopy(const TPicture& picture, const TSizeRule& size, bool sharpen, int quality)
 {
     TGraphic* graphic = picture.Graphic();
     if (!graphic || graphic->Empty() || graphic->Width() <= 0 || graphic->Height() <= 0)
@@ -148,21 +155,28 @@ void ConvertPicture(const TPicture& picture, const TSizeRule& size, bool sharpen
     }
     if (sharpen)
         Convolve3x3(work, KavrelKernel);
-    TJPEGImage jpeg;
-    jpeg.Assign(work);
-    jpeg.SetCompressionQuality(quality);
-    // Encoded in memory first: the file is written only with a whole picture,
-    // carrying what the camera recorded about the original.
-    jpeg.Compress();
-    SaveJpegFile(jpeg, TPhotoMetadata::Of(graphic).get(), path);
+    auto jpeg = std::make_unique<TJPEGImage>();
+    jpeg->Assign(work);
+    jpeg->SetCompressionQuality(quality);
+    // Encoded in memory first: the file is written only with a whole picture.
+    jpeg->Compress();
+    return jpeg;
 }
 
-TConversionResult ConvertFiles(const TConversion& job, const TConversionHooks& hooks)
+std::string SourcePath(const TConversion& job, const std::string& name)
+{
+    std::string source = job.Folder;
+    if (!source.empty() && source.back() != '/')
+        source += '/';
+    return source + name;
+}
+
+std::string TargetName(const std::string& name) { return std::filesystem::path(name).filename().string(); }
+
+// One file at a time, all on the calling thread.
+TConversionResult ConvertOneByOne(const TConversion& job, const TConversionHooks& hooks, const std::string& folder)
 {
     TConversionResult result;
-    const std::string folder = OutputFolder(job.Folder);
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec); // a failure shows as failed saves
     const int total = static_cast<int>(job.Files.size());
     for (int i = 0; i < total; ++i) {
         if (hooks.Cancel && hooks.Cancel()) {
@@ -171,18 +185,13 @@ TConversionResult ConvertFiles(const TConversion& job, const TConversionHooks& h
         }
         const std::string& name = job.Files[static_cast<std::size_t>(i)];
         try {
-            const std::string fileName = std::filesystem::path(name).filename().string();
-            std::string source = job.Folder;
-            if (!source.empty() && source.back() != '/')
-                source += '/';
-            source += name;
             // A batch never stalls on a small file that describes a huge picture.
             const TThumbnailBudgetScope budget;
             TPicture picture;
-            picture.LoadFromFile(source);
+            picture.LoadFromFile(SourcePath(job, name));
             if (hooks.Loaded)
                 hooks.Loaded(name, picture);
-            ConvertPicture(picture, job.Size, job.Sharpen, job.Quality, folder + fileName);
+            ConvertPicture(picture, job.Size, job.Sharpen, job.Quality, folder + TargetName(name));
             ++result.Converted;
             if (!picture.Graphic()->ReadWarning().empty())
                 result.Incomplete.push_back(name);
@@ -193,6 +202,143 @@ TConversionResult ConvertFiles(const TConversion& job, const TConversionHooks& h
             hooks.Progress(i + 1, total);
     }
     return result;
+}
+
+// Several files at once: the pool's threads load and convert them in memory,
+// a few files ahead, while the calling thread takes them in list order:
+// asks Cancel, shows the picture, writes the copy and reports progress, as
+// ConvertOneByOne does. So the hooks run on the calling thread in the same
+// order, and the same files are written; when the run is stopped, the files
+// converted ahead are dropped unwritten.
+TConversionResult ConvertSeveralAtOnce(const TConversion& job, const TConversionHooks& hooks,
+                                       const std::string& folder)
+{
+    struct Slot {
+        std::unique_ptr<TPicture> Picture;  // set once loaded
+        std::unique_ptr<TJPEGImage> Copy;   // set once converted
+        bool Finished = false;              // loaded and converted, or failed
+    };
+    const int total = static_cast<int>(job.Files.size());
+    const int ahead = static_cast<int>(parallel::ThreadCount()) + 1;
+    std::vector<Slot> slots(static_cast<std::size_t>(total));
+    std::mutex lock;
+    std::condition_variable changed;
+    int taken = 0; // files the calling thread has taken so far
+    bool stop = false;
+
+    auto work = [&](std::size_t first, std::size_t end) {
+        for (std::size_t i = first; i < end; ++i) {
+            {
+                // Not too far ahead of the calling thread, and nothing after a stop.
+                std::unique_lock<std::mutex> guard(lock);
+                changed.wait(guard, [&] { return stop || static_cast<int>(i) < taken + ahead; });
+                if (stop)
+                    return;
+            }
+            Slot& slot = slots[i];
+            std::unique_ptr<TPicture> picture;
+            std::unique_ptr<TJPEGImage> copy;
+            bool loaded = false;
+            try {
+                // A batch never stalls on a small file that describes a huge picture.
+                const TThumbnailBudgetScope budget;
+                picture = std::make_unique<TPicture>();
+                picture->LoadFromFile(SourcePath(job, job.Files[i]));
+                loaded = true;
+                copy = EncodeCopy(*picture, job.Size, job.Sharpen, job.Quality);
+            } catch (...) {
+                copy.reset();
+                if (!loaded)
+                    picture.reset();
+            }
+            std::lock_guard<std::mutex> guard(lock);
+            slot.Picture = std::move(picture);
+            slot.Copy = std::move(copy);
+            slot.Finished = true;
+            changed.notify_all();
+        }
+    };
+    std::thread workers([&] {
+        try {
+            parallel::For(static_cast<std::size_t>(total), 1, work);
+        } catch (...) {
+            // The files not finished then count as failed.
+        }
+        std::lock_guard<std::mutex> guard(lock);
+        stop = true; // nothing more will come
+        changed.notify_all();
+    });
+
+    TConversionResult result;
+    auto finish = [&] {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            stop = true;
+        }
+        changed.notify_all();
+        workers.join();
+    };
+    try {
+        for (int i = 0; i < total; ++i) {
+            if (hooks.Cancel && hooks.Cancel()) {
+                result.Stopped = true;
+                break;
+            }
+            const std::string& name = job.Files[static_cast<std::size_t>(i)];
+            Slot& slot = slots[static_cast<std::size_t>(i)];
+            {
+                std::unique_lock<std::mutex> guard(lock);
+                changed.wait(guard, [&] { return slot.Finished || stop; });
+            }
+            try {
+                if (!slot.Picture)
+                    throw EInvalidGraphic("Image illisible");
+                if (hooks.Loaded)
+                    hooks.Loaded(name, *slot.Picture);
+                if (!slot.Copy)
+                    throw EInvalidGraphic("Conversion impossible");
+                SaveJpegFile(*slot.Copy, TPhotoMetadata::Of(slot.Picture->Graphic()).get(), folder + TargetName(name));
+                ++result.Converted;
+                if (!slot.Picture->Graphic()->ReadWarning().empty())
+                    result.Incomplete.push_back(name);
+            } catch (...) {
+                result.Failed.push_back(name);
+            }
+            slot.Picture.reset();
+            slot.Copy.reset();
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                taken = i + 1;
+            }
+            changed.notify_all();
+            if (hooks.Progress)
+                hooks.Progress(i + 1, total);
+        }
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+    return result;
+}
+
+} // namespace
+
+void ConvertPicture(const TPicture& picture, const TSizeRule& size, bool sharpen, int quality,
+                    const std::string& path)
+{
+    // The copy carries what the camera recorded about the original.
+    SaveJpegFile(*EncodeCopy(picture, size, sharpen, quality), TPhotoMetadata::Of(picture.Graphic()).get(), path);
+}
+
+TConversionResult ConvertFiles(const TConversion& job, const TConversionHooks& hooks)
+{
+    const std::string folder = OutputFolder(job.Folder);
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec); // a failure shows as failed saves
+    if (parallel::ThreadCount() <= 1 || job.Files.size() <= 1 || parallel::InWorker())
+        return ConvertOneByOne(job, hooks, folder);
+    return ConvertSeveralAtOnce(job, hooks, folder);
 }
 
 std::string FailureText(int failed)

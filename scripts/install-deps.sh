@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build clang llvm libclang-rt-14-dev pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev
-  zlib1g-dev libpng-dev libtiff-dev libjpeg62-turbo-dev libsane-dev sane-utils
+  zlib1g-dev libdeflate-dev libpng-dev libjpeg62-turbo-dev libsane-dev sane-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-apps imagemagick netpbm libtiff-tools giflib-tools gifsicle pngcheck
   python3-pil poppler-utils fonts-liberation libjpeg-turbo-progs
@@ -15,7 +15,7 @@ packages=(
 
 # The benchmarks' outside peers, for `make bench` only.
 if [ "${1:-}" = "--bench" ]; then
-  packages+=(libgif-dev)
+  packages+=(libgif-dev libtiff-dev libopencv-dev)
 fi
 
 missing=()

@@ -3,6 +3,7 @@
 
 #include "PngCodec.h"
 #include "PngInternal.h"
+#include "PngWholeInflate.h"
 #include "PngMessages.h"
 
 #include "Numeric.h"
@@ -508,20 +509,8 @@ void KeyMasker::PassRow(const std::uint8_t* src, std::size_t passWidth, std::siz
 
 std::size_t pngimpl::RawImageSize(const TChunkIHDR& header, int interlaceMode)
 {
-    const std::size_t width = header.Width, height = header.Height;
-    if (interlaceMode != 1)
-        return height * (RowByteCount(width, header.ColorType, header.BitDepth) + 1);
-    std::size_t total = 0;
-    for (int pass = 0; pass < 7; ++pass) {
-        const std::size_t passWidth = PassWidth(width, pass);
-        const std::size_t rowSize = RowByteCount(passWidth, header.ColorType, header.BitDepth);
-        const auto firstRow = static_cast<std::size_t>(Adam7FirstRow[pass]);
-        const auto rowStep = static_cast<std::size_t>(Adam7RowStep[pass]);
-        if (rowSize == 0 || firstRow >= height)
-            continue;
-        total += (height - firstRow + rowStep - 1) / rowStep * (rowSize + 1);
-    }
-    return total;
+    return FilteredImageSize(header, RowByteCount(header.Width, header.ColorType, header.BitDepth),
+                             interlaceMode == 1 ? 1 : 0);
 }
 
 bool TChunktRNS::KeyMatchesNothing() const

@@ -5,8 +5,11 @@
 #include "PngCodec.h"
 #include "PngInternal.h"
 #include "PngMessages.h"
+#include "PngUnfilter.h"
+#include "PngWholeInflate.h"
 
 #include "Numeric.h"
+#include "PixelMemory.h"
 
 #include <zlib.h>
 
@@ -205,6 +208,8 @@ template <std::size_t B> void UnfilterWith(int type, std::uint8_t* row, const st
 
 void UnfilterRow(int type, std::uint8_t* row, const std::uint8_t* above, std::size_t n, std::size_t stride)
 {
+    if (UnfilterRowVector(type, row, above, n, stride))
+        return;
     switch (stride) {
     case 1:
         UnfilterWith<1>(type, row, above, n);
@@ -409,6 +414,72 @@ private:
     std::uint8_t F2To4[256][2];
 };
 
+// Hands the picture's rows, pass by pass when interlaced, to the converter:
+// decodeRows(count, rowBytes, put) decodes count rows of rowBytes bytes and
+// calls put(i, row) for each.
+template <typename DecodeRows>
+void ConvertImageRows(const TChunkIHDR& header, int interlace, std::size_t rowSize, RowConverter& convert,
+                      KeyMasker& key, DecodeRows&& decodeRows)
+{
+    const std::size_t width = header.Width, height = header.Height;
+    if (interlace == 0) {
+        decodeRows(height, rowSize, [&](std::size_t y, const std::uint8_t* row) {
+            convert.Row(row, rowSize, y);
+            key.Row(row, y);
+        });
+        return;
+    }
+    if (interlace != 1)
+        return;
+    for (int pass = 0; pass < 7; ++pass) {
+        const std::size_t passWidth = PassWidth(width, pass);
+        const std::size_t passRowSize = RowByteCount(passWidth, header.ColorType, header.BitDepth);
+        const auto firstRow = static_cast<std::size_t>(Adam7FirstRow[pass]);
+        const auto rowStep = static_cast<std::size_t>(Adam7RowStep[pass]);
+        if (passRowSize == 0 || firstRow >= height)
+            continue;
+        const std::size_t count = (height - firstRow + rowStep - 1) / rowStep;
+        decodeRows(count, passRowSize, [&](std::size_t i, const std::uint8_t* row) {
+            const std::size_t y = firstRow + i * rowStep;
+            const auto first = static_cast<std::size_t>(Adam7FirstColumn[pass]);
+            const auto step = static_cast<std::size_t>(Adam7ColumnStep[pass]);
+            convert.PassRow(row, passWidth, y, first, step);
+            key.PassRow(row, passWidth, y, first, step);
+        });
+    }
+}
+
+// The whole image data inflated at once into one buffer, then unfiltered and
+// converted row by row; false when that could not be done (nothing has been
+// changed then, and the stream is where it was).
+bool DecodeWhole(TStream& stream, const TChunkType& type, std::uint32_t length, TChunkIHDR& header,
+                 RowConverter& convert, KeyMasker& key, std::size_t rowSize, std::size_t pixelStride, int interlace)
+{
+    if ((interlace != 0 && interlace != 1) || !WholeInflateEnabled())
+        return false;
+    const std::size_t size = FilteredImageSize(header, rowSize, interlace);
+    TPixelBuffer whole;
+    try {
+        whole = TPixelBuffer::Uninitialised(size);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (!InflateWholeIdatRun(stream, type, length, whole.data(), size))
+        return false;
+    std::vector<std::uint8_t> zeros(rowSize + 1, 0); // the row above the first
+    std::uint8_t* at = whole.data();
+    auto unfilterRows = [&](std::size_t count, std::size_t n, auto&& put) {
+        const std::uint8_t* above = zeros.data() + 1;
+        for (std::size_t i = 0; i < count; ++i, at += n + 1) {
+            UnfilterRow(at[0], at + 1, above, n, pixelStride);
+            put(i, at + 1);
+            above = at + 1;
+        }
+    };
+    ConvertImageRows(header, interlace, rowSize, convert, key, unfilterRows);
+    return true;
+}
+
 } // namespace
 
 // ---- TChunkIDAT
@@ -451,9 +522,13 @@ bool TChunkIDAT::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t
         header.ColorTableChanged();
     }
 
-    const std::size_t width = header.Width, height = header.Height;
     std::size_t rowSize, pixelStride;
     FOwner.GetRowInfo(rowSize, pixelStride);
+
+    RowConverter convert(header, FOwner.GammaTable);
+    KeyMasker key(FOwner);
+    if (DecodeWhole(stream, type, length, header, convert, key, rowSize, pixelStride, FOwner.InterlaceMode))
+        return true;
 
     CompressedReader reader(stream, type, length);
     // Rows are inflated a batch at a time (about 128 KB: fewer calls, and
@@ -467,8 +542,6 @@ bool TChunkIDAT::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t
     } catch (const std::bad_alloc&) {
         OutOfMemoryError();
     }
-    RowConverter convert(header, FOwner.GammaTable);
-    KeyMasker key(FOwner);
     // Decodes `count` rows of `size` bytes, handing row i to put.
     auto decodeRows = [&](std::size_t count, std::size_t size, auto&& put) {
         const std::size_t step = size + 1;
@@ -487,28 +560,7 @@ bool TChunkIDAT::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t
         }
     };
 
-    if (FOwner.InterlaceMode == 0) {
-        decodeRows(height, rowSize, [&](std::size_t y, const std::uint8_t* row) {
-            convert.Row(row, rowSize, y);
-            key.Row(row, y);
-        });
-    } else if (FOwner.InterlaceMode == 1) {
-        for (int pass = 0; pass < 7; ++pass) {
-            const std::size_t passWidth = PassWidth(width, pass);
-            const std::size_t passRowSize = RowByteCount(passWidth, header.ColorType, header.BitDepth);
-            const auto firstRow = static_cast<std::size_t>(Adam7FirstRow[pass]);
-            const auto rowStep = static_cast<std::size_t>(Adam7RowStep[pass]);
-            if (passRowSize == 0 || firstRow >= height)
-                continue;
-            const std::size_t count = (height - firstRow + rowStep - 1) / rowStep;
-            decodeRows(count, passRowSize, [&](std::size_t i, const std::uint8_t* row) {
-                convert.PassRow(row, passWidth, firstRow + i * rowStep, static_cast<std::size_t>(Adam7FirstColumn[pass]),
-                                static_cast<std::size_t>(Adam7ColumnStep[pass]));
-                key.PassRow(row, passWidth, firstRow + i * rowStep, static_cast<std::size_t>(Adam7FirstColumn[pass]),
-                            static_cast<std::size_t>(Adam7ColumnStep[pass]));
-            });
-        }
-    }
+    ConvertImageRows(header, FOwner.InterlaceMode, rowSize, convert, key, decodeRows);
     reader.Finish();
     return true;
 }

@@ -317,8 +317,22 @@ TBitmap::TBitmap() = default;
 
 TBitmap::TBitmap(int width, int height, TPixelFormat format)
 {
-    Allocate(width, height, Normalised(format), DefaultPaletteFor(Normalised(format)));
+    // FillWhite writes every byte.
+    Allocate(width, height, Normalised(format), DefaultPaletteFor(Normalised(format)), false);
     FillWhite();
+}
+
+TBitmap TBitmap::Uninitialised(int width, int height, TPixelFormat format)
+{
+    TBitmap b;
+    format = Normalised(format);
+    b.Allocate(width, height, format, DefaultPaletteFor(format), false);
+    // From the last whole byte of pixels on, so that unused bits are zero too.
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(::BitsPerPixel(format)) / 8;
+    if (rowBytes < b.FStride)
+        for (int y = 0; y < height; ++y)
+            std::memset(b.FBits.data() + static_cast<std::size_t>(y) * b.FStride + rowBytes, 0, b.FStride - rowBytes);
+    return b;
 }
 
 TBitmap::~TBitmap() = default;
@@ -350,13 +364,14 @@ void TBitmap::TakeFrom(TBitmap& other) noexcept
     other.FPalette.clear();
 }
 
-void TBitmap::Allocate(int width, int height, TPixelFormat format, TPalette palette)
+void TBitmap::Allocate(int width, int height, TPixelFormat format, TPalette palette, bool zeroed)
 {
     CheckPixelBudget(width, height);
     std::size_t stride = BytesPerScanline(static_cast<std::size_t>(width), ::BitsPerPixel(format));
-    std::vector<std::uint8_t> bits;
+    TPixelBuffer bits;
     try {
-        bits.assign(stride * static_cast<std::size_t>(height), 0);
+        bits = zeroed ? TPixelBuffer(stride * static_cast<std::size_t>(height))
+                      : TPixelBuffer::Uninitialised(stride * static_cast<std::size_t>(height));
     } catch (const std::bad_alloc&) {
         throw EOutOfMemory("Mémoire insuffisante pour une image de " + std::to_string(width) + " x " +
                            std::to_string(height) + " pixels");
@@ -726,30 +741,44 @@ void TBitmap::SaveToClipboardFormat(TClipboardFormat& format, TClipboardData& da
     palette = FPalette;
 }
 
+void TBitmap::CopyStateFrom(const TBitmap& other)
+{
+    FWidth = other.FWidth;
+    FHeight = other.FHeight;
+    FPixelFormat = other.FPixelFormat;
+    FStride = other.FStride;
+    FPalette = other.FPalette;
+    FTransparent = other.FTransparent;
+    FTransparentColor = other.FTransparentColor;
+    FTransparentMode = other.FTransparentMode;
+}
+
 void TBitmap::Assign(const TPersistent& source)
 {
     if (&source == this)
         return;
     if (auto* other = dynamic_cast<const TBitmap*>(&source)) {
-        std::vector<std::uint8_t> bits;
+        // Copies into the pixels this bitmap has when the size is the same;
+        // a failed allocation leaves the bitmap as it was.
         try {
-            bits = other->FBits;
+            FBits.AssignBytes(other->FBits.data(), other->FBits.size());
         } catch (const std::bad_alloc&) {
             OutOfMemoryError();
         }
-        FBits = std::move(bits);
-        FWidth = other->FWidth;
-        FHeight = other->FHeight;
-        FPixelFormat = other->FPixelFormat;
-        FStride = other->FStride;
-        FPalette = other->FPalette;
-        FTransparent = other->FTransparent;
-        FTransparentColor = other->FTransparentColor;
-        FTransparentMode = other->FTransparentMode;
+        CopyStateFrom(*other);
         Changed();
         return;
     }
     TGraphic::Assign(source);
+}
+
+void TBitmap::Assign(TBitmap&& source)
+{
+    if (&source == this)
+        return;
+    FBits.swap(source.FBits);
+    CopyStateFrom(source);
+    Changed();
 }
 
 void TBitmap::AssignTo(TPersistent& dest) const

@@ -3,6 +3,7 @@
 // stored top-down and padded to 4 bytes, with its own palette.
 
 #include "Graphic.h"
+#include "PixelMemory.h"
 #include "Types.h"
 
 #include <cstddef>
@@ -54,6 +55,9 @@ public:
     TBitmap();
     // A white bitmap of the given size and format.
     TBitmap(int width, int height, TPixelFormat format = pf24bit);
+    // A bitmap whose pixels are left undefined (the row padding is zero), for
+    // routines that go on to write every pixel.
+    static TBitmap Uninitialised(int width, int height, TPixelFormat format = pf24bit);
     ~TBitmap() override;
     // Moving takes the pixels; the canvas stays with its own bitmap.
     TBitmap(TBitmap&& other) noexcept;
@@ -76,7 +80,11 @@ public:
     void LoadFromClipboardFormat(TClipboardFormat format, const TClipboardData& data,
                                  const TPalette& palette) override;
     void SaveToClipboardFormat(TClipboardFormat& format, TClipboardData& data, TPalette& palette) const override;
+    // Assigning a bitmap of the same size and format copies into the pixels
+    // this bitmap already has.
     void Assign(const TPersistent& source) override;
+    // The same for a bitmap about to be freed: its pixels are taken over.
+    void Assign(TBitmap&& source);
     void AssignTo(TPersistent& dest) const override;
 
     // Changes the size; the overlapping part keeps its pixels, new parts are
@@ -134,7 +142,8 @@ public:
 
 private:
     friend class TBitmapCanvas;
-    void Allocate(int width, int height, TPixelFormat format, TPalette palette);
+    void Allocate(int width, int height, TPixelFormat format, TPalette palette, bool zeroed = true);
+    void CopyStateFrom(const TBitmap& other);
     void FillWhite();
     void TakeFrom(TBitmap& other) noexcept;
 
@@ -142,7 +151,7 @@ private:
     int FHeight = 0;
     TPixelFormat FPixelFormat = pf24bit;
     std::size_t FStride = 0;
-    std::vector<std::uint8_t> FBits;
+    TPixelBuffer FBits;
     TPalette FPalette;
     TColor FTransparentColor = clDefault;
     TTransparentMode FTransparentMode = tmAuto;

@@ -219,9 +219,11 @@ TEST(ResizeBitmap, Examples)
 TEST(ResizeBitmap, MatchesReferenceBitForBit)
 {
     std::mt19937 rng(12);
-    const std::vector<std::pair<int, int>> from = {{1, 1}, {2, 1}, {1, 7}, {7, 5}, {16, 9}, {31, 17}};
+    // Halving both ways ({16, 10} and {30, 18} to {8, 5} and {15, 9}) meets
+    // the rows and columns that sample halfway between two source pixels.
+    const std::vector<std::pair<int, int>> from = {{1, 1}, {2, 1}, {1, 7}, {7, 5}, {16, 9}, {31, 17}, {16, 10}, {30, 18}};
     const std::vector<std::pair<int, int>> to = {{1, 1}, {3, 2}, {2, 3}, {7, 5}, {13, 11}, {40, 3},
-                                                 {5, 29}, {8, 4}, {15, 16}, {62, 34}};
+                                                 {5, 29}, {8, 4}, {15, 16}, {62, 34}, {8, 5}, {15, 9}};
     for (auto [w, h] : from) {
         const Picture p = Random(w, h, rng);
         for (auto [nw, nh] : to)

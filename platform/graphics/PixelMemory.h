@@ -1,0 +1,61 @@
+#pragma once
+// Memory for pixels. Large blocks (2 MB and more) are mapped 2 MB-aligned and
+// advised for transparent huge pages: a 24-megapixel picture then costs a few
+// dozen page faults instead of tens of thousands. A few freed large blocks
+// are kept mapped and handed out again to the next request of the same
+// mapped size, so routines that build a new picture of the same size as the
+// old one write into memory that is already there.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace pixelmemory {
+
+// Blocks of this size or more are mapped on their own.
+constexpr std::size_t LargeBlock = std::size_t{2} << 20;
+
+// A block of at least size bytes, its contents undefined; nullptr for size 0.
+// Raises std::bad_alloc when the memory can not be had.
+void* Allocate(std::size_t size);
+// Gives back a block of Allocate with the size it was asked for.
+void Free(void* block, std::size_t size) noexcept;
+// Unmaps the kept blocks.
+void Trim() noexcept;
+
+} // namespace pixelmemory
+
+// Copies size bytes; large copies are split over the shared thread pool.
+void CopyPixels(std::uint8_t* dest, const std::uint8_t* source, std::size_t size);
+
+// An owned byte buffer in pixel memory. Copies copy the bytes; assigning a
+// buffer of the same size copies into the memory this one already has.
+class TPixelBuffer {
+public:
+    TPixelBuffer() = default;
+    // size bytes, all zero.
+    explicit TPixelBuffer(std::size_t size);
+    ~TPixelBuffer() { pixelmemory::Free(FData, FSize); }
+    TPixelBuffer(const TPixelBuffer& other);
+    TPixelBuffer& operator=(const TPixelBuffer& other);
+    TPixelBuffer(TPixelBuffer&& other) noexcept;
+    TPixelBuffer& operator=(TPixelBuffer&& other) noexcept;
+
+    // size bytes whose contents are left undefined; keeps the memory when
+    // the size does not change.
+    static TPixelBuffer Uninitialised(std::size_t size);
+    // Copies size bytes from data, reusing the memory when the size is the same.
+    void AssignBytes(const std::uint8_t* data, std::size_t size);
+
+    std::uint8_t* data() { return FData; }
+    const std::uint8_t* data() const { return FData; }
+    std::size_t size() const { return FSize; }
+    bool empty() const { return FSize == 0; }
+    std::uint8_t& operator[](std::size_t i) { return FData[i]; }
+    std::uint8_t operator[](std::size_t i) const { return FData[i]; }
+    void clear() noexcept;
+    void swap(TPixelBuffer& other) noexcept;
+
+private:
+    std::uint8_t* FData = nullptr;
+    std::size_t FSize = 0;
+};

@@ -1,0 +1,223 @@
+// The image data inflated in one call, and unfiltered by the vector code,
+// gives the same pictures as the streamed reader with the plain code, and leaves every file the streamed reader would read or refuse to
+// it: odd widths, every filter, interlacing, many chunks, and streams that
+// are off only where the streamed reader does not look.
+
+#include "PngTestSupport.h"
+#include "PngUnfilter.h"
+#include "PngWholeInflate.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace pngtest;
+
+namespace {
+
+// The streamed reader and the plain unfiltering code.
+class Streamed {
+public:
+    Streamed()
+    {
+        pngimpl::SetWholeInflate(false);
+        pngimpl::SetVectorUnfilter(false);
+    }
+    ~Streamed()
+    {
+        pngimpl::SetWholeInflate(true);
+        pngimpl::SetVectorUnfilter(true);
+    }
+};
+
+struct Decoded {
+    std::string Error;
+    int Width = 0, Height = 0;
+    std::vector<TColor> Pixels;
+    bool operator==(const Decoded&) const = default;
+};
+
+Decoded Decode(const Bytes& file)
+{
+    Decoded d;
+    try {
+        auto png = Load(file);
+        d.Width = png->Width();
+        d.Height = png->Height();
+        for (int y = 0; y < d.Height; ++y)
+            for (int x = 0; x < d.Width; ++x)
+                d.Pixels.push_back(png->PixelColor(x, y));
+    } catch (const Exception& e) {
+        d.Error = std::string(e.ClassName()) + ": " + e.Message;
+    }
+    return d;
+}
+
+void ExpectSameBothWays(const Bytes& file, const std::string& what)
+{
+    Decoded whole = Decode(file);
+    Decoded streamed;
+    {
+        Streamed scope;
+        streamed = Decode(file);
+    }
+    EXPECT_EQ(whole.Error, streamed.Error) << what;
+    EXPECT_EQ(whole.Width, streamed.Width) << what;
+    EXPECT_EQ(whole.Height, streamed.Height) << what;
+    EXPECT_TRUE(whole.Pixels == streamed.Pixels) << what;
+}
+
+// Filtered rows of random bytes with random filter types.
+Bytes RandomRows(std::size_t rows, std::size_t rowBytes, std::mt19937& rng)
+{
+    Bytes raw;
+    for (std::size_t y = 0; y < rows; ++y) {
+        raw.push_back(static_cast<std::uint8_t>(rng() % 5));
+        for (std::size_t i = 0; i < rowBytes; ++i)
+            raw.push_back(static_cast<std::uint8_t>(rng()));
+    }
+    return raw;
+}
+
+std::size_t RowBytes(std::size_t w, int depth, int colorType)
+{
+    const int channels = colorType == 2 ? 3 : colorType == 6 ? 4 : colorType == 4 ? 2 : 1;
+    return (w * static_cast<std::size_t>(channels * depth) + 7) / 8;
+}
+
+// The filtered size of an interlaced picture.
+Bytes RandomInterlaced(std::size_t w, std::size_t h, int depth, int colorType, std::mt19937& rng)
+{
+    static const int x0[7] = {0, 4, 0, 2, 0, 1, 0}, dx[7] = {8, 8, 4, 4, 2, 2, 1};
+    static const int y0[7] = {0, 0, 4, 0, 2, 0, 1}, dy[7] = {8, 8, 8, 4, 4, 2, 2};
+    Bytes raw;
+    for (int p = 0; p < 7; ++p) {
+        const std::size_t pw = w > static_cast<std::size_t>(x0[p]) ? (w - x0[p] + dx[p] - 1) / dx[p] : 0;
+        const std::size_t ph = h > static_cast<std::size_t>(y0[p]) ? (h - y0[p] + dy[p] - 1) / dy[p] : 0;
+        if (pw == 0 || ph == 0)
+            continue;
+        const Bytes rows = RandomRows(ph, RowBytes(pw, depth, colorType), rng);
+        raw.insert(raw.end(), rows.begin(), rows.end());
+    }
+    return raw;
+}
+
+TEST(PngWholeInflate, SameAsStreamedOnOddWidthsKindsAndInterlacing)
+{
+    std::mt19937 rng(6103);
+    const struct {
+        int Depth, ColorType;
+    } kinds[] = {{8, 2}, {8, 6}, {16, 2}, {16, 0}, {1, 0}, {4, 3}, {8, 4}, {16, 4}, {16, 6}};
+    for (const auto& k : kinds)
+        for (std::size_t w = 1; w <= 67; w += 6)
+            for (int interlace : {0, 1}) {
+                const std::size_t h = 1 + (w * 7) % 13;
+                Builder b;
+                b.Chunk("IHDR", Ihdr(static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h), k.Depth,
+                                     k.ColorType, 0, 0, interlace));
+                if (k.ColorType == 3) {
+                    Bytes plte;
+                    for (int i = 0; i < 16 * 3; ++i)
+                        plte.push_back(static_cast<std::uint8_t>(i * 5));
+                    b.Chunk("PLTE", plte);
+                }
+                const Bytes raw = interlace ? RandomInterlaced(w, h, k.Depth, k.ColorType, rng)
+                                            : RandomRows(h, RowBytes(w, k.Depth, k.ColorType), rng);
+                b.Chunk("IDAT", Zlib(raw)).End();
+                const std::string what = std::to_string(k.Depth) + "-bit type " + std::to_string(k.ColorType) +
+                                         " " + std::to_string(w) + "x" + std::to_string(h) +
+                                         (interlace ? " interlaced" : "");
+                const Decoded whole = Decode(b.Out);
+                ASSERT_EQ(whole.Error, "") << what;
+                ExpectSameBothWays(b.Out, what);
+                ExpectSameBothWays(Rechunk(b.Out, 7, true), what + " in chunks of 7 bytes");
+            }
+}
+
+TEST(PngWholeInflate, StreamsOffWhereTheStreamedReaderDoesNotLookOrFails)
+{
+    std::mt19937 rng(6104);
+    const Bytes raw = RandomRows(9, 3 * 11, rng);
+    const Bytes header = Ihdr(11, 9, 8, 2);
+    auto file = [&](const Bytes& idat) { return Builder().Chunk("IHDR", header).Chunk("IDAT", idat).End().Out; };
+    const Bytes good = Zlib(raw);
+
+    // A wrong Adler-32 sum: the streamed reader does not check it.
+    Bytes badSum = good;
+    badSum.back() ^= 0x55;
+    ExpectSameBothWays(file(badSum), "bad Adler-32");
+    EXPECT_EQ(Decode(file(badSum)).Error, "");
+
+    // More data in the stream than the picture needs.
+    Bytes more = raw;
+    more.insert(more.end(), 40, 7);
+    ExpectSameBothWays(file(Zlib(more)), "data beyond the picture");
+
+    // Too little data, broken data, a cut stream.
+    ExpectSameBothWays(file(Zlib(Bytes(raw.begin(), raw.end() - 5))), "short data");
+    Bytes broken = good;
+    broken[broken.size() / 2] ^= 0xFF;
+    ExpectSameBothWays(file(broken), "broken data");
+    ExpectSameBothWays(file(Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(good.size() / 2))),
+                       "cut stream");
+
+    // A later IDAT chunk with a bad CRC after the whole stream: skipped by
+    // the streamed reader, so not an error.
+    Builder b;
+    b.Chunk("IHDR", header).Chunk("IDAT", good).Raw(0, "IDAT", {}, 12345).End();
+    ExpectSameBothWays(b.Out, "trailing IDAT with a bad CRC");
+    // A bad CRC inside the stream's own chunks is.
+    Bytes split = Rechunk(file(good), 10);
+    split[8 + 25 + 8 + 10] ^= 1; // the first IDAT's CRC
+    ExpectSameBothWays(split, "bad CRC in the stream");
+    EXPECT_NE(Decode(split).Error, "");
+}
+
+} // namespace
+
+namespace {
+
+// Our files of a noisy photo (deflated by libdeflate) and of a flat drawing
+// (deflated by zlib), at several levels, plain and interlaced: pngcheck takes
+// them and ImageMagick reads back the pixels that went in.
+TEST(PngWholeDeflate, FilesOfBothCompressorsAreReadByOutsideTools)
+{
+    testutil::TempDir dir;
+    std::mt19937 rng(6105);
+    TBitmap noisy(301, 203, pf24bit), flat(301, 203, pf24bit);
+    for (int y = 0; y < 203; ++y)
+        for (int x = 0; x < 301; ++x) {
+            std::uint8_t* p = noisy.ScanLine(y) + 3 * x;
+            p[0] = static_cast<std::uint8_t>(x + (rng() & 15));
+            p[1] = static_cast<std::uint8_t>(y + (rng() & 15));
+            p[2] = static_cast<std::uint8_t>(rng());
+            flat.SetPixelColor(x, y, (x / 40 + y / 30) % 2 ? RGB(200, 30, 30) : RGB(20, 20, 90));
+        }
+    int n = 0;
+    for (const TBitmap* source : {&noisy, &flat})
+        for (int level : {1, 6, 9})
+            for (int interlace : {0, 1}) {
+                TPngPicture png;
+                png.AssignBitmap(*source, false, clDefault);
+                png.CompressionLevel = static_cast<std::uint8_t>(level);
+                png.InterlaceMode = static_cast<std::uint8_t>(interlace);
+                const std::string path = dir.File("out" + std::to_string(n++) + ".png");
+                png.SaveToFile(path);
+                const std::string what = path + " level " + std::to_string(level);
+                const auto check = testutil::Run("/usr/bin/pngcheck " + testutil::Quote(path));
+                EXPECT_EQ(check.ExitCode, 0) << what << check.Output;
+                const auto conv =
+                    testutil::Run("/usr/bin/convert " + testutil::Quote(path) + " " + testutil::Quote(path + ".ppm"));
+                ASSERT_EQ(conv.ExitCode, 0) << what << conv.Output;
+                const testutil::RgbImage back = testutil::ReadPpm(path + ".ppm");
+                ASSERT_EQ(back.Width, 301) << what;
+                ASSERT_EQ(back.Height, 203) << what;
+                for (int y = 0; y < 203; ++y)
+                    for (int x = 0; x < 301; ++x) {
+                        const std::uint8_t* p = back.At(x, y);
+                        ASSERT_EQ(RGB(p[0], p[1], p[2]), source->GetPixelColor(x, y)) << what << " at " << x << ", " << y;
+                    }
+            }
+}
+
+} // namespace
