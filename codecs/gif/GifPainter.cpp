@@ -353,7 +353,7 @@ bool TGIFPainter::CanvasAlive() const
     return Image && !FCanvasToken.expired();
 }
 
-bool TGIFPainter::CallInContext(const std::function<void()>& fn)
+bool TGIFPainter::CallInContext(const std::function<void()>& fn, bool evenHalted)
 {
     auto guarded = [&] {
         // The canvas or the image went while the call waited: stop.
@@ -370,7 +370,7 @@ bool TGIFPainter::CallInContext(const std::function<void()>& fn)
         fn();
     };
     if (!Threaded()) {
-        if (FTerminated.load())
+        if (FTerminated.load() && !evenHalted)
             return false;
         guarded();
         return !FTerminated.load();
@@ -524,7 +524,10 @@ void TGIFPainter::Execute()
             }
         }
         CurrentFrame = -1;
-        Fire(AnimationEndHandler);
+        // Inline, the end is told even after a halt; a halted thread no
+        // longer calls its owner.
+        if (AnimationEndHandler)
+            CallInContext([&] { AnimationEndHandler(*this); }, true);
     } catch (...) {
         FTerminated = true;
         FKeptException = std::current_exception();
@@ -672,10 +675,17 @@ TBitmap* TGifPicture::NewCachedBitmap()
         // True colour, so that frames with tables of their own keep their
         // colours in the animation.
         auto bitmap = std::make_shared<TBitmap>(GetWidth(), GetHeight(), pf24bit);
-        bitmap->OnChange = [this](TGraphic&) { Changed(); };
+        WatchCachedBitmap(*bitmap);
         FCachedBitmap = std::move(bitmap);
     }
     return FCachedBitmap.get();
+}
+
+void TGifPicture::WatchCachedBitmap(TBitmap& bitmap)
+{
+    // Every change of the bitmap, by a painter too, is a change of the image.
+    bitmap.OnChange = [this](TGraphic&) { Changed(); };
+    bitmap.Canvas().OnChange = [this] { Changed(); };
 }
 
 TBitmap* TGifPicture::RenderedBitmap()
@@ -693,7 +703,7 @@ TBitmap* TGifPicture::RenderedBitmap()
         } else if (!bitmap->Empty()) {
             first.DrawFrame(bitmap->Canvas(), TRect{0, 0, GetWidth(), GetHeight()}, false, false);
         }
-        bitmap->OnChange = [this](TGraphic&) { Changed(); };
+        WatchCachedBitmap(*bitmap);
         FCachedBitmap = std::move(bitmap);
     }
     return FCachedBitmap.get();

@@ -515,6 +515,7 @@ private:
     // Joins painters whose run has ended and passes on their errors.
     void ReapPainters(bool all);
     void HaltDrawPainter();
+    void WatchCachedBitmap(TBitmap& bitmap);
     std::shared_ptr<TBitmap> FCachedBitmap;
     std::mutex FPaintersLock;
     std::vector<std::unique_ptr<TGIFPainter>> FPainters;
