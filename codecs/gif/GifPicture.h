@@ -319,6 +319,12 @@ private:
     void RenderTo(TBitmap& bitmap, bool web);
     std::unique_ptr<TBitmap> FCachedBitmap;
     std::vector<std::uint8_t> FMask;
+    // The rendered bitmap in 24 bits, transparent pixels in FMaskHole, a
+    // colour the frame does not use.
+    std::unique_ptr<TBitmap> FMaskedBitmap;
+    TColor FMaskHole = clNone;
+    // The rendered bitmap in 24 bits, for opaque drawing.
+    std::unique_ptr<TBitmap> FTrueColorBitmap;
     bool FMaskWanted = true;
     TPalette FDisplayPalette;
 };

@@ -48,10 +48,13 @@ TRect PlacedRect(const TGIFSubImage& frame, const TRect& rect, int screenWidth, 
 void TGIFSubImage::ReleaseCachedBitmap()
 {
     FCachedBitmap.reset();
+    FMaskedBitmap.reset();
+    FTrueColorBitmap.reset();
 }
 
 void TGIFSubImage::ReleaseMask()
 {
+    FMaskedBitmap.reset();
     FMask.clear();
     FMaskWanted = true;
 }
@@ -221,27 +224,47 @@ void TGIFSubImage::StretchDrawFrame(TCanvas& canvas, const TRect& rect, bool til
 
     // Through the mask: a 24-bit copy whose transparent pixels carry a colour
     // the frame does not use, drawn leaving that colour out.
-    std::unique_ptr<TBitmap> masked;
-    TColor hole = clNone;
+    // Made once per rendering and kept with it.
+    TBitmap* masked = nullptr;
     if (transparent && FTransparent && MaskReady()) {
         bitmap = RenderedBitmap();
-        hole = UnusedColor(bitmap->GetPalette());
-        masked = std::make_unique<TBitmap>();
-        masked->Assign(*bitmap);
-        masked->SetPixelFormat(pf24bit);
-        const std::size_t stride = MaskStride(width);
-        for (int y = 0; y < height; ++y) {
-            const std::uint8_t* maskRow = FMask.data() + static_cast<std::size_t>(y) * stride;
-            for (int x = 0; x < width; ++x)
-                if (maskRow[x >> 3] & (0x80 >> (x & 7)))
-                    masked->SetPixelColor(x, y, hole);
+        if (!FMaskedBitmap) {
+            FMaskHole = UnusedColor(bitmap->GetPalette());
+            auto copy = std::make_unique<TBitmap>();
+            copy->Assign(*bitmap);
+            copy->SetPixelFormat(pf24bit);
+            const std::uint8_t hole[3] = {GetBValue(FMaskHole), GetGValue(FMaskHole), GetRValue(FMaskHole)};
+            const std::size_t stride = MaskStride(width);
+            for (int y = 0; y < height; ++y) {
+                const std::uint8_t* maskRow = FMask.data() + static_cast<std::size_t>(y) * stride;
+                std::uint8_t* row = copy->ScanLine(y);
+                for (int x = 0; x < width; ++x)
+                    if (maskRow[x >> 3] & (0x80 >> (x & 7)))
+                        std::memcpy(row + static_cast<std::size_t>(x) * 3, hole, 3);
+            }
+            FMaskedBitmap = std::move(copy);
         }
+        masked = FMaskedBitmap.get();
+    }
+    const TColor hole = FMaskHole;
+    // Opaque, onto a true-colour canvas: from a 24-bit copy kept as well,
+    // so that playing an animation converts each frame once.
+    const TBitmap* opaque = bitmap;
+    const TBitmap* surface = canvas.SourceBitmap();
+    if (!masked && surface && surface->PixelFormat() == pf24bit) {
+        if (!FTrueColorBitmap) {
+            auto copy = std::make_unique<TBitmap>();
+            copy->Assign(*bitmap);
+            copy->SetPixelFormat(pf24bit);
+            FTrueColorBitmap = std::move(copy);
+        }
+        opaque = FTrueColorBitmap.get();
     }
     auto drawOne = [&](const TRect& target) {
         if (masked)
             canvas.StretchBitmapTransparent(target, *masked, source, hole);
         else
-            canvas.StretchBitmap(target, *bitmap, source, cmSrcCopy);
+            canvas.StretchBitmap(target, *opaque, source, cmSrcCopy);
     };
 
     if (!tile) {
