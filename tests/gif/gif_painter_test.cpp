@@ -447,34 +447,34 @@ TEST(GifPainterComposition, EveryDisposalMethodFrameByFrame)
     }
 }
 
-TEST(GifPainterComposition, OpaquePaintingRestoresToTheBackgroundColour)
+TEST(GifPainterComposition, OpaquePaintingRestoreToPreviousAndReservedMethods)
 {
-    auto image = Disposals(2);
-    const auto shots = Play(*image, Inline);
-    ASSERT_EQ(shots.size(), 3u);
-    // Opaque: index 0 is white on the screen.
-    EXPECT_EQ(shots[1], (std::vector<TColor>{clRed, clBlue, clWhite, clRed}));
-    EXPECT_EQ(shots[2], (std::vector<TColor>{clRed, clBlack, clBlack, clLime}));
-}
-
-TEST(GifPainterComposition, RestoreToPreviousAfterKeepLeavesNoTrace)
-{
-    // Frame 1 (disposal 3, after 1) is drawn on the canvas alone.
-    auto image = Disposals(3, 3);
-    const auto shots = Play(*image, Inline | poTransparent);
-    ASSERT_EQ(shots.size(), 3u);
-    EXPECT_EQ(shots[1], (std::vector<TColor>{clRed, clBlue, clRed, clRed}));
-    // Frame 2 (disposal 3 after 3) goes through the scratch buffer: frame 1
-    // is gone, frame 2 shows.
-    EXPECT_EQ(shots[2], (std::vector<TColor>{clRed, clRed, clRed, clLime}));
-}
-
-TEST(GifPainterComposition, ReservedDisposalsBesideMethodTwoAreNotDrawn)
-{
-    auto image = Disposals(2, 5);
-    const auto shots = Play(*image, Inline | poTransparent);
-    ASSERT_EQ(shots.size(), 3u);
-    EXPECT_EQ(shots[2], (std::vector<TColor>{clRed, clBlue, clRed, clRed}));
+    using Shot = std::vector<TColor>;
+    struct Case {
+        const char* What;
+        int Second;
+        int Third;
+        std::uint16_t Options;
+        Shot AfterSecond;
+        Shot AfterThird;
+    };
+    const Case cases[] = {
+        // Opaque: index 0 shows white; disposal 2 restores the background
+        // colour.
+        {"opaque", 2, 1, Inline, {clRed, clBlue, clWhite, clRed}, {clRed, clBlack, clBlack, clLime}},
+        // Disposal 3 after 1 draws on the canvas alone; disposal 3 after 3
+        // goes through the scratch buffer: frame 1 is gone, frame 2 shows.
+        {"previous", 3, 3, Inline | poTransparent, {clRed, clBlue, clRed, clRed}, {clRed, clRed, clRed, clLime}},
+        // Method 5 beside method 2 is not drawn at all.
+        {"reserved", 2, 5, Inline | poTransparent, {clRed, clBlue, clRed, clRed}, {clRed, clBlue, clRed, clRed}},
+    };
+    for (const Case& c : cases) {
+        auto image = Disposals(c.Second, c.Third);
+        const auto shots = Play(*image, c.Options);
+        ASSERT_EQ(shots.size(), 3u) << c.What;
+        EXPECT_EQ(shots[1], c.AfterSecond) << c.What;
+        EXPECT_EQ(shots[2], c.AfterThird) << c.What;
+    }
 }
 
 TEST(GifPainterComposition, FramesPastTheScreenAreClipped)
