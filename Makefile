@@ -26,6 +26,9 @@ check: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
 bench: build
+	@bash scripts/install-deps.sh --bench
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
 	@for b in $(BUILD)/bench/*_bench; do $$b; done
 
 fuzz: deps

@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const bool ready = [] {
         RegisterPictureFormats();
         // Small pictures only: the fuzzer looks for faults, not for memory.
-        SetPixelBudget(std::size_t{1} << 22);
+        SetPixelBudget(std::size_t{1} << 20);
         return true;
     }();
     (void)ready;
@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     try {
-        if (gif->Width() > 0 && gif->Height() > 0 && static_cast<std::size_t>(gif->Width()) * gif->Height() < 1000000) {
+        if (gif->Width() > 0 && gif->Height() > 0 && static_cast<std::size_t>(gif->Width()) * gif->Height() < 65536) {
             // The painters play inline on a clock that only moves when they
             // sleep: every frame at once, no real delays.
             TGIFManualClock clock;

@@ -12,6 +12,11 @@ packages=(
   adwaita-icon-theme
 )
 
+# The benchmarks' outside peers, for `make bench` only.
+if [ "${1:-}" = "--bench" ]; then
+  packages+=(libgif-dev)
+fi
+
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then

@@ -86,10 +86,9 @@ void THashTable::Reset()
     std::fill(FSlots.begin(), FSlots.end(), EmptySlot);
 }
 
-int THashTable::Lookup(std::uint32_t key, int& freeSlot) const
+int THashTable::Probe(std::uint32_t key, int slot, int& freeSlot) const
 {
     const std::uint32_t wanted = key << 12;
-    int slot = SlotOf(key);
     auto probe = [&](int s, int& answer) {
         const std::uint32_t v = FSlots[static_cast<std::size_t>(s)];
         if ((v >> 12) == 0xFFFFF) {
@@ -105,7 +104,7 @@ int THashTable::Lookup(std::uint32_t key, int& freeSlot) const
     };
     int answer = -1;
     freeSlot = -1;
-    for (int i = 0; i < DoublingProbes; ++i) {
+    for (int i = 1; i < DoublingProbes; ++i) {
         if (probe(slot, answer))
             return answer;
         slot = NextSlot(slot);
@@ -182,24 +181,7 @@ void TGIFEncoder::Encode(TStream& stream, int bitsPerPixel, int colorCount, cons
 
 void TGIFEncoder::EmitCode(int code)
 {
-    if (FBitsHeld == 0)
-        FAccumulator = static_cast<std::uint32_t>(code);
-    else
-        FAccumulator = (static_cast<std::uint32_t>(code) << FBitsHeld) | (FAccumulator & ((1u << FBitsHeld) - 1));
-    FBitsHeld += FCodeWidth;
-    while (FBitsHeld >= 8) {
-        FWriter->PutByte(static_cast<std::uint8_t>(FAccumulator));
-        FAccumulator >>= 8;
-        FBitsHeld -= 8;
-    }
-    if (code == FEndCode) {
-        while (FBitsHeld > 0) {
-            FWriter->PutByte(static_cast<std::uint8_t>(FAccumulator));
-            FAccumulator >>= 8;
-            FBitsHeld -= 8;
-        }
-        FBitsHeld = 0;
-    }
+    PackCode(code);
 }
 
 bool TGIFEncoder::AdvancePixel()
@@ -235,7 +217,12 @@ int TGIFEncoder::TakePixel()
 
 void TLZWEncoder::EmitCode(int code)
 {
-    TGIFEncoder::EmitCode(code);
+    EmitLZW(code);
+}
+
+inline void TLZWEncoder::EmitLZW(int code)
+{
+    PackCode(code);
     if (FJustCleared) {
         FCodeWidth = FInitialWidth;
         FHighestCode = (1 << FCodeWidth) - 1;
@@ -276,7 +263,7 @@ void TLZWEncoder::EncodeRaster()
                     FPrefix = found;
                     continue;
                 }
-                EmitCode(FPrefix);
+                EmitLZW(FPrefix);
                 FPrefix = pixel;
                 if (FNextFree >= 4095) {
                     Restart();

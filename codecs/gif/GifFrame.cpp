@@ -291,9 +291,27 @@ void TGIFSubImage::Assign(const TPersistent& source)
         ClearFrame();
         if (graphic->Empty())
             return;
+        auto& g = const_cast<TGraphic&>(*graphic);
         TBitmap drawn(graphic->Width(), graphic->Height(), pf24bit);
-        drawn.Canvas().Draw(0, 0, const_cast<TGraphic&>(*graphic));
+        drawn.Canvas().Draw(0, 0, g);
         AssignBitmap(drawn);
+        if (graphic->Transparent()) {
+            // Drawn once more over black: what differs is what the graphic
+            // leaves uncovered, and becomes transparent.
+            TBitmap dark(graphic->Width(), graphic->Height(), pf24bit);
+            dark.Canvas().Brush.Color = clBlack;
+            dark.Canvas().FillRect(Rect(0, 0, dark.Width(), dark.Height()));
+            dark.Canvas().Draw(0, 0, g);
+            TBitmap mask(graphic->Width(), graphic->Height(), pf24bit);
+            for (int y = 0; y < mask.Height(); ++y) {
+                const std::uint8_t* a = drawn.ScanLine(y);
+                const std::uint8_t* b = dark.ScanLine(y);
+                std::uint8_t* m = mask.ScanLine(y);
+                for (std::size_t i = 0; i < static_cast<std::size_t>(mask.Width()) * 3; ++i)
+                    m[i] = a[i] == b[i] ? 0 : 255;
+            }
+            ApplyTransparencyMask(mask);
+        }
         return;
     }
     TGIFItem::Assign(source);

@@ -258,9 +258,10 @@ std::size_t TLZWDecoder::Decode(std::uint8_t* out, std::size_t count)
 void ReadFrameRaster(TGIFSubImage& frame, TStream& stream)
 {
     frame.AllocPixels();
+    // The buffer comes zeroed; a transparent frame starts transparent.
     const int initial = frame.TransparentIndex();
-    if (std::uint8_t* pixels = frame.PixelData())
-        std::fill_n(pixels, frame.PixelDataSize(), static_cast<std::uint8_t>(initial >= 0 ? initial : 0));
+    if (std::uint8_t* pixels = frame.PixelData(); pixels && initial > 0)
+        std::fill_n(pixels, frame.PixelDataSize(), static_cast<std::uint8_t>(initial));
 
     std::uint8_t codeSize = 0;
     if (!ReadByteIfAny(stream, codeSize))

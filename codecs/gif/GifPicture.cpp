@@ -365,34 +365,32 @@ void TGifPicture::SetPalette(const TPalette& palette)
     }
 }
 
-void TGifPicture::SetWidth(int value)
+void TGifPicture::SetScreenSide(bool width, int value)
 {
     value = std::clamp(value, 0, 0xFFFF);
     for (int i = 0; i < Frames.Count(); ++i) {
         const TGIFSubImage& f = *Frames.Frame(i);
-        if (f.FrameLeft() + f.FrameWidth() > value)
+        if (width && f.FrameLeft() + f.FrameWidth() > value)
             RaiseGIFError("Image width too small for contained frames");
+        if (!width && f.FrameTop() + f.FrameHeight() > value)
+            RaiseGIFError("Image height too small for contained frames");
     }
-    if (value != Header.ScreenWidth) {
-        Header.ScreenWidth = static_cast<std::uint16_t>(value);
+    std::uint16_t& side = width ? Header.ScreenWidth : Header.ScreenHeight;
+    if (value != side) {
+        side = static_cast<std::uint16_t>(value);
         DropCachedBitmap();
         Changed();
     }
 }
 
+void TGifPicture::SetWidth(int value)
+{
+    SetScreenSide(true, value);
+}
+
 void TGifPicture::SetHeight(int value)
 {
-    value = std::clamp(value, 0, 0xFFFF);
-    for (int i = 0; i < Frames.Count(); ++i) {
-        const TGIFSubImage& f = *Frames.Frame(i);
-        if (f.FrameTop() + f.FrameHeight() > value)
-            RaiseGIFError("Image height too small for contained frames");
-    }
-    if (value != Header.ScreenHeight) {
-        Header.ScreenHeight = static_cast<std::uint16_t>(value);
-        DropCachedBitmap();
-        Changed();
-    }
+    SetScreenSide(false, value);
 }
 
 void TGifPicture::LoadFromStream(TStream& stream)

@@ -98,13 +98,27 @@ public:
     int Find(std::uint32_t key) const;
     // Find, and on a miss the slot where Store would put the key (-1 when
     // the table is full); StoreAt fills that slot.
-    int Lookup(std::uint32_t key, int& freeSlot) const;
+    int Lookup(std::uint32_t key, int& freeSlot) const
+    {
+        // Most lookups end at the key's own slot.
+        const int slot = SlotOf(key);
+        const std::uint32_t v = FSlots[static_cast<std::size_t>(slot)];
+        if ((v >> 12) == 0xFFFFF) {
+            freeSlot = slot;
+            return -1;
+        }
+        if ((v & 0xFFFFF000u) == (key << 12))
+            return static_cast<int>(v & 0xFFF);
+        return Probe(key, NextSlot(slot), freeSlot);
+    }
     void StoreAt(int slot, std::uint32_t key, int code)
     {
         FSlots[static_cast<std::size_t>(slot)] = (key << 12) | (static_cast<std::uint32_t>(code) & 0xFFF);
     }
 
 private:
+    // Lookup past the key's own slot, from slot on.
+    int Probe(std::uint32_t key, int slot, int& freeSlot) const;
     static int SlotOf(std::uint32_t key) { return static_cast<int>((key ^ (key >> 4)) % Size); }
     static int NextSlot(int slot) { return slot == 0 ? Size - 1 : (2 * slot >= Size ? 2 * slot - Size : 2 * slot); }
     std::vector<std::uint32_t> FSlots;
@@ -130,6 +144,27 @@ public:
 
 protected:
     virtual void EmitCode(int code);
+    // Packs a code into the bit accumulator and hands whole bytes to the
+    // block writer; after the end code the last bits too, padded with 0.
+    void PackCode(int code)
+    {
+        if (FBitsHeld == 0)
+            FAccumulator = static_cast<std::uint32_t>(code);
+        else
+            FAccumulator =
+                (static_cast<std::uint32_t>(code) << FBitsHeld) | (FAccumulator & ((1u << FBitsHeld) - 1));
+        FBitsHeld += FCodeWidth;
+        while (FBitsHeld >= 8) {
+            FWriter->PutByte(static_cast<std::uint8_t>(FAccumulator));
+            FAccumulator >>= 8;
+            FBitsHeld -= 8;
+        }
+        if (code == FEndCode && FBitsHeld > 0) {
+            FWriter->PutByte(static_cast<std::uint8_t>(FAccumulator));
+            FAccumulator = 0;
+            FBitsHeld = 0;
+        }
+    }
     virtual void Restart() = 0;
     virtual void EncodeRaster() = 0;
     // Moves the pixel walk on; false at the end.
@@ -164,6 +199,8 @@ protected:
 class TLZWEncoder final : public TGIFEncoder {
 protected:
     void EmitCode(int code) override;
+    // EmitCode's body, for the encoder's own loop.
+    void EmitLZW(int code);
     void Restart() override;
     void EncodeRaster() override;
 
@@ -514,6 +551,9 @@ public:
     TGIFClock* Clock = nullptr;
 
 private:
+    // The logical screen's width (or height); every frame must fit.
+    void SetScreenSide(bool width, int value);
+
     int FPaletteBits = GIFDefaultPaletteBits;
     mutable bool FInGetPalette = false;
     mutable TPalette FCachedPalette;

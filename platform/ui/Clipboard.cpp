@@ -10,7 +10,6 @@
 #include <QMimeData>
 
 #include <cstring>
-#include <utility>
 
 std::unique_ptr<TBitmap> BitmapFromImage(const QImage& image)
 {
@@ -36,82 +35,6 @@ QImage ImageFromBitmap(const TBitmap& bitmap)
     return WrapBitmap(copy).copy();
 }
 
-namespace {
-
-// Registered formats that travel under a MIME type as well.
-const std::pair<const char*, const char*> MimeTypes[] = {{"GIF Image", "image/gif"}};
-
-// A picture on the clipboard that a registered picture class reads (a GIF
-// stream): drawn on white as the editor opens files. Null when there is none
-// or it cannot be read.
-std::unique_ptr<TBitmap> RegisteredPicture(const QMimeData& data)
-{
-    for (const auto& [name, mime] : MimeTypes) {
-        if (!data.hasFormat(mime))
-            continue;
-        const TClipboardFormat format = RegisterClipboardFormat(name);
-        TGraphicClass cls = TPicture::FindClipboardClass(format);
-        if (!cls)
-            continue;
-        const QByteArray bytes = data.data(mime);
-        try {
-            std::unique_ptr<TGraphic> graphic = cls->Create();
-            graphic->LoadFromClipboardFormat(format, TClipboardData(bytes.begin(), bytes.end()), {});
-            auto bitmap = std::make_unique<TBitmap>(graphic->Width(), graphic->Height(), pf24bit);
-            if (bitmap->Empty())
-                continue;
-            bitmap->Canvas().Draw(0, 0, *graphic);
-            return bitmap;
-        } catch (const Exception&) {
-            continue;
-        }
-    }
-    return nullptr;
-}
-
-bool HasRegisteredPicture(const QMimeData& data)
-{
-    for (const auto& [name, mime] : MimeTypes)
-        if (data.hasFormat(mime) && TPicture::FindClipboardClass(RegisterClipboardFormat(name)))
-            return true;
-    return false;
-}
-
-} // namespace
-
-std::string ClipboardMimeType(const std::string& formatName)
-{
-    for (const auto& [name, mime] : MimeTypes)
-        if (formatName == name)
-            return mime;
-    return {};
-}
-
-bool PlaceClipboardFormat(TClipboardFormat format, const TClipboardData& data)
-{
-    QClipboard* clipboard = QGuiApplication::clipboard();
-    if (!clipboard)
-        return false;
-    const std::string name = ClipboardFormatName(format);
-    if (name.empty())
-        return false;
-    // What the clipboard holds stays beside the new format.
-    auto* merged = new QMimeData;
-    if (const QMimeData* current = clipboard->mimeData()) {
-        for (const QString& f : current->formats())
-            merged->setData(f, current->data(f));
-        if (current->hasImage())
-            merged->setImageData(current->imageData());
-    }
-    const QByteArray bytes(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
-    merged->setData(QString::fromStdString(name), bytes);
-    const std::string mime = ClipboardMimeType(name);
-    if (!mime.empty())
-        merged->setData(QString::fromStdString(mime), bytes);
-    clipboard->setMimeData(merged);
-    return true;
-}
-
 bool TQtClipboard::HasBitmap()
 {
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
@@ -123,9 +46,11 @@ std::unique_ptr<TBitmap> TQtClipboard::GetBitmap()
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     if (!data)
         return nullptr;
-    // Our own codec reads a GIF stream that comes without an image of Qt's.
+    // A GIF stream is read by our own codec; Qt's image form is the fallback.
+    if (std::unique_ptr<TBitmap> picture = RegisteredPicture(*data))
+        return picture;
     if (!data->hasImage())
-        return RegisteredPicture(*data);
+        return nullptr;
     return BitmapFromImage(QGuiApplication::clipboard()->image());
 }
 
@@ -154,4 +79,84 @@ void TMemoryClipboard::SetBitmap(const TBitmap& bitmap)
     auto copy = std::make_unique<TBitmap>();
     copy->Assign(bitmap);
     FBitmap = std::move(copy);
+}
+
+// ---------------------------------------------------------------------------
+// Registered formats beside the bitmap
+
+namespace {
+
+// Registered formats that travel under a MIME type as well.
+struct TMimeOfFormat {
+    const char* Name;
+    const char* Mime;
+};
+const TMimeOfFormat MimeTypes[] = {{"GIF Image", "image/gif"}};
+
+} // namespace
+
+bool HasRegisteredPicture(const QMimeData& data)
+{
+    for (const TMimeOfFormat& m : MimeTypes)
+        if (data.hasFormat(m.Mime) && TPicture::FindClipboardClass(RegisterClipboardFormat(m.Name)))
+            return true;
+    return false;
+}
+
+std::unique_ptr<TBitmap> RegisteredPicture(const QMimeData& data)
+{
+    for (const TMimeOfFormat& m : MimeTypes) {
+        if (!data.hasFormat(m.Mime))
+            continue;
+        const TClipboardFormat format = RegisterClipboardFormat(m.Name);
+        TGraphicClass cls = TPicture::FindClipboardClass(format);
+        if (!cls)
+            continue;
+        const QByteArray bytes = data.data(m.Mime);
+        try {
+            std::unique_ptr<TGraphic> graphic = cls->Create();
+            graphic->LoadFromClipboardFormat(format, TClipboardData(bytes.begin(), bytes.end()), {});
+            auto bitmap = std::make_unique<TBitmap>(graphic->Width(), graphic->Height(), pf24bit);
+            if (bitmap->Empty())
+                continue;
+            bitmap->Canvas().Draw(0, 0, *graphic);
+            return bitmap;
+        } catch (const Exception&) {
+            continue;
+        }
+    }
+    return nullptr;
+}
+
+std::string ClipboardMimeType(const std::string& formatName)
+{
+    for (const TMimeOfFormat& m : MimeTypes)
+        if (formatName == m.Name)
+            return m.Mime;
+    return {};
+}
+
+bool PlaceClipboardFormat(TClipboardFormat format, const TClipboardData& data)
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (!clipboard)
+        return false;
+    const std::string name = ClipboardFormatName(format);
+    if (name.empty())
+        return false;
+    // What the clipboard holds stays beside the new format.
+    auto* merged = new QMimeData;
+    if (const QMimeData* current = clipboard->mimeData()) {
+        for (const QString& f : current->formats())
+            merged->setData(f, current->data(f));
+        if (current->hasImage())
+            merged->setImageData(current->imageData());
+    }
+    const QByteArray bytes(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
+    merged->setData(QString::fromStdString(name), bytes);
+    const std::string mime = ClipboardMimeType(name);
+    if (!mime.empty())
+        merged->setData(QString::fromStdString(mime), bytes);
+    clipboard->setMimeData(merged);
+    return true;
 }

@@ -25,15 +25,6 @@ public:
     virtual void Clear() = 0;
 };
 
-// The MIME type under which a registered clipboard format travels on the
-// desktop clipboard besides its own name ("GIF Image" as image/gif); empty
-// when there is none.
-std::string ClipboardMimeType(const std::string& formatName);
-// Adds the bytes of a registered clipboard format to what the system
-// clipboard holds, under the format's name and its MIME type. False when
-// there is no clipboard to take them.
-bool PlaceClipboardFormat(TClipboardFormat format, const TClipboardData& data);
-
 // QImage <-> TBitmap, both ways through 24 bits.
 std::unique_ptr<TBitmap> BitmapFromImage(const QImage& image);
 QImage ImageFromBitmap(const TBitmap& bitmap);
@@ -58,3 +49,17 @@ public:
 private:
     std::unique_ptr<TBitmap> FBitmap;
 };
+
+// Registered clipboard formats beside the bitmap: "GIF Image" travels on the
+// desktop clipboard under its name and as image/gif.
+class QMimeData;
+// The MIME type of a registered format's name; empty when there is none.
+std::string ClipboardMimeType(const std::string& formatName);
+// Adds the bytes of a registered clipboard format to what the system
+// clipboard holds, under the format's name and its MIME type. False when
+// there is no clipboard to take them.
+bool PlaceClipboardFormat(TClipboardFormat format, const TClipboardData& data);
+// Whether the data holds a picture in a format a registered picture class
+// reads, and that picture drawn on white (null when none can be read).
+bool HasRegisteredPicture(const QMimeData& data);
+std::unique_ptr<TBitmap> RegisteredPicture(const QMimeData& data);

@@ -302,6 +302,28 @@ TEST_F(FrameLogicTest, DirectSaveWritesGifReducedTo256ColoursAndOpensItAgain)
     EXPECT_LT(total / static_cast<double>(original.Rgb.size()), 12.0);
 }
 
+TEST_F(FrameLogicTest, OpensGifFilesAsImageMagickDrawsThem)
+{
+    const std::string gif = Dir.File("Anim.gif");
+    const std::string ppm = Dir.File("anim.ppm");
+    // Two frames; the document shows the first, holes on white.
+    auto made = testutil::Run("/usr/bin/convert -size 30x20 xc:none -fill blue -draw 'rectangle 0,0 14,19' "
+                              "-size 30x20 xc:red -loop 0 " + testutil::Quote(gif));
+    ASSERT_EQ(made.ExitCode, 0) << made.Output;
+    made = testutil::Run("/usr/bin/convert " + testutil::Quote(gif + "[0]") +
+                         " -background white -flatten " + testutil::Quote(ppm));
+    ASSERT_EQ(made.ExitCode, 0) << made.Output;
+    TDocument* d = F.OpenImage(gif);
+    ASSERT_NE(d, nullptr);
+    const testutil::RgbImage opened = testutil::FromBitmap(d->Picture());
+    const testutil::RgbImage outside = testutil::ReadPpm(ppm);
+    ASSERT_EQ(opened.Width, outside.Width);
+    ASSERT_EQ(opened.Height, outside.Height);
+    EXPECT_EQ(testutil::MaxDifference(opened, outside), 0);
+    EXPECT_EQ(d->Picture().GetPixelColor(20, 5), clWhite);
+    EXPECT_EQ(d->Picture().GetPixelColor(5, 5), clBlue);
+}
+
 TEST_F(FrameLogicTest, DirectSaveOfAnotherFormatTellsTheUserAndConfirmsNothing)
 {
     TDocument& d = Open("a.bmp");

@@ -116,6 +116,18 @@ Bytes Pixels(TGifPicture& image, int frame)
     return Bytes(f.PixelData(), f.PixelData() + f.PixelDataSize());
 }
 
+// An image descriptor and its data: code size 2, the codes 3 bits wide.
+Bytes SmallFrame(int width, int height, const std::vector<int>& codes)
+{
+    Bytes f = Descriptor(0, 0, width, height);
+    f.push_back(2);
+    std::vector<std::pair<int, int>> sized;
+    for (int c : codes)
+        sized.emplace_back(c, 3);
+    Append(f, Blocks(PackCodes(sized)));
+    return f;
+}
+
 // A frame of width x height with the given code size and codes (widths
 // given with each code).
 Bytes OneFrame(int width, int height, int codeSize, const std::vector<std::pair<int, int>>& codes,
@@ -154,12 +166,8 @@ TEST(GifDecoder, ShortDataEndCodesAndClearCodes)
     // Three codes for six pixels, a proper end and terminator: the rest is
     // 0, no warning, and the next frame is read in step.
     Bytes gif = Header(3, 2);
-    Append(gif, Descriptor(0, 0, 3, 2));
-    gif.push_back(2);
-    Append(gif, Blocks(PackCodes({{4, 3}, {1, 3}, {2, 3}, {3, 3}, {5, 3}})));
-    Append(gif, Descriptor(0, 0, 1, 1));
-    gif.push_back(2);
-    Append(gif, Blocks(PackCodes({{4, 3}, {3, 3}, {5, 3}})));
+    Append(gif, SmallFrame(3, 2, {4, 1, 2, 3, 5}));
+    Append(gif, SmallFrame(1, 1, {4, 3, 5}));
     gif.push_back(0x3B);
     Loaded r = Load(gif);
     ASSERT_EQ(r.Error, "");
@@ -277,12 +285,8 @@ TEST(GifDecoder, CorruptCodesEndTheFrameAndCyclesAreCaught)
     // Code 7 when the next free code is 6: the frame ends with a warning,
     // keeps its first pixel, and the frame after it is read in step.
     Bytes gif = Header(2, 1);
-    Append(gif, Descriptor(0, 0, 2, 1));
-    gif.push_back(2);
-    Append(gif, Blocks(PackCodes({{4, 3}, {1, 3}, {7, 3}, {2, 3}, {5, 3}, {0, 8}, {0, 8}})));
-    Append(gif, Descriptor(0, 0, 1, 1));
-    gif.push_back(2);
-    Append(gif, Blocks(PackCodes({{4, 3}, {3, 3}, {5, 3}})));
+    Append(gif, SmallFrame(2, 1, {4, 1, 7, 2, 5, 0, 0, 0, 0, 0}));
+    Append(gif, SmallFrame(1, 1, {4, 3, 5}));
     gif.push_back(0x3B);
     Loaded r = Load(gif);
     ASSERT_EQ(r.Error, "");
@@ -341,12 +345,7 @@ TEST(GifDecoder, HugeSizesAreRefusedBeforeAnyAllocation)
 
 TEST(GifDecoder, BlocksBetweenFramesAndTheTrailer)
 {
-    const Bytes frameData = [] {
-        Bytes f = Descriptor(0, 0, 1, 1);
-        f.push_back(2);
-        Append(f, Blocks(PackCodes({{4, 3}, {3, 3}, {5, 3}})));
-        return f;
-    }();
+    const Bytes frameData = SmallFrame(1, 1, {4, 3, 5});
 
     // An extension nobody knows is stepped over; the frame goes on loading.
     Bytes gif = Header(1, 1);
@@ -379,6 +378,21 @@ TEST(GifDecoder, BlocksBetweenFramesAndTheTrailer)
     r = Load(gif);
     EXPECT_EQ(r.Image->Frames.Count(), 1);
     EXPECT_EQ(r.Warnings, (std::vector<std::string>{"Unknown GIF block type", "Invalid Image trailer"}));
+
+    // Only 0x2C starts a frame: after an extension, a stray byte ends the
+    // frames, and is not read as an image descriptor.
+    gif = Header(1, 1);
+    Append(gif, frameData);
+    Append(gif, {0x21, 0xFE, 0x01, 'x', 0x00, 0x99});
+    Append(gif, frameData);
+    gif.push_back(0x3B);
+    r = Load(gif);
+    ASSERT_EQ(r.Error, "");
+    ASSERT_EQ(r.Image->Frames.Count(), 2);
+    EXPECT_TRUE(r.Image->Frames.Frame(1)->IsEmpty());
+    EXPECT_EQ(r.Image->Frames.Frame(1)->ExtensionList().ItemCount(), 1);
+    EXPECT_EQ(r.Warnings, (std::vector<std::string>{"Invalid extension introducer", "Unknown GIF block type",
+                                                    "Invalid Image trailer"}));
 
     // A frame past the logical screen grows it.
     gif = Header(2, 2);

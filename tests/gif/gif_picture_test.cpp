@@ -3,6 +3,7 @@
 
 #include "Canvas.h"
 #include "Formats.h"
+#include "Icon.h"
 #include "GifPicture.h"
 #include "Picture.h"
 #include "TestUtil.h"
@@ -274,4 +275,127 @@ TEST(GifPicture, RegisteredLastSoItAnswersGif)
     picture.LoadFromFile(dir.File("a.GIF"));
     ASSERT_NE(dynamic_cast<TGifPicture*>(picture.Graphic()), nullptr);
     EXPECT_EQ(picture.Width(), 7);
+}
+
+TEST(GifFrame, PixelAccessSizesAndWhatIsWritten)
+{
+    auto image = Indexed(4, 3, 2);
+    TGIFSubImage& f = *image->Frames.Frame(0);
+    EXPECT_EQ(f.PixelAt(3, 2), (2 * 4 + 3) % 2);
+    for (auto [x, y] : {std::pair{4, 0}, std::pair{-1, 0}, std::pair{0, 3}}) {
+        try {
+            f.PixelAt(x, y);
+            ADD_FAILURE() << x << "," << y;
+        } catch (const GIFException& e) {
+            EXPECT_EQ(e.Message, "Invalid pixel coordinates");
+        }
+    }
+    // A frame with a local table is written in plain row order.
+    f.SetInterlaced(true);
+    TMemoryStream plain;
+    image->SaveToStream(plain);
+    EXPECT_EQ(plain.Data()[13 + 9] & 0x40, 0);
+    EXPECT_EQ(plain.Data()[13 + 9] & 0x87, 0x80);
+
+    // A new width gives a new zeroed buffer.
+    f.SetFrameWidth(2);
+    EXPECT_EQ(f.PixelDataSize(), 6u);
+    EXPECT_TRUE(std::all_of(f.PixelData(), f.PixelData() + 6, [](std::uint8_t p) { return p == 0; }));
+
+    // An empty frame writes its extensions only.
+    TGifPicture empty;
+    auto frame = std::make_unique<TGIFSubImage>(&empty);
+    auto comment = std::make_unique<TGIFCommentExtension>(frame.get());
+    comment->TextLines = {"abc"};
+    frame->Extensions().Append(std::move(comment));
+    empty.AddFrame(std::move(frame));
+    TMemoryStream saved;
+    empty.SaveToStream(saved);
+    const Bytes& bytes = saved.Data();
+    ASSERT_EQ(bytes.size(), 13u + 7u + 1u);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 6), "GIF89a");
+    EXPECT_EQ((Bytes(bytes.begin() + 13, bytes.end())), (Bytes{0x21, 0xFE, 3, 'a', 'b', 'c', 0, 0x3B}));
+}
+
+TEST(GifFrame, TransparencyNeedsRoomInTheTable)
+{
+    // 16 colours in use and an unused transparent 17th: sorting drops it,
+    // so the table is written with 16 entries, not 32.
+    auto image = Indexed(8, 2, 16);
+    TGIFSubImage& f = *image->Frames.Frame(0);
+    f.ColorMap().AppendColor(clBlack);
+    auto control = std::make_unique<TGIFGraphicControlExtension>(&f);
+    TGIFGraphicControlExtension* raw = control.get();
+    f.Extensions().Append(std::move(control));
+    raw->SetTransparentIndex(16);
+    raw->SetTransparentFlag(true);
+    EXPECT_EQ(f.ColorMap().EntryCount(), 17);
+    EXPECT_TRUE(f.ColorMap().SortByUsage());
+    EXPECT_EQ(f.ColorMap().EntryCount(), 16);
+    TMemoryStream saved;
+    image->SaveToStream(saved);
+    // Descriptor after the header and the 8-byte control extension.
+    EXPECT_EQ(saved.Data()[13 + 8 + 9] & 0x07, 3);
+
+    // A transparent bitmap whose 256 colours are all in use leaves no room.
+    TBitmap full(16, 16, pf8bit);
+    TPalette palette;
+    for (int i = 0; i < 256; ++i)
+        palette.push_back(TPaletteEntry{static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(255 - i), 7, 0});
+    full.SetPalette(palette);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            full.SetRawPixel(x, y, static_cast<std::uint32_t>(y * 16 + x));
+    full.SetTransparent(true);
+    TGifPicture gif;
+    gif.Assign(full);
+    EXPECT_EQ(gif.Frames.Frame(0)->TransparentIndex(), -1);
+    EXPECT_EQ(gif.Frames.Frame(0)->ColorMap().EntryCount(), 256);
+}
+
+TEST(GifPicture, DrawShowsTheFirstFrameStretchedWithTheCanvasThroughItsHoles)
+{
+    auto image = Indexed(2, 2, 2);
+    TGIFSubImage& f = *image->Frames.Frame(0);
+    auto control = std::make_unique<TGIFGraphicControlExtension>(&f);
+    TGIFGraphicControlExtension* raw = control.get();
+    f.Extensions().Append(std::move(control));
+    raw->SetTransparentIndex(1);
+    raw->SetTransparentFlag(true);
+    // A second frame covers everything, but only the first is drawn.
+    image->AddFrame(*Indexed(2, 2, 1)->ComposedBitmap());
+
+    TBitmap canvas(4, 4, pf24bit);
+    canvas.Canvas().Brush.Color = clRed;
+    canvas.Canvas().FillRect(Rect(0, 0, 4, 4));
+    image->Draw(canvas.Canvas(), Rect(0, 0, 4, 4));
+    for (int y = 0; y < 4; ++y) {
+        EXPECT_EQ(canvas.GetPixelColor(0, y), RGB(0, 255, 0)) << y;
+        EXPECT_EQ(canvas.GetPixelColor(1, y), RGB(0, 255, 0)) << y;
+        EXPECT_EQ(canvas.GetPixelColor(2, y), clRed) << y;
+        EXPECT_EQ(canvas.GetPixelColor(3, y), clRed) << y;
+    }
+    // The composed first frame lies on white.
+    const auto rendered = image->ComposedBitmap();
+    EXPECT_EQ(rendered->GetPixelColor(1, 1), clWhite);
+    EXPECT_EQ(rendered->GetPixelColor(0, 1), RGB(0, 255, 0));
+}
+
+TEST(GifPicture, AnIconsUncoveredPixelsBecomeTransparent)
+{
+    TempDir dir;
+    const std::string ico = dir.File("half.ico");
+    const CommandResult made = testutil::Run("/usr/bin/convert -size 16x16 xc:none -fill red "
+                                             "-draw 'rectangle 0,0 7,15' " + Quote(ico));
+    ASSERT_EQ(made.ExitCode, 0) << made.Output;
+    TIcon icon;
+    icon.LoadFromFile(ico);
+    TGifPicture gif;
+    gif.Assign(icon);
+    ASSERT_EQ(gif.Frames.Count(), 1);
+    TGIFSubImage& f = *gif.Frames.Frame(0);
+    ASSERT_GE(f.TransparentIndex(), 0);
+    EXPECT_NE(f.PixelAt(3, 5), f.TransparentIndex());
+    EXPECT_EQ(f.PixelAt(12, 5), f.TransparentIndex());
+    EXPECT_GT(f.ActiveColorMap().EntryCount(), 0);
 }

@@ -35,6 +35,14 @@ void Work(std::uint8_t encoding, std::uint8_t dither, Bytes& out)
         image.DitherMethod = dither;
         image.EncodingMethod = encoding;
         image.Assign(photo);
+        // Extensions, so that loading looks them up in the registries.
+        TGIFSubImage& frame = *image.Frames.Frame(0);
+        auto comment = std::make_unique<TGIFCommentExtension>(&frame);
+        comment->TextLines = {"deux fils"};
+        frame.Extensions().Append(std::move(comment));
+        auto loop = std::make_unique<TGIFAppExtNSLoop>(&frame);
+        loop->LoopCount = 2;
+        frame.Extensions().Append(std::move(loop));
         TMemoryStream saved;
         image.SaveToStream(saved);
         saved.SetPosition(0);
@@ -60,6 +68,7 @@ TEST(GifThreads, TwoPicturesOnTwoThreads)
     a.join();
     b.join();
     ASSERT_FALSE(lzw.empty());
+    EXPECT_NE(std::string(lzw.begin(), lzw.end()).find("deux fils"), std::string::npos);
     EXPECT_EQ(lzw, lzwAlone);
     EXPECT_EQ(rle, rleAlone);
 }
