@@ -2,6 +2,7 @@
 
 #include "Application.h"
 #include "BitmapView.h"
+#include "Canvas.h"
 #include "Numeric.h"
 #include "ui_MDIChild.h"
 
@@ -28,6 +29,7 @@ TMDIChild::TMDIChild(TEditorFrame& frame, std::unique_ptr<TDocument> document, Q
 
 TMDIChild::~TMDIChild()
 {
+    ShowGraphic(nullptr);
     if (FDocument)
         FDocument->View = nullptr;
     // The view lets go of the picture before the document goes.
@@ -94,7 +96,7 @@ void TMDIChild::closeEvent(QCloseEvent* event)
 void TMDIChild::Redisplay(int centerXPercent, int centerYPercent)
 {
     TBitmapView* im = FUi->IM;
-    im->SetBitmap(&FDocument->Picture());
+    im->SetBitmap(&ShownPicture());
     im->SetZoom(FDocument->Zoom);
     const QSize shown = im->DisplaySize();
 
@@ -128,6 +130,58 @@ void TMDIChild::Redisplay(int centerXPercent, int centerYPercent)
 
 void TMDIChild::Repaint()
 {
+    FUi->IM->update();
+}
+
+const TBitmap& TMDIChild::ShownPicture() const
+{
+    return FShownBitmap ? *FShownBitmap : FDocument->Picture();
+}
+
+void TMDIChild::ShowGraphic(TGraphic* graphic)
+{
+    if (graphic == FShown)
+        return;
+    if (FShown)
+        FShown->OnChange = std::move(FShownHandler);
+    FShownHandler = nullptr;
+    FShown = graphic;
+    if (FShown) {
+        FShownHandler = FShown->OnChange;
+        // Redrawn from the event loop, once for a burst of changes.
+        FShown->OnChange = [this](TGraphic& changed) {
+            if (FShownHandler)
+                FShownHandler(changed);
+            if (!FRedrawQueued) {
+                FRedrawQueued = true;
+                QMetaObject::invokeMethod(this, [this] { RedrawShown(); }, Qt::QueuedConnection);
+            }
+        };
+        FShownBitmap = std::make_unique<TBitmap>(std::max(FShown->Width(), 1), std::max(FShown->Height(), 1));
+        RedrawShown();
+    } else {
+        FUi->IM->SetBitmap(&FDocument->Picture());
+        FShownBitmap.reset();
+        FUi->IM->update();
+    }
+}
+
+void TMDIChild::RedrawShown()
+{
+    FRedrawQueued = false;
+    if (!FShown || !FShownBitmap)
+        return;
+    TCanvas& canvas = FShownBitmap->Canvas();
+    canvas.Brush.Color = clWhite;
+    canvas.Brush.Style = bsSolid;
+    canvas.FillRect(TRect{0, 0, FShownBitmap->Width(), FShownBitmap->Height()});
+    try {
+        FShown->Draw(canvas, TRect{0, 0, FShownBitmap->Width(), FShownBitmap->Height()});
+    } catch (...) {
+        // A graphic that cannot draw itself leaves white; redrawn at its
+        // next change.
+    }
+    FUi->IM->SetBitmap(FShownBitmap.get());
     FUi->IM->update();
 }
 
