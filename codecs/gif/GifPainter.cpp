@@ -269,7 +269,12 @@ std::unique_ptr<TBitmap> CopyOfArea(TCanvas& canvas, const TRect& area, TColor b
     bitmap->Canvas().Brush.Color = brush;
     bitmap->Canvas().Brush.Style = bsSolid;
     bitmap->Canvas().CopyMode = cmSrcCopy;
-    bitmap->Canvas().CopyRect(Sized(*bitmap), canvas, area);
+    // A surface that cannot be read back (a printer's page) counts as the
+    // background colour.
+    if (canvas.SourceBitmap())
+        bitmap->Canvas().CopyRect(Sized(*bitmap), canvas, area);
+    else
+        bitmap->Canvas().FillRect(Sized(*bitmap));
     return bitmap;
 }
 
@@ -906,7 +911,9 @@ void TGifPicture::Draw(TCanvas& canvas, const TRect& rect)
     } clear{FLife, FDrawing};
     const bool tile = (PaintOptions & poTile) != 0;
     const bool transparent = (PaintOptions & poTransparent) != 0;
-    if (Frames.Count() == 1 || !(PaintOptions & poAnimate)) {
+    // Still pictures, and surfaces that do not live on screen (a printer's
+    // page): frame 0 alone.
+    if (Frames.Count() == 1 || !(PaintOptions & poAnimate) || !canvas.SourceBitmap()) {
         Frames.Frame(0)->DrawFrame(canvas, rect, tile, transparent);
         return;
     }

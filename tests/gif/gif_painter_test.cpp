@@ -533,3 +533,46 @@ TEST(GifPictureDraw, OneFrameOrNoAnimationDrawsFrameZeroWithoutAPainter)
     EXPECT_EQ(image->PainterCount(), 0);
     EXPECT_EQ(image->DrawPainter(), nullptr);
 }
+
+namespace {
+
+// A surface that cannot be read back, as a printer's page: drawing goes to
+// a bitmap, reading it is not offered.
+class TPageCanvas : public TCanvas {
+public:
+    explicit TPageCanvas(TBitmap& page) : FPage(page) {}
+    void LineTo(int x, int y) override { FPage.Canvas().LineTo(x, y); }
+    void Rectangle(int l, int t, int r, int b) override { FPage.Canvas().Rectangle(l, t, r, b); }
+    void FillRect(const TRect& r) override { FPage.Canvas().FillRect(r); }
+    TColor GetPixel(int x, int y) const override { return FPage.GetPixelColor(x, y); }
+    void SetPixel(int x, int y, TColor c) override { FPage.Canvas().SetPixel(x, y, c); }
+    void StretchBitmap(const TRect& d, const TBitmap& b, const TRect& s, TCopyMode m) override
+    {
+        FPage.Canvas().StretchBitmap(d, b, s, m);
+    }
+    void StretchBitmapTransparent(const TRect& d, const TBitmap& b, const TRect& s, TColor t) override
+    {
+        FPage.Canvas().StretchBitmapTransparent(d, b, s, t);
+    }
+    TRect ClipRect() const override { return TRect{0, 0, FPage.Width(), FPage.Height()}; }
+
+private:
+    TBitmap& FPage;
+};
+
+} // namespace
+
+TEST(GifPictureDraw, APageThatCannotBeReadBackGetsFrameZeroWithoutAPainter)
+{
+    auto image = ThreeFrames({5, 5, 5});
+    TBitmap page(2, 1);
+    TPageCanvas canvas(page);
+    image->Draw(canvas, TRect{0, 0, 2, 1});
+    EXPECT_EQ(Row(page, 0), (std::vector<TColor>{clRed, clRed}));
+    EXPECT_EQ(image->PainterCount(), 0);
+    // A painter started on it directly finds a plain background.
+    TGIFManualClock clock;
+    image->Clock = &clock;
+    image->StartPainter(nullptr, canvas, Inline | poClearBackground | poTransparent, TRect{0, 0, 2, 1});
+    EXPECT_EQ(Row(page, 0), (std::vector<TColor>{clBlue, clBlue}));
+}
