@@ -3,6 +3,7 @@
 #include "Application.h"
 #include "BitmapView.h"
 #include "Canvas.h"
+#include "PictureView.h"
 #include "Numeric.h"
 #include "ui_MDIChild.h"
 
@@ -140,24 +141,17 @@ const TBitmap& TMDIChild::ShownPicture() const
 
 void TMDIChild::ShowGraphic(TGraphic* graphic)
 {
-    if (graphic == FShown)
+    if (graphic == FShown.Graphic())
         return;
-    if (FShown)
-        FShown->OnChange = std::move(FShownHandler);
-    FShownHandler = nullptr;
-    FShown = graphic;
-    if (FShown) {
-        FShownHandler = FShown->OnChange;
-        // Redrawn from the event loop, once for a burst of changes.
-        FShown->OnChange = [this](TGraphic& changed) {
-            if (FShownHandler)
-                FShownHandler(changed);
-            if (!FRedrawQueued) {
-                FRedrawQueued = true;
-                QMetaObject::invokeMethod(this, [this] { RedrawShown(); }, Qt::QueuedConnection);
-            }
-        };
-        FShownBitmap = std::make_unique<TBitmap>(std::max(FShown->Width(), 1), std::max(FShown->Height(), 1));
+    // Redrawn from the event loop, once for a burst of changes.
+    FShown.Watch(graphic, [this] {
+        if (!FRedrawQueued) {
+            FRedrawQueued = true;
+            QMetaObject::invokeMethod(this, [this] { RedrawShown(); }, Qt::QueuedConnection);
+        }
+    });
+    if (TGraphic* shown = FShown.Graphic()) {
+        FShownBitmap = std::make_unique<TBitmap>(std::max(shown->Width(), 1), std::max(shown->Height(), 1));
         RedrawShown();
     } else {
         FUi->IM->SetBitmap(&FDocument->Picture());
@@ -169,14 +163,15 @@ void TMDIChild::ShowGraphic(TGraphic* graphic)
 void TMDIChild::RedrawShown()
 {
     FRedrawQueued = false;
-    if (!FShown || !FShownBitmap)
+    TGraphic* shown = FShown.Graphic();
+    if (!shown || !FShownBitmap)
         return;
     TCanvas& canvas = FShownBitmap->Canvas();
     canvas.Brush.Color = clWhite;
     canvas.Brush.Style = bsSolid;
     canvas.FillRect(TRect{0, 0, FShownBitmap->Width(), FShownBitmap->Height()});
     try {
-        FShown->Draw(canvas, TRect{0, 0, FShownBitmap->Width(), FShownBitmap->Height()});
+        shown->Draw(canvas, TRect{0, 0, FShownBitmap->Width(), FShownBitmap->Height()});
     } catch (...) {
         // A graphic that cannot draw itself leaves white; redrawn at its
         // next change.

@@ -5,6 +5,7 @@
 
 #include "Document.h"
 #include "EditorFrame.h"
+#include "PictureView.h"
 
 #include <QWidget>
 
@@ -43,7 +44,7 @@ public:
     // preview of a GIF save). Null shows the document's picture again; call
     // it before the graphic goes.
     void ShowGraphic(TGraphic* graphic);
-    TGraphic* ShownGraphic() const { return FShown; }
+    TGraphic* ShownGraphic() const { return FShown.Graphic(); }
     // The picture the window shows now.
     const TBitmap& ShownPicture() const;
 
@@ -59,8 +60,7 @@ private:
     bool FClosed = false;
 
     void RedrawShown();
-    TGraphic* FShown = nullptr;
-    std::function<void(TGraphic&)> FShownHandler;
+    TGraphicWatch FShown;
     std::unique_ptr<TBitmap> FShownBitmap;
     bool FRedrawQueued = false;
 };

@@ -15,22 +15,29 @@ TPictureView::~TPictureView()
     SetGraphic(nullptr);
 }
 
-void TPictureView::SetGraphic(TGraphic* graphic)
+void TGraphicWatch::Watch(TGraphic* graphic, std::function<void()> changed)
 {
-    if (graphic == FGraphic)
-        return;
     if (FGraphic)
-        FGraphic->OnChange = std::move(FPreviousHandler);
-    FPreviousHandler = nullptr;
+        FGraphic->OnChange = std::move(FPrevious);
+    FPrevious = nullptr;
     FGraphic = graphic;
+    FChanged = std::move(changed);
     if (FGraphic) {
-        FPreviousHandler = FGraphic->OnChange;
-        FGraphic->OnChange = [this](TGraphic& changed) {
-            if (FPreviousHandler)
-                FPreviousHandler(changed);
-            update();
+        FPrevious = FGraphic->OnChange;
+        FGraphic->OnChange = [this](TGraphic& g) {
+            if (FPrevious)
+                FPrevious(g);
+            if (FChanged)
+                FChanged();
         };
     }
+}
+
+void TPictureView::SetGraphic(TGraphic* graphic)
+{
+    if (graphic == FWatch.Graphic())
+        return;
+    FWatch.Watch(graphic, [this] { update(); });
     updateGeometry();
     update();
 }
@@ -45,9 +52,10 @@ void TPictureView::SetStretch(bool value)
 
 QSize TPictureView::sizeHint() const
 {
-    if (!FGraphic || FGraphic->Empty())
+    const TGraphic* graphic = FWatch.Graphic();
+    if (!graphic || graphic->Empty())
         return QSize(0, 0);
-    return QSize(FGraphic->Width(), FGraphic->Height());
+    return QSize(graphic->Width(), graphic->Height());
 }
 
 void TPictureView::PaintTo(TBitmap& bitmap)
@@ -58,10 +66,11 @@ void TPictureView::PaintTo(TBitmap& bitmap)
     canvas.Brush.Color = RGB(back.red(), back.green(), back.blue());
     canvas.Brush.Style = bsSolid;
     canvas.FillRect(TRect{0, 0, width(), height()});
-    if (!FGraphic || FGraphic->Empty())
+    TGraphic* graphic = FWatch.Graphic();
+    if (!graphic || graphic->Empty())
         return;
-    const TRect target = FStretch ? TRect{0, 0, width(), height()} : TRect{0, 0, FGraphic->Width(), FGraphic->Height()};
-    FGraphic->Draw(canvas, target);
+    const TRect target = FStretch ? TRect{0, 0, width(), height()} : TRect{0, 0, graphic->Width(), graphic->Height()};
+    graphic->Draw(canvas, target);
 }
 
 void TPictureView::paintEvent(QPaintEvent*)

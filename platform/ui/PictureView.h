@@ -11,12 +11,29 @@ class TBitmap;
 
 #include <functional>
 
+// Chains a handler to a graphic's change event (after the handler it had)
+// and gives the event back when it lets the graphic go.
+class TGraphicWatch {
+public:
+    TGraphicWatch() = default;
+    ~TGraphicWatch() { Watch(nullptr, nullptr); }
+    TGraphicWatch(const TGraphicWatch&) = delete;
+    TGraphicWatch& operator=(const TGraphicWatch&) = delete;
+    void Watch(TGraphic* graphic, std::function<void()> changed);
+    TGraphic* Graphic() const { return FGraphic; }
+
+private:
+    TGraphic* FGraphic = nullptr;
+    std::function<void(TGraphic&)> FPrevious;
+    std::function<void()> FChanged;
+};
+
 class TPictureView : public QWidget {
 public:
     explicit TPictureView(QWidget* parent = nullptr);
     ~TPictureView() override;
 
-    TGraphic* Graphic() const { return FGraphic; }
+    TGraphic* Graphic() const { return FWatch.Graphic(); }
     // Shows graphic (null: nothing). The view chains itself to the
     // graphic's change event and gives it back when it lets the graphic go;
     // call SetGraphic(nullptr) before the graphic is destroyed.
@@ -35,8 +52,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    TGraphic* FGraphic = nullptr;
-    std::function<void(TGraphic&)> FPreviousHandler;
+    TGraphicWatch FWatch;
     bool FStretch = false;
     int FPaints = 0;
 };
