@@ -40,9 +40,9 @@ TEST(GifPreviewWindow, TheDocumentWindowPlaysAGifItShows)
 
     TGifEventLoop loop(App());
     TGIFManualClock clock;
-    std::vector<FrameSpec> frames;
+    std::vector<FramePlan> frames;
     for (std::uint8_t i = 1; i <= 2; ++i) {
-        FrameSpec f;
+        FramePlan f;
         f.Width = 3;
         f.Height = 2;
         f.Pixels.assign(6, i);

@@ -13,7 +13,7 @@
 
 namespace gifanim {
 
-struct FrameSpec {
+struct FramePlan {
     int Left = 0;
     int Top = 0;
     int Width = 1;
@@ -27,7 +27,7 @@ struct FrameSpec {
 // Screen width x height, the global table, the frames in order; loops >= 0
 // puts a looping extension with that count before frame 0.
 inline std::unique_ptr<TGifPicture> MakeAnimation(int width, int height, const std::vector<TColor>& global,
-                                                  const std::vector<FrameSpec>& frames, int loops = -1)
+                                                  const std::vector<FramePlan>& frames, int loops = -1)
 {
     auto image = std::make_unique<TGifPicture>();
     image->SetWidth(width);
@@ -35,7 +35,7 @@ inline std::unique_ptr<TGifPicture> MakeAnimation(int width, int height, const s
     for (TColor c : global)
         image->Header.GlobalTable.AppendColor(c);
     bool first = true;
-    for (const FrameSpec& spec : frames) {
+    for (const FramePlan& plan : frames) {
         auto frame = std::make_unique<TGIFSubImage>(image.get());
         if (first && loops >= 0) {
             auto loop = std::make_unique<TGIFAppExtNSLoop>(frame.get());
@@ -43,20 +43,20 @@ inline std::unique_ptr<TGifPicture> MakeAnimation(int width, int height, const s
             frame->Extensions().Append(std::move(loop));
         }
         first = false;
-        if (spec.Disposal >= 0 || spec.Delay != 0 || spec.Transparent >= 0) {
+        if (plan.Disposal >= 0 || plan.Delay != 0 || plan.Transparent >= 0) {
             auto control = std::make_unique<TGIFGraphicControlExtension>(frame.get());
             TGIFGraphicControlExtension* raw = control.get();
             frame->Extensions().Append(std::move(control));
-            raw->SetDisposalMethod(std::max(spec.Disposal, 0));
-            raw->SetDelayTime(static_cast<std::uint16_t>(spec.Delay));
-            if (spec.Transparent >= 0) {
-                raw->SetTransparentIndex(spec.Transparent);
+            raw->SetDisposalMethod(std::max(plan.Disposal, 0));
+            raw->SetDelayTime(static_cast<std::uint16_t>(plan.Delay));
+            if (plan.Transparent >= 0) {
+                raw->SetTransparentIndex(plan.Transparent);
                 raw->SetTransparentFlag(true);
             }
         }
-        frame->PlaceFrame(spec.Left, spec.Top, spec.Width, spec.Height);
-        if (!spec.Pixels.empty())
-            std::copy(spec.Pixels.begin(), spec.Pixels.end(), frame->PixelData());
+        frame->PlaceFrame(plan.Left, plan.Top, plan.Width, plan.Height);
+        if (!plan.Pixels.empty())
+            std::copy(plan.Pixels.begin(), plan.Pixels.end(), frame->PixelData());
         image->AddFrame(std::move(frame));
     }
     return image;

@@ -20,9 +20,9 @@ const std::vector<TColor> Colours{clWhite, clRed, clLime, clBlue};
 
 std::unique_ptr<TGifPicture> ThreeFrames(std::vector<int> delays, int loops = -1)
 {
-    std::vector<FrameSpec> frames;
+    std::vector<FramePlan> frames;
     for (std::size_t i = 0; i < delays.size(); ++i) {
-        FrameSpec f;
+        FramePlan f;
         f.Width = 2;
         f.Height = 1;
         f.Pixels = {static_cast<std::uint8_t>(1 + i % 3), static_cast<std::uint8_t>(1 + i % 3)};
@@ -358,13 +358,13 @@ TEST(GifPainterErrors, AThreadedErrorIsReportedOnceAndNeverThrownByADestructor)
 TEST(GifPainterFrames, EmptyFramesArePassedOver)
 {
     TGIFManualClock clock;
-    FrameSpec a;
+    FramePlan a;
     a.Width = 2;
     a.Pixels = {1, 1};
-    FrameSpec empty;
+    FramePlan empty;
     empty.Width = 0;
     empty.Height = 0;
-    FrameSpec c;
+    FramePlan c;
     c.Width = 2;
     c.Pixels = {2, 2};
     auto image = MakeAnimation(2, 1, Colours, {a, empty, c});
@@ -401,17 +401,17 @@ std::vector<std::vector<TColor>> Play(TGifPicture& image, std::uint16_t options)
 // transparent (index 0), with the given disposal; frame 2 draws lime at x 3.
 std::unique_ptr<TGifPicture> Disposals(int second, int third = 1)
 {
-    FrameSpec f0;
+    FramePlan f0;
     f0.Width = 4;
     f0.Pixels = {1, 1, 1, 1};
     f0.Disposal = 1;
-    FrameSpec f1;
+    FramePlan f1;
     f1.Left = 1;
     f1.Width = 2;
     f1.Pixels = {3, 0};
     f1.Disposal = second;
     f1.Transparent = 0;
-    FrameSpec f2;
+    FramePlan f2;
     f2.Left = 3;
     f2.Width = 1;
     f2.Pixels = {2};
@@ -479,11 +479,11 @@ TEST(GifPainterComposition, OpaquePaintingRestoreToPreviousAndReservedMethods)
 
 TEST(GifPainterComposition, FramesPastTheScreenAreClipped)
 {
-    FrameSpec f0;
+    FramePlan f0;
     f0.Width = 4;
     f0.Pixels = {1, 1, 1, 1};
     f0.Disposal = 2;
-    FrameSpec f1;
+    FramePlan f1;
     f1.Left = 2;
     f1.Width = 4;
     f1.Pixels = {3, 3, 3, 3};

@@ -16,7 +16,7 @@ const std::vector<TColor> Colours{clWhite, clRed, clLime, clBlue};
 
 TEST(GifFrameRender, OwnPaletteKeepsTheIndicesAndMasksTransparentPixels)
 {
-    FrameSpec f;
+    FramePlan f;
     f.Width = 17;
     f.Height = 2;
     f.Pixels.assign(34, 1);
@@ -51,7 +51,7 @@ TEST(GifFrameRender, OwnPaletteKeepsTheIndicesAndMasksTransparentPixels)
 // when drawn with transparency, and its colour when drawn opaque.
 TEST(GifFrameRender, AnAllTransparentFrameDrawsNothingThroughItsMask)
 {
-    FrameSpec f;
+    FramePlan f;
     f.Width = 2;
     f.Pixels = {2, 2};
     f.Transparent = 2;
@@ -67,7 +67,7 @@ TEST(GifFrameRender, AnAllTransparentFrameDrawsNothingThroughItsMask)
 
 TEST(GifFrameRender, WebPaletteDithersToTheCube)
 {
-    FrameSpec f;
+    FramePlan f;
     f.Width = 3;
     f.Pixels = {0, 1, 2};
     f.Transparent = 2;
@@ -92,10 +92,10 @@ TEST(GifFrameRender, WebPaletteDithersToTheCube)
 
 TEST(GifFrameRender, DrawFramePlacesScalesAndTiles)
 {
-    FrameSpec back;
+    FramePlan back;
     back.Width = 2;
     back.Pixels = {0, 0};
-    FrameSpec f;
+    FramePlan f;
     f.Left = 1;
     f.Width = 1;
     f.Pixels = {1};
@@ -119,7 +119,7 @@ TEST(GifFrameRender, DrawFramePlacesScalesAndTiles)
 
 TEST(GifFrameRender, MaskedDrawingLeavesTheCanvasUnderTransparentPixels)
 {
-    FrameSpec f;
+    FramePlan f;
     f.Width = 4;
     f.Pixels = {1, 0, 3, 0};
     f.Transparent = 0;
@@ -140,7 +140,7 @@ TEST(GifFrameRender, MaskedDrawingLeavesTheCanvasUnderTransparentPixels)
 
 TEST(GifFrameEdit, TrimTransparentBordersKeepsTheOpaqueRectangle)
 {
-    FrameSpec f;
+    FramePlan f;
     f.Left = 1;
     f.Top = 1;
     f.Width = 4;
@@ -159,7 +159,7 @@ TEST(GifFrameEdit, TrimTransparentBordersKeepsTheOpaqueRectangle)
     EXPECT_EQ(frame.PixelData()[0], 3);
 
     // Nothing opaque: the frame is cleared.
-    FrameSpec none = f;
+    FramePlan none = f;
     none.Pixels.assign(12, 0);
     auto empty = MakeAnimation(6, 5, Colours, {none});
     empty->Frames.Frame(0)->TrimTransparentBorders();
@@ -168,11 +168,11 @@ TEST(GifFrameEdit, TrimTransparentBordersKeepsTheOpaqueRectangle)
 
 TEST(GifFrameEdit, MaskUnchangedPixelsMakesRepeatsTransparent)
 {
-    FrameSpec a;
+    FramePlan a;
     a.Width = 4;
     a.Pixels = {1, 2, 3, 1};
     a.Disposal = 1;
-    FrameSpec b;
+    FramePlan b;
     b.Left = 1;
     b.Width = 3;
     b.Pixels = {2, 1, 1};

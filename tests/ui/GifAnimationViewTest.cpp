@@ -19,9 +19,9 @@ namespace {
 
 std::unique_ptr<TGifPicture> Animation(int loops)
 {
-    std::vector<FrameSpec> frames;
+    std::vector<FramePlan> frames;
     for (std::uint8_t i = 1; i <= 3; ++i) {
-        FrameSpec f;
+        FramePlan f;
         f.Width = 2;
         f.Height = 2;
         f.Pixels.assign(4, i);
