@@ -576,3 +576,27 @@ TEST(GifPictureDraw, APageThatCannotBeReadBackGetsFrameZeroWithoutAPainter)
     image->StartPainter(nullptr, canvas, Inline | poClearBackground | poTransparent, TRect{0, 0, 2, 1});
     EXPECT_EQ(Row(page, 0), (std::vector<TColor>{clBlue, clBlue}));
 }
+
+TEST(GifPainterHalting, AHandlerMayStopItsOwnPainter)
+{
+    // The handler runs on this thread while the painter thread waits for
+    // it: stopping must not wait for that thread.
+    TGIFManualClock clock;
+    auto image = ThreeFrames({5, 5, 5}, 0);
+    image->Clock = &clock;
+    image->PlaybackSpeed = -1;
+    int done = 0;
+    image->FrameDoneHandler = [&](TGIFPainter&) {
+        if (++done == 3)
+            image->StopDrawPainter();
+    };
+    TBitmap target(2, 1);
+    image->Draw(target.Canvas(), TRect{0, 0, 2, 1});
+    TGIFPainter* painter = image->DrawPainter();
+    ASSERT_NE(painter, nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return done >= 3; }));
+    ASSERT_TRUE(PumpUntil([&] { return painter->Finished(); }));
+    EXPECT_EQ(done, 3);
+    EXPECT_EQ(image->DrawPainter(), nullptr);
+    image.reset();
+}
