@@ -2,6 +2,8 @@
 
 #include "Application.h"
 #include "BitmapView.h"
+#include "Canvas.h"
+#include "PictureView.h"
 #include "Numeric.h"
 #include "ui_MDIChild.h"
 
@@ -28,6 +30,7 @@ TMDIChild::TMDIChild(TEditorFrame& frame, std::unique_ptr<TDocument> document, Q
 
 TMDIChild::~TMDIChild()
 {
+    ShowGraphic(nullptr);
     if (FDocument)
         FDocument->View = nullptr;
     // The view lets go of the picture before the document goes.
@@ -94,7 +97,7 @@ void TMDIChild::closeEvent(QCloseEvent* event)
 void TMDIChild::Redisplay(int centerXPercent, int centerYPercent)
 {
     TBitmapView* im = FUi->IM;
-    im->SetBitmap(&FDocument->Picture());
+    im->SetBitmap(&ShownPicture());
     im->SetZoom(FDocument->Zoom);
     const QSize shown = im->DisplaySize();
 
@@ -128,6 +131,52 @@ void TMDIChild::Redisplay(int centerXPercent, int centerYPercent)
 
 void TMDIChild::Repaint()
 {
+    FUi->IM->update();
+}
+
+const TBitmap& TMDIChild::ShownPicture() const
+{
+    return FShownBitmap ? *FShownBitmap : FDocument->Picture();
+}
+
+void TMDIChild::ShowGraphic(TGraphic* graphic)
+{
+    if (graphic == FShown.Graphic())
+        return;
+    // Redrawn from the event loop, once for a burst of changes.
+    FShown.Watch(graphic, [this] {
+        if (!FRedrawQueued) {
+            FRedrawQueued = true;
+            QMetaObject::invokeMethod(this, [this] { RedrawShown(); }, Qt::QueuedConnection);
+        }
+    });
+    if (TGraphic* shown = FShown.Graphic()) {
+        FShownBitmap = std::make_unique<TBitmap>(std::max(shown->Width(), 1), std::max(shown->Height(), 1));
+        RedrawShown();
+    } else {
+        FUi->IM->SetBitmap(&FDocument->Picture());
+        FShownBitmap.reset();
+        FUi->IM->update();
+    }
+}
+
+void TMDIChild::RedrawShown()
+{
+    FRedrawQueued = false;
+    TGraphic* shown = FShown.Graphic();
+    if (!shown || !FShownBitmap)
+        return;
+    TCanvas& canvas = FShownBitmap->Canvas();
+    canvas.Brush.Color = clWhite;
+    canvas.Brush.Style = bsSolid;
+    canvas.FillRect(TRect{0, 0, FShownBitmap->Width(), FShownBitmap->Height()});
+    try {
+        shown->Draw(canvas, TRect{0, 0, FShownBitmap->Width(), FShownBitmap->Height()});
+    } catch (...) {
+        // A graphic that cannot draw itself leaves white; redrawn at its
+        // next change.
+    }
+    FUi->IM->SetBitmap(FShownBitmap.get());
     FUi->IM->update();
 }
 

@@ -5,9 +5,11 @@
 
 #include "Document.h"
 #include "EditorFrame.h"
+#include "PictureView.h"
 
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -37,6 +39,15 @@ public:
     // The sub-window that holds it in the frame's MDI area.
     QMdiSubWindow* SubWindow() const;
 
+    // Shows graphic (not owned) instead of the document's picture, drawn
+    // anew after each of its changes, so that an animated GIF plays (the
+    // preview of a GIF save). Null shows the document's picture again; call
+    // it before the graphic goes.
+    void ShowGraphic(TGraphic* graphic);
+    TGraphic* ShownGraphic() const { return FShown.Graphic(); }
+    // The picture the window shows now.
+    const TBitmap& ShownPicture() const;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -47,4 +58,9 @@ private:
     std::unique_ptr<TDocument> FDocument;
     int FWheelRest = 0;
     bool FClosed = false;
+
+    void RedrawShown();
+    TGraphicWatch FShown;
+    std::unique_ptr<TBitmap> FShownBitmap;
+    bool FRedrawQueued = false;
 };

@@ -5,6 +5,7 @@
 #include "Clipboard.h"
 #include "EditorDialogs.h"
 #include "Formats.h"
+#include "GifEventLoop.h"
 #include "GifPicture.h"
 #include "MainForm.h"
 #include "PrintWindows.h"
@@ -23,6 +24,8 @@ int main(int argc, char** argv)
 
     TApplication app(argc, argv);
     app.SetTitle("Corvinel");
+    // Animated GIFs paint through the event loop.
+    TGifEventLoop gifLoop(app);
     try {
         // The printing dialogs come after the image dialogs.
         TNoEditorWindows noWindows;

@@ -1,5 +1,5 @@
 // Loads arbitrary bytes as a whole GIF file through the picture registry,
-// draws it, composes every frame, saves it with both encoders and loads the
+// draws it, plays it with painters, composes every frame, saves it with both encoders and loads the
 // result again. Any outcome but a picture or one of our exceptions is a
 // finding.
 
@@ -7,6 +7,7 @@
 #include "Canvas.h"
 #include "Exceptions.h"
 #include "Formats.h"
+#include "GifPainter.h"
 #include "GifPicture.h"
 #include "Picture.h"
 #include "Streams.h"
@@ -40,8 +41,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     try {
         if (gif->Width() > 0 && gif->Height() > 0 && static_cast<std::size_t>(gif->Width()) * gif->Height() < 65536) {
+            // The painters play inline on a clock that only moves when they
+            // sleep: every frame at once, no real delays.
+            TGIFManualClock clock;
+            gif->Clock = &clock;
+            gif->PaintOptions = poAnimate | poTransparent;
             TBitmap canvas(gif->Width(), gif->Height(), pf24bit);
             canvas.Canvas().Draw(0, 0, *gif);
+            // Buffered, scaled, tiled and cleared.
+            TBitmap other(gif->Width() / 2 + 1, gif->Height() + 3, pf24bit);
+            gif->StartPainter(nullptr, other.Canvas(), poAnimate | poTransparent | poTile | poClearBackground,
+                              TRect{0, 0, other.Width(), other.Height()});
+            gif->StartPainter(nullptr, other.Canvas(), poAnimate, TRect{1, 2, other.Width(), other.Height()});
             TGIFFrameComposer composer(*gif);
             while (composer.Advance()) {
             }

@@ -2,6 +2,7 @@
 
 #include "Application.h"
 #include "Formats.h"
+#include "GifEventLoop.h"
 #include "Unit1.h"
 #include "Unit2.h"
 #include "photo.h"
@@ -29,6 +30,8 @@ int main(int argc, char** argv)
 
     TApplication app(argc, argv);
     app.SetTitle("Kavrel");
+    // Animated GIFs paint through the event loop.
+    TGifEventLoop gifLoop(app);
     try {
         TForm1 form;
         Form1 = &form;

@@ -676,6 +676,8 @@ public:
     virtual std::uint8_t DitherPixel(std::uint8_t red, std::uint8_t green, std::uint8_t blue, std::uint8_t& r,
                                      std::uint8_t& g, std::uint8_t& b);
     virtual void NextRow();
+    // Passes over one pixel of the row without output (no error spread).
+    virtual void SkipPixel() { Col += Step; }
 
     int Step = 1;
     int Col = 0;
@@ -689,6 +691,7 @@ public:
     std::uint8_t DitherPixel(std::uint8_t red, std::uint8_t green, std::uint8_t blue, std::uint8_t& r,
                              std::uint8_t& g, std::uint8_t& b) override;
     void NextRow() override;
+    void SkipPixel() override;
 
 private:
     // Per channel: next-row errors (entry k for column k - 1) and the running

@@ -58,6 +58,10 @@ const TGIFColorMap& TGIFSubImage::ActiveColorMap() const
 
 void TGIFSubImage::FramePaletteChanged()
 {
+    FDisplayPalette.clear();
+    ReleaseCachedBitmap();
+    FMask.clear();
+    FMaskWanted = true;
     if (TGifPicture* image = Image())
         image->DropCachedBitmap();
 }
@@ -125,6 +129,8 @@ void TGIFSubImage::ReleasePixels()
 {
     FPixels.clear();
     FPixels.shrink_to_fit();
+    ReleaseCachedBitmap();
+    ReleaseMask();
 }
 
 void TGIFSubImage::RequirePixels()

@@ -180,6 +180,18 @@ std::uint8_t TFloydSteinbergDitherer::DitherPixel(std::uint8_t red, std::uint8_t
     return index;
 }
 
+void TFloydSteinbergDitherer::SkipPixel()
+{
+    for (int c = 0; c < 3; ++c) {
+        FBelow[c][FPos] = FBelowBehind[c];
+        FBelowBehind[c] = FBelowError[c];
+        FBelowError[c] = 0;
+        FCarry[c] = 0;
+    }
+    FPos += static_cast<std::size_t>(static_cast<std::ptrdiff_t>(Step));
+    TDitherEngine::SkipPixel();
+}
+
 void TFloydSteinbergDitherer::NextRow()
 {
     for (int c = 0; c < 3; ++c) {

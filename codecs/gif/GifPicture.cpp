@@ -4,6 +4,8 @@
 
 #include "GifPicture.h"
 
+#include "GifPainter.h"
+
 #include "Canvas.h"
 #include "Picture.h"
 
@@ -222,6 +224,15 @@ TGifPicture::TGifPicture() : Frames(this), Header(this)
 
 TGifPicture::~TGifPicture()
 {
+    StopAllPainters();
+    {
+        // Inline painters still running further up this thread's stack
+        // stop at their next step.
+        std::lock_guard<std::mutex> guard(FPaintersLock);
+        for (TGIFPainter* painter : FInlinePainters)
+            painter->Image = nullptr;
+        FInlinePainters.clear();
+    }
     FCachedBitmap.reset();
     Frames.FreeAll();
 }
@@ -275,11 +286,6 @@ void TGifPicture::DropPalette()
     FCachedPalette.clear();
 }
 
-void TGifPicture::DropCachedBitmap()
-{
-    FCachedBitmap.reset();
-}
-
 void TGifPicture::SetPaletteBits(int value)
 {
     if (value < 3 || value > 8)
@@ -289,7 +295,7 @@ void TGifPicture::SetPaletteBits(int value)
 
 void TGifPicture::ClearImage()
 {
-    DropCachedBitmap();
+    StopAllPainters();
     Frames.FreeAll();
     Header.GlobalTable.Reset();
     Header.ScreenWidth = 0;
@@ -485,7 +491,7 @@ void TGifPicture::Assign(const TPersistent& source)
     TGraphic::Assign(source);
 }
 
-std::unique_ptr<TBitmap> TGifPicture::RenderedBitmap() const
+std::unique_ptr<TBitmap> TGifPicture::ComposedBitmap() const
 {
     auto bitmap = std::make_unique<TBitmap>(GetWidth(), GetHeight(), pf24bit);
     if (Frames.Count() == 0 || bitmap->Empty())
@@ -499,51 +505,17 @@ std::unique_ptr<TBitmap> TGifPicture::RenderedBitmap() const
 void TGifPicture::AssignTo(TPersistent& dest) const
 {
     if (auto* bitmap = dynamic_cast<TBitmap*>(&dest)) {
-        bitmap->Assign(*RenderedBitmap());
+        bitmap->Assign(*ComposedBitmap());
         return;
     }
     TGraphic::AssignTo(dest);
-}
-
-void TGifPicture::Draw(TCanvas& canvas, const TRect& rect)
-{
-    const int width = GetWidth();
-    const int height = GetHeight();
-    if (Frames.Count() == 0 || width == 0 || height == 0 || rect.IsEmpty())
-        return;
-    TGIFFrameComposer composer(*this);
-    composer.SeekFrame(0);
-    const auto& covered = composer.Covered();
-    const bool opaque = std::all_of(covered.begin(), covered.end(), [](std::uint8_t c) { return c != 0; });
-    if (opaque) {
-        TBitmap screen(width, height, pf24bit);
-        composer.PaintOver(screen);
-        canvas.StretchBitmap(rect, screen, Rect(0, 0, width, height), cmSrcCopy);
-        return;
-    }
-    // Nearest neighbour, the canvas showing through what no frame covers.
-    const TRect clip = canvas.ClipRect();
-    const int x0 = std::max(rect.Left, clip.Left);
-    const int x1 = std::min(rect.Right, clip.Right);
-    const int y0 = std::max(rect.Top, clip.Top);
-    const int y1 = std::min(rect.Bottom, clip.Bottom);
-    const auto& rgb = composer.Rgb();
-    for (int y = y0; y < y1; ++y) {
-        const auto sy = static_cast<std::size_t>(static_cast<std::int64_t>(y - rect.Top) * height / rect.Height());
-        for (int x = x0; x < x1; ++x) {
-            const auto sx = static_cast<std::size_t>(static_cast<std::int64_t>(x - rect.Left) * width / rect.Width());
-            const std::size_t at = sy * static_cast<std::size_t>(width) + sx;
-            if (covered[at])
-                canvas.SetPixel(x, y, RGB(rgb[at * 3], rgb[at * 3 + 1], rgb[at * 3 + 2]));
-        }
-    }
 }
 
 void TGifPicture::SaveToClipboardFormat(TClipboardFormat& format, TClipboardData& data, TPalette& palette) const
 {
     if (GetEmpty())
         return;
-    RenderedBitmap()->SaveToClipboardFormat(format, data, palette);
+    ComposedBitmap()->SaveToClipboardFormat(format, data, palette);
     TMemoryStream stream;
     SaveToStream(stream);
     TClipboardSink sink;

@@ -12,11 +12,17 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 class TGIFSubImage;
 class TGifPicture;
+class TGIFPainter;
+class TGIFClock;
+
+// The events of a painter, called with the painter on the owner's thread.
+using TGIFNotifyEvent = std::function<void(TGIFPainter& sender)>;
 
 // ---------------------------------------------------------------------------
 // Image data of one frame
@@ -301,6 +307,36 @@ public:
     // transparent through a new colour entry and a graphic control extension.
     void ApplyTransparencyMask(const TBitmap& mask);
 
+    // Display. The frame as a palette bitmap and a transparency mask, both
+    // built on first use and dropped whenever pixels, size or colours change.
+    // The cached bitmap, rendered first when there is none; null for an
+    // empty frame.
+    TBitmap* RenderedBitmap();
+    // The palette the frame is shown with.
+    TPalette FramePalette();
+    // Replaces the display palette (empty: none); a cached bitmap in other
+    // colours is dropped and the image told.
+    void SetFramePalette(const TPalette& palette);
+    // True when the frame has a mask, rendering again first when one is
+    // wanted and the frame is transparent.
+    bool MaskReady();
+    void ReleaseCachedBitmap();
+    // Drops the mask and asks for a new one at the next rendering.
+    void ReleaseMask();
+    // Rows of (width + 15) / 16 * 2 bytes; a set bit, most significant
+    // first, is a transparent pixel. Empty when there is no mask.
+    const std::vector<std::uint8_t>& MaskBits() const { return FMask; }
+    static std::size_t MaskStride(int width) { return static_cast<std::size_t>((width + 15) / 16) * 2; }
+    // The frame placed in rect as the logical screen maps onto rect.
+    void DrawFrame(TCanvas& canvas, const TRect& rect, bool tile, bool transparent);
+    // The frame stretched over rect, or tiled from it by the screen's size.
+    void StretchDrawFrame(TCanvas& canvas, const TRect& rect, bool tile, bool transparent);
+    // Cuts the transparent rows and columns around the picture.
+    void TrimTransparentBorders();
+    // Pixels that show what the previous frame already shows become
+    // transparent.
+    void MaskUnchangedPixels(TGIFSubImage* previous);
+
     // The 10 bytes of the image descriptor as in the stream.
     std::uint8_t Descriptor[10] = {0x2C, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 
@@ -316,6 +352,18 @@ private:
     std::vector<std::uint8_t> FPixels;
     bool FTransparent = false;
     TGIFGraphicControlExtension* FGraphicControl = nullptr;
+
+    void RenderTo(TBitmap& bitmap, bool web);
+    std::unique_ptr<TBitmap> FCachedBitmap;
+    std::vector<std::uint8_t> FMask;
+    // The rendered bitmap in 24 bits, transparent pixels in FMaskHole, a
+    // colour the frame does not use.
+    std::unique_ptr<TBitmap> FMaskedBitmap;
+    TColor FMaskHole = clNone;
+    // The rendered bitmap in 24 bits, for opaque drawing.
+    std::unique_ptr<TBitmap> FTrueColorBitmap;
+    bool FMaskWanted = true;
+    TPalette FDisplayPalette;
 };
 
 // ---------------------------------------------------------------------------
@@ -418,8 +466,9 @@ public:
     void Assign(const TPersistent& source) override;
     void AssignTo(TPersistent& dest) const override;
 
-    // TGraphic. Draw shows the first frame composed on the logical screen,
-    // stretched into rect, with the canvas seen through uncovered pixels.
+    // TGraphic. A still picture draws frame 0 through its mask; an
+    // animation starts a painter that animates the cached bitmap (or the
+    // canvas itself with poDirectToCanvas) and shows its first frame.
     void Draw(TCanvas& canvas, const TRect& rect) override;
     bool Equals(const TGraphic& other) const override { return &other == this; }
     bool GetEmpty() const override { return Frames.Count() == 0; }
@@ -456,8 +505,25 @@ public:
     TGIFColorMap& GlobalColorTable() { return Header.GlobalTable; }
     bool WantsWebPalette() const;
     // The first frame composed on the logical screen over white, 24 bits.
-    std::unique_ptr<TBitmap> RenderedBitmap() const;
+    std::unique_ptr<TBitmap> ComposedBitmap() const;
+    // The cached bitmap, made from frame 0 on first use; null when empty.
+    TBitmap* RenderedBitmap();
+    // The cached bitmap, made blank (screen size, image palette) when missing.
+    TBitmap* NewCachedBitmap();
+    // Halts the draw painter and frees the cached bitmap.
     void DropCachedBitmap();
+    // A painter of the image on canvas in rect, stored in *slot (when given)
+    // until it ends. Threaded: returned not yet running (call Run). Inline:
+    // runs to the end here; the answer is null and an error of the run
+    // passes to the caller.
+    TGIFPainter* StartPainter(TGIFPainter** slot, TCanvas& canvas, std::uint16_t options, const TRect& rect);
+    // Halts the draw painter and waits for it; drops the cached bitmap.
+    void StopDrawPainter();
+    // Halts every painter and waits for them; drops the cached bitmap.
+    void StopAllPainters();
+    // The draw painter, or null.
+    TGIFPainter* DrawPainter();
+    int PainterCount();
     // Reports progress with a sender other than the image (frames, list).
     void ReportProgress(TProgressStage stage, int percent, bool redrawNow, const std::string& message);
 
@@ -473,6 +539,16 @@ public:
     TColor PaintBackdropColor = clNone;
     // Receives recoverable format problems (severity 1).
     TGIFWarningHandler WarningHandler;
+    TGIFNotifyEvent AnimationStartHandler;
+    TGIFNotifyEvent FramePaintHandler;
+    TGIFNotifyEvent FrameDoneHandler;
+    TGIFNotifyEvent LoopRestartHandler;
+    TGIFNotifyEvent AnimationEndHandler;
+    // Receives, once and on the owner's thread, the error that stopped a
+    // threaded painter.
+    std::function<void(const std::string& message)> PainterErrorHandler;
+    // The clock of new painters (null: the system's).
+    TGIFClock* Clock = nullptr;
 
 private:
     // The logical screen's width (or height); every frame must fit.
@@ -481,7 +557,20 @@ private:
     int FPaletteBits = GIFDefaultPaletteBits;
     mutable bool FInGetPalette = false;
     mutable TPalette FCachedPalette;
-    mutable std::unique_ptr<TBitmap> FCachedBitmap;
+    friend class TGIFPainter;
+    // Joins painters whose run has ended and passes on their errors.
+    void ReapPainters(bool all);
+    void HaltDrawPainter();
+    void WatchCachedBitmap(TBitmap& bitmap);
+    std::shared_ptr<TBitmap> FCachedBitmap;
+    std::mutex FPaintersLock;
+    std::vector<std::unique_ptr<TGIFPainter>> FPainters;
+    // Inline painters running now (on this thread; not owned).
+    std::vector<TGIFPainter*> FInlinePainters;
+    TGIFPainter* FDrawPainter = nullptr;
+    // Expires with the image: an inline painter's caller learns of it.
+    std::shared_ptr<const int> FLife = std::make_shared<const int>(0);
+    bool FDrawing = false;
 };
 
 // Registers TGifPicture for "gif" and the clipboard format "GIF Image". Run

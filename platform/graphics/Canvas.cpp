@@ -524,12 +524,20 @@ void TBitmapCanvas::StretchBitmap(const TRect& dest, const TBitmap& bitmap, cons
         format != pf15bit && bitmap.BitsPerPixel() == FBitmap.BitsPerPixel()) {
         // The same stored values: copied as they are.
         const std::size_t bytes = static_cast<std::size_t>(FBitmap.BitsPerPixel() / 8);
+        // Unscaled and inside the source: whole rows at once.
+        const bool rows = dest.Right - dest.Left == srcRect.Right - srcRect.Left && xs.front() >= 0 &&
+                          xs.back() < width && xs.back() - xs.front() == columns - 1;
         for (std::size_t j = 0; j < ys.size(); ++j) {
             int sy = ys[j];
             if (sy < 0 || sy >= bitmap.Height())
                 continue;
             const std::uint8_t* src = bitmap.ScanLine(sy);
             std::uint8_t* dst = FBitmap.ScanLine(firstY + static_cast<int>(j)) + static_cast<std::size_t>(firstX) * bytes;
+            if (rows) {
+                std::memmove(dst, src + static_cast<std::size_t>(xs.front()) * bytes,
+                             static_cast<std::size_t>(columns) * bytes);
+                continue;
+            }
             for (int i = 0; i < columns; ++i) {
                 int sx = xs[static_cast<std::size_t>(i)];
                 if (sx >= 0 && sx < width)

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 class TBitmap;
@@ -114,6 +115,9 @@ public:
     virtual TRect ClipRect() const = 0;
     // The bitmap behind the canvas, or null for other surfaces.
     virtual const TBitmap* SourceBitmap() const { return nullptr; }
+    // Expires when the canvas goes: holders of a weak copy (painter threads)
+    // learn that their target is gone.
+    std::weak_ptr<const void> AliveToken() const { return FAlive; }
 
 protected:
     void Changed()
@@ -121,6 +125,9 @@ protected:
         if (OnChange)
             OnChange();
     }
+
+private:
+    std::shared_ptr<const int> FAlive = std::make_shared<const int>(0);
 };
 
 class TBitmapCanvas : public TCanvas {

@@ -363,7 +363,7 @@ TEST(GifPicture, DrawShowsTheFirstFrameStretchedWithTheCanvasThroughItsHoles)
     raw->SetTransparentIndex(1);
     raw->SetTransparentFlag(true);
     // A second frame covers everything, but only the first is drawn.
-    image->AddFrame(*Indexed(2, 2, 1)->RenderedBitmap());
+    image->AddFrame(*Indexed(2, 2, 1)->ComposedBitmap());
 
     TBitmap canvas(4, 4, pf24bit);
     canvas.Canvas().Brush.Color = clRed;
@@ -375,8 +375,8 @@ TEST(GifPicture, DrawShowsTheFirstFrameStretchedWithTheCanvasThroughItsHoles)
         EXPECT_EQ(canvas.GetPixelColor(2, y), clRed) << y;
         EXPECT_EQ(canvas.GetPixelColor(3, y), clRed) << y;
     }
-    // The rendered bitmap lays the first frame on white.
-    const auto rendered = image->RenderedBitmap();
+    // The composed first frame lies on white.
+    const auto rendered = image->ComposedBitmap();
     EXPECT_EQ(rendered->GetPixelColor(1, 1), clWhite);
     EXPECT_EQ(rendered->GetPixelColor(0, 1), RGB(0, 255, 0));
 }

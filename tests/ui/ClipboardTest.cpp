@@ -38,7 +38,7 @@ TEST(QtClipboardGif, GifStreamGoesBesideTheBitmapAndReadsBack)
     image->SaveToStream(stream);
 
     TQtClipboard clipboard;
-    clipboard.SetBitmap(*image->RenderedBitmap());
+    clipboard.SetBitmap(*image->ComposedBitmap());
     SetGIFClipboardSink(PlaceClipboardFormat);
     TClipboardFormat format = 0;
     TClipboardData data;
