@@ -117,6 +117,7 @@ TEST(PortableMaps, HeaderNumbersOnTheFirstLineAndCommentsAnywhere)
         "P6\n5 3\n255\n",             // the usual form
         "P6\n# one\n# two\n5\n#x\n3 255\n", // comment lines in a row between the numbers
         "P6 # note\n5 3\r\n255\n",    // a comment on the first line, a CR LF ending
+        "P6 5 3 255 ",                // samples right after one space on the first line
     };
     for (const char* header : headers) {
         SCOPED_TRACE(header);
@@ -131,6 +132,8 @@ TEST(PortableMaps, BadHeadersAreRefusedAndAShortFileKeepsItsRows)
     TPPMGraphic map;
     EXPECT_EQ(LoadError(map, {}), "Not a valid ppm file.");
     EXPECT_EQ(LoadError(map, {'\n', 'P', '6'}), "Not a valid ppm file.");
+    EXPECT_EQ(LoadError(map, {'P', 'x', '6'}), "'x' is not a valid integer value");
+    EXPECT_EQ(LoadError(map, {'P', '\n', '6'}), "'' is not a valid integer value");
     const std::string overflow = "P5\n99999999999 1\n255\n";
     EXPECT_NE(LoadError(map, Bytes(overflow.begin(), overflow.end())), "");
     const std::string zero = "P5\n2 1\n0\n\1\1";
