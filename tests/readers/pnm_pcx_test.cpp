@@ -125,6 +125,15 @@ TEST(PortableMaps, HeaderNumbersOnTheFirstLineAndCommentsAnywhere)
         ASSERT_EQ(LoadError(map, WithHeader(header, colour)), "");
         ExpectSame(testutil::FromBitmap(map), colour);
     }
+
+    // One whitespace byte ends the maximum, on the first line too: the line
+    // feed of a CR LF is the first sample, as netpbm and ImageMagick read it.
+    const std::string crlf = "P5 2 1 255\r\nAB";
+    TPPMGraphic grey;
+    ASSERT_EQ(LoadError(grey, Bytes(crlf.begin(), crlf.end())), "");
+    ASSERT_EQ(grey.Width(), 2);
+    EXPECT_EQ(grey.ScanLine(0)[0], '\n');
+    EXPECT_EQ(grey.ScanLine(0)[1], 'A');
 }
 
 TEST(PortableMaps, BadHeadersAreRefusedAndAShortFileKeepsItsRows)
