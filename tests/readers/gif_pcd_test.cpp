@@ -272,6 +272,23 @@ TEST(PhotoCd, FourOrientationsTurnAsImageMagickTurnsThem)
     UnregisterReaderFormats();
 }
 
+TEST(PhotoCd, APortraitPackFromImageMagickReadsUpright)
+{
+    RegisterReaderFormats();
+    testutil::TempDir dir;
+    const std::string pack = dir.File("portrait.pcd");
+    Must(std::string(Convert) + " -size 512x768 xc:gray50 -fill red -draw 'rectangle 0,0 127,191' -fill lime -draw "
+                   "'rectangle 384,0 511,191' -fill blue -draw 'rectangle 0,576 127,767' " +
+         Quote(pack));
+    const std::string im = dir.File("im.ppm");
+    Must(std::string(Convert) + " " + Quote(pack) + " -colorspace sRGB -depth 8 " + Quote(im));
+    const testutil::DumpResult dump = testutil::PicDump(pack);
+    ASSERT_TRUE(dump.Ok) << dump.Error;
+    EXPECT_EQ(dump.Image.Width, 512);
+    ExpectSameLayout(dump.Image, testutil::ReadPpm(im));
+    UnregisterReaderFormats();
+}
+
 TEST(PhotoCd, LowerResolutionsAndTheColourFormula)
 {
     testutil::TempDir dir;
