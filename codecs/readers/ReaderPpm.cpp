@@ -54,8 +54,9 @@ public:
     }
 
     // Skips whitespace and comments up to the next digit and reads the
-    // number; the byte after it is consumed. Numbers beyond largest and
-    // bytes that are neither digits, whitespace nor comments are refused.
+    // number; the byte after it is consumed, and with it the rest of the
+    // line when that byte starts a comment. Numbers beyond largest and bytes
+    // that are neither digits, whitespace nor comments are refused.
     std::uint32_t Number(std::uint32_t largest = LargestNumber)
     {
         std::uint8_t b = SkipToDigit();
@@ -67,6 +68,8 @@ public:
             if (FIndex >= FCount && !Refill())
                 break; // a number may end the file
             b = Byte();
+            if (b == '#')
+                SkipComment();
             if (b < '0' || b > '9')
                 break;
         }
@@ -111,6 +114,14 @@ private:
         return FCount > 0;
     }
 
+    // The rest of a comment, up to and with its line feed or the end of
+    // the stream.
+    void SkipComment()
+    {
+        for (int b = Get(); b >= 0 && b != '\n'; b = Get()) {
+        }
+    }
+
     std::uint8_t SkipToDigit()
     {
         for (;;) {
@@ -118,8 +129,7 @@ private:
             if (b >= '0' && b <= '9')
                 return b;
             if (b == '#') {
-                while (Byte() != '\n') {
-                }
+                SkipComment();
             } else if (b != ' ' && b != '\t' && b != '\n' && b != '\r' && b != '\v' && b != '\f') {
                 throw Exception("PPM: unexpected character in the picture.");
             }

@@ -126,6 +126,19 @@ TEST(PortableMaps, HeaderNumbersOnTheFirstLineAndCommentsAnywhere)
         ExpectSame(testutil::FromBitmap(map), colour);
     }
 
+    // A comment right behind a number, in the header and among plain
+    // samples, as netpbm and ImageMagick allow.
+    const std::string comments[] = {"P5\n2 1#note\n255#x\nAB", "P2\n2 1\n255\n65#a\n66#end"};
+    for (const std::string& text : comments) {
+        SCOPED_TRACE(text);
+        TPPMGraphic map;
+        ASSERT_EQ(LoadError(map, Bytes(text.begin(), text.end())), "");
+        ASSERT_EQ(map.Width(), 2);
+        ASSERT_EQ(map.Height(), 1);
+        EXPECT_EQ(map.ScanLine(0)[0], 65);
+        EXPECT_EQ(map.ScanLine(0)[1], 66);
+    }
+
     // One whitespace byte ends the maximum, on the first line too: the line
     // feed of a CR LF is the first sample, as netpbm and ImageMagick read it.
     const std::string crlf = "P5 2 1 255\r\nAB";
