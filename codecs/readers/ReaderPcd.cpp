@@ -17,6 +17,9 @@ constexpr std::int64_t SignatureOffset = 2048;
 // The image attributes byte of the pack information sector: its low two bits
 // are the orientation, in quarter turns.
 constexpr std::int64_t OrientationOffset = 0x0E02;
+// A second orientation byte some packs carry; it counts only where the
+// attributes byte says the picture is upright.
+constexpr std::int64_t LegacyOrientationOffset = 194635;
 
 struct TPCDImage {
     std::int64_t Offset;
@@ -61,7 +64,11 @@ void TPCDGraphic::LoadFromStream(TStream& stream)
     if (std::memcmp(signature, "PCD_IPI", 7) != 0)
         throw Exception("PCD: wrong image format.");
     stream.SetPosition(start + OrientationOffset);
-    const int orientation = stream.ReadU8() & 3;
+    int orientation = stream.ReadU8() & 3;
+    if (orientation == 0 && stream.Size() - start > LegacyOrientationOffset) {
+        stream.SetPosition(start + LegacyOrientationOffset);
+        orientation = stream.ReadU8() & 3;
+    }
     if (Resolution > 2)
         throw Exception("PCD: image size currently not supported");
     const TPCDImage& image = Images[Resolution];

@@ -17,8 +17,6 @@ namespace {
 constexpr std::size_t BufferSize = 4096;
 // The largest maximum value a map may give.
 constexpr std::uint32_t LargestMaximum = 65535;
-// The first line is read no further than this.
-constexpr std::size_t MaxLine = 1024;
 // Header numbers beyond this are refused rather than wrapped.
 constexpr std::uint32_t LargestNumber = 0x7FFFFFFF;
 
@@ -39,37 +37,26 @@ public:
         return FBuffer[FIndex++];
     }
 
-    // Bytes up to a line feed or carriage return (a carriage return and line
-    // feed count as one end), without a comment from "#" on. An empty stream
-    // gives an empty line.
-    std::string Line()
+    // The next byte, or -1 at the end of the stream.
+    int Get()
     {
-        std::string text;
-        try {
-            for (;;) {
-                const std::uint8_t b = Byte();
-                if (b == '\n')
-                    break;
-                if (b == '\r') {
-                    if (Peek() == '\n')
-                        Byte();
-                    break;
-                }
-                text += static_cast<char>(b);
-                if (text.size() == MaxLine)
-                    break; // no map has a first line this long
-            }
-        } catch (const EReadError&) {
-        }
-        const std::size_t hash = text.find('#');
-        if (hash != std::string::npos)
-            text.erase(hash);
-        return text;
+        const int b = Peek();
+        if (b >= 0)
+            ++FIndex;
+        return b;
+    }
+
+    int Peek()
+    {
+        if (FIndex >= FCount && !Refill())
+            return -1;
+        return FBuffer[FIndex];
     }
 
     // Skips whitespace and comments up to the next digit and reads the
-    // number; the byte after it is consumed. Numbers beyond largest and
-    // bytes that are neither digits, whitespace nor comments are refused.
+    // number; the byte after it is consumed, and with it the rest of the
+    // line when that byte starts a comment. Numbers beyond largest and bytes
+    // that are neither digits, whitespace nor comments are refused.
     std::uint32_t Number(std::uint32_t largest = LargestNumber)
     {
         std::uint8_t b = SkipToDigit();
@@ -81,6 +68,8 @@ public:
             if (FIndex >= FCount && !Refill())
                 break; // a number may end the file
             b = Byte();
+            if (b == '#')
+                SkipComment();
             if (b < '0' || b > '9')
                 break;
         }
@@ -125,11 +114,12 @@ private:
         return FCount > 0;
     }
 
-    int Peek()
+    // The rest of a comment, up to and with its line feed or the end of
+    // the stream.
+    void SkipComment()
     {
-        if (FIndex >= FCount && !Refill())
-            return -1;
-        return FBuffer[FIndex];
+        for (int b = Get(); b >= 0 && b != '\n'; b = Get()) {
+        }
     }
 
     std::uint8_t SkipToDigit()
@@ -139,8 +129,7 @@ private:
             if (b >= '0' && b <= '9')
                 return b;
             if (b == '#') {
-                while (Byte() != '\n') {
-                }
+                SkipComment();
             } else if (b != ' ' && b != '\t' && b != '\n' && b != '\r' && b != '\v' && b != '\f') {
                 throw Exception("PPM: unexpected character in the picture.");
             }
@@ -174,29 +163,26 @@ void TPPMGraphic::LoadFromStream(TStream& stream)
 {
     SetSize(0, 0);
     TPpmSource source(stream);
-    const std::string first = source.Line();
-    if (first.empty() || first[0] != 'P')
+    if (source.Get() != 'P')
         throw Exception("Not a valid ppm file.");
-    if (first.size() < 2 || first[1] < '0' || first[1] > '9')
-        throw EConvertError("'" + first.substr(1, 1) + "' is not a valid integer value");
-    const int type = first[1] - '0';
+    const int digit = source.Peek();
+    if (digit < '0' || digit > '9') {
+        const bool shown = digit >= 0 && digit != '\n' && digit != '\r' && digit != '#';
+        throw EConvertError("'" + (shown ? std::string(1, static_cast<char>(digit)) : std::string()) +
+                            "' is not a valid integer value");
+    }
+    source.Get();
+    const int type = digit - '0';
     if (type < 1 || type > 6)
         return;
 
-    // The numbers of the header may follow on the first line itself.
-    TMemoryStream rest(std::vector<std::uint8_t>(first.begin() + 2, first.end()));
-    TPpmSource firstLine(rest);
+    // The header numbers, whether on the first line beside the type or on
+    // the lines below it; binary samples start right after the byte that
+    // ends the last one, even on the first line.
     std::uint32_t header[3] = {};
     const int numbers = (type == 1 || type == 4) ? 2 : 3;
-    int have = 0;
-    try {
-        while (have < numbers)
-            header[have++] = firstLine.Number();
-    } catch (const EReadError&) {
-        // the first line ran out: the rest follows below it
-    }
-    while (have < numbers)
-        header[have++] = source.Number();
+    for (int k = 0; k < numbers; ++k)
+        header[k] = source.Number();
     const std::uint32_t width = header[0];
     const std::uint32_t height = header[1];
     const std::uint32_t maximum = numbers == 3 ? header[2] : 1;

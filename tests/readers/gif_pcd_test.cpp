@@ -189,6 +189,7 @@ TEST(GifFirstImage, ImageMagickAndGifsicleFiles)
 namespace {
 
 constexpr std::size_t Orientation = 0x0E02;
+constexpr std::size_t SecondOrientation = 194635;
 
 // An ImageMagick pack of a grey picture with a red, a green and a blue
 // corner; answers its path.
@@ -247,8 +248,44 @@ TEST(PhotoCd, FourOrientationsTurnAsImageMagickTurnsThem)
         const testutil::DumpResult dump = testutil::PicDump(path);
         ASSERT_TRUE(dump.Ok) << dump.Error;
         EXPECT_EQ(dump.Image.Width, o % 2 ? 512 : 768);
-        ExpectSameLayout(dump.Image, testutil::ReadPpm(im));
+        const testutil::RgbImage expected = testutil::ReadPpm(im);
+        ExpectSameLayout(dump.Image, expected);
+
+        // The second orientation byte turns a pack whose attributes byte
+        // says upright, and only such a pack.
+        Bytes second = bytes;
+        ASSERT_GT(second.size(), SecondOrientation);
+        ASSERT_EQ(second[Orientation] & 3, 0);
+        second[SecondOrientation] = static_cast<std::uint8_t>(0xF0 | o);
+        testutil::WriteFile(path, second);
+        const testutil::DumpResult viaSecond = testutil::PicDump(path);
+        ASSERT_TRUE(viaSecond.Ok) << viaSecond.Error;
+        ExpectSameLayout(viaSecond.Image, expected);
+        if (o != 0) {
+            turned[SecondOrientation] = static_cast<std::uint8_t>(o ^ 2);
+            testutil::WriteFile(path, turned);
+            const testutil::DumpResult both = testutil::PicDump(path);
+            ASSERT_TRUE(both.Ok) << both.Error;
+            ExpectSameLayout(both.Image, expected);
+        }
     }
+    UnregisterReaderFormats();
+}
+
+TEST(PhotoCd, APortraitPackFromImageMagickReadsUpright)
+{
+    RegisterReaderFormats();
+    testutil::TempDir dir;
+    const std::string pack = dir.File("portrait.pcd");
+    Must(std::string(Convert) + " -size 512x768 xc:gray50 -fill red -draw 'rectangle 0,0 127,191' -fill lime -draw "
+                   "'rectangle 384,0 511,191' -fill blue -draw 'rectangle 0,576 127,767' " +
+         Quote(pack));
+    const std::string im = dir.File("im.ppm");
+    Must(std::string(Convert) + " " + Quote(pack) + " -colorspace sRGB -depth 8 " + Quote(im));
+    const testutil::DumpResult dump = testutil::PicDump(pack);
+    ASSERT_TRUE(dump.Ok) << dump.Error;
+    EXPECT_EQ(dump.Image.Width, 512);
+    ExpectSameLayout(dump.Image, testutil::ReadPpm(im));
     UnregisterReaderFormats();
 }
 

@@ -117,6 +117,7 @@ TEST(PortableMaps, HeaderNumbersOnTheFirstLineAndCommentsAnywhere)
         "P6\n5 3\n255\n",             // the usual form
         "P6\n# one\n# two\n5\n#x\n3 255\n", // comment lines in a row between the numbers
         "P6 # note\n5 3\r\n255\n",    // a comment on the first line, a CR LF ending
+        "P6 5 3 255 ",                // samples right after one space on the first line
     };
     for (const char* header : headers) {
         SCOPED_TRACE(header);
@@ -124,6 +125,28 @@ TEST(PortableMaps, HeaderNumbersOnTheFirstLineAndCommentsAnywhere)
         ASSERT_EQ(LoadError(map, WithHeader(header, colour)), "");
         ExpectSame(testutil::FromBitmap(map), colour);
     }
+
+    // A comment right behind a number, in the header and among plain
+    // samples, as netpbm and ImageMagick allow.
+    const std::string comments[] = {"P5\n2 1#note\n255#x\nAB", "P2\n2 1\n255\n65#a\n66#end"};
+    for (const std::string& text : comments) {
+        SCOPED_TRACE(text);
+        TPPMGraphic map;
+        ASSERT_EQ(LoadError(map, Bytes(text.begin(), text.end())), "");
+        ASSERT_EQ(map.Width(), 2);
+        ASSERT_EQ(map.Height(), 1);
+        EXPECT_EQ(map.ScanLine(0)[0], 65);
+        EXPECT_EQ(map.ScanLine(0)[1], 66);
+    }
+
+    // One whitespace byte ends the maximum, on the first line too: the line
+    // feed of a CR LF is the first sample, as netpbm and ImageMagick read it.
+    const std::string crlf = "P5 2 1 255\r\nAB";
+    TPPMGraphic grey;
+    ASSERT_EQ(LoadError(grey, Bytes(crlf.begin(), crlf.end())), "");
+    ASSERT_EQ(grey.Width(), 2);
+    EXPECT_EQ(grey.ScanLine(0)[0], '\n');
+    EXPECT_EQ(grey.ScanLine(0)[1], 'A');
 }
 
 TEST(PortableMaps, BadHeadersAreRefusedAndAShortFileKeepsItsRows)
@@ -131,11 +154,14 @@ TEST(PortableMaps, BadHeadersAreRefusedAndAShortFileKeepsItsRows)
     TPPMGraphic map;
     EXPECT_EQ(LoadError(map, {}), "Not a valid ppm file.");
     EXPECT_EQ(LoadError(map, {'\n', 'P', '6'}), "Not a valid ppm file.");
+    EXPECT_EQ(LoadError(map, {'P', 'x', '6'}), "'x' is not a valid integer value");
+    EXPECT_EQ(LoadError(map, {'P', '\n', '6'}), "'' is not a valid integer value");
     const std::string overflow = "P5\n99999999999 1\n255\n";
     EXPECT_NE(LoadError(map, Bytes(overflow.begin(), overflow.end())), "");
     const std::string zero = "P5\n2 1\n0\n\1\1";
     EXPECT_NE(LoadError(map, Bytes(zero.begin(), zero.end())), "");
-    const std::string huge = "P5\n2 1\n65536\n\0\1\0\1";
+    const char hugeText[] = "P5\n2 1\n65536\n\0\1\0\1";
+    const std::string huge(hugeText, sizeof hugeText - 1); // the zero bytes kept
     EXPECT_NE(LoadError(map, Bytes(huge.begin(), huge.end())), "");
     // Another type digit reads nothing and leaves no picture.
     const std::string seven = "P7\nWIDTH 2\n";
