@@ -1,5 +1,6 @@
 // Corvinel: the photo editor's start-up.
 
+#include "About.h"
 #include "Application.h"
 #include "BrowserWindows.h"
 #include "EditorDialogs.h"
@@ -7,6 +8,7 @@
 #include "MainForm.h"
 #include "PrintWindows.h"
 #include "Printer.h"
+#include "ScanDialogs.h"
 #include "photo.h"
 
 #include <QScreen>
@@ -22,15 +24,21 @@ int main(int argc, char** argv)
     try {
         // The printing dialogs come after the image dialogs.
         TNoEditorWindows noWindows;
+        TAboutWindows about(noWindows);
         TQtPrintDialog printDialog;
-        TPrintWindows printing(noWindows, Printer(), printDialog);
+        TPrintWindows printing(about, Printer(), printDialog);
         // The thumbnail browser sits between the two.
         TBrowserWindows browser(printing);
         // The image dialogs are made once, over the frame.
         TEditorDialogs dialogs(&browser);
         TMainFormServices services;
         services.Windows = &dialogs;
+        TQtScanDialogs scanDialogs(app.MessageBoxes());
+        TSaneScanner scanner(app.MessageBoxes(), scanDialogs);
+        services.Scanner = &scanner;
         TMainForm frame(services);
+        scanDialogs.SetParent(&frame);
+        about.Create(&frame);
         dialogs.Create(&frame, [&frame] { return frame.Frame().ActiveDocument(); }, StartDir);
         AttachToFrame(printing, frame);
         browser.SetFrame(&frame);
