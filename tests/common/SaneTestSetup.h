@@ -5,8 +5,13 @@
 
 #include "TestUtil.h"
 
+#include <gtest/gtest.h>
+
+#include <cctype>
 #include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace testutil {
 
@@ -62,6 +67,10 @@ br_y 100.0
     SaneTestConfig(const SaneTestConfig&) = delete;
     SaneTestConfig& operator=(const SaneTestConfig&) = delete;
 
+    // Replaces the backends dll.conf lists; SANE reads it anew at each start
+    // of the library ("": no scanner at all).
+    void SetBackends(const std::string& lines) const { WriteText(Dir.File("dll.conf"), lines); }
+
     // The same configuration for an outside tool's command line.
     std::string Env() const { return "SANE_CONFIG_DIR=" + Quote(Dir.Path()) + " "; }
 
@@ -81,6 +90,80 @@ inline const SaneTestConfig& SaneTest()
 {
     static const SaneTestConfig config;
     return config;
+}
+
+// Options to set, by name, with their values as text.
+using TSettings = std::vector<std::pair<std::string, std::string>>;
+
+// A page as scanimage writes it (PBM, PGM or PPM, 8 or 16 bits), expanded
+// to 8-bit RGB: 16-bit samples give their high byte, PBM's 1 is black.
+inline RgbImage ReadPnm(const std::vector<std::uint8_t>& data)
+{
+    RgbImage image;
+    std::size_t pos = 0;
+    auto token = [&] {
+        std::string t;
+        while (pos < data.size()) {
+            const char c = static_cast<char>(data[pos]);
+            if (c == '#') {
+                while (pos < data.size() && data[pos] != '\n')
+                    ++pos;
+            } else if (std::isspace(static_cast<unsigned char>(c))) {
+                if (!t.empty())
+                    break;
+                ++pos;
+            } else {
+                t += c;
+                ++pos;
+            }
+        }
+        return t;
+    };
+    const std::string magic = token();
+    image.Width = std::stoi(token());
+    image.Height = std::stoi(token());
+    const int maxval = magic == "P4" ? 1 : std::stoi(token());
+    ++pos; // the single white space before the samples
+    const std::size_t w = static_cast<std::size_t>(image.Width);
+    image.Rgb.resize(w * image.Height * 3);
+    const std::uint8_t* p = data.data() + pos;
+    const std::size_t sampleBytes = maxval > 255 ? 2 : 1;
+    const std::size_t channels = magic == "P6" ? 3 : 1;
+    const std::size_t rowBytes = magic == "P4" ? (w + 7) / 8 : w * channels * sampleBytes;
+    EXPECT_GE(data.size() - pos, rowBytes * image.Height) << "scanimage's page is short";
+    if (data.size() - pos < rowBytes * image.Height)
+        return {};
+    for (std::size_t y = 0; y < static_cast<std::size_t>(image.Height); ++y) {
+        const std::uint8_t* row = p + y * rowBytes;
+        for (std::size_t x = 0; x < w; ++x) {
+            std::uint8_t* out = &image.Rgb[(y * w + x) * 3];
+            if (magic == "P4") {
+                const bool black = (row[x >> 3] >> (7 - (x & 7))) & 1;
+                out[0] = out[1] = out[2] = black ? 0 : 255;
+            } else {
+                for (std::size_t c = 0; c < 3; ++c) {
+                    const std::size_t channel = channels == 3 ? c : 0;
+                    // 16-bit PNM samples are big-endian: the first byte is the high one.
+                    out[c] = row[(x * channels + channel) * sampleBytes];
+                }
+            }
+        }
+    }
+    return image;
+}
+
+// The page scanimage reads from a device of SaneTest() with these settings.
+inline RgbImage ScanimagePage(const std::string& device, const TSettings& settings)
+{
+    std::string line = SaneTest().Env() + "/usr/bin/scanimage --format=pnm -d " + Quote(device);
+    for (const auto& [name, value] : settings) {
+        const std::string v = value == "true" ? "yes" : value == "false" ? "no" : value;
+        line += " --" + name + "=" + Quote(v);
+    }
+    const std::string out = SaneTest().Dir.File("oracle.pnm");
+    const CommandResult r = Run(line + " > " + Quote(out));
+    EXPECT_EQ(r.ExitCode, 0) << line << "\n" << r.Output;
+    return ReadPnm(ReadFile(out));
 }
 
 } // namespace testutil
