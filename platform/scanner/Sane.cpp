@@ -281,9 +281,10 @@ std::unique_ptr<TBitmap> TPageAssembler::Result() const
                 // The bitmap keeps blue, green, red.
                 const TPlane& plane = separate ? FPlanes[c] : first;
                 const std::size_t lines = static_cast<std::size_t>(plane.Parameters.Lines);
-                const std::uint8_t* src = static_cast<std::size_t>(y) < lines
-                                              ? plane.Bytes.data() + static_cast<std::size_t>(y) * p.BytesPerLine
-                                              : nullptr;
+                // Each frame keeps its own line length.
+                const std::size_t bpl = static_cast<std::size_t>(plane.Parameters.BytesPerLine);
+                const std::uint8_t* src =
+                    static_cast<std::size_t>(y) < lines ? plane.Bytes.data() + static_cast<std::size_t>(y) * bpl : nullptr;
                 for (int x = 0; x < width; ++x) {
                     const std::size_t i = separate ? static_cast<std::size_t>(x) : static_cast<std::size_t>(x) * 3 + c;
                     dst[static_cast<std::size_t>(x) * 3 + (2 - c)] = src ? Sample8(src, i, p.Depth) : 0xFF;

@@ -1,6 +1,7 @@
 // Scanning from SANE's `test` backend, checked against the pages scanimage
 // reads from the same virtual device with the same settings.
 
+#include "AllocationCount.h"
 #include "Sane.h"
 #include "SaneTestSetup.h"
 #include "TestUtil.h"
@@ -213,11 +214,15 @@ TEST_F(SaneTest, MissingDeviceIsAnError)
     }
 }
 
-// Run this one under AddressSanitizer/LeakSanitizer to see that every
-// device and buffer is given back (see README, "Scanner leak check").
+// Every bitmap and buffer is given back after a page, an error and a
+// cancel: the blocks held after 100 scans are those held before. Run under
+// AddressSanitizer it shows the same for every device (`make leakcheck`).
 TEST_F(SaneTest, RepeatedScansGiveEverythingBack)
 {
+    long long before = 0;
     for (int i = 0; i < 100; ++i) {
+        if (i == 10)
+            before = LiveAllocations(); // once every path ran and set up what it keeps for good
         SCOPED_TRACE(i);
         const std::string device = i % 2 ? "test:1" : "test:0";
         TSettings settings{{"mode", i % 3 ? "Color" : "Gray"}, {"resolution", "10"}};
@@ -233,6 +238,7 @@ TEST_F(SaneTest, RepeatedScansGiveEverythingBack)
             EXPECT_EQ(i % 5, 0) << e.Message;
         }
     }
+    EXPECT_EQ(LiveAllocations(), before);
 }
 
 // ---------------------------------------------------------------------------
@@ -317,14 +323,16 @@ TEST(PageAssemblerTest, ThreePassNeedsAllThreeColours)
     page.EndFrame();
     EXPECT_THROW(page.Result(), ESaneError);
     EXPECT_THROW(page.BeginFrame({SANE_FRAME_GREEN, true, 3, 3, 1, 8}), ESaneError);  // another width
-    const std::uint8_t green[2] = {50, 60};
-    page.BeginFrame({SANE_FRAME_GREEN, true, 2, 2, 1, 8});
-    page.Add(green, 2);
+    // The green frame pads its line to 6 bytes: its own line length counts.
+    const std::uint8_t green[12] = {50, 60, 0, 0, 0, 0, 70, 80, 0, 0, 0, 0};
+    page.BeginFrame({SANE_FRAME_GREEN, true, 6, 2, 2, 8});
+    page.Add(green, 12);
     page.EndFrame();
     const auto bitmap = page.Result();
     ASSERT_EQ(bitmap->Width(), 2);
-    ASSERT_EQ(bitmap->Height(), 1);
+    ASSERT_EQ(bitmap->Height(), 2); // the longest frame; the others' missing line is white
     EXPECT_EQ(bitmap->GetPixelColor(1, 0), 0x283C14u); // 0x00BBGGRR: blue 40, green 60, red 20
+    EXPECT_EQ(bitmap->GetPixelColor(1, 1), 0xFF50FFu); // green 80
 }
 
 } // namespace
