@@ -134,7 +134,9 @@ TEST_F(ScanTest, CancelsOpenNothingAndSayNothing)
 
 TEST_F(ScanTest, DeviceErrorsAreToldAndOpenNothing)
 {
-    Dialogs.Settings = {{"read-return-value", "SANE_STATUS_JAMMED"}};
+    // A page larger than the backend's pipe, so that its reader thread is
+    // still writing when the error comes (see the scanner tests).
+    Dialogs.Settings = {{"mode", "Color"}, {"resolution", "300"}, {"read-return-value", "SANE_STATUS_JAMMED"}};
     Form->Frame().bscanClick();
     EXPECT_TRUE(Form->DocumentWindows().empty());
     ASSERT_EQ(testqt::Boxes().Calls.size(), 1u);
