@@ -10,7 +10,6 @@
 #include <QProgressDialog>
 
 class QListWidget;
-class QVBoxLayout;
 class QWidget;
 class IMessageBoxes;
 
@@ -44,8 +43,6 @@ private:
     TSaneDevice& FDevice;
     IMessageBoxes& FBoxes;
     QPointer<QWidget> FControls;
-    QVBoxLayout* FHolder = nullptr;
-    bool FRebuildPending = false;
 };
 
 // The real windows, modal over parent.
