@@ -166,4 +166,13 @@ inline RgbImage ScanimagePage(const std::string& device, const TSettings& settin
     return ReadPnm(ReadFile(out));
 }
 
+// A scanned page against the page expected: sizes first, then every pixel.
+inline void ExpectSamePage(const TBitmap& page, const RgbImage& expected)
+{
+    const RgbImage actual = FromBitmap(page);
+    ASSERT_EQ(actual.Width, expected.Width);
+    ASSERT_EQ(actual.Height, expected.Height);
+    EXPECT_EQ(MaxDifference(actual, expected), 0);
+}
+
 } // namespace testutil

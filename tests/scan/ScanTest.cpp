@@ -89,11 +89,7 @@ TEST_F(ScanTest, ScannedPageBecomesANewUntitledDocument)
     EXPECT_TRUE(document->Modified);
     const TBitmap& picture = document->Picture();
     EXPECT_EQ(picture.PixelFormat(), pf24bit);
-    const testutil::RgbImage expected = testutil::ScanimagePage("test:0", Dialogs.Settings);
-    const testutil::RgbImage actual = testutil::FromBitmap(picture);
-    ASSERT_EQ(actual.Width, expected.Width);
-    ASSERT_EQ(actual.Height, expected.Height);
-    EXPECT_EQ(testutil::MaxDifference(actual, expected), 0);
+    testutil::ExpectSamePage(picture, testutil::ScanimagePage("test:0", Dialogs.Settings));
     EXPECT_EQ(Dialogs.Begun, 1);
     EXPECT_EQ(Dialogs.Ended, 1);
     EXPECT_TRUE(testqt::Boxes().Calls.empty());
