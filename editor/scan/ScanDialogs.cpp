@@ -101,7 +101,7 @@ TScanOptionsDialog::TScanOptionsDialog(TSaneDevice& device, const TScannerDevice
     scroll->setObjectName("Options");
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setMinimumSize(520, 380);
+    scroll->setMinimumSize(600, 400);
     layout->addWidget(scroll);
     layout->addWidget(Buttons(this, QString::fromUtf8("Num\u00E9riser")));
     Rebuild();
@@ -186,6 +186,11 @@ QWidget* TScanOptionsDialog::MakeControl(const TScanOption& o)
         control = edit;
     } else {
         return nullptr; // arrays of values: left as the device has them
+    }
+    // Long list entries do not widen the dialog past its room.
+    if (auto* combo = qobject_cast<QComboBox*>(control)) {
+        combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        combo->setMinimumContentsLength(16);
     }
     control->setObjectName(Text(o.Name));
     control->setToolTip(Text(o.Description));
