@@ -42,6 +42,7 @@ void TSaneScanner::SelectScanner()
 
 std::unique_ptr<TBitmap> TSaneScanner::ScanToBitmap()
 {
+    std::string name;
     try {
         TSaneSession session;
         const std::vector<TScannerDevice> devices = FindDevices(session);
@@ -51,7 +52,7 @@ std::unique_ptr<TBitmap> TSaneScanner::ScanToBitmap()
         for (const TScannerDevice& device : devices)
             if (device.Name == FChosen)
                 info = &device;
-        FChosen = info->Name;
+        FChosen = name = info->Name;
         TSaneDevice device(info->Name);
         if (!FDialogs.EditOptions(device, *info))
             return nullptr;
@@ -62,8 +63,11 @@ std::unique_ptr<TBitmap> TSaneScanner::ScanToBitmap()
         const TScanProgress progress = FDialogs.BeginProgress(*info);
         TProgressGuard guard{FDialogs};
         return device.Scan(progress);
-    } catch (const Exception& e) {
+    } catch (const ESaneError& e) {
         ShowError(e.Message);
+    } catch (const Exception& e) {
+        // A page beyond the pixel budget or the memory: the device is named too.
+        ShowError("Le scanneur \u00AB " + name + " \u00BB : " + e.Message);
     } catch (const std::bad_alloc&) {
         ShowError("M\u00E9moire insuffisante pour la page num\u00E9ris\u00E9e.");
     }

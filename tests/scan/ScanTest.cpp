@@ -142,6 +142,22 @@ TEST_F(ScanTest, DeviceErrorsAreToldAndOpenNothing)
     EXPECT_EQ(Dialogs.Ended, 1);
 }
 
+TEST_F(ScanTest, PageBeyondThePixelBudgetIsToldAndOpensNothing)
+{
+    const std::size_t saved = PixelBudget();
+    SetPixelBudget(10000);
+    // A page larger than the backend's pipe, as for the device errors.
+    Dialogs.Settings = {{"mode", "Color"}, {"resolution", "300"}};
+    Form->Frame().bscanClick();
+    SetPixelBudget(saved);
+    EXPECT_TRUE(Form->DocumentWindows().empty());
+    ASSERT_EQ(testqt::Boxes().Calls.size(), 1u);
+    EXPECT_EQ(testqt::Boxes().Calls[0].Type, mtError);
+    const std::string& text = testqt::Boxes().Calls[0].Text;
+    EXPECT_EQ(text.rfind("Le scanneur \u00AB test:0 \u00BB : Image trop grande : ", 0), 0u) << text;
+    EXPECT_NE(text.find("d\u00E9passent la limite de 10000 pixels"), std::string::npos) << text;
+}
+
 TEST_F(ScanTest, WithoutAnyScannerTheCommandsSaySo)
 {
     testutil::SaneTest().SetBackends("");
