@@ -508,8 +508,6 @@ std::unique_ptr<TBitmap> TSaneDevice::Scan(const TScanProgress& progress)
                 return progress(-1);
             return progress((frame + std::min(1.0, page.BytesReceived() / expected)) / frames);
         };
-        if (!report())
-            return nullptr;
         for (;;) {
             SANE_Int length = 0;
             status = sane_read(FHandle, buffer.data(), static_cast<SANE_Int>(buffer.size()), &length);
