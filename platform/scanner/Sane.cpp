@@ -1,9 +1,11 @@
 #include "Sane.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <thread>
 
 namespace {
 
@@ -508,6 +510,8 @@ std::unique_ptr<TBitmap> TSaneDevice::Scan(const TScanProgress& progress)
                 return progress(-1);
             return progress((frame + std::min(1.0, page.BytesReceived() / expected)) / frames);
         };
+        if (!report())
+            return nullptr;
         for (;;) {
             SANE_Int length = 0;
             status = sane_read(FHandle, buffer.data(), static_cast<SANE_Int>(buffer.size()), &length);
@@ -527,5 +531,9 @@ std::unique_ptr<TBitmap> TSaneDevice::Scan(const TScanProgress& progress)
         if (p.LastFrame || frame >= 2)
             break;
     }
+    // Backends that read on a thread of their own end it once the data is
+    // out; a short pause lets it end before the cancel below, which some
+    // backends answer by stopping that thread wherever it is.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     return page.Result();
 }

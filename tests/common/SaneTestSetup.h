@@ -8,12 +8,17 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <chrono>
+#include <functional>
+#include <thread>
 #include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace testutil {
+
+using TScanProgressLike = std::function<bool(double)>;
 
 class SaneTestConfig {
 public:
@@ -90,6 +95,21 @@ inline const SaneTestConfig& SaneTest()
 {
     static const SaneTestConfig config;
     return config;
+}
+
+// The test backend reads each page on a thread that it stops wherever it is
+// when a scan is cancelled or fails; stopped inside the C library's
+// allocator, that thread never ends and the backend waits for it for ever.
+// A progress that lets the thread write its (small) page and end before the
+// first read, and then answers goOn.
+inline TScanProgressLike SettledProgress(bool goOn = true)
+{
+    return [goOn, first = true](double) mutable {
+        if (first)
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        first = false;
+        return goOn;
+    };
 }
 
 // Options to set, by name, with their values as text.

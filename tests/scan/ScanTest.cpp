@@ -41,7 +41,10 @@ public:
     TScanProgress BeginProgress(const TScannerDevice&) override
     {
         ++Begun;
-        return [this](double) { return ++Reports <= CancelAfter || CancelAfter < 0; };
+        return [this, settle = testutil::SettledProgress()](double fraction) mutable {
+            settle(fraction);
+            return ++Reports <= CancelAfter || CancelAfter < 0;
+        };
     }
     void EndProgress() override { ++Ended; }
 
@@ -130,9 +133,7 @@ TEST_F(ScanTest, CancelsOpenNothingAndSayNothing)
 
 TEST_F(ScanTest, DeviceErrorsAreToldAndOpenNothing)
 {
-    // A page larger than the backend's pipe, so that its reader thread is
-    // still writing when the error comes (see the scanner tests).
-    Dialogs.Settings = {{"mode", "Color"}, {"resolution", "300"}, {"read-return-value", "SANE_STATUS_JAMMED"}};
+    Dialogs.Settings = {{"read-return-value", "SANE_STATUS_JAMMED"}};
     Form->Frame().bscanClick();
     EXPECT_TRUE(Form->DocumentWindows().empty());
     ASSERT_EQ(testqt::Boxes().Calls.size(), 1u);
@@ -146,8 +147,9 @@ TEST_F(ScanTest, PageBeyondThePixelBudgetIsToldAndOpensNothing)
 {
     const std::size_t saved = PixelBudget();
     SetPixelBudget(10000);
-    // A page larger than the backend's pipe, as for the device errors.
-    Dialogs.Settings = {{"mode", "Color"}, {"resolution", "300"}};
+    // With a read limit the backend starts its reader at the first read:
+    // the page is refused before, and no reader is stopped midway.
+    Dialogs.Settings = {{"read-limit", "true"}, {"read-limit-size", "65536"}};
     Form->Frame().bscanClick();
     SetPixelBudget(saved);
     EXPECT_TRUE(Form->DocumentWindows().empty());

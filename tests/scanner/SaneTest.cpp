@@ -173,17 +173,10 @@ TEST_F(SaneTest, ForcedReadErrorsAreReportedWithTheDeviceAndSanesText)
         {"SANE_STATUS_ACCESS_DENIED", SANE_STATUS_ACCESS_DENIED}, {"SANE_STATUS_INVAL", SANE_STATUS_INVAL},
         {"SANE_STATUS_UNSUPPORTED", SANE_STATUS_UNSUPPORTED},
     };
-    // A page far larger than the backend's pipe: its reader thread still
-    // waits to write when the error comes. The backend ends that thread
-    // when the scan is cancelled, and ending it while it frees its buffer
-    // at the end of a small page can hang the backend itself.
-    const TSettings large{{"mode", "Color"}, {"resolution", "300"}};
     for (const auto& [value, status] : errors) {
         SCOPED_TRACE(value);
         try {
-            TSettings settings = large;
-            settings.push_back({"read-return-value", value});
-            Ours("test:1", settings);
+            Ours("test:1", {{"read-return-value", value}}, testutil::SettledProgress());
             ADD_FAILURE() << "no error";
         } catch (const ESaneError& e) {
             EXPECT_EQ(e.Status, status);
@@ -192,10 +185,10 @@ TEST_F(SaneTest, ForcedReadErrorsAreReportedWithTheDeviceAndSanesText)
         }
     }
     // A cancel from the device is silent.
-    EXPECT_FALSE(Ours("test:1", {{"read-return-value", "SANE_STATUS_CANCELLED"}}));
+    EXPECT_FALSE(Ours("test:1", {{"read-return-value", "SANE_STATUS_CANCELLED"}}, testutil::SettledProgress()));
     // An end of data before any byte: no page, and the user is told.
     try {
-        Ours("test:1", {{"read-return-value", "SANE_STATUS_EOF"}});
+        Ours("test:1", {{"read-return-value", "SANE_STATUS_EOF"}}, testutil::SettledProgress());
         ADD_FAILURE() << "no error";
     } catch (const ESaneError& e) {
         EXPECT_EQ(e.Message, "Le scanneur \u00AB test:1 \u00BB n'a envoy\u00E9 aucune image.");
@@ -226,13 +219,10 @@ TEST_F(SaneTest, RepeatedScansGiveEverythingBack)
         SCOPED_TRACE(i);
         const std::string device = i % 2 ? "test:1" : "test:0";
         TSettings settings{{"mode", i % 3 ? "Color" : "Gray"}, {"resolution", "10"}};
-        // Errors and cancels come on large pages, as above.
         if (i % 5 == 0)
-            settings = {{"mode", "Color"}, {"resolution", "300"}, {"read-return-value", "SANE_STATUS_IO_ERROR"}};
-        else if (i % 7 == 3)
-            settings = {{"mode", "Color"}, {"resolution", "300"}};
+            settings.push_back({"read-return-value", "SANE_STATUS_IO_ERROR"});
         try {
-            const auto page = Ours(device, settings, [i](double) { return i % 7 != 3; });
+            const auto page = Ours(device, settings, testutil::SettledProgress(i % 7 != 3));
             if (i % 7 == 3)
                 EXPECT_FALSE(page);
             else
