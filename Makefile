@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run check bench fuzz clean
+.PHONY: all deps configure build run check bench fuzz leakcheck clean
 
 all: build
 
@@ -37,5 +37,14 @@ fuzz: deps
 	cmake --build $(BUILD)-fuzz -j $(JOBS)
 	FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/run-fuzzers.sh $(BUILD)-fuzz/fuzz
 
+# The scanner code under AddressSanitizer and LeakSanitizer: 100 scans with
+# pages, errors and cancels on SANE's test backend.
+leakcheck: deps
+	cmake -S . -B $(BUILD)-asan -G Ninja -DCORVINEL_GUI=OFF -DCORVINEL_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-omit-frame-pointer" \
+	  -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined"
+	cmake --build $(BUILD)-asan -j $(JOBS) --target scanner_tests
+	$(BUILD)-asan/tests/scanner_tests
+
 clean:
-	rm -rf $(BUILD) $(BUILD)-fuzz
+	rm -rf $(BUILD) $(BUILD)-fuzz $(BUILD)-asan

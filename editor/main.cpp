@@ -1,5 +1,6 @@
 // Corvinel: the photo editor's start-up.
 
+#include "About.h"
 #include "Application.h"
 #include "BrowserWindows.h"
 #include "Clipboard.h"
@@ -10,6 +11,7 @@
 #include "MainForm.h"
 #include "PrintWindows.h"
 #include "Printer.h"
+#include "ScanDialogs.h"
 #include "photo.h"
 
 #include <QScreen>
@@ -29,15 +31,21 @@ int main(int argc, char** argv)
     try {
         // The printing dialogs come after the image dialogs.
         TNoEditorWindows noWindows;
+        TAboutWindows about(noWindows);
         TQtPrintDialog printDialog;
-        TPrintWindows printing(noWindows, Printer(), printDialog);
+        TPrintWindows printing(about, Printer(), printDialog);
         // The thumbnail browser sits between the two.
         TBrowserWindows browser(printing);
         // The image dialogs are made once, over the frame.
         TEditorDialogs dialogs(&browser);
         TMainFormServices services;
         services.Windows = &dialogs;
+        TQtScanDialogs scanDialogs(app.MessageBoxes());
+        TSaneScanner scanner(app.MessageBoxes(), scanDialogs);
+        services.Scanner = &scanner;
         TMainForm frame(services);
+        scanDialogs.SetParent(&frame);
+        about.Create(&frame);
         dialogs.Create(&frame, [&frame] { return frame.Frame().ActiveDocument(); }, StartDir);
         dialogs.SetBrowserShown([&frame] { return frame.Frame().States.Checked("Bparcourir"); });
         AttachToFrame(printing, frame);

@@ -101,3 +101,8 @@ bool TQtDesktop::ExecAndWait(const std::string& program)
 {
     return ::ExecAndWait(program);
 }
+
+bool TQtDesktop::OpenUrl(const std::string& url)
+{
+    return QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+}

@@ -16,6 +16,13 @@ public:
     virtual void OpenDocument(const std::string& path) = 0;
     // Starts a program and waits for its end; see ExecAndWait.
     virtual bool ExecAndWait(const std::string& program) = 0;
+    // Opens a link (mailto:, http:...) with the desktop's program for it;
+    // false when none took it. A desktop without links takes none.
+    virtual bool OpenUrl(const std::string& url)
+    {
+        (void)url;
+        return false;
+    }
 };
 
 // Starts the program at this path, with no arguments and without a shell,
@@ -44,6 +51,7 @@ class TQtDesktop : public IDesktop {
 public:
     void OpenDocument(const std::string& path) override;
     bool ExecAndWait(const std::string& program) override;
+    bool OpenUrl(const std::string& url) override;
 };
 
 // For tests: records the requests, runs nothing, answers ExecResult.
@@ -55,8 +63,15 @@ public:
         Executed.push_back(program);
         return ExecResult;
     }
+    bool OpenUrl(const std::string& url) override
+    {
+        Urls.push_back(url);
+        return UrlResult;
+    }
 
     std::vector<std::string> Opened;
     std::vector<std::string> Executed;
     bool ExecResult = false;
+    std::vector<std::string> Urls;
+    bool UrlResult = true;
 };

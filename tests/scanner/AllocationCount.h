@@ -1,0 +1,3 @@
+#pragma once
+// The number of blocks allocated with operator new and not yet deleted.
+long long LiveAllocations();
