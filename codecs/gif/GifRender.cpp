@@ -207,10 +207,41 @@ bool TGIFSubImage::MaskReady()
 void TGIFSubImage::DrawFrame(TCanvas& canvas, const TRect& rect, bool tile, bool transparent)
 {
     TGifPicture* image = Image();
-    if (tile || !image)
+    if (tile || !image) {
         StretchDrawFrame(canvas, rect, tile, transparent);
-    else
-        StretchDrawFrame(canvas, PlacedRect(*this, rect, image->GetWidth(), image->GetHeight()), tile, transparent);
+        return;
+    }
+    const TRect placed = PlacedRect(*this, rect, image->GetWidth(), image->GetHeight());
+    if (placed.Left >= rect.Left && placed.Top >= rect.Top && placed.Right <= rect.Right &&
+        placed.Bottom <= rect.Bottom) {
+        StretchDrawFrame(canvas, placed, tile, transparent);
+        return;
+    }
+    // A frame reaching past the logical screen: what lies outside rect on
+    // the canvas is not the picture's and stays as it is. The visible part
+    // is drawn into a copy of that area and copied back, so that scaled
+    // frames sample exactly as when drawn whole.
+    const TRect inside{std::max(placed.Left, rect.Left), std::max(placed.Top, rect.Top),
+                       std::min(placed.Right, rect.Right), std::min(placed.Bottom, rect.Bottom)};
+    if (inside.IsEmpty())
+        return;
+    if (!canvas.SourceBitmap()) {
+        // A surface that cannot be read back clips only to its own bounds.
+        StretchDrawFrame(canvas, placed, tile, transparent);
+        return;
+    }
+    TBitmap part(inside.Width(), inside.Height(), pf24bit);
+    const TRect whole{0, 0, inside.Width(), inside.Height()};
+    part.Canvas().CopyMode = cmSrcCopy;
+    part.Canvas().CopyRect(whole, canvas, inside);
+    StretchDrawFrame(part.Canvas(),
+                     TRect{placed.Left - inside.Left, placed.Top - inside.Top, placed.Right - inside.Left,
+                           placed.Bottom - inside.Top},
+                     false, transparent);
+    const TCopyMode mode = canvas.CopyMode;
+    canvas.CopyMode = cmSrcCopy;
+    canvas.CopyRect(inside, part.Canvas(), whole);
+    canvas.CopyMode = mode;
 }
 
 void TGIFSubImage::StretchDrawFrame(TCanvas& canvas, const TRect& rect, bool tile, bool transparent)

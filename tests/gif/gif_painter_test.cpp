@@ -498,6 +498,52 @@ TEST(GifPainterComposition, FramesPastTheScreenAreClipped)
     EXPECT_EQ(shots[1], (std::vector<TColor>{clYellow, clYellow, clBlue, clBlue}));
 }
 
+TEST(GifPainterComposition, FramesPastTheScreenStayInsideThePaintedRectangle)
+{
+    // The painter paints the left 4 pixels of a 6-pixel yellow canvas; the
+    // second frame hangs 2 pixels past the logical screen. Whether it goes
+    // straight to the canvas (no buffer, or restore-to-previous after a
+    // kept frame) or through the saved screen, the 2 pixels right of the
+    // rectangle stay yellow.
+    for (int second : {1, 3}) {
+        FramePlan f0;
+        f0.Width = 4;
+        f0.Pixels = {1, 1, 1, 1};
+        f0.Disposal = 1;
+        FramePlan f1;
+        f1.Left = 2;
+        f1.Width = 4;
+        f1.Pixels = {3, 3, 3, 3};
+        f1.Disposal = second;
+        auto image = MakeAnimation(4, 1, Colours, {f0, f1});
+        image->Header.ScreenWidth = 4;
+        TGIFManualClock clock;
+        image->Clock = &clock;
+        TBitmap target(6, 1);
+        target.Canvas().Brush.Color = clYellow;
+        target.Canvas().FillRect(TRect{0, 0, 6, 1});
+        std::vector<std::vector<TColor>> shots;
+        image->FrameDoneHandler = [&](TGIFPainter&) { shots.push_back(Row(target, 0)); };
+        image->StartPainter(nullptr, target.Canvas(), Inline, TRect{0, 0, 4, 1});
+        ASSERT_EQ(shots.size(), 2u) << second;
+        EXPECT_EQ(shots[1], (std::vector<TColor>{clRed, clRed, clBlue, clBlue, clYellow, clYellow})) << second;
+    }
+    // Drawn as a still picture, scaled to twice its size into a part of
+    // the canvas, the same.
+    FramePlan only;
+    only.Left = 2;
+    only.Width = 4;
+    only.Pixels = {3, 3, 3, 3};
+    auto still = MakeAnimation(4, 1, Colours, {only});
+    still->Header.ScreenWidth = 4;
+    TBitmap target(10, 1);
+    target.Canvas().Brush.Color = clYellow;
+    target.Canvas().FillRect(TRect{0, 0, 10, 1});
+    still->Draw(target.Canvas(), TRect{0, 0, 8, 1});
+    EXPECT_EQ(Row(target, 0), (std::vector<TColor>{clYellow, clYellow, clYellow, clYellow, clBlue, clBlue, clBlue,
+                                                   clBlue, clYellow, clYellow}));
+}
+
 // ---------------------------------------------------------------------------
 // The image's Draw
 
