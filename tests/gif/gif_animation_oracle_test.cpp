@@ -22,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 using namespace testutil;
@@ -172,4 +173,106 @@ TEST(GifAnimationOracles, GifsicleAnimationsWithLocalTablesAndPositions)
     int agreements = 0;
     CheckAnimation(gif, 4, agreements);
     EXPECT_GE(agreements, 2);
+}
+
+TEST(GifAnimationOracles, GifsicleTransparentFramesEveryDisposalAndFramesPastTheScreen)
+{
+    TempDir dir;
+    const std::string convert = Tool("convert");
+    const std::string gifsicle = Tool("gifsicle");
+    // An opaque first frame covering the screen (ImageMagick and PIL fill
+    // what no frame covers with the background colour, browsers and we
+    // leave it see-through) and small frames with see-through parts.
+    const std::string parts[] = {
+        "-size 8x6 xc:orange",
+        "-size 4x4 xc:none -fill blue -draw \"rectangle 1,1 2,2\"",
+        "-size 5x3 xc:none -fill green -draw \"rectangle 0,0 2,1\"",
+        "-size 4x4 xc:none -fill purple -draw \"rectangle 0,0 3,1\"",
+    };
+    std::vector<std::string> files;
+    for (std::size_t i = 0; i < std::size(parts); ++i) {
+        const std::string file = dir.File("t" + std::to_string(i) + ".gif");
+        const CommandResult r = testutil::Run(convert + " " + parts[i] + " " + Quote(file));
+        ASSERT_EQ(r.ExitCode, 0) << r.Output;
+        files.push_back(file);
+    }
+    struct Case {
+        std::string Name;
+        std::string Frames;
+        int Count;
+    };
+    const Case cases[] = {
+        // Restore-to-background twice in a row, restore-to-previous after
+        // it, delays of 0, looping for ever.
+        {"loop0",
+         "--loopcount=0 --delay 0 --disposal=none " + Quote(files[0]) + " --disposal=background --position 4,2 " +
+             Quote(files[1]) + " --disposal=background --position 0,0 " + Quote(files[3]) +
+             " --disposal=previous --position 1,2 " + Quote(files[2]) + " --disposal=none --position 3,2 " +
+             Quote(files[1]),
+         5},
+        // Restore-to-previous twice in a row, then one frame kept, once.
+        {"loop1",
+         "--loopcount=1 --delay 3 --disposal=none " + Quote(files[0]) + " --disposal=previous --position 4,2 " +
+             Quote(files[3]) + " --disposal=previous --position 2,3 " + Quote(files[2]) +
+             " --disposal=asis --position 0,1 " + Quote(files[1]) + " --disposal=background --position 3,0 " +
+             Quote(files[2]),
+         5},
+    };
+    int agreements = 0;
+    for (const Case& c : cases) {
+        const std::string gif = dir.File(c.Name + ".gif");
+        const CommandResult r = testutil::Run(gifsicle + " " + c.Frames + " -o " + Quote(gif));
+        ASSERT_EQ(r.ExitCode, 0) << r.Output;
+        CheckAnimation(gif, c.Count, agreements);
+    }
+    EXPECT_GE(agreements, 5);
+
+    // gifsicle widens the screen to hold every frame; a file may not: the
+    // screen cut down to 6 x 4 leaves frames partly and wholly outside it.
+    // Reading it, the screen grows to hold them (10 x 8, as the last frame
+    // at 6,4 of 4 x 4 needs), where ImageMagick clips the frames to the 6 x
+    // 4 the file gives: the 6 x 4 both show must agree, the frames' parts
+    // past it drawn nowhere else.
+    const std::string wide = dir.File("wide.gif");
+    const CommandResult r = testutil::Run(gifsicle + " --delay 2 --disposal=none " + Quote(files[0]) +
+                                          " --disposal=background --position 4,2 " + Quote(files[1]) +
+                                          " --disposal=previous --position 3,3 " + Quote(files[2]) +
+                                          " --disposal=none --position 6,4 " + Quote(files[3]) + " -o " + Quote(wide));
+    ASSERT_EQ(r.ExitCode, 0) << r.Output;
+    std::vector<std::uint8_t> bytes = ReadFile(wide);
+    ASSERT_GT(bytes.size(), 10u);
+    bytes[6] = 6;
+    bytes[7] = 0;
+    bytes[8] = 4;
+    bytes[9] = 0;
+    const std::string cut = dir.File("cut.gif");
+    WriteFile(cut, bytes);
+    ASSERT_EQ(Frames(cut), 4);
+    const std::string pattern = dir.File("cut-%d.ppm");
+    const CommandResult im = testutil::Run(convert + " " + Quote(cut) +
+                                           " -coalesce -background white -alpha remove +adjoin " + Quote(pattern));
+    ASSERT_EQ(im.ExitCode, 0) << im.Output;
+    const std::vector<RgbImage> played = Played(cut);
+    ASSERT_EQ(played.size(), 4u);
+    auto sameCorner = [](const RgbImage& ours, const RgbImage& magick) {
+        int differing = 0;
+        for (int y = 0; y < magick.Height; ++y)
+            for (int x = 0; x < magick.Width; ++x)
+                differing += !std::equal(magick.At(x, y), magick.At(x, y) + 3, ours.At(x, y));
+        return differing;
+    };
+    for (int n = 0; n < 4; ++n) {
+        const RgbImage magick = ReadPpm(dir.File("cut-" + std::to_string(n) + ".ppm"));
+        ASSERT_EQ(magick.Width, 6);
+        ASSERT_EQ(magick.Height, 4);
+        const DumpResult ours = PicDump(cut, n);
+        ASSERT_TRUE(ours.Ok) << ours.Error;
+        ASSERT_EQ(ours.Image.Width, 10) << "frame " << n;
+        ASSERT_EQ(ours.Image.Height, 8) << "frame " << n;
+        EXPECT_EQ(sameCorner(ours.Image, magick), 0) << "frame " << n << " against ImageMagick";
+        const RgbImage& shot = played[static_cast<std::size_t>(n)];
+        ASSERT_EQ(shot.Width, 10);
+        ASSERT_EQ(shot.Height, 8);
+        EXPECT_EQ(sameCorner(shot, magick), 0) << "frame " << n << " as the painter shows it";
+    }
 }
