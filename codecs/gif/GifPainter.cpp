@@ -358,7 +358,7 @@ bool TGIFPainter::CanvasAlive() const
     return Image && !FCanvasToken.expired();
 }
 
-bool TGIFPainter::CallInContext(const std::function<void()>& fn, bool evenHalted)
+bool TGIFPainter::CallInContext(const std::function<void()>& fn)
 {
     auto guarded = [&] {
         // The canvas or the image went while the call waited: stop.
@@ -375,7 +375,7 @@ bool TGIFPainter::CallInContext(const std::function<void()>& fn, bool evenHalted
         fn();
     };
     if (!Threaded()) {
-        if (FTerminated.load() && !evenHalted)
+        if (FTerminated.load())
             return false;
         guarded();
         return !FTerminated.load();
@@ -529,10 +529,8 @@ void TGIFPainter::Execute()
             }
         }
         CurrentFrame = -1;
-        // Inline, the end is told even after a halt; a halted thread no
-        // longer calls its owner.
-        if (AnimationEndHandler)
-            CallInContext([&] { AnimationEndHandler(*this); }, true);
+        // A halted painter, inline or threaded, no longer calls anyone.
+        Fire(AnimationEndHandler);
     } catch (...) {
         FTerminated = true;
         FKeptException = std::current_exception();

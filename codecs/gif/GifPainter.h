@@ -149,7 +149,7 @@ private:
     };
     // Runs fn on the owner's thread (at once when inline); false when the
     // painter was halted first or its canvas is gone.
-    bool CallInContext(const std::function<void()>& fn, bool evenHalted = false);
+    bool CallInContext(const std::function<void()>& fn);
     bool Fire(const TGIFNotifyEvent& handler);
     bool CanvasAlive() const;
     FrameFacts Facts(int index);
