@@ -324,7 +324,13 @@ TGIFPainter::~TGIFPainter()
 void TGIFPainter::Run()
 {
     if (Threaded() && !FThread.joinable() && !FFinished.load())
-        FThread = std::thread([this] { Execute(); });
+        FThread = std::thread([this] {
+            Execute();
+            if (FOrphaned.load()) {
+                FThread.detach();
+                delete this;
+            }
+        });
 }
 
 void TGIFPainter::Halt()

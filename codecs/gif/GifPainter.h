@@ -169,6 +169,10 @@ private:
     std::atomic<bool> FFinished{false};
     std::atomic<bool> FHasPainted{false};
     std::atomic<bool> FRestartRequested{false};
+    // Set when the image went while this thread waited for one of its
+    // calls: nobody is left to wait for the thread, which frees the
+    // painter itself when its run ends.
+    std::atomic<bool> FOrphaned{false};
     TGIFWakeEvent FWakeEvent;
     std::exception_ptr FKeptException;
 };

@@ -229,6 +229,21 @@ TGifPicture::~TGifPicture()
         // Inline painters still running further up this thread's stack
         // stop at their next step.
         std::lock_guard<std::mutex> guard(FPaintersLock);
+        // Left: a threaded painter whose call this thread is running (a
+        // handler destroys the image). Its thread waits for that call to
+        // return, so it cannot be waited for here; cut loose from the
+        // image, it ends after the call and frees itself.
+        for (std::unique_ptr<TGIFPainter>& painter : FPainters) {
+            painter->Halt();
+            if (!painter->FThread.joinable())
+                continue;
+            painter->Image = nullptr;
+            painter->FSlot = nullptr;
+            painter->FOrphaned = true;
+            static_cast<void>(painter.release());
+        }
+        FPainters.clear();
+        FDrawPainter = nullptr;
         for (TGIFPainter* painter : FInlinePainters)
             painter->Image = nullptr;
         FInlinePainters.clear();

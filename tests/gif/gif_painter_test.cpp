@@ -279,6 +279,34 @@ TEST(GifPainterHalting, DestroyingTheImageWhilePaintingWaitsForThePainter)
     SUCCEED();
 }
 
+TEST(GifPainterHalting, AHandlerMayDestroyTheImage)
+{
+    // A window closed from a frame handler takes its picture with it while
+    // the painter thread waits for the handler to return: neither may wait
+    // for the other, and the painter ends without touching the image.
+    TGIFManualClock clock;
+    auto image = ThreeFrames({5, 5, 5}, 0);
+    image->Clock = &clock;
+    image->PlaybackSpeed = -1;
+    int done = 0;
+    int ends = 0;
+    image->FrameDoneHandler = [&](TGIFPainter&) {
+        if (++done == 3)
+            image.reset();
+    };
+    image->AnimationEndHandler = [&](TGIFPainter&) { ++ends; };
+    TBitmap target(2, 1);
+    TGIFPainter* painter = image->StartPainter(nullptr, target.Canvas(), Threaded | poLoop, TRect{0, 0, 2, 1});
+    painter->Run();
+    ASSERT_TRUE(PumpUntil([&] { return !image; }));
+    // Nothing more is asked of this thread.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+    while (std::chrono::steady_clock::now() < end)
+        GIFPumpSynchronizedFor(1);
+    EXPECT_EQ(done, 3);
+    EXPECT_EQ(ends, 0);
+}
+
 TEST(GifPainterHalting, APainterWhoseCanvasWentStops)
 {
     TGIFManualClock clock;
