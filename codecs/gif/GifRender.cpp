@@ -394,9 +394,15 @@ void TGIFSubImage::MaskUnchangedPixels(TGIFSubImage* previous)
         }
         if (!image || image->Header.GlobalTable.EntryCount() == 0)
             return false;
+        // Another frame's transparent index, unless this frame shows that
+        // colour itself: those pixels would turn see-through.
+        const auto shows = [&](int index) {
+            return std::find(FPixels.begin(), FPixels.end(), static_cast<std::uint8_t>(index)) != FPixels.end();
+        };
         for (int i = 0; i < image->Frames.Count(); ++i) {
             TGIFSubImage* other = image->Frames.Frame(i);
-            if (other != this && other->ColorMap().EntryCount() == 0 && other->TransparentIndex() >= 0) {
+            if (other != this && other->ColorMap().EntryCount() == 0 && other->TransparentIndex() >= 0 &&
+                !shows(other->TransparentIndex())) {
                 transparent = other->TransparentIndex();
                 return true;
             }

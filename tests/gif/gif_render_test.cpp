@@ -192,3 +192,34 @@ TEST(GifFrameEdit, MaskUnchangedPixelsMakesRepeatsTransparent)
     EXPECT_EQ(restored->Frames.Frame(1)->TransparentIndex(), -1);
     EXPECT_EQ(restored->Frames.Frame(1)->PixelData()[0], 2);
 }
+
+TEST(GifFrameEdit, MaskUnchangedPixelsKeepsTheLookWhenReusingAnIndex)
+{
+    // Frame 2 is transparent through index 2 (lime); frame 1 shows lime
+    // itself. Masking frame 1's repeat of frame 0 must not take index 2,
+    // or its lime pixel would turn see-through and show frame 0's blue.
+    FramePlan a;
+    a.Width = 2;
+    a.Pixels = {1, 3};
+    a.Disposal = 1;
+    FramePlan b;
+    b.Width = 2;
+    b.Pixels = {1, 2};
+    b.Disposal = 1;
+    FramePlan c;
+    c.Width = 2;
+    c.Pixels = {2, 2};
+    c.Transparent = 2;
+    auto image = MakeAnimation(2, 1, Colours, {a, b, c});
+    TGIFSubImage& second = *image->Frames.Frame(1);
+    second.MaskUnchangedPixels(image->Frames.Frame(0));
+    ASSERT_GE(second.TransparentIndex(), 0);
+    EXPECT_NE(second.TransparentIndex(), 2);
+    TGIFFrameComposer composer(*image);
+    ASSERT_TRUE(composer.SeekFrame(1));
+    ASSERT_EQ(composer.Width(), 2);
+    ASSERT_EQ(composer.Height(), 1);
+    // Red (repeated from frame 0), then lime.
+    EXPECT_EQ(composer.Rgb(), (std::vector<std::uint8_t>{255, 0, 0, 0, 255, 0}));
+    EXPECT_EQ(composer.Covered(), (std::vector<std::uint8_t>{1, 1}));
+}
