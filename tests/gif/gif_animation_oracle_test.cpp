@@ -110,6 +110,23 @@ void CheckAnimation(const std::string& gif, int expectedFrames, int& pilAgreemen
     }
 }
 
+// One GIF file per ImageMagick picture, made with the given options
+// before and after it; the files in order, or fewer when one failed.
+std::vector<std::string> MakeParts(TempDir& dir, const std::vector<std::string>& parts, const std::string& before,
+                                   const std::string& after)
+{
+    std::vector<std::string> files;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const std::string file = dir.File("part" + std::to_string(i) + ".gif");
+        const CommandResult r = testutil::Run(Tool("convert") + " " + before + parts[i] + after + " " + Quote(file));
+        EXPECT_EQ(r.ExitCode, 0) << r.Output;
+        if (r.ExitCode != 0)
+            break;
+        files.push_back(file);
+    }
+    return files;
+}
+
 } // namespace
 
 TEST(GifAnimationOracles, ImageMagickAnimationsWithEveryDisposal)
@@ -150,19 +167,15 @@ TEST(GifAnimationOracles, GifsicleAnimationsWithLocalTablesAndPositions)
     TempDir dir;
     // Single frames from ImageMagick in colours of their own, so that
     // gifsicle gives the later frames local tables.
-    const std::string parts[] = {
-        "-size 9x7 gradient:white-black",
-        "-size 4x4 xc:none -fill red -draw \"rectangle 0,0 1,3\"",
-        "-size 5x3 plasma:fractal -seed 3",
-        "-size 3x5 xc:cyan",
-    };
-    std::vector<std::string> files;
-    for (std::size_t i = 0; i < std::size(parts); ++i) {
-        const std::string file = dir.File("part" + std::to_string(i) + ".gif");
-        const CommandResult r = testutil::Run(Convert + " -seed 3 " + parts[i] + " -colors 16 " + Quote(file));
-        ASSERT_EQ(r.ExitCode, 0) << r.Output;
-        files.push_back(file);
-    }
+    const std::vector<std::string> files = MakeParts(dir,
+                                                     {
+                                                         "-size 9x7 gradient:white-black",
+                                                         "-size 4x4 xc:none -fill red -draw \"rectangle 0,0 1,3\"",
+                                                         "-size 5x3 plasma:fractal -seed 3",
+                                                         "-size 3x5 xc:cyan",
+                                                     },
+                                                     "-seed 3 ", " -colors 16");
+    ASSERT_EQ(files.size(), 4u);
     const std::string gif = dir.File("sicle.gif");
     const std::string command = Gifsicle + " --loopcount=2 --delay 4 --disposal=none " + Quote(files[0]) +
                                 " --disposal=background --position 1,1 " + Quote(files[1]) +
@@ -183,19 +196,15 @@ TEST(GifAnimationOracles, GifsicleTransparentFramesEveryDisposalAndFramesPastThe
     // An opaque first frame covering the screen (ImageMagick and PIL fill
     // what no frame covers with the background colour, browsers and we
     // leave it see-through) and small frames with see-through parts.
-    const std::string parts[] = {
-        "-size 8x6 xc:orange",
-        "-size 4x4 xc:none -fill blue -draw \"rectangle 1,1 2,2\"",
-        "-size 5x3 xc:none -fill green -draw \"rectangle 0,0 2,1\"",
-        "-size 4x4 xc:none -fill purple -draw \"rectangle 0,0 3,1\"",
-    };
-    std::vector<std::string> files;
-    for (std::size_t i = 0; i < std::size(parts); ++i) {
-        const std::string file = dir.File("t" + std::to_string(i) + ".gif");
-        const CommandResult r = testutil::Run(convert + " " + parts[i] + " " + Quote(file));
-        ASSERT_EQ(r.ExitCode, 0) << r.Output;
-        files.push_back(file);
-    }
+    const std::vector<std::string> files = MakeParts(dir,
+                                                     {
+                                                         "-size 8x6 xc:orange",
+                                                         "-size 4x4 xc:none -fill blue -draw \"rectangle 1,1 2,2\"",
+                                                         "-size 5x3 xc:none -fill green -draw \"rectangle 0,0 2,1\"",
+                                                         "-size 4x4 xc:none -fill purple -draw \"rectangle 0,0 3,1\"",
+                                                     },
+                                                     "", "");
+    ASSERT_EQ(files.size(), 4u);
     struct Case {
         std::string Name;
         std::string Frames;
