@@ -285,3 +285,45 @@ TEST(GifAnimationOracles, GifsicleTransparentFramesEveryDisposalAndFramesPastThe
         EXPECT_EQ(sameCorner(shot, magick), 0) << "frame " << n << " as the painter shows it";
     }
 }
+
+TEST(GifAnimationOracles, LoopCountsWrittenByGifsiclePlayAsManyPasses)
+{
+    RegisterPictureFormats();
+    TempDir dir;
+    const std::vector<std::string> files = MakeParts(dir, {"-size 3x2 xc:red", "-size 3x2 xc:blue"}, "", "");
+    ASSERT_EQ(files.size(), 2u);
+    struct Case {
+        std::string Loop;
+        int Passes;
+    };
+    // Played inline with looping asked for: a count of n plays n passes; 0
+    // (for ever) plays one pass inline; no looping extension, one pass.
+    const Case cases[] = {{"--loopcount=3", 3}, {"--loopcount=1", 1}, {"--loopcount=0", 1}, {"--no-loopcount", 1}};
+    for (const Case& c : cases) {
+        const std::string gif = dir.File("loops.gif");
+        const CommandResult r = testutil::Run(Tool("gifsicle") + " " + c.Loop + " --delay 0 " + Quote(files[0]) + " " +
+                                              Quote(files[1]) + " -o " + Quote(gif));
+        ASSERT_EQ(r.ExitCode, 0) << r.Output;
+        TPicture picture;
+        picture.LoadFromFile(gif);
+        auto* image = dynamic_cast<TGifPicture*>(picture.Graphic());
+        ASSERT_NE(image, nullptr) << c.Loop;
+        ASSERT_EQ(image->Frames.Count(), 2) << c.Loop;
+        TGIFManualClock clock;
+        image->Clock = &clock;
+        int paints = 0;
+        int restarts = 0;
+        image->FramePaintHandler = [&](TGIFPainter&) { ++paints; };
+        image->LoopRestartHandler = [&](TGIFPainter&) { ++restarts; };
+        TBitmap screen(3, 2);
+        image->StartPainter(nullptr, screen.Canvas(), poAnimate | poLoop, TRect{0, 0, 3, 2});
+        EXPECT_EQ(paints, 2 * c.Passes) << c.Loop;
+        EXPECT_EQ(restarts, c.Passes - 1) << c.Loop;
+        // Delays of 0 count as 10 units: the second frame of every pass
+        // and the first of every later one wait 120 ms.
+        std::int64_t slept = 0;
+        for (std::int64_t ms : clock.Sleeps())
+            slept += ms;
+        EXPECT_EQ(slept, 12 + 120 * (2 * c.Passes - 1)) << c.Loop;
+    }
+}
