@@ -212,7 +212,16 @@ int RunQueued(std::unique_lock<std::mutex>& lock)
 }
 
 // The painter whose call the owner's thread is running, if any.
-thread_local TGIFPainter* RunningPainter = nullptr;
+// The painters whose calls this thread is running, innermost last (a
+// handler may run other painters' calls while it waits).
+thread_local std::vector<TGIFPainter*> RunningPainters;
+
+// Whether this thread is inside a call of painter: its thread waits for
+// that call to return and cannot be waited for here.
+bool RunningHere(const TGIFPainter* painter)
+{
+    return std::find(RunningPainters.begin(), RunningPainters.end(), painter) != RunningPainters.end();
+}
 
 } // namespace
 
@@ -372,12 +381,10 @@ bool TGIFPainter::CallInContext(const std::function<void()>& fn)
             FTerminated = true;
             return;
         }
-        TGIFPainter* outer = RunningPainter;
-        RunningPainter = this;
+        RunningPainters.push_back(this);
         struct Back {
-            TGIFPainter* Outer;
-            ~Back() { RunningPainter = Outer; }
-        } back{outer};
+            ~Back() { RunningPainters.pop_back(); }
+        } back;
         fn();
     };
     if (!Threaded()) {
@@ -753,7 +760,7 @@ void TGifPicture::ReapPainters(bool all)
         for (auto it = FPainters.begin(); it != FPainters.end();) {
             // A painter whose call is running on this thread cannot be
             // waited for here; it ends after the call.
-            const bool busy = *it && it->get() == RunningPainter;
+            const bool busy = *it && RunningHere(it->get());
             if ((all && !busy) || (*it)->Finished()) {
                 if (FDrawPainter == it->get())
                     FDrawPainter = nullptr;
@@ -795,7 +802,7 @@ void TGifPicture::StopDrawPainter()
         if (painter)
             painter->Halt();
     }
-    if (painter && painter != RunningPainter) {
+    if (painter && !RunningHere(painter)) {
         // Halting cancels a pending call, so the join cannot wait on us.
         std::unique_ptr<TGIFPainter> owned;
         {

@@ -307,6 +307,42 @@ TEST(GifPainterHalting, AHandlerMayDestroyTheImage)
     EXPECT_EQ(ends, 0);
 }
 
+TEST(GifPainterHalting, AHandlerNestedInAnotherMayStopThePainterBelowIt)
+{
+    // The draw painter's handler runs the calls of a second painter while
+    // it waits; the second painter's handler stops the draw painter, whose
+    // thread waits for the outer handler: it cannot be waited for.
+    TGIFManualClock clock;
+    auto image = ThreeFrames({5, 5, 5}, 0);
+    image->Clock = &clock;
+    image->PlaybackSpeed = -1;
+    TGIFPainter* drawPainter = nullptr;
+    TGIFPainter* second = nullptr;
+    bool nested = false;
+    bool stopped = false;
+    image->FrameDoneHandler = [&](TGIFPainter& p) {
+        if (&p == second && nested && !stopped) {
+            stopped = true;
+            image->StopDrawPainter();
+        } else if (&p == drawPainter && second && !nested) {
+            nested = true;
+            PumpUntil([&] { return stopped; });
+        }
+    };
+    TBitmap target(2, 1);
+    image->Draw(target.Canvas(), TRect{0, 0, 2, 1});
+    drawPainter = image->DrawPainter();
+    ASSERT_NE(drawPainter, nullptr);
+    TBitmap other(2, 1);
+    second = image->StartPainter(nullptr, other.Canvas(), Threaded | poLoop, TRect{0, 0, 2, 1});
+    ASSERT_NE(second, nullptr);
+    second->Run();
+    ASSERT_TRUE(PumpUntil([&] { return stopped; }));
+    // The draw painter ends once the outer handler has returned.
+    EXPECT_TRUE(PumpUntil([&] { return image->DrawPainter() == nullptr; }));
+    image.reset();
+}
+
 TEST(GifPainterHalting, APainterWhoseCanvasWentStops)
 {
     TGIFManualClock clock;
