@@ -175,7 +175,7 @@ inline RgbImage ReadPnm(const std::vector<std::uint8_t>& data)
 // The page scanimage reads from a device of SaneTest() with these settings.
 inline RgbImage ScanimagePage(const std::string& device, const TSettings& settings)
 {
-    std::string line = SaneTest().Env() + "/usr/bin/scanimage --format=pnm -d " + Quote(device);
+    std::string line = SaneTest().Env() + testutil::Tool("scanimage") + " --format=pnm -d " + Quote(device);
     for (const auto& [name, value] : settings) {
         const std::string v = value == "true" ? "yes" : value == "false" ? "no" : value;
         line += " --" + name + "=" + Quote(v);
