@@ -10,6 +10,7 @@
 #include <cctype>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <thread>
 #include <cstdlib>
 #include <string>
@@ -56,18 +57,7 @@ tl_y 0.0
 br_x 80.0
 br_y 100.0
 )");
-        const char* old = std::getenv("SANE_CONFIG_DIR");
-        FHadOld = old != nullptr;
-        if (old)
-            FOld = old;
-        setenv("SANE_CONFIG_DIR", Dir.Path().c_str(), 1);
-    }
-    ~SaneTestConfig()
-    {
-        if (FHadOld)
-            setenv("SANE_CONFIG_DIR", FOld.c_str(), 1);
-        else
-            unsetenv("SANE_CONFIG_DIR");
+        FVariable = std::make_unique<EnvGuard>("SANE_CONFIG_DIR", Dir.Path().c_str());
     }
     SaneTestConfig(const SaneTestConfig&) = delete;
     SaneTestConfig& operator=(const SaneTestConfig&) = delete;
@@ -86,8 +76,7 @@ private:
     {
         WriteFile(path, std::vector<std::uint8_t>(text.begin(), text.end()));
     }
-    bool FHadOld = false;
-    std::string FOld;
+    std::unique_ptr<EnvGuard> FVariable;
 };
 
 // The configuration of this test program, made on first use.
