@@ -17,7 +17,7 @@ TEST(ReaderThumbnailTest, TiffAndTargaFilesAreDrawn)
     for (const char* name : {"wide.tif", "wide.tga"}) {
         SCOPED_TRACE(name);
         const std::string path = dir.File(name);
-        const auto made = testutil::Run("/usr/bin/convert -size 200x100 xc:red -fill blue -draw \"rectangle 100,0 199,99\" " +
+        const auto made = testutil::Run(testutil::Tool("convert") + " -size 200x100 xc:red -fill blue -draw \"rectangle 100,0 199,99\" " +
                                         testutil::Quote(path));
         ASSERT_EQ(made.ExitCode, 0) << made.Output;
         TThumbnail t;

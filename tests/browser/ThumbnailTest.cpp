@@ -350,12 +350,13 @@ TEST(ThumbnailListTest, TilesKeepAbsolutePaths)
     TempDir dir;
     fs::create_directories(dir.File("sub"));
     SaveBmp(Halves(10, 10), dir.File("sub/x.bmp"));
-    const fs::path before = fs::current_path();
-    fs::current_path(dir.Path());
     TThumbnailList list;
-    list.BeginRebuild({{"sub/x.bmp", "x.bmp"}, {"./sub/../sub/x.bmp", "x.bmp"}});
-    const int appended = list.Append("sub/x.bmp");
-    fs::current_path(before);
+    int appended = -1;
+    {
+        const testutil::CurrentDirGuard here(dir.Path());
+        list.BeginRebuild({{"sub/x.bmp", "x.bmp"}, {"./sub/../sub/x.bmp", "x.bmp"}});
+        appended = list.Append("sub/x.bmp");
+    }
     // Drawn after the current folder changed: the paths do not depend on it.
     BuildAll(list);
     for (int i = 0; i < list.Count(); ++i) {

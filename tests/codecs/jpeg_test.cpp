@@ -26,9 +26,6 @@ using namespace testutil;
 
 namespace {
 
-const std::string Python = "/usr/bin/python3";
-
-
 // A picture with smooth gradients, hard edges and fine noise, so that every
 // stage of the codec (sampling, DCT, quantisation, entropy coding) is busy.
 RgbImage MakePattern(int width, int height)
@@ -329,9 +326,9 @@ TEST_F(JpegTest, FilesOfImageMagickAndPilDecodeLikeDjpeg)
         {"magick q92", Tool("convert") + " " + Quote(sourcePpm) + " -quality 92 " + Quote(out)},
         {"magick progressive", Tool("convert") + " " + Quote(sourcePpm) + " -interlace JPEG -quality 50 " + Quote(out)},
         {"magick grey", Tool("convert") + " " + Quote(sourcePpm) + " -colorspace Gray -quality 80 " + Quote(out)},
-        {"pil 4:4:4", Python + " -c \"from PIL import Image; Image.open('" + sourcePpm + "').save('" + out +
+        {"pil 4:4:4", PythonWithPil() + " -c \"from PIL import Image; Image.open('" + sourcePpm + "').save('" + out +
                           "', quality=88, subsampling=0)\""},
-        {"pil progressive", Python + " -c \"from PIL import Image; Image.open('" + sourcePpm + "').save('" + out +
+        {"pil progressive", PythonWithPil() + " -c \"from PIL import Image; Image.open('" + sourcePpm + "').save('" + out +
                                 "', quality=40, progressive=True, optimize=True)\""},
     };
     for (const Case& c : cases) {
@@ -420,7 +417,7 @@ TEST_F(JpegTest, CmykAndYcckFilesConvertToRgb)
     // PIL writes Adobe CMYK without transform; PIL's conversion is the reference.
     std::string cmyk = dir.File("cmyk.jpg");
     std::string pilRgb = dir.File("pil.ppm");
-    MustRun(Python + " -c \"from PIL import Image\n"
+    MustRun(PythonWithPil() + " -c \"from PIL import Image\n"
                      "im = Image.open('" + sourcePpm + "')\n"
                      "def ink(p):\n"
                      "    m = max(p)\n"
@@ -526,7 +523,7 @@ TEST_F(JpegTest, EncodingEqualsCjpegAndOthersDecodeIt)
             EXPECT_LE(*std::max_element(t.Values.begin(), t.Values.end()), 255);
         }
         CommandResult pilTables =
-            testutil::Run(Python + " -c \"from PIL import Image; q = Image.open('" + file +
+            testutil::Run(PythonWithPil() + " -c \"from PIL import Image; q = Image.open('" + file +
                 "').quantization; print(max(max(t) for t in q.values()))\"");
         ASSERT_EQ(pilTables.ExitCode, 0) << pilTables.Output;
         EXPECT_LE(std::stoi(pilTables.Output), 255);
@@ -538,7 +535,7 @@ TEST_F(JpegTest, EncodingEqualsCjpegAndOthersDecodeIt)
         MustRun(Tool("convert") + " " + Quote(file) + " " + Quote(magick));
         EXPECT_LE(MaxDifference(ReadPpm(magick), decoded), 1);
         std::string pil = dir.File("pil.ppm");
-        MustRun(Python + " -c \"from PIL import Image; Image.open('" + file + "').convert('RGB').save('" + pil +
+        MustRun(PythonWithPil() + " -c \"from PIL import Image; Image.open('" + file + "').convert('RGB').save('" + pil +
                 "')\"");
         EXPECT_LE(MaxDifference(ReadPpm(pil), decoded), 1);
         // Each step up in quality brings the picture closer.

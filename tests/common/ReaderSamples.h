@@ -95,7 +95,7 @@ inline std::string Write(const std::string& path, const std::string& extension)
         format = "psd";
     const std::string colours = extension == "bw" ? " -alpha off -colorspace gray" : " -alpha off";
     const testutil::CommandResult r =
-        testutil::Run("/usr/bin/convert -size 40x30 xc:red -fill blue -draw \"rectangle 20,0 39,29\"" + colours + " " +
+        testutil::Run(testutil::Tool("convert") + " -size 40x30 xc:red -fill blue -draw \"rectangle 20,0 39,29\"" + colours + " " +
                       format + ":" + testutil::Quote(path));
     return r.ExitCode == 0 ? "" : r.Output;
 }

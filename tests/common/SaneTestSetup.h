@@ -10,6 +10,7 @@
 #include <cctype>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <thread>
 #include <cstdlib>
 #include <string>
@@ -56,18 +57,7 @@ tl_y 0.0
 br_x 80.0
 br_y 100.0
 )");
-        const char* old = std::getenv("SANE_CONFIG_DIR");
-        FHadOld = old != nullptr;
-        if (old)
-            FOld = old;
-        setenv("SANE_CONFIG_DIR", Dir.Path().c_str(), 1);
-    }
-    ~SaneTestConfig()
-    {
-        if (FHadOld)
-            setenv("SANE_CONFIG_DIR", FOld.c_str(), 1);
-        else
-            unsetenv("SANE_CONFIG_DIR");
+        FVariable = std::make_unique<EnvGuard>("SANE_CONFIG_DIR", Dir.Path().c_str());
     }
     SaneTestConfig(const SaneTestConfig&) = delete;
     SaneTestConfig& operator=(const SaneTestConfig&) = delete;
@@ -86,8 +76,7 @@ private:
     {
         WriteFile(path, std::vector<std::uint8_t>(text.begin(), text.end()));
     }
-    bool FHadOld = false;
-    std::string FOld;
+    std::unique_ptr<EnvGuard> FVariable;
 };
 
 // The configuration of this test program, made on first use.
@@ -175,7 +164,7 @@ inline RgbImage ReadPnm(const std::vector<std::uint8_t>& data)
 // The page scanimage reads from a device of SaneTest() with these settings.
 inline RgbImage ScanimagePage(const std::string& device, const TSettings& settings)
 {
-    std::string line = SaneTest().Env() + "/usr/bin/scanimage --format=pnm -d " + Quote(device);
+    std::string line = SaneTest().Env() + testutil::Tool("scanimage") + " --format=pnm -d " + Quote(device);
     for (const auto& [name, value] : settings) {
         const std::string v = value == "true" ? "yes" : value == "false" ? "no" : value;
         line += " --" + name + "=" + Quote(v);

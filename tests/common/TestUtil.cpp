@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -47,13 +48,6 @@ CommandResult Run(const std::string& commandLine)
     return result;
 }
 
-bool HaveTool(const std::string& program)
-{
-    if (!program.empty() && program[0] == '/')
-        return std::filesystem::exists(program);
-    return Run("command -v " + Quote(program) + " >/dev/null").ExitCode == 0;
-}
-
 std::string Tool(const std::string& name)
 {
     const std::string path = name.find('/') == std::string::npos ? "/usr/bin/" + name : name;
@@ -75,9 +69,11 @@ std::string PythonWithPil()
 const std::vector<std::string>& OracleTools()
 {
     static const std::vector<std::string> tools = {
-        "convert",  "identify", "python3",   "pnmtopng", "pngtopnm", "pamtopng", "tiffcp",
-        "tiffinfo", "gif2rgb",  "giftext",   "gifsicle", "pngcheck", "djpeg",    "cjpeg",
-        "pdfinfo",  "pdftoppm", "pdftotext", "exiftool", "exiv2",
+        "convert",  "identify",  "python3",   "pnmtopng",      "pngtopnm", "pamtopng", "tiffcp",
+        "tiffinfo", "tiff2rgba", "gif2rgb",   "giftext",       "gifsicle", "pngcheck", "djpeg",
+        "cjpeg",    "pdfinfo",   "pdftoppm",  "pdftotext",     "pdfimages", "exiftool", "exiv2",
+        "pamcut",   "pamdepth",  "pamtotga",  "tgatoppm",      "pgmtopbm", "pnmdepth", "pnmquant",
+        "pnmtosgi", "ppmtopcx",  "ppmtopgm",  "pnmtoplainpnm", "ppmtoppm", "scanimage",
     };
     return tools;
 }
@@ -93,6 +89,50 @@ std::string Quote(const std::string& s)
     }
     return out + "'";
 }
+
+PixelBudgetGuard::PixelBudgetGuard(std::size_t pixels) : FSaved(PixelBudget()) { SetPixelBudget(pixels); }
+
+PixelBudgetGuard::~PixelBudgetGuard() { SetPixelBudget(FSaved); }
+
+CurrentDirGuard::CurrentDirGuard(const std::string& dir) : FSaved(std::filesystem::current_path().string())
+{
+    std::filesystem::current_path(dir);
+}
+
+CurrentDirGuard::~CurrentDirGuard()
+{
+    std::error_code ec;
+    std::filesystem::current_path(FSaved, ec);
+}
+
+EnvGuard::EnvGuard(const std::string& name, const char* value) : FName(name)
+{
+    const char* old = std::getenv(name.c_str());
+    FHadOld = old != nullptr;
+    if (old)
+        FOld = old;
+    if (value)
+        setenv(name.c_str(), value, 1);
+    else
+        unsetenv(name.c_str());
+}
+
+EnvGuard::~EnvGuard()
+{
+    if (FHadOld)
+        setenv(FName.c_str(), FOld.c_str(), 1);
+    else
+        unsetenv(FName.c_str());
+}
+
+LocaleGuard::LocaleGuard(const std::vector<std::string>& locales) : FSaved(std::setlocale(LC_ALL, nullptr))
+{
+    for (const std::string& locale : locales)
+        if (std::setlocale(LC_ALL, locale.c_str()))
+            break;
+}
+
+LocaleGuard::~LocaleGuard() { std::setlocale(LC_ALL, FSaved.c_str()); }
 
 std::vector<std::uint8_t> TinyRleBmp(int width, int height)
 {
@@ -265,7 +305,7 @@ DumpResult PicDump(const std::string& path, int frame)
 
 std::vector<std::uint8_t> MakeJpegAndCutCopy(const std::string& whole, const std::string& cut, int seed)
 {
-    const CommandResult made = Run("/usr/bin/convert -size 320x240 gradient:red-blue -seed " + std::to_string(seed) +
+    const CommandResult made = Run(Tool("convert") + " -size 320x240 gradient:red-blue -seed " + std::to_string(seed) +
                                    " -attenuate 0.3 +noise Gaussian -strip -quality 90 " + Quote(whole));
     EXPECT_EQ(made.ExitCode, 0) << made.Output;
     std::vector<std::uint8_t> bytes = ReadFile(whole);

@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the tests: temporary folders, outside tools, PPM files.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -30,9 +31,6 @@ struct CommandResult {
 
 // Runs a shell command line (test files and outside tools only).
 CommandResult Run(const std::string& commandLine);
-// True when a program is on the PATH (or an absolute path that exists). Not
-// for skipping a test: an outside tool a test needs comes through Tool().
-bool HaveTool(const std::string& program);
 
 // The Debian path of an outside tool ("convert" -> "/usr/bin/convert"). A
 // tool that is missing or cannot run fails the test with its name: the tests
@@ -44,6 +42,61 @@ std::string PythonWithPil();
 const std::vector<std::string>& OracleTools();
 // Quotes a string for the shell.
 std::string Quote(const std::string& s);
+
+// Guards of process-wide settings a test changes: each puts the old value
+// back when it goes, also when the test stops early at a failed ASSERT.
+// (For the calling thread alone, TPixelBudgetScope.)
+class PixelBudgetGuard {
+public:
+    // The budget of every thread, until the guard goes.
+    explicit PixelBudgetGuard(std::size_t pixels);
+    ~PixelBudgetGuard();
+    PixelBudgetGuard(const PixelBudgetGuard&) = delete;
+    PixelBudgetGuard& operator=(const PixelBudgetGuard&) = delete;
+
+private:
+    std::size_t FSaved;
+};
+
+class CurrentDirGuard {
+public:
+    // Makes dir the current directory until the guard goes.
+    explicit CurrentDirGuard(const std::string& dir);
+    ~CurrentDirGuard();
+    CurrentDirGuard(const CurrentDirGuard&) = delete;
+    CurrentDirGuard& operator=(const CurrentDirGuard&) = delete;
+
+private:
+    std::string FSaved;
+};
+
+class EnvGuard {
+public:
+    // Sets an environment variable (value nullptr: removes it) until the
+    // guard goes.
+    EnvGuard(const std::string& name, const char* value);
+    ~EnvGuard();
+    EnvGuard(const EnvGuard&) = delete;
+    EnvGuard& operator=(const EnvGuard&) = delete;
+
+private:
+    std::string FName;
+    bool FHadOld = false;
+    std::string FOld;
+};
+
+class LocaleGuard {
+public:
+    // Switches LC_ALL to the first of the locales the system has (none:
+    // it stays) until the guard goes.
+    explicit LocaleGuard(const std::vector<std::string>& locales);
+    ~LocaleGuard();
+    LocaleGuard(const LocaleGuard&) = delete;
+    LocaleGuard& operator=(const LocaleGuard&) = delete;
+
+private:
+    std::string FSaved;
+};
 
 // A 256-colour run-length BMP of the given size in a few hundred bytes: its
 // data ends the picture at once, leaving every pixel colour 0.

@@ -55,11 +55,7 @@ std::vector<std::string> Numbered()
 TEST(FilterFiles, WeightTextsReadTheSameInEveryLocale)
 {
     // The user's locale writes "2,5"; the files and the grid never do.
-    const char* const locales[] = {"fr_FR.UTF-8", "de_DE.UTF-8", "fr_FR", "C.UTF-8"};
-    const std::string saved = std::setlocale(LC_ALL, nullptr);
-    for (const char* locale : locales)
-        if (std::setlocale(LC_ALL, locale))
-            break;
+    const testutil::LocaleGuard locale({"fr_FR.UTF-8", "de_DE.UTF-8", "fr_FR", "C.UTF-8"});
     bool ok = false;
     EXPECT_EQ(ParseWeight("2.5", &ok), 2.5f);
     EXPECT_TRUE(ok);
@@ -72,7 +68,6 @@ TEST(FilterFiles, WeightTextsReadTheSameInEveryLocale)
     EXPECT_EQ(ParseWeight(""), 0.0f);
     EXPECT_EQ(ParseWeight("2,5", &ok), 0.0f);
     EXPECT_FALSE(ok);
-    std::setlocale(LC_ALL, saved.c_str());
 }
 
 TEST(FilterFiles, MalformedAndUnboundedWeightsCountAsZero)

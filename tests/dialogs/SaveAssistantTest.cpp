@@ -63,7 +63,7 @@ public:
 // "format width height" of a file by ImageMagick's identify.
 std::string Identify(const std::string& path, const std::string& format = "%m %w %h")
 {
-    const auto result = Run("/usr/bin/identify -format " + Quote(format) + " " + Quote(path));
+    const auto result = Run(testutil::Tool("identify") + " -format " + Quote(format) + " " + Quote(path));
     EXPECT_EQ(result.ExitCode, 0) << result.Output;
     return result.Output;
 }
@@ -72,7 +72,7 @@ std::string Identify(const std::string& path, const std::string& format = "%m %w
 testutil::RgbImage Decoded(const std::string& path, const TempDir& dir)
 {
     const std::string ppm = dir.File("decoded.ppm");
-    const auto result = Run("/usr/bin/convert " + Quote(path) + " -depth 8 " + Quote("ppm:" + ppm));
+    const auto result = Run(testutil::Tool("convert") + " " + Quote(path) + " -depth 8 " + Quote("ppm:" + ppm));
     EXPECT_EQ(result.ExitCode, 0) << result.Output;
     return testutil::ReadPpm(ppm);
 }
@@ -539,7 +539,7 @@ std::string PngZlibLevel(const std::string& path)
                                " if t==b'IDAT':\n"
                                "  print(d[p+9]>>6,end='');break\n"
                                " p+=12+n\n";
-    const auto result = Run("/usr/bin/python3 -c " + Quote(script) + " " + Quote(path));
+    const auto result = Run(testutil::Tool("python3") + " -c " + Quote(script) + " " + Quote(path));
     EXPECT_EQ(result.ExitCode, 0) << result.Output;
     return result.Output;
 }
@@ -848,10 +848,8 @@ TEST(SaveAsDialogTest, ANewPictureStartsInThePicturesOrHomeFolder)
 {
     App();
     TempDir home;
-    const QByteArray oldHome = qgetenv("HOME");
-    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
-    qputenv("HOME", QByteArray::fromStdString(home.Path()));
-    qunsetenv("XDG_CONFIG_HOME");
+    const testutil::EnvGuard homeVariable("HOME", home.Path().c_str());
+    const testutil::EnvGuard configVariable("XDG_CONFIG_HOME", nullptr);
     QWidget parent;
     TQtSaveAsDialog saveAs(&parent);
     std::vector<std::string> shown;
@@ -866,9 +864,6 @@ TEST(SaveAsDialogTest, ANewPictureStartsInThePicturesOrHomeFolder)
         EXPECT_FALSE(saveAs.Execute(SaveTabFilter(stJPG), "jpg", "", "Sans nom", chosen));
         std::filesystem::create_directory(home.File("Pictures"));
     }
-    qputenv("HOME", oldHome);
-    if (!oldConfig.isEmpty())
-        qputenv("XDG_CONFIG_HOME", oldConfig);
     EXPECT_EQ(shown, (std::vector<std::string>{home.Path(), home.File("Pictures")}));
 }
 

@@ -64,12 +64,12 @@ TEST_F(FrameLogicTest, StatusPanelsAndStartFolder)
     EXPECT_EQ(StatusPanel0Width(1024), 760);
     EXPECT_EQ(F.States.Panel(0), "texte état");
     EXPECT_EQ(F.States.Panel(2), "x=0 y=0");
-    const auto here = std::filesystem::current_path();
-    std::filesystem::current_path("/");
-    EXPECT_EQ(CurrentStartDir(), "/");
-    std::filesystem::current_path(Dir.Path());
-    EXPECT_EQ(CurrentStartDir(), std::filesystem::current_path().string() + "/");
-    std::filesystem::current_path(here);
+    {
+        const testutil::CurrentDirGuard root("/");
+        EXPECT_EQ(CurrentStartDir(), "/");
+        std::filesystem::current_path(Dir.Path());
+        EXPECT_EQ(CurrentStartDir(), std::filesystem::current_path().string() + "/");
+    }
 
     StartDir = "/opt/corvinel/";
     F.baideClick();
@@ -288,7 +288,7 @@ TEST_F(FrameLogicTest, DirectSaveWritesGifReducedTo256ColoursAndOpensItAgain)
 
     // giflib reads the same picture as the editor opens again.
     const std::string rgb = Dir.File("shot.rgb");
-    const auto run = testutil::Run("/usr/bin/gif2rgb -1 -o " + testutil::Quote(rgb) + " " +
+    const auto run = testutil::Run(testutil::Tool("gif2rgb") + " -1 -o " + testutil::Quote(rgb) + " " +
                                    testutil::Quote(Dir.File("Shot.GIF")));
     ASSERT_EQ(run.ExitCode, 0) << run.Output;
     const std::vector<std::uint8_t> outside = testutil::ReadFile(rgb);
@@ -313,10 +313,10 @@ TEST_F(FrameLogicTest, OpensGifFilesAsImageMagickDrawsThem)
     const std::string gif = Dir.File("Anim.gif");
     const std::string ppm = Dir.File("anim.ppm");
     // Two frames; the document shows the first, holes on white.
-    auto made = testutil::Run("/usr/bin/convert -size 30x20 xc:none -fill blue -draw 'rectangle 0,0 14,19' "
+    auto made = testutil::Run(testutil::Tool("convert") + " -size 30x20 xc:none -fill blue -draw 'rectangle 0,0 14,19' "
                               "-size 30x20 xc:red -loop 0 " + testutil::Quote(gif));
     ASSERT_EQ(made.ExitCode, 0) << made.Output;
-    made = testutil::Run("/usr/bin/convert " + testutil::Quote(gif + "[0]") +
+    made = testutil::Run(testutil::Tool("convert") + " " + testutil::Quote(gif + "[0]") +
                          " -background white -flatten " + testutil::Quote(ppm));
     ASSERT_EQ(made.ExitCode, 0) << made.Output;
     TDocument* d = F.OpenImage(gif);

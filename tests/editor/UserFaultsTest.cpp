@@ -30,12 +30,10 @@ using testutil::TempDir;
 
 namespace {
 
-const std::string Python = "/usr/bin/python3";
-
 // Writes a PNG with PIL: four pixels in a row, RGBA each.
 void MakeAlphaPng(const std::string& path)
 {
-    const auto made = testutil::Run(Python + " -c \"from PIL import Image\n"
+    const auto made = testutil::Run(testutil::PythonWithPil() + " -c \"from PIL import Image\n"
                                              "im = Image.new('RGBA', (4, 1))\n"
                                              "im.putdata([(0, 0, 255, 0), (255, 0, 0, 255), (0, 0, 255, 128), "
                                              "(0, 255, 0, 64)])\n"
@@ -128,16 +126,13 @@ protected:
 
 TEST_F(FrameFaultsTest, TheStartFolderIsTheProgramsFolderWhereverItIsStartedFrom)
 {
-    const auto here = std::filesystem::current_path();
-    std::filesystem::current_path(Dir.Path());
-    F.FormCreate();
-    std::filesystem::current_path(here);
+    {
+        const testutil::CurrentDirGuard elsewhere(Dir.Path());
+        F.FormCreate();
+    }
 
-    const auto link = testutil::Run("/usr/bin/readlink -f /proc/" + std::to_string(::getpid()) + "/exe");
-    ASSERT_EQ(link.ExitCode, 0) << link.Output;
-    std::string program = link.Output;
-    while (!program.empty() && program.back() == '\n')
-        program.pop_back();
+    // The test program's own path, as the kernel knows it.
+    const std::string program = std::filesystem::canonical("/proc/self/exe").string();
     const std::string folder = program.substr(0, program.rfind('/') + 1);
     ASSERT_FALSE(folder.empty());
     EXPECT_EQ(StartDir, folder);
@@ -183,7 +178,7 @@ TEST_F(FrameFaultsTest, ATruncatedJpegOpensWithWhatItHoldsAndTheUserIsTold)
 
     // What the file holds is what libjpeg's own djpeg makes of it.
     const std::string ppm = Dir.File("coupe.ppm");
-    const auto run = testutil::Run("/usr/bin/djpeg -ppm -outfile " + testutil::Quote(ppm) + " " +
+    const auto run = testutil::Run(testutil::Tool("djpeg") + " -ppm -outfile " + testutil::Quote(ppm) + " " +
                                    testutil::Quote(cut));
     // djpeg ends with its warning status, 2, and the same words.
     ASSERT_EQ(run.ExitCode, 2) << run.Output;

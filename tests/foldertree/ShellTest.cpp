@@ -119,10 +119,8 @@ TEST(ShellNamespaceTest, ListsFoldersWithHiddenOnesAndLinks)
 TEST(ShellNamespaceTest, DesktopFallsBackToHome)
 {
     testutil::TempDir tmp;
-    const QByteArray oldHome = qgetenv("HOME");
-    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
-    qputenv("HOME", QByteArray::fromStdString(tmp.Path()));
-    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(tmp.File("config")));
+    const testutil::EnvGuard homeVariable("HOME", tmp.Path().c_str());
+    const testutil::EnvGuard configVariable("XDG_CONFIG_HOME", tmp.File("config").c_str());
     TShellNamespace ns;
     EXPECT_EQ(ns.DesktopPath(), tmp.Path());
     MakeDirs(tmp.File("Desktop"));
@@ -130,11 +128,6 @@ TEST(ShellNamespaceTest, DesktopFallsBackToHome)
     EXPECT_EQ(ns.TrashPath(), qEnvironmentVariableIsSet("XDG_DATA_HOME")
                                   ? JoinPath(qgetenv("XDG_DATA_HOME").toStdString(), "Trash")
                                   : tmp.File(".local/share/Trash"));
-    qputenv("HOME", oldHome);
-    if (oldConfig.isEmpty())
-        qunsetenv("XDG_CONFIG_HOME");
-    else
-        qputenv("XDG_CONFIG_HOME", oldConfig);
 }
 
 TEST(ShellNotifierTest, ReportsFolderChangesInOneBatchPerBurst)

@@ -30,10 +30,6 @@ using namespace gifanim;
 
 namespace {
 
-const std::string Convert = "/usr/bin/convert";
-const std::string Gifsicle = "/usr/bin/gifsicle";
-const std::string Python = "/usr/bin/python3";
-
 // Every frame of the animation composed by PIL over white, as frame-N.ppm.
 const char* const PilFrames = R"(
 import sys
@@ -81,11 +77,11 @@ void CheckAnimation(const std::string& gif, int expectedFrames, int& pilAgreemen
     ASSERT_EQ(Frames(gif), expectedFrames) << gif;
     const std::string pattern = out.File("im-%d.ppm");
     const CommandResult im =
-        testutil::Run(Convert + " " + Quote(gif) + " -coalesce -background white -alpha remove +adjoin " + Quote(pattern));
+        testutil::Run(Tool("convert") + " " + Quote(gif) + " -coalesce -background white -alpha remove +adjoin " + Quote(pattern));
     ASSERT_EQ(im.ExitCode, 0) << im.Output;
     const std::string script = out.File("frames.py");
     WriteFile(script, std::vector<std::uint8_t>(PilFrames, PilFrames + std::strlen(PilFrames)));
-    const CommandResult pil = testutil::Run(Python + " " + Quote(script) + " " + Quote(gif) + " " + Quote(out.Path()));
+    const CommandResult pil = testutil::Run(PythonWithPil() + " " + Quote(script) + " " + Quote(gif) + " " + Quote(out.Path()));
     ASSERT_EQ(pil.ExitCode, 0) << pil.Output;
     EXPECT_EQ(std::stoi(pil.Output), expectedFrames);
     const std::vector<RgbImage> played = Played(gif);
@@ -155,7 +151,7 @@ TEST(GifAnimationOracles, ImageMagickAnimationsWithEveryDisposal)
     };
     for (const Case& c : cases) {
         const std::string gif = dir.File(c.Name + ".gif");
-        const CommandResult r = testutil::Run(Convert + " -delay 7 " + c.Frames + " -loop 3 " + Quote(gif));
+        const CommandResult r = testutil::Run(Tool("convert") + " -delay 7 " + c.Frames + " -loop 3 " + Quote(gif));
         ASSERT_EQ(r.ExitCode, 0) << r.Output;
         CheckAnimation(gif, c.Count, agreements);
     }
@@ -177,7 +173,7 @@ TEST(GifAnimationOracles, GifsicleAnimationsWithLocalTablesAndPositions)
                                                      "-seed 3 ", " -colors 16");
     ASSERT_EQ(files.size(), 4u);
     const std::string gif = dir.File("sicle.gif");
-    const std::string command = Gifsicle + " --loopcount=2 --delay 4 --disposal=none " + Quote(files[0]) +
+    const std::string command = Tool("gifsicle") + " --loopcount=2 --delay 4 --disposal=none " + Quote(files[0]) +
                                 " --disposal=background --position 1,1 " + Quote(files[1]) +
                                 " --disposal=previous --position 4,3 " + Quote(files[2]) +
                                 " --disposal=none --position 6,0 " + Quote(files[3]) + " -o " + Quote(gif);

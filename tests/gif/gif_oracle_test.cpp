@@ -17,11 +17,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-const std::string Convert = "/usr/bin/convert";
-const std::string Python = "/usr/bin/python3";
-const std::string Gif2Rgb = "/usr/bin/gif2rgb";
-const std::string Gifsicle = "/usr/bin/gifsicle";
-
 // The indices of frame 0 as PIL reads them: "width height" then hex.
 const char* const PilIndices = R"(
 import sys
@@ -44,7 +39,7 @@ Indices PilRead(const TempDir& dir, const std::string& gif)
 {
     const std::string script = dir.File("indices.py");
     WriteFile(script, Bytes(PilIndices, PilIndices + std::strlen(PilIndices)));
-    const CommandResult r = Run(Python + " " + Quote(script) + " " + Quote(gif));
+    const CommandResult r = Run(PythonWithPil() + " " + Quote(script) + " " + Quote(gif));
     Indices out;
     EXPECT_EQ(r.ExitCode, 0) << r.Output;
     std::istringstream in(r.Output);
@@ -61,8 +56,8 @@ RgbImage ImageMagickRead(const TempDir& dir, const std::string& gif, int frame =
 {
     const std::string pattern = dir.File("im-%d.ppm");
     const std::string command =
-        coalesce ? Convert + " " + Quote(gif) + " -coalesce -background white -alpha remove +adjoin " + Quote(pattern)
-                 : Convert + " " + Quote(gif + "[" + std::to_string(frame) + "]") +
+        coalesce ? Tool("convert") + " " + Quote(gif) + " -coalesce -background white -alpha remove +adjoin " + Quote(pattern)
+                 : Tool("convert") + " " + Quote(gif + "[" + std::to_string(frame) + "]") +
                        " -background white -flatten +adjoin " + Quote(pattern);
     const CommandResult r = Run(command);
     EXPECT_EQ(r.ExitCode, 0) << command << r.Output;
@@ -73,7 +68,7 @@ RgbImage ImageMagickRead(const TempDir& dir, const std::string& gif, int frame =
 RgbImage GiflibRead(const TempDir& dir, const std::string& gif, int width, int height)
 {
     const std::string rgb = dir.File("giflib.rgb");
-    const CommandResult r = Run(Gif2Rgb + " -1 -o " + Quote(rgb) + " " + Quote(gif));
+    const CommandResult r = Run(Tool("gif2rgb") + " -1 -o " + Quote(rgb) + " " + Quote(gif));
     EXPECT_EQ(r.ExitCode, 0) << r.Output;
     RgbImage out;
     out.Width = width;
@@ -190,7 +185,7 @@ TEST(GifOutsideWriters, TheirFilesDecodeToTheirPixels)
 {
     TempDir dir;
     const std::string base = dir.File("base.ppm");
-    ASSERT_EQ(testutil::Run(Convert + " -size 71x43 plasma:fractal -seed 3 " + Quote(base)).ExitCode, 0);
+    ASSERT_EQ(testutil::Run(Tool("convert") + " -size 71x43 plasma:fractal -seed 3 " + Quote(base)).ExitCode, 0);
     struct Case {
         std::string Name;
         std::string Command;
@@ -199,18 +194,18 @@ TEST(GifOutsideWriters, TheirFilesDecodeToTheirPixels)
                       sici = dir.File("sici.gif"), pil = dir.File("pil.gif"), anim = dir.File("anim.gif"),
                       opt = dir.File("opt.gif");
     const std::vector<Case> cases = {
-        {im, Convert + " " + Quote(base) + " -colors 200 " + Quote(im)},
-        {imi, Convert + " " + Quote(base) + " -colors 60 -interlace GIF " + Quote(imi)},
-        {sic, Gifsicle + " --colors 16 --comment 'un commentaire' --loopcount=3 " + Quote(im) + " -o " + Quote(sic)},
+        {im, Tool("convert") + " " + Quote(base) + " -colors 200 " + Quote(im)},
+        {imi, Tool("convert") + " " + Quote(base) + " -colors 60 -interlace GIF " + Quote(imi)},
+        {sic, Tool("gifsicle") + " --colors 16 --comment 'un commentaire' --loopcount=3 " + Quote(im) + " -o " + Quote(sic)},
         // Two pictures of their own palettes: the second frame has a local table.
-        {sici, Gifsicle + " -i " + Quote(im) + " " + Quote(imi) + " -o " + Quote(sici)},
-        {pil, Python + " -c \"from PIL import Image; Image.open('" + base + "').convert('P').save('" + pil + "')\""},
+        {sici, Tool("gifsicle") + " -i " + Quote(im) + " " + Quote(imi) + " -o " + Quote(sici)},
+        {pil, PythonWithPil() + " -c \"from PIL import Image; Image.open('" + base + "').convert('P').save('" + pil + "')\""},
         // Frames that change a little, so that the optimiser crops them and
         // leaves unchanged pixels transparent.
-        {anim, Convert + " -delay 5 " + Quote(base) + " \\( " + Quote(base) +
+        {anim, Tool("convert") + " -delay 5 " + Quote(base) + " \\( " + Quote(base) +
                    " -fill red -draw 'rectangle 10,10 30,20' \\) \\( " + Quote(base) +
                    " -fill blue -draw 'rectangle 40,5 60,35' \\) -colors 64 -loop 0 " + Quote(anim)},
-        {opt, Gifsicle + " -O3 " + Quote(anim) + " -o " + Quote(opt)},
+        {opt, Tool("gifsicle") + " -O3 " + Quote(anim) + " -o " + Quote(opt)},
     };
     for (const Case& c : cases) {
         const CommandResult made = testutil::Run(c.Command);

@@ -385,7 +385,7 @@ TEST(GifPicture, AnIconsUncoveredPixelsBecomeTransparent)
 {
     TempDir dir;
     const std::string ico = dir.File("half.ico");
-    const CommandResult made = testutil::Run("/usr/bin/convert -size 16x16 xc:none -fill red "
+    const CommandResult made = testutil::Run(testutil::Tool("convert") + " -size 16x16 xc:none -fill red "
                                              "-draw 'rectangle 0,0 7,15' " + Quote(ico));
     ASSERT_EQ(made.ExitCode, 0) << made.Output;
     TIcon icon;

@@ -73,7 +73,7 @@ TEST(PhotoOrientation, BrokenOrMissingMetadataLeavesThePictureAsStored)
 {
     TempDir dir;
     const std::string plain = dir.File("plain.jpg");
-    ASSERT_EQ(testutil::Run("/usr/bin/convert -size 12x8 xc:teal " + Quote(plain)).ExitCode, 0);
+    ASSERT_EQ(testutil::Run(testutil::Tool("convert") + " -size 12x8 xc:teal " + Quote(plain)).ExitCode, 0);
     std::vector<std::uint8_t> data = ReadFile(plain);
     EXPECT_EQ(JpegOrientation(data.data(), data.size()), 1);
     EXPECT_EQ(TPhotoMetadata::FromJpeg(data.data(), data.size()), nullptr);
@@ -124,7 +124,7 @@ TEST(PhotoMetadata, AJpegSaveKeepsTheCameraDataUprightWithoutTheOldThumbnail)
     const RgbImage back = AutoOriented(saved);
     EXPECT_EQ(back.Width, 30);
     EXPECT_EQ(back.Height, 50);
-    const CommandResult check = testutil::Run("/usr/bin/exiv2 -pa " + Quote(saved));
+    const CommandResult check = testutil::Run(testutil::Tool("exiv2") + " -pa " + Quote(saved));
     EXPECT_EQ(check.ExitCode, 0) << check.Output;
     EXPECT_NE(check.Output.find("Exif.Image.Make"), std::string::npos);
 }
@@ -148,12 +148,12 @@ TEST(PhotoMetadata, TheColourProfileTheCommentAndTheXmpSizesTravelToo)
     const std::string source = dir.File("profile.jpg");
     // PIL writes the sRGB profile of Little CMS; exiftool adds the comment
     // and an XMP copy of the orientation and the sizes.
-    CommandResult r = testutil::Run("/usr/bin/python3 -c \"from PIL import Image, ImageCms; "
+    CommandResult r = testutil::Run(testutil::PythonWithPil() + " -c \"from PIL import Image, ImageCms; "
                                     "p = ImageCms.ImageCmsProfile(ImageCms.createProfile('sRGB')).tobytes(); "
                                     "Image.new('RGB', (20, 10), (200, 30, 40)).save('" + source +
                                     "', icc_profile=p)\"");
     ASSERT_EQ(r.ExitCode, 0) << r.Output;
-    r = testutil::Run("/usr/bin/exiftool -q -overwrite_original -n '-Comment=Tirage 2024' -XMP-tiff:Orientation=8 "
+    r = testutil::Run(testutil::Tool("exiftool") + " -q -overwrite_original -n '-Comment=Tirage 2024' -XMP-tiff:Orientation=8 "
                       "-XMP-exif:ExifImageWidth=20 -XMP-exif:ExifImageHeight=10 " +
                       Quote(source));
     ASSERT_EQ(r.ExitCode, 0) << r.Output;

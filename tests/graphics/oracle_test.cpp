@@ -52,6 +52,8 @@ TEST(OutsideTools, EveryOracleIsInstalledAndRuns)
     job("convert", ppm + " " + tif);
     EXPECT_NE(job("tiffinfo", tif).find("Image Width: 4"), std::string::npos);
     job("tiffcp", tif + " " + Quote(dir.File("b.tif")));
+    job("tiff2rgba", tif + " " + Quote(dir.File("rgba.tif")));
+    EXPECT_NE(job("tiffinfo", Quote(dir.File("rgba.tif"))).find("Image Width: 4"), std::string::npos);
     job("convert", ppm + " " + gif);
     EXPECT_NE(job("gifsicle", "--info " + gif).find("4x3"), std::string::npos);
     job("giftext", gif);
@@ -65,8 +67,33 @@ TEST(OutsideTools, EveryOracleIsInstalledAndRuns)
     EXPECT_NE(job("pdfinfo", pdf).find("Pages:"), std::string::npos);
     job("pdftoppm", "-r 10 " + pdf + " " + Quote(dir.File("page")));
     job("pdftotext", pdf + " -");
+    job("pdfimages", "-list " + pdf);
     EXPECT_NE(job("exiftool", "-ImageWidth " + jpg).find("4"), std::string::npos);
     job("exiv2", "--version");
+
+    // The netpbm programs the reader tests write and read their files with;
+    // each answers a 4 x 3 picture.
+    const std::string pgm = Quote(dir.File("a.pgm"));
+    job("ppmtopgm", ppm + " > " + pgm);
+    auto fourByThree = [&](const std::string& tool, const std::string& arguments) {
+        EXPECT_NE(job(tool, arguments).find("4 3"), std::string::npos) << tool;
+    };
+    fourByThree("ppmtoppm", "< " + ppm);
+    fourByThree("pgmtopbm", "-threshold " + pgm);
+    fourByThree("pnmdepth", "15 " + ppm);
+    fourByThree("pamdepth", "255 " + ppm);
+    fourByThree("pnmtoplainpnm", ppm);
+    fourByThree("pnmquant", "-quiet 2 " + ppm);
+    fourByThree("pamcut", "-width 4 " + ppm);
+    const std::string tga = Quote(dir.File("a.tga"));
+    job("pamtotga", "-rgb " + ppm + " > " + tga);
+    fourByThree("tgatoppm", tga);
+    job("pnmtosgi", ppm + " > " + Quote(dir.File("a.sgi")));
+    job("ppmtopcx", "-quiet " + ppm + " > " + Quote(dir.File("a.pcx")));
+    EXPECT_EQ(job("identify", "-format %wx%h " + Quote(dir.File("a.sgi"))), "4x3");
+    EXPECT_EQ(job("identify", "-format %wx%h " + Quote(dir.File("a.pcx"))), "4x3");
+    // The scanner tests' oracle reads the test backend; here it only has to run.
+    EXPECT_NE(job("scanimage", "--version").find("sane-backends"), std::string::npos);
 
     // The list the other tests draw from is the list checked here.
     for (const std::string& tool : testutil::OracleTools())

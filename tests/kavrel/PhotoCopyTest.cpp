@@ -46,7 +46,7 @@ TEST(PhotoCopyTest, APhotoWithoutMetadataGivesAPlainCopy)
 {
     kaveltest::App();
     TempDir dir;
-    ASSERT_EQ(testutil::Run("/usr/bin/convert -size 30x20 xc:navy " + Quote(dir.File("plain.jpg"))).ExitCode, 0);
+    ASSERT_EQ(testutil::Run(testutil::Tool("convert") + " -size 30x20 xc:navy " + Quote(dir.File("plain.jpg"))).ExitCode, 0);
     TConversion job;
     job.Folder = dir.Path();
     job.Files = {"plain.jpg"};

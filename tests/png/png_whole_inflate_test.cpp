@@ -204,10 +204,10 @@ TEST(PngWholeDeflate, FilesOfBothCompressorsAreReadByOutsideTools)
                 const std::string path = dir.File("out" + std::to_string(n++) + ".png");
                 png.SaveToFile(path);
                 const std::string what = path + " level " + std::to_string(level);
-                const auto check = testutil::Run("/usr/bin/pngcheck " + testutil::Quote(path));
+                const auto check = testutil::Run(testutil::Tool("pngcheck") + " " + testutil::Quote(path));
                 EXPECT_EQ(check.ExitCode, 0) << what << check.Output;
                 const auto conv =
-                    testutil::Run("/usr/bin/convert " + testutil::Quote(path) + " " + testutil::Quote(path + ".ppm"));
+                    testutil::Run(testutil::Tool("convert") + " " + testutil::Quote(path) + " " + testutil::Quote(path + ".ppm"));
                 ASSERT_EQ(conv.ExitCode, 0) << what << conv.Output;
                 const testutil::RgbImage back = testutil::ReadPpm(path + ".ppm");
                 ASSERT_EQ(back.Width, 301) << what;

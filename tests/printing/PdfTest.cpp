@@ -350,11 +350,11 @@ TEST(ContactSheetPdf, FilesAreFoundByTheirFolderNotTheCurrentDirectory)
     t.Add("ici.bmp", Solid(20, 20, Red));
     // Another dialog moved the current directory meanwhile.
     TempDir elsewhere;
-    const auto before = std::filesystem::current_path();
-    std::filesystem::current_path(elsewhere.Path());
     std::string pdf;
-    EXPECT_NO_THROW(pdf = t.Print(0));
-    std::filesystem::current_path(before);
+    {
+        const testutil::CurrentDirGuard moved(elsewhere.Path());
+        EXPECT_NO_THROW(pdf = t.Print(0));
+    }
     ExpectBoxAt(ColourBox(Rasterise(pdf, 1, Dpi), Red), 4, 10, 34, 40);
 }
 

@@ -10,10 +10,6 @@
 
 namespace readertest {
 
-// More outside tools, by their Debian paths.
-inline const std::string Netpbm = "/usr/bin/"; // followed by the program's name
-inline const std::string Gifsicle = "/usr/bin/gifsicle";
-
 inline void ExpectSame(const testutil::RgbImage& got, const testutil::RgbImage& expected)
 {
     ASSERT_EQ(got.Width, expected.Width);

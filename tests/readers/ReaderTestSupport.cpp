@@ -52,7 +52,7 @@ void Must(const std::string& commandLine)
 
 void MustPython(const std::string& script, const std::vector<std::string>& args)
 {
-    std::string line = std::string(Python) + " -c " + testutil::Quote(script);
+    std::string line = PythonWithPil() + " -c " + testutil::Quote(script);
     for (const std::string& a : args)
         line += " " + testutil::Quote(a);
     Must(line);

@@ -21,13 +21,9 @@ using Bytes = std::vector<std::uint8_t>;
 
 Bytes operator+(Bytes a, const Bytes& b);
 
-constexpr const char* Python = "/usr/bin/python3";
-constexpr const char* Convert = "/usr/bin/convert";
-constexpr const char* Tiffcp = "/usr/bin/tiffcp";
-constexpr const char* Tiff2rgba = "/usr/bin/tiff2rgba";
-constexpr const char* Pamtotga = "/usr/bin/pamtotga";
-constexpr const char* Ppmquant = "/usr/bin/pnmquant";
-constexpr const char* Tgatoppm = "/usr/bin/tgatoppm";
+// Outside tools come through testutil::Tool() and testutil::PythonWithPil().
+using testutil::PythonWithPil;
+using testutil::Tool;
 
 // A photo-like test picture with smooth areas, edges and noise, written as
 // a binary PPM.
@@ -60,7 +56,7 @@ std::string LoadError(const Bytes& file)
 
 // Runs a command line and fails the test when it does not exit with 0.
 void Must(const std::string& commandLine);
-// Runs a Python script with the given arguments (/usr/bin/python3).
+// Runs a Python script with the given arguments (Python with PIL).
 void MustPython(const std::string& script, const std::vector<std::string>& args);
 // Decodes a file with PIL to an RGB PPM.
 void PilToPpm(const std::string& file, const std::string& ppm);

@@ -370,7 +370,7 @@ print(bytes(Image.open(sys.argv[1]).getdata()).hex())
 )PY";
         return Bytes(s.begin(), s.end());
     }());
-    const auto res = testutil::Run("/usr/bin/python3 " + testutil::Quote(script) + " " +
+    const auto res = testutil::Run(testutil::PythonWithPil() + " " + testutil::Quote(script) + " " +
                                    testutil::Quote(dir.File("a.gif")));
     ASSERT_EQ(res.ExitCode, 0) << res.Output;
     std::istringstream lines(res.Output);

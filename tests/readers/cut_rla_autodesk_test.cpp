@@ -100,7 +100,7 @@ TEST(Cut, PaletteFileBesideThePictureAsImageMagickReadsIt)
 
     testutil::WriteFile(dir.File("picture.pal"), PalFile(256));
     // The writers checked: ImageMagick reads the pair as expected.
-    Must(std::string(Convert) + " " + Quote(cut) + " -depth 8 " + Quote(dir.File("im.ppm")));
+    Must(Tool("convert") + " " + Quote(cut) + " -depth 8 " + Quote(dir.File("im.ppm")));
     const testutil::RgbImage expected = CutPicture(9, 4, true);
     ExpectSame(testutil::ReadPpm(dir.File("im.ppm")), expected);
     ExpectPicture(cut, expected);

@@ -143,7 +143,7 @@ TEST(GifFirstImage, HandMadeFilesAsImageMagickReadsThem)
         const std::string path = dir.File(f.Name);
         testutil::WriteFile(path, GifFile(23, 19, f.Options));
         // The writer checked by ImageMagick (transparency off: the palette colour).
-        Must(std::string(Convert) + " " + Quote(path) + "[0] -alpha off " + Quote(dir.File("im.ppm")));
+        Must(Tool("convert") + " " + Quote(path) + "[0] -alpha off " + Quote(dir.File("im.ppm")));
         ExpectSame(testutil::ReadPpm(dir.File("im.ppm")), expected);
         ExpectSame(LoadGif(path), expected);
     }
@@ -175,10 +175,10 @@ TEST(GifFirstImage, ImageMagickAndGifsicleFiles)
     const std::string ppm = dir.File("colour.ppm");
     testutil::WritePpm(ppm, TestPicture(37, 21));
     const std::string gif = dir.File("im.gif");
-    Must(std::string(Convert) + " " + Quote(ppm) + " -colors 60 " + Quote(gif));
-    Must(Gifsicle + " --interlace " + Quote(gif) + " -o " + Quote(dir.File("interlaced.gif")));
-    Must(Gifsicle + " --transparent 0 " + Quote(gif) + " -o " + Quote(dir.File("transparent.gif")));
-    Must(std::string(Convert) + " " + Quote(gif) + " " + Quote(dir.File("im.ppm")));
+    Must(Tool("convert") + " " + Quote(ppm) + " -colors 60 " + Quote(gif));
+    Must(Tool("gifsicle") + " --interlace " + Quote(gif) + " -o " + Quote(dir.File("interlaced.gif")));
+    Must(Tool("gifsicle") + " --transparent 0 " + Quote(gif) + " -o " + Quote(dir.File("transparent.gif")));
+    Must(Tool("convert") + " " + Quote(gif) + " " + Quote(dir.File("im.ppm")));
     const testutil::RgbImage expected = testutil::ReadPpm(dir.File("im.ppm"));
     for (const char* name : {"im.gif", "interlaced.gif", "transparent.gif"}) {
         SCOPED_TRACE(name);
@@ -196,7 +196,7 @@ constexpr std::size_t SecondOrientation = 194635;
 std::string MakePack(const testutil::TempDir& dir)
 {
     const std::string pack = dir.File("pack.pcd");
-    Must(std::string(Convert) + " -size 768x512 xc:gray50 -fill red -draw 'rectangle 0,0 191,127' -fill lime -draw "
+    Must(Tool("convert") + " -size 768x512 xc:gray50 -fill red -draw 'rectangle 0,0 191,127' -fill lime -draw "
                    "'rectangle 576,0 767,127' -fill blue -draw 'rectangle 576,384 767,511' " +
          Quote(pack));
     return pack;
@@ -244,7 +244,7 @@ TEST(PhotoCd, FourOrientationsTurnAsImageMagickTurnsThem)
         // ImageMagick leaves orientation 2 as it is; the picture upside down
         // is a half turn.
         const std::string im = dir.File("im.ppm");
-        Must(std::string(Convert) + " " + Quote(path) + " -colorspace sRGB -depth 8 " + (o == 2 ? "-rotate 180 " : "") + Quote(im));
+        Must(Tool("convert") + " " + Quote(path) + " -colorspace sRGB -depth 8 " + (o == 2 ? "-rotate 180 " : "") + Quote(im));
         const testutil::DumpResult dump = testutil::PicDump(path);
         ASSERT_TRUE(dump.Ok) << dump.Error;
         EXPECT_EQ(dump.Image.Width, o % 2 ? 512 : 768);
@@ -277,11 +277,11 @@ TEST(PhotoCd, APortraitPackFromImageMagickReadsUpright)
     RegisterReaderFormats();
     testutil::TempDir dir;
     const std::string pack = dir.File("portrait.pcd");
-    Must(std::string(Convert) + " -size 512x768 xc:gray50 -fill red -draw 'rectangle 0,0 127,191' -fill lime -draw "
+    Must(Tool("convert") + " -size 512x768 xc:gray50 -fill red -draw 'rectangle 0,0 127,191' -fill lime -draw "
                    "'rectangle 384,0 511,191' -fill blue -draw 'rectangle 0,576 127,767' " +
          Quote(pack));
     const std::string im = dir.File("im.ppm");
-    Must(std::string(Convert) + " " + Quote(pack) + " -colorspace sRGB -depth 8 " + Quote(im));
+    Must(Tool("convert") + " " + Quote(pack) + " -colorspace sRGB -depth 8 " + Quote(im));
     const testutil::DumpResult dump = testutil::PicDump(pack);
     ASSERT_TRUE(dump.Ok) << dump.Error;
     EXPECT_EQ(dump.Image.Width, 512);
@@ -307,7 +307,7 @@ TEST(PhotoCd, LowerResolutionsAndTheColourFormula)
         pcd.Resolution = image.Resolution;
         ASSERT_EQ(LoadError(pcd, bytes), "");
         const testutil::RgbImage got = testutil::FromBitmap(pcd);
-        Must(std::string(Convert) + " " + Quote(pack + image.Scene) + " -colorspace sRGB -depth 8 " + Quote(dir.File("im.ppm")));
+        Must(Tool("convert") + " " + Quote(pack + image.Scene) + " -colorspace sRGB -depth 8 " + Quote(dir.File("im.ppm")));
         ExpectSameLayout(got, testutil::ReadPpm(dir.File("im.ppm")));
 
         // Inside the red corner luminance and chrominance are flat: the

@@ -46,8 +46,8 @@ Bytes WithHeader(const std::string& header, const testutil::RgbImage& image)
 testutil::RgbImage Requantized(const testutil::TempDir& dir, const std::string& source, int maximum)
 {
     const std::string out = dir.File("requantized.ppm");
-    Must(Netpbm + "pnmdepth " + std::to_string(maximum) + " " + Quote(source) + " | " + Netpbm + "pnmdepth 255 | " +
-         Netpbm + "ppmtoppm > " + Quote(out));
+    Must(Tool("pnmdepth") + " " + std::to_string(maximum) + " " + Quote(source) + " | " + Tool("pnmdepth") + " 255 | " +
+         Tool("ppmtoppm") + " > " + Quote(out));
     return testutil::ReadPpm(out);
 }
 
@@ -71,10 +71,10 @@ TEST(PortableMaps, NetpbmAndPilMapsOfEveryTypeAndMaximum)
         const std::string plain = dir.File("plain" + m + ".ppm");
         const std::string rawGrey = dir.File("raw" + m + ".pgm");
         const std::string plainGrey = dir.File("plain" + m + ".pgm");
-        Must(Netpbm + "pnmdepth " + m + " " + Quote(ppm) + " > " + Quote(raw));
-        Must(Netpbm + "pnmtoplainpnm " + Quote(raw) + " > " + Quote(plain));
-        Must(Netpbm + "pnmdepth " + m + " " + Quote(pgm) + " > " + Quote(rawGrey));
-        Must(Netpbm + "pnmtoplainpnm " + Quote(rawGrey) + " > " + Quote(plainGrey));
+        Must(Tool("pnmdepth") + " " + m + " " + Quote(ppm) + " > " + Quote(raw));
+        Must(Tool("pnmtoplainpnm") + " " + Quote(raw) + " > " + Quote(plain));
+        Must(Tool("pnmdepth") + " " + m + " " + Quote(pgm) + " > " + Quote(rawGrey));
+        Must(Tool("pnmtoplainpnm") + " " + Quote(rawGrey) + " > " + Quote(plainGrey));
         const testutil::RgbImage expected = Requantized(dir, ppm, maximum);
         const testutil::RgbImage expectedGrey = Requantized(dir, pgm, maximum);
         ExpectPicture(raw, expected);
@@ -86,10 +86,10 @@ TEST(PortableMaps, NetpbmAndPilMapsOfEveryTypeAndMaximum)
     // Bitmaps: black where the grey is dark.
     const std::string pbm = dir.File("bits.pbm");
     const std::string plainPbm = dir.File("plainbits.pbm");
-    Must(Netpbm + "pgmtopbm -threshold " + Quote(pgm) + " > " + Quote(pbm));
-    Must(Netpbm + "pnmtoplainpnm " + Quote(pbm) + " > " + Quote(plainPbm));
+    Must(Tool("pgmtopbm") + " -threshold " + Quote(pgm) + " > " + Quote(pbm));
+    Must(Tool("pnmtoplainpnm") + " " + Quote(pbm) + " > " + Quote(plainPbm));
     const std::string bitsRef = dir.File("bits.ppm");
-    Must(Netpbm + "ppmtoppm < " + Quote(pbm) + " > " + Quote(bitsRef));
+    Must(Tool("ppmtoppm") + " < " + Quote(pbm) + " > " + Quote(bitsRef));
     ExpectPicture(pbm, testutil::ReadPpm(bitsRef));
     ExpectPicture(plainPbm, testutil::ReadPpm(bitsRef));
 
@@ -101,7 +101,7 @@ TEST(PortableMaps, NetpbmAndPilMapsOfEveryTypeAndMaximum)
                               "g.convert('I').point(lambda v: v*257).save(d+'/pil16.pgm')\n";
         return Bytes(s.begin(), s.end());
     }());
-    Must(std::string(Python) + " " + Quote(dir.File("pil.py")) + " " + Quote(dir.Path()));
+    Must(PythonWithPil() + " " + Quote(dir.File("pil.py")) + " " + Quote(dir.Path()));
     ExpectPicture(dir.File("pil.ppm"), colour);
     ExpectPicture(dir.File("pil.pgm"), grey);
     ExpectPicture(dir.File("pil16.pgm"), grey);
@@ -192,9 +192,9 @@ TEST(Pcx, NetpbmImageMagickAndPilFilesOfEveryDepth)
     // 16 colours (5 wide, so that the planes' bytes per line are padded),
     // and a bitmap 13 wide.
     const std::string few = dir.File("few.ppm");
-    Must(Netpbm + "pnmquant -quiet 16 " + Quote(ppm) + " | " + Netpbm + "pamcut -width 5 > " + Quote(few));
+    Must(Tool("pnmquant") + " -quiet 16 " + Quote(ppm) + " | " + Tool("pamcut") + " -width 5 > " + Quote(few));
     const std::string bits = dir.File("bits.ppm");
-    Must(Netpbm + "ppmtopgm " + Quote(ppm) + " | " + Netpbm + "pgmtopbm -threshold | " + Netpbm + "ppmtoppm > " +
+    Must(Tool("ppmtopgm") + " " + Quote(ppm) + " | " + Tool("pgmtopbm") + " -threshold | " + Tool("ppmtoppm") + " > " +
          Quote(bits));
 
     const struct {
@@ -202,13 +202,13 @@ TEST(Pcx, NetpbmImageMagickAndPilFilesOfEveryDepth)
         std::string Source;
         std::string File;
     } files[] = {
-        {Netpbm + "ppmtopcx -quiet -24bit", ppm, "p24.pcx"},
-        {Netpbm + "ppmtopcx -quiet -8bit", ppm, "p8.pcx"},
-        {Netpbm + "ppmtopcx -quiet -planes 4", few, "p4.pcx"},
-        {Netpbm + "ppmtopcx -quiet", bits, "p1.pcx"},
-        {std::string(Convert) + " ppm:- PCX:-", ppm, "im24.pcx"},
-        {std::string(Convert) + " ppm:- -type palette PCX:-", ppm, "im8.pcx"},
-        {std::string(Convert) + " ppm:- -type bilevel PCX:-", bits, "im1.pcx"},
+        {Tool("ppmtopcx") + " -quiet -24bit", ppm, "p24.pcx"},
+        {Tool("ppmtopcx") + " -quiet -8bit", ppm, "p8.pcx"},
+        {Tool("ppmtopcx") + " -quiet -planes 4", few, "p4.pcx"},
+        {Tool("ppmtopcx") + " -quiet", bits, "p1.pcx"},
+        {Tool("convert") + " ppm:- PCX:-", ppm, "im24.pcx"},
+        {Tool("convert") + " ppm:- -type palette PCX:-", ppm, "im8.pcx"},
+        {Tool("convert") + " ppm:- -type bilevel PCX:-", bits, "im1.pcx"},
     };
     for (const auto& f : files) {
         SCOPED_TRACE(f.File);
@@ -216,13 +216,13 @@ TEST(Pcx, NetpbmImageMagickAndPilFilesOfEveryDepth)
         // ImageMagick may reduce the colours on the way: its own reading of
         // its files is the reference.
         if (f.File.starts_with("im")) {
-            Must(std::string(Convert) + " " + Quote(dir.File(f.File)) + " -depth 8 " + Quote(dir.File("back.ppm")));
+            Must(Tool("convert") + " " + Quote(dir.File(f.File)) + " -depth 8 " + Quote(dir.File("back.ppm")));
             ExpectPicture(dir.File(f.File), dir.File("back.ppm"));
         } else {
             ExpectPicture(dir.File(f.File), testutil::ReadPpm(f.Source));
         }
     }
-    Must(std::string(Python) + " -c " +
+    Must(PythonWithPil() + " -c " +
          Quote("import sys\nfrom PIL import Image\nd=sys.argv[1]\nim=Image.open(d+'/colour.ppm')\n"
                "im.save(d+'/pil24.pcx')\nim.quantize(256).save(d+'/pil8.pcx')\n"
                "im.quantize(256).convert('RGB').save(d+'/pil8.ppm')\n") +

@@ -22,8 +22,8 @@ struct Files {
     Files()
     {
         testutil::WritePpm(Ppm, Colour);
-        Must(Netpbm + "ppmtopgm " + Quote(Ppm) + " > " + Quote(Pgm));
-        Must(Netpbm + "ppmtoppm < " + Quote(Pgm) + " > " + Quote(GreyPpm));
+        Must(Tool("ppmtopgm") + " " + Quote(Ppm) + " > " + Quote(Pgm));
+        Must(Tool("ppmtoppm") + " < " + Quote(Pgm) + " > " + Quote(GreyPpm));
     }
 };
 
@@ -42,8 +42,8 @@ TEST(Sgi, NetpbmImageMagickAndPilFiles)
     // must read as the 8-bit picture.
     const std::string wide = f.Dir.File("wide.ppm");
     const std::string wideGrey = f.Dir.File("wide.pgm");
-    Must(Netpbm + "pnmdepth 65535 " + Quote(f.Ppm) + " > " + Quote(wide));
-    Must(Netpbm + "pnmdepth 65535 " + Quote(f.Pgm) + " > " + Quote(wideGrey));
+    Must(Tool("pnmdepth") + " 65535 " + Quote(f.Ppm) + " > " + Quote(wide));
+    Must(Tool("pnmdepth") + " 65535 " + Quote(f.Pgm) + " > " + Quote(wideGrey));
     const testutil::RgbImage grey = testutil::ReadPpm(f.GreyPpm);
     const struct {
         std::string Command;
@@ -51,16 +51,16 @@ TEST(Sgi, NetpbmImageMagickAndPilFiles)
         std::string File;
         const testutil::RgbImage& Expected;
     } files[] = {
-        {Netpbm + "pnmtosgi -rle", f.Ppm, "rle.sgi", f.Colour},
-        {Netpbm + "pnmtosgi -verbatim", f.Ppm, "raw.rgb", f.Colour},
-        {Netpbm + "pnmtosgi -rle", wide, "rle16.sgi", f.Colour},
-        {Netpbm + "pnmtosgi -verbatim", wide, "raw16.sgi", f.Colour},
-        {Netpbm + "pnmtosgi -rle", f.Pgm, "grey.bw", grey},
-        {Netpbm + "pnmtosgi -verbatim", wideGrey, "grey16.bw", grey},
-        {std::string(Convert) + " ppm:- -compress RLE sgi:-", f.Ppm, "im.sgi", f.Colour},
-        {std::string(Convert) + " ppm:- -compress None -depth 16 sgi:-", f.Ppm, "im16.sgi", f.Colour},
-        {std::string(Convert) + " ppm:- -compress RLE -depth 16 sgi:-", f.Ppm, "im16r.sgi", f.Colour},
-        {std::string(Convert) + " ppm:- -alpha set -compress RLE sgi:-", f.Ppm, "im.rgba", f.Colour},
+        {Tool("pnmtosgi") + " -rle", f.Ppm, "rle.sgi", f.Colour},
+        {Tool("pnmtosgi") + " -verbatim", f.Ppm, "raw.rgb", f.Colour},
+        {Tool("pnmtosgi") + " -rle", wide, "rle16.sgi", f.Colour},
+        {Tool("pnmtosgi") + " -verbatim", wide, "raw16.sgi", f.Colour},
+        {Tool("pnmtosgi") + " -rle", f.Pgm, "grey.bw", grey},
+        {Tool("pnmtosgi") + " -verbatim", wideGrey, "grey16.bw", grey},
+        {Tool("convert") + " ppm:- -compress RLE sgi:-", f.Ppm, "im.sgi", f.Colour},
+        {Tool("convert") + " ppm:- -compress None -depth 16 sgi:-", f.Ppm, "im16.sgi", f.Colour},
+        {Tool("convert") + " ppm:- -compress RLE -depth 16 sgi:-", f.Ppm, "im16r.sgi", f.Colour},
+        {Tool("convert") + " ppm:- -alpha set -compress RLE sgi:-", f.Ppm, "im.rgba", f.Colour},
     };
     for (const auto& file : files) {
         SCOPED_TRACE(file.File);
@@ -69,7 +69,7 @@ TEST(Sgi, NetpbmImageMagickAndPilFiles)
     }
 
     // PIL: grey, RGB and RGBA with a known alpha.
-    Must(std::string(Python) + " -c " +
+    Must(PythonWithPil() + " -c " +
          Quote("import sys\nfrom PIL import Image\nd=sys.argv[1]\nim=Image.open(d+'/colour.ppm')\n"
                "im.save(d+'/pil.sgi')\nImage.open(d+'/grey.pgm').save(d+'/pil.bw')\n"
                "a=im.copy()\na.putalpha(77)\na.save(d+'/pil.rgba')\n") +
@@ -212,12 +212,12 @@ TEST(Photoshop, ImageMagickFilesOfEveryModeDepthAndCompression)
     for (const auto& file : files) {
         SCOPED_TRACE(file.File);
         const std::string path = f.Dir.File(file.File);
-        Must(std::string(Convert) + " " + Quote(file.Source) + " " + file.Options + " " + Quote(path));
+        Must(Tool("convert") + " " + Quote(file.Source) + " " + file.Options + " " + Quote(path));
         if (file.Expected) {
             ExpectPicture(path, *file.Expected);
         } else {
             const std::string back = f.Dir.File("back.ppm");
-            Must(std::string(Convert) + " " + Quote(path) + " -flatten -colorspace sRGB -depth 8 " + Quote(back));
+            Must(Tool("convert") + " " + Quote(path) + " -flatten -colorspace sRGB -depth 8 " + Quote(back));
             // CMYK to RGB in integers and in floating point may round apart
             // by one.
             ExpectPicture(path, back, file.Tolerance);
@@ -225,8 +225,8 @@ TEST(Photoshop, ImageMagickFilesOfEveryModeDepthAndCompression)
     }
     // A palette file, which ImageMagick does not read back: PIL does.
     const std::string palette = f.Dir.File("palette.psd");
-    Must(std::string(Convert) + " " + Quote(f.Ppm) + " -type palette " + Quote(palette));
-    Must(std::string(Python) + " -c " +
+    Must(Tool("convert") + " " + Quote(f.Ppm) + " -type palette " + Quote(palette));
+    Must(PythonWithPil() + " -c " +
          Quote("import sys\nfrom PIL import Image\nImage.open(sys.argv[1]).convert('RGB').save(sys.argv[2])\n") + " " +
          Quote(palette) + " " + Quote(f.Dir.File("palette.ppm")));
     ExpectPicture(palette, testutil::ReadPpm(f.Dir.File("palette.ppm")));

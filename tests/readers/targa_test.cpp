@@ -25,14 +25,14 @@ struct Writer {
     bool NetpbmDecodes = false; // tgatoppm as the decoder, else PIL
 };
 
-const std::string Im = std::string(Convert) + " %s/src.ppm ";
-const std::string Pil = std::string(Python) + " -c \"import sys\nfrom PIL import Image\nim = Image.open(sys.argv[1])\n";
-const std::string PilArgs = "\" %s/src.ppm %s/a.tga";
-const std::string Quant = std::string(Ppmquant) + " 200 %s/src.ppm 2>/dev/null | ";
-const std::string Grey = "/usr/bin/ppmtopgm %s/src.ppm | ";
-
 std::vector<Writer> Writers()
 {
+    const std::string Im = Tool("convert") + " %s/src.ppm ";
+    const std::string Pil = PythonWithPil() + " -c \"import sys\nfrom PIL import Image\nim = Image.open(sys.argv[1])\n";
+    const std::string PilArgs = "\" %s/src.ppm %s/a.tga";
+    const std::string Quant = Tool("pnmquant") + " 200 %s/src.ppm 2>/dev/null | ";
+    const std::string Grey = Tool("ppmtopgm") + " %s/src.ppm | ";
+    const std::string Pamtotga = Tool("pamtotga");
     return {
         {"ImageMagick true colour", Im + "-compress none %s/a.tga", 0},
         {"ImageMagick true colour RLE", Im + "-compress RLE %s/a.tga", 0},
@@ -52,8 +52,8 @@ std::vector<Writer> Writers()
         {"PIL palette RLE", Pil + "im.quantize(60).save(sys.argv[2], compression='tga_rle')" + PilArgs, 0},
         {"PIL RGBA RLE", Pil + "im = im.convert('RGBA')\nim.putalpha(90)\nim.save(sys.argv[2], compression='tga_rle')" +
                              PilArgs, 0},
-        {"netpbm RGB", std::string(Pamtotga) + " -rgb -norle %s/src.ppm 2>/dev/null > %s/a.tga", 0},
-        {"netpbm RGB RLE", std::string(Pamtotga) + " -rgb %s/src.ppm 2>/dev/null > %s/a.tga", 0},
+        {"netpbm RGB", Pamtotga + " -rgb -norle %s/src.ppm 2>/dev/null > %s/a.tga", 0},
+        {"netpbm RGB RLE", Pamtotga + " -rgb %s/src.ppm 2>/dev/null > %s/a.tga", 0},
         {"netpbm grey", Grey + Pamtotga + " -mono -norle 2>/dev/null > %s/a.tga", 0},
         {"netpbm grey RLE", Grey + Pamtotga + " -mono 2>/dev/null > %s/a.tga", 0},
         {"netpbm colour map", Quant + Pamtotga + " -cmap -norle 2>/dev/null > %s/a.tga", 0},
@@ -112,7 +112,7 @@ TEST(TargaReader, FilesOfOutsideWritersDecodeAsPilDecodesThem)
         SCOPED_TRACE(w.Name);
         Must(Fill(w.Command, dir.Path()));
         if (w.NetpbmDecodes)
-            Must(std::string(Tgatoppm) + " " + Quote(dir.File("a.tga")) + " | /usr/bin/pamdepth 255 > " +
+            Must(Tool("tgatoppm") + " " + Quote(dir.File("a.tga")) + " | " + Tool("pamdepth") + " 255 > " +
                  Quote(dir.File("expected.ppm")));
         else
             PilToPpm(dir.File("a.tga"), dir.File("expected.ppm"));
@@ -143,7 +143,7 @@ TEST(TargaWriter, OurFilesReadBackByPilAndImageMagick)
         ASSERT_EQ(pil.Width, expected.Width);
         ASSERT_EQ(pil.Height, expected.Height);
         EXPECT_LE(testutil::MaxDifference(pil, expected), tolerance);
-        Must(std::string(Convert) + " " + Quote(file) + " -depth 8 " + Quote(dir.File("im.ppm")));
+        Must(Tool("convert") + " " + Quote(file) + " -depth 8 " + Quote(dir.File("im.ppm")));
         const testutil::RgbImage im = testutil::ReadPpm(dir.File("im.ppm"));
         ASSERT_EQ(im.Width, expected.Width);
         ASSERT_EQ(im.Height, expected.Height);
@@ -301,8 +301,6 @@ TEST(TargaReader, DamagedFilesAreRefusedOrLeaveTheRestWhite)
     EXPECT_EQ(t->GetPixelColor(1, 0), RGB(3, 2, 1));
     EXPECT_EQ(t->GetPixelColor(0, 1), clWhite);
     // Sizes past the pixel budget are refused before allocation.
-    const std::size_t budget = PixelBudget();
-    SetPixelBudget(1000);
+    const TPixelBudgetScope budget(1000);
     EXPECT_THROW(Load<TTargaGraphic>(Header(2, 65535, 65535, 24)), EOutOfMemory);
-    SetPixelBudget(budget);
 }

@@ -33,14 +33,16 @@ struct Layout {
     bool Predictor; // tiffcp can add horizontal differencing
 };
 
-const std::string Im = Convert;
-const std::string Pil = std::string(Python) + " -c \"import sys\nfrom PIL import Image\n";
-const std::string PilOracle =
-    Pil + "Image.open(sys.argv[1]).convert('RGB').save(sys.argv[2])\" %s/base.tif %s/expected.ppm";
-const std::string ImOracle = Im + " %s/base.tif -colorspace sRGB -depth 8 %s/expected.ppm";
+std::vector<Layout> Layouts()
+{
+    const std::string Im = Tool("convert");
+    const std::string Pil = PythonWithPil() + " -c \"import sys\nfrom PIL import Image\n";
+    const std::string PilOracle =
+        Pil + "Image.open(sys.argv[1]).convert('RGB').save(sys.argv[2])\" %s/base.tif %s/expected.ppm";
+    const std::string ImOracle = Im + " %s/base.tif -colorspace sRGB -depth 8 %s/expected.ppm";
 
-// L*a*b* samples to RGB the plain way, in Python, from the strip bytes.
-const std::string LabOracle = Pil + R"PY(d = open(sys.argv[1], 'rb').read()
+    // L*a*b* samples to RGB the plain way, in Python, from the strip bytes.
+    const std::string LabOracle = Pil + R"PY(d = open(sys.argv[1], 'rb').read()
 im = Image.open(sys.argv[1])
 w, h = im.size
 raw = b''.join(d[o:o + c] for o, c in zip(im.tag_v2[273], im.tag_v2[279]))
@@ -60,12 +62,10 @@ for i in range(w * h):
                   cl(255 * (0.099 * X - 0.198 * Y + 1.099 * Z))])
 open(sys.argv[2], 'wb').write(b'P6\n%d %d\n255\n' % (w, h) + out)" %s/base.tif %s/expected.ppm)PY";
 
-const std::string RgbaOracle =
-    std::string(Tiff2rgba) + " %s/base.tif %s/rgba.tif && " + Pil +
-    "Image.open(sys.argv[1]).convert('RGB').save(sys.argv[2])\" %s/rgba.tif %s/expected.ppm";
+    const std::string RgbaOracle =
+        Tool("tiff2rgba") + " %s/base.tif %s/rgba.tif && " + Pil +
+        "Image.open(sys.argv[1]).convert('RGB').save(sys.argv[2])\" %s/rgba.tif %s/expected.ppm";
 
-std::vector<Layout> Layouts()
-{
     return {
         {"RGB", Im + " %s/src.ppm -compress none %s/base.tif", "", 0, true},
         {"RGB 16-bit", Im + " %s/src.ppm -depth 16 -compress none %s/base.tif", ImOracle, 1, true},
@@ -138,7 +138,7 @@ TEST(TiffReader, FilesOfOutsideWritersAtEveryLayoutCompressionAndByteOrder)
                 continue;
             SCOPED_TRACE(v.Options);
             const std::string copy = dir.File("copy.tif");
-            Must(std::string(Tiffcp) + " " + v.Options + " " + Quote(dir.File("base.tif")) + " " + Quote(copy));
+            Must(Tool("tiffcp") + " " + v.Options + " " + Quote(dir.File("base.tif")) + " " + Quote(copy));
             ExpectPicture(copy, expected, layout.Tolerance);
         }
     }
@@ -170,7 +170,7 @@ TEST(TiffReader, SubsampledYCbCrAgainstTiff2rgba)
                                      {data});
         testutil::TempDir dir;
         testutil::WriteFile(dir.File("y.tif"), file);
-        Must(std::string(Tiff2rgba) + " " + Quote(dir.File("y.tif")) + " " + Quote(dir.File("rgba.tif")));
+        Must(Tool("tiff2rgba") + " " + Quote(dir.File("y.tif")) + " " + Quote(dir.File("rgba.tif")));
         PilToPpm(dir.File("rgba.tif"), dir.File("expected.ppm"));
         ExpectPicture(dir.File("y.tif"), dir.File("expected.ppm"), 1);
     }
@@ -319,14 +319,12 @@ TEST(TiffReader, DamagedFilesAreRefusedClearlyOrLeaveTheRestWhite)
     }
     {
         // A picture past the pixel budget is refused before allocation.
-        const std::size_t budget = PixelBudget();
-        SetPixelBudget(1000);
+        const TPixelBudgetScope budget(1000);
         try {
             Load<TTIFFGraphic>(BuildTiff(GreyTags(100, 11), {Ramp(8)}));
             ADD_FAILURE() << "no exception";
         } catch (const EOutOfMemory&) {
         }
-        SetPixelBudget(budget);
     }
     {
         // Separate planes are refused rather than shown as stripes.
@@ -389,10 +387,10 @@ TEST(TiffReader, TiledFilesAreRefusedNotShownAsStrips)
     // read, and the offset the strips would default to is the header.
     testutil::TempDir dir;
     testutil::WritePpm(dir.File("src.ppm"), TestPicture(40, 30));
-    Must(std::string(Convert) + " " + Quote(dir.File("src.ppm")) + " -compress none " + Quote(dir.File("base.tif")));
+    Must(Tool("convert") + " " + Quote(dir.File("src.ppm")) + " -compress none " + Quote(dir.File("base.tif")));
     for (const char* compression : {"none", "lzw"}) {
         SCOPED_TRACE(compression);
-        Must(std::string(Tiffcp) + " -c " + compression + " -t -w 16 -l 16 " + Quote(dir.File("base.tif")) + " " +
+        Must(Tool("tiffcp") + " -c " + compression + " -t -w 16 -l 16 " + Quote(dir.File("base.tif")) + " " +
              Quote(dir.File("tiled.tif")));
         const Bytes file = testutil::ReadFile(dir.File("tiled.tif"));
         EXPECT_NE(LoadError<TTIFFGraphic>(file).find("tiles"), std::string::npos);

@@ -145,13 +145,13 @@ TEST_F(ScanTest, DeviceErrorsAreToldAndOpenNothing)
 
 TEST_F(ScanTest, PageBeyondThePixelBudgetIsToldAndOpensNothing)
 {
-    const std::size_t saved = PixelBudget();
-    SetPixelBudget(10000);
-    // With a read limit the backend starts its reader at the first read:
-    // the page is refused before, and no reader is stopped midway.
-    Dialogs.Settings = {{"read-limit", "true"}, {"read-limit-size", "65536"}};
-    Form->Frame().bscanClick();
-    SetPixelBudget(saved);
+    {
+        const testutil::PixelBudgetGuard budget(10000);
+        // With a read limit the backend starts its reader at the first read:
+        // the page is refused before, and no reader is stopped midway.
+        Dialogs.Settings = {{"read-limit", "true"}, {"read-limit-size", "65536"}};
+        Form->Frame().bscanClick();
+    }
     EXPECT_TRUE(Form->DocumentWindows().empty());
     ASSERT_EQ(testqt::Boxes().Calls.size(), 1u);
     EXPECT_EQ(testqt::Boxes().Calls[0].Type, mtError);

@@ -290,8 +290,7 @@ TEST(PageAssemblerTest, ImpossibleParametersAreRefused)
     EXPECT_THROW(page.BeginFrame(Grey8(10, 10, 9)), ESaneError);  // line shorter than its pixels
     EXPECT_THROW(page.BeginFrame({SANE_FRAME_GRAY, true, 10, 10, 10, 4}), ESaneError);
     EXPECT_THROW(page.BeginFrame(Grey8(10, -2)), ESaneError);
-    const std::size_t saved = PixelBudget();
-    SetPixelBudget(1000);
+    const TPixelBudgetScope budget(1000);
     EXPECT_THROW(page.BeginFrame(Grey8(100, 11)), EOutOfMemory);
     // Unknown height: the budget stops the growth.
     TPageAssembler growing("x");
@@ -300,7 +299,6 @@ TEST(PageAssemblerTest, ImpossibleParametersAreRefused)
     for (int i = 0; i < 10; ++i)
         growing.Add(line.data(), line.size());
     EXPECT_THROW(growing.Add(line.data(), 1), EOutOfMemory);
-    SetPixelBudget(saved);
 }
 
 TEST(PageAssemblerTest, ThreePassNeedsAllThreeColours)
