@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <random>
 #include <sstream>
 
@@ -103,6 +104,79 @@ void ExpectSame(const RgbImage& got, const RgbImage& want, const std::string& wh
     ASSERT_EQ(got.Height, want.Height) << what;
     ASSERT_EQ(got.Rgb.size(), want.Rgb.size()) << what;
     EXPECT_TRUE(got.Rgb == want.Rgb) << what << ": max difference " << MaxDifference(got, want);
+}
+
+// A plain LZW encoder written for the tests: a map from (prefix, pixel) to
+// codes, one bit wider once the next code needs it, cleared when the table
+// is full or, deferred, kept full without a clear.
+Bytes ReferenceLzw(const Bytes& indices, int codeSize, bool deferred)
+{
+    const int clear = 1 << codeSize;
+    int width = codeSize + 1;
+    int next = clear + 2;
+    std::map<std::pair<int, int>, int> table;
+    Bytes out;
+    std::uint32_t acc = 0;
+    int bits = 0;
+    auto emit = [&](int code) {
+        acc |= static_cast<std::uint32_t>(code) << bits;
+        bits += width;
+        for (; bits >= 8; bits -= 8, acc >>= 8)
+            out.push_back(static_cast<std::uint8_t>(acc));
+    };
+    emit(clear);
+    int prefix = indices.at(0);
+    for (std::size_t i = 1; i < indices.size(); ++i) {
+        const int pixel = indices[i];
+        if (auto it = table.find({prefix, pixel}); it != table.end()) {
+            prefix = it->second;
+            continue;
+        }
+        emit(prefix);
+        if (next < 4096) {
+            table[{prefix, pixel}] = next++;
+            if (next > (1 << width) && width < 12)
+                ++width;
+            if (next == 4096 && !deferred) {
+                emit(clear);
+                table.clear();
+                next = clear + 2;
+                width = codeSize + 1;
+            }
+        }
+        prefix = pixel;
+    }
+    emit(prefix);
+    emit(clear + 1);
+    if (bits > 0)
+        out.push_back(static_cast<std::uint8_t>(acc));
+    return out;
+}
+
+// A one-frame GIF of the given indices, a global table of 2^bits colours
+// and the data as sub-blocks of blockSize bytes.
+Bytes ReferenceGif(int width, int height, int bits, const Bytes& indices, int codeSize, bool deferred,
+                   std::size_t blockSize = 255)
+{
+    Bytes gif{'G', 'I', 'F', '8', '9', 'a', static_cast<std::uint8_t>(width), static_cast<std::uint8_t>(width >> 8),
+              static_cast<std::uint8_t>(height), static_cast<std::uint8_t>(height >> 8),
+              static_cast<std::uint8_t>(0x80 | (bits - 1)), 0, 0};
+    for (int i = 0; i < (1 << bits); ++i)
+        gif.insert(gif.end(), {static_cast<std::uint8_t>(i * 37 + 11), static_cast<std::uint8_t>(255 - i),
+                               static_cast<std::uint8_t>(i * 91 + 5)});
+    gif.insert(gif.end(), {0x2C, 0, 0, 0, 0, static_cast<std::uint8_t>(width), static_cast<std::uint8_t>(width >> 8),
+                           static_cast<std::uint8_t>(height), static_cast<std::uint8_t>(height >> 8), 0,
+                           static_cast<std::uint8_t>(codeSize)});
+    const Bytes data = ReferenceLzw(indices, codeSize, deferred);
+    for (std::size_t at = 0; at < data.size(); at += blockSize) {
+        const std::size_t n = std::min(blockSize, data.size() - at);
+        gif.push_back(static_cast<std::uint8_t>(n));
+        gif.insert(gif.end(), data.begin() + static_cast<std::ptrdiff_t>(at),
+                   data.begin() + static_cast<std::ptrdiff_t>(at + n));
+    }
+    gif.push_back(0);
+    gif.push_back(0x3B);
+    return gif;
 }
 
 } // namespace
@@ -231,4 +305,43 @@ TEST(GifOutsideWriters, TheirFilesDecodeToTheirPixels)
     const DumpResult none = PicDump(opt, 3);
     EXPECT_FALSE(none.Ok);
     EXPECT_NE(none.Error.find("No frame 3"), std::string::npos) << none.Error;
+}
+
+TEST(GifOutsideWriters, EveryCodeSizeAndDeferredClearsReadAsGiflibReadsThem)
+{
+    // Code size 1 is rare, but giflib reads it: the code width grows right
+    // after the first code, as the encoder's next code already needs 3 bits.
+    TempDir dir;
+    std::mt19937 random(11);
+    struct Case {
+        int Width, Height, Bits, CodeSize;
+        bool Deferred;
+        std::size_t BlockSize;
+    };
+    const std::vector<Case> cases = {
+        {31, 17, 1, 1, false, 255}, {301, 217, 1, 1, false, 255}, {1, 1, 1, 1, false, 255},
+        {97, 1, 2, 2, false, 255},  {1, 97, 2, 2, false, 255},    {13, 7, 1, 2, false, 255},
+        {301, 217, 4, 4, true, 255}, {401, 317, 8, 8, true, 255}, {301, 217, 8, 8, false, 255},
+        {61, 43, 8, 8, false, 1},   {20, 20, 2, 7, false, 255},
+    };
+    for (const Case& c : cases) {
+        const std::string what = std::to_string(c.Width) + "x" + std::to_string(c.Height) + " code size " +
+                                 std::to_string(c.CodeSize) + (c.Deferred ? " deferred" : "");
+        Bytes indices(static_cast<std::size_t>(c.Width) * c.Height);
+        // Runs and noise, so that strings grow long and the table fills.
+        for (std::size_t i = 0; i < indices.size(); ++i)
+            indices[i] = static_cast<std::uint8_t>(((i / 7) % 3 ? random() : i / 7) % (1u << c.Bits));
+        const std::string gif = dir.File("ref.gif");
+        WriteFile(gif, ReferenceGif(c.Width, c.Height, c.Bits, indices, c.CodeSize, c.Deferred, c.BlockSize));
+        RgbImage want;
+        want.Width = c.Width;
+        want.Height = c.Height;
+        for (std::uint8_t i : indices)
+            want.Rgb.insert(want.Rgb.end(), {static_cast<std::uint8_t>(i * 37 + 11), static_cast<std::uint8_t>(255 - i),
+                                             static_cast<std::uint8_t>(i * 91 + 5)});
+        ExpectSame(GiflibRead(dir, gif, c.Width, c.Height), want, what + " giflib");
+        const DumpResult ours = PicDump(gif);
+        ASSERT_TRUE(ours.Ok) << what << ours.Error;
+        ExpectSame(ours.Image, want, what + " ours");
+    }
 }
