@@ -345,3 +345,56 @@ TEST(GifOutsideWriters, EveryCodeSizeAndDeferredClearsReadAsGiflibReadsThem)
         ExpectSame(ours.Image, want, what + " ours");
     }
 }
+
+TEST(GifOutsideDecoders, ReadOurOddSizesFullTablesAndShortInterlacedFrames)
+{
+    TempDir dir;
+    std::mt19937 random(17);
+    struct Case {
+        int Width, Height, Bits;
+        bool Interlaced;
+    };
+    std::vector<Case> cases = {{1, 1, 1, false}, {1, 1, 8, false}, {1, 97, 2, false}, {97, 1, 8, false},
+                               {301, 217, 8, false}, {301, 217, 1, false}, {640, 3, 8, true}};
+    for (int height = 1; height <= 9; ++height)
+        cases.push_back({5, height, 3, true});
+    for (const Case& c : cases) {
+        for (std::uint8_t method : {emLZW, emRLE}) {
+            const std::string what = std::to_string(c.Width) + "x" + std::to_string(c.Height) + " bits " +
+                                     std::to_string(c.Bits) + (method == emRLE ? " RLE" : " LZW") +
+                                     (c.Interlaced ? " interlaced" : "");
+            TGifPicture image;
+            image.EncodingMethod = method;
+            TPalette colours;
+            for (int i = 0; i < (1 << c.Bits); ++i)
+                colours.push_back(TPaletteEntry{static_cast<std::uint8_t>(i * 37 + 11),
+                                                static_cast<std::uint8_t>(255 - i),
+                                                static_cast<std::uint8_t>(i * 91 + 5), 0});
+            image.Header.GlobalTable.LoadPalette(colours);
+            auto frame = std::make_unique<TGIFSubImage>(&image);
+            frame->PlaceFrame(0, 0, c.Width, c.Height);
+            Bytes indices(frame->PixelDataSize());
+            for (std::size_t i = 0; i < indices.size(); ++i)
+                indices[i] = static_cast<std::uint8_t>(((i / 5) % 4 ? random() : i / 5) % (1u << c.Bits));
+            std::copy(indices.begin(), indices.end(), frame->PixelData());
+            frame->SetInterlaced(c.Interlaced);
+            image.AddFrame(std::move(frame));
+            const std::string gif = dir.File("ours.gif");
+            image.SaveToFile(gif);
+
+            RgbImage want;
+            want.Width = c.Width;
+            want.Height = c.Height;
+            for (std::uint8_t i : indices)
+                want.Rgb.insert(want.Rgb.end(), {static_cast<std::uint8_t>(i * 37 + 11),
+                                                 static_cast<std::uint8_t>(255 - i),
+                                                 static_cast<std::uint8_t>(i * 91 + 5)});
+            const Indices pil = PilRead(dir, gif);
+            ASSERT_EQ(pil.Width, c.Width) << what;
+            ASSERT_EQ(pil.Height, c.Height) << what;
+            EXPECT_TRUE(pil.Data == indices) << what;
+            ExpectSame(GiflibRead(dir, gif, c.Width, c.Height), want, what + " giflib");
+            ExpectSame(ImageMagickRead(dir, gif), want, what + " ImageMagick");
+        }
+    }
+}
