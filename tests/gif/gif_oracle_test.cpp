@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <map>
 #include <random>
@@ -106,6 +107,36 @@ void ExpectSame(const RgbImage& got, const RgbImage& want, const std::string& wh
     EXPECT_TRUE(got.Rgb == want.Rgb) << what << ": max difference " << MaxDifference(got, want);
 }
 
+// The test colours: entry i is (i * 37 + 11, 255 - i, i * 91 + 5), wrapped.
+std::array<std::uint8_t, 3> TestColour(int i)
+{
+    return {static_cast<std::uint8_t>(i * 37 + 11), static_cast<std::uint8_t>(255 - i),
+            static_cast<std::uint8_t>(i * 91 + 5)};
+}
+
+TPalette TestPalette(int bits)
+{
+    TPalette colours;
+    for (int i = 0; i < (1 << bits); ++i) {
+        const auto c = TestColour(i);
+        colours.push_back(TPaletteEntry{c[0], c[1], c[2], 0});
+    }
+    return colours;
+}
+
+// The picture the indices show in the test colours.
+RgbImage TestColours(int width, int height, const Bytes& indices)
+{
+    RgbImage out;
+    out.Width = width;
+    out.Height = height;
+    for (std::uint8_t i : indices) {
+        const auto c = TestColour(i);
+        out.Rgb.insert(out.Rgb.end(), c.begin(), c.end());
+    }
+    return out;
+}
+
 // A plain LZW encoder written for the tests: a map from (prefix, pixel) to
 // codes, one bit wider once the next code needs it, cleared when the table
 // is full or, deferred, kept full without a clear.
@@ -161,9 +192,10 @@ Bytes ReferenceGif(int width, int height, int bits, const Bytes& indices, int co
     Bytes gif{'G', 'I', 'F', '8', '9', 'a', static_cast<std::uint8_t>(width), static_cast<std::uint8_t>(width >> 8),
               static_cast<std::uint8_t>(height), static_cast<std::uint8_t>(height >> 8),
               static_cast<std::uint8_t>(0x80 | (bits - 1)), 0, 0};
-    for (int i = 0; i < (1 << bits); ++i)
-        gif.insert(gif.end(), {static_cast<std::uint8_t>(i * 37 + 11), static_cast<std::uint8_t>(255 - i),
-                               static_cast<std::uint8_t>(i * 91 + 5)});
+    for (int i = 0; i < (1 << bits); ++i) {
+        const auto c = TestColour(i);
+        gif.insert(gif.end(), c.begin(), c.end());
+    }
     gif.insert(gif.end(), {0x2C, 0, 0, 0, 0, static_cast<std::uint8_t>(width), static_cast<std::uint8_t>(width >> 8),
                            static_cast<std::uint8_t>(height), static_cast<std::uint8_t>(height >> 8), 0,
                            static_cast<std::uint8_t>(codeSize)});
@@ -193,11 +225,7 @@ TEST(GifOutsideDecoders, ReadWhatWeWriteAtEveryDepthEncodingAndOrder)
                 const int width = 53, height = 37;
                 TGifPicture image;
                 image.EncodingMethod = method;
-                TPalette colours;
-                for (int i = 0; i < (1 << bits); ++i)
-                    colours.push_back(TPaletteEntry{static_cast<std::uint8_t>(i * 37 + 11),
-                                                    static_cast<std::uint8_t>(255 - i),
-                                                    static_cast<std::uint8_t>(i * 91 + 5), 0});
+                const TPalette colours = TestPalette(bits);
                 auto frame = std::make_unique<TGIFSubImage>(&image);
                 // Interlaced frames are written so only with the global table.
                 if (interlaced)
@@ -333,12 +361,7 @@ TEST(GifOutsideWriters, EveryCodeSizeAndDeferredClearsReadAsGiflibReadsThem)
             indices[i] = static_cast<std::uint8_t>(((i / 7) % 3 ? random() : i / 7) % (1u << c.Bits));
         const std::string gif = dir.File("ref.gif");
         WriteFile(gif, ReferenceGif(c.Width, c.Height, c.Bits, indices, c.CodeSize, c.Deferred, c.BlockSize));
-        RgbImage want;
-        want.Width = c.Width;
-        want.Height = c.Height;
-        for (std::uint8_t i : indices)
-            want.Rgb.insert(want.Rgb.end(), {static_cast<std::uint8_t>(i * 37 + 11), static_cast<std::uint8_t>(255 - i),
-                                             static_cast<std::uint8_t>(i * 91 + 5)});
+        const RgbImage want = TestColours(c.Width, c.Height, indices);
         ExpectSame(GiflibRead(dir, gif, c.Width, c.Height), want, what + " giflib");
         const DumpResult ours = PicDump(gif);
         ASSERT_TRUE(ours.Ok) << what << ours.Error;
@@ -365,11 +388,7 @@ TEST(GifOutsideDecoders, ReadOurOddSizesFullTablesAndShortInterlacedFrames)
                                      (c.Interlaced ? " interlaced" : "");
             TGifPicture image;
             image.EncodingMethod = method;
-            TPalette colours;
-            for (int i = 0; i < (1 << c.Bits); ++i)
-                colours.push_back(TPaletteEntry{static_cast<std::uint8_t>(i * 37 + 11),
-                                                static_cast<std::uint8_t>(255 - i),
-                                                static_cast<std::uint8_t>(i * 91 + 5), 0});
+            const TPalette colours = TestPalette(c.Bits);
             image.Header.GlobalTable.LoadPalette(colours);
             auto frame = std::make_unique<TGIFSubImage>(&image);
             frame->PlaceFrame(0, 0, c.Width, c.Height);
@@ -382,19 +401,48 @@ TEST(GifOutsideDecoders, ReadOurOddSizesFullTablesAndShortInterlacedFrames)
             const std::string gif = dir.File("ours.gif");
             image.SaveToFile(gif);
 
-            RgbImage want;
-            want.Width = c.Width;
-            want.Height = c.Height;
-            for (std::uint8_t i : indices)
-                want.Rgb.insert(want.Rgb.end(), {static_cast<std::uint8_t>(i * 37 + 11),
-                                                 static_cast<std::uint8_t>(255 - i),
-                                                 static_cast<std::uint8_t>(i * 91 + 5)});
+            const RgbImage want = TestColours(c.Width, c.Height, indices);
             const Indices pil = PilRead(dir, gif);
             ASSERT_EQ(pil.Width, c.Width) << what;
             ASSERT_EQ(pil.Height, c.Height) << what;
             EXPECT_TRUE(pil.Data == indices) << what;
             ExpectSame(GiflibRead(dir, gif, c.Width, c.Height), want, what + " giflib");
             ExpectSame(ImageMagickRead(dir, gif), want, what + " ImageMagick");
+        }
+    }
+}
+
+TEST(GifOutsideDecoders, ReadOurLongRunsAtEveryDepth)
+{
+    // Runs of every length up to many thousands, one colour each: the
+    // run-length encoder's long codes and clears, the LZW encoder's long strings.
+    TempDir dir;
+    const int width = 1009, height = 601;
+    for (int bits : {1, 2, 5, 8}) {
+        Bytes indices;
+        for (int run = 1, colour = 0; indices.size() < static_cast<std::size_t>(width) * height;
+             run = run * 5 / 4 + 1, colour = (colour * 7 + 3) % (1 << bits))
+            indices.insert(indices.end(), std::min<std::size_t>(run, std::size_t(width) * height - indices.size()),
+                           static_cast<std::uint8_t>(colour));
+        for (std::uint8_t method : {emLZW, emRLE}) {
+            const std::string what = "bits " + std::to_string(bits) + (method == emRLE ? " RLE" : " LZW");
+            TGifPicture image;
+            image.EncodingMethod = method;
+            const TPalette colours = TestPalette(bits);
+            auto frame = std::make_unique<TGIFSubImage>(&image);
+            frame->ColorMap().LoadPalette(colours);
+            frame->PlaceFrame(0, 0, width, height);
+            ASSERT_EQ(frame->PixelDataSize(), indices.size());
+            std::copy(indices.begin(), indices.end(), frame->PixelData());
+            image.AddFrame(std::move(frame));
+            const std::string gif = dir.File("runs.gif");
+            image.SaveToFile(gif);
+            const Indices pil = PilRead(dir, gif);
+            ASSERT_EQ(pil.Width, width) << what;
+            ASSERT_EQ(pil.Height, height) << what;
+            EXPECT_TRUE(pil.Data == indices) << what;
+            const RgbImage want = TestColours(width, height, indices);
+            ExpectSame(GiflibRead(dir, gif, width, height), want, what + " giflib");
         }
     }
 }
