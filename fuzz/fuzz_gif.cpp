@@ -1,6 +1,6 @@
 // Loads arbitrary bytes as a whole GIF file through the picture registry,
 // draws it, plays it with painters, composes every frame, saves it with both encoders and loads the
-// result again. Any outcome but a picture or one of our exceptions is a
+// result again with the same pixels. Any outcome but a picture or one of our exceptions is a
 // finding.
 
 #include "Bitmap.h"
@@ -16,6 +16,22 @@
 #include <cstdint>
 #include <memory>
 #include <vector>
+
+namespace {
+
+// The pixel indices of every frame that has pixels, in order.
+std::vector<std::vector<std::uint8_t>> PicturePixels(TGifPicture& gif)
+{
+    std::vector<std::vector<std::uint8_t>> frames;
+    for (int i = 0; i < gif.Frames.Count(); ++i) {
+        TGIFSubImage& frame = *gif.Frames.Frame(i);
+        if (!frame.IsEmpty())
+            frames.emplace_back(frame.PixelData(), frame.PixelData() + frame.PixelDataSize());
+    }
+    return frames;
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -67,11 +83,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         } catch (const Exception&) {
             continue;
         }
-        // What we wrote, we read.
+        // What we wrote, we read, and its frames hold the same pixels.
         try {
             out.SetPosition(0);
             TGifPicture back;
             back.LoadFromStream(out);
+            if (PicturePixels(*gif) != PicturePixels(back))
+                __builtin_trap();
         } catch (const Exception&) {
             __builtin_trap();
         }

@@ -118,6 +118,15 @@ private:
         }
     }
 
+    // Codes grow one bit wider once the next free code needs it, up to 12.
+    void GrowWidth()
+    {
+        if (FNextFree >= FLimit && FLimit < TLZWStringTable::TableSize) {
+            FLimit *= 2;
+            ++FWidth;
+        }
+    }
+
     void ResetTable()
     {
         auto& t = *FTables;
@@ -197,6 +206,9 @@ std::size_t TLZWDecoder::Decode(std::uint8_t* out, std::size_t count)
             FOldCode = code;
             FFirstPixel = code;
             out[n++] = static_cast<std::uint8_t>(code);
+            // With a code size of 1 the first free code already needs the
+            // wider width: the encoder widens after this first code.
+            GrowWidth();
             continue;
         }
         if (code == FEnd) {
@@ -245,10 +257,7 @@ std::size_t TLZWDecoder::Decode(std::uint8_t* out, std::size_t count)
             t.Length[next] = static_cast<std::uint16_t>(
                 std::min<int>(t.Length[static_cast<std::size_t>(FOldCode)] + 1, 0xFFFF));
             ++FNextFree;
-            if (FNextFree >= FLimit && FLimit < TLZWStringTable::TableSize) {
-                FLimit *= 2;
-                ++FWidth;
-            }
+            GrowWidth();
         }
         FOldCode = incoming;
     }

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
+#include <map>
 #include <random>
 #include <sstream>
 
@@ -100,6 +102,110 @@ void ExpectSame(const RgbImage& got, const RgbImage& want, const std::string& wh
     EXPECT_TRUE(got.Rgb == want.Rgb) << what << ": max difference " << MaxDifference(got, want);
 }
 
+// The test colours: entry i is (i * 37 + 11, 255 - i, i * 91 + 5), wrapped.
+std::array<std::uint8_t, 3> TestColour(int i)
+{
+    return {static_cast<std::uint8_t>(i * 37 + 11), static_cast<std::uint8_t>(255 - i),
+            static_cast<std::uint8_t>(i * 91 + 5)};
+}
+
+TPalette TestPalette(int bits)
+{
+    TPalette colours;
+    for (int i = 0; i < (1 << bits); ++i) {
+        const auto c = TestColour(i);
+        colours.push_back(TPaletteEntry{c[0], c[1], c[2], 0});
+    }
+    return colours;
+}
+
+// The picture the indices show in the test colours.
+RgbImage TestColours(int width, int height, const Bytes& indices)
+{
+    RgbImage out;
+    out.Width = width;
+    out.Height = height;
+    for (std::uint8_t i : indices) {
+        const auto c = TestColour(i);
+        out.Rgb.insert(out.Rgb.end(), c.begin(), c.end());
+    }
+    return out;
+}
+
+// A plain LZW encoder written for the tests: a map from (prefix, pixel) to
+// codes, one bit wider once the next code needs it, cleared when the table
+// is full or, deferred, kept full without a clear.
+Bytes ReferenceLzw(const Bytes& indices, int codeSize, bool deferred)
+{
+    const int clear = 1 << codeSize;
+    int width = codeSize + 1;
+    int next = clear + 2;
+    std::map<std::pair<int, int>, int> table;
+    Bytes out;
+    std::uint32_t acc = 0;
+    int bits = 0;
+    auto emit = [&](int code) {
+        acc |= static_cast<std::uint32_t>(code) << bits;
+        bits += width;
+        for (; bits >= 8; bits -= 8, acc >>= 8)
+            out.push_back(static_cast<std::uint8_t>(acc));
+    };
+    emit(clear);
+    int prefix = indices.at(0);
+    for (std::size_t i = 1; i < indices.size(); ++i) {
+        const int pixel = indices[i];
+        if (auto it = table.find({prefix, pixel}); it != table.end()) {
+            prefix = it->second;
+            continue;
+        }
+        emit(prefix);
+        if (next < 4096) {
+            table[{prefix, pixel}] = next++;
+            if (next > (1 << width) && width < 12)
+                ++width;
+            if (next == 4096 && !deferred) {
+                emit(clear);
+                table.clear();
+                next = clear + 2;
+                width = codeSize + 1;
+            }
+        }
+        prefix = pixel;
+    }
+    emit(prefix);
+    emit(clear + 1);
+    if (bits > 0)
+        out.push_back(static_cast<std::uint8_t>(acc));
+    return out;
+}
+
+// A one-frame GIF of the given indices, a global table of 2^bits colours
+// and the data as sub-blocks of blockSize bytes.
+Bytes ReferenceGif(int width, int height, int bits, const Bytes& indices, int codeSize, bool deferred,
+                   std::size_t blockSize = 255)
+{
+    Bytes gif{'G', 'I', 'F', '8', '9', 'a', static_cast<std::uint8_t>(width), static_cast<std::uint8_t>(width >> 8),
+              static_cast<std::uint8_t>(height), static_cast<std::uint8_t>(height >> 8),
+              static_cast<std::uint8_t>(0x80 | (bits - 1)), 0, 0};
+    for (int i = 0; i < (1 << bits); ++i) {
+        const auto c = TestColour(i);
+        gif.insert(gif.end(), c.begin(), c.end());
+    }
+    gif.insert(gif.end(), {0x2C, 0, 0, 0, 0, static_cast<std::uint8_t>(width), static_cast<std::uint8_t>(width >> 8),
+                           static_cast<std::uint8_t>(height), static_cast<std::uint8_t>(height >> 8), 0,
+                           static_cast<std::uint8_t>(codeSize)});
+    const Bytes data = ReferenceLzw(indices, codeSize, deferred);
+    for (std::size_t at = 0; at < data.size(); at += blockSize) {
+        const std::size_t n = std::min(blockSize, data.size() - at);
+        gif.push_back(static_cast<std::uint8_t>(n));
+        gif.insert(gif.end(), data.begin() + static_cast<std::ptrdiff_t>(at),
+                   data.begin() + static_cast<std::ptrdiff_t>(at + n));
+    }
+    gif.push_back(0);
+    gif.push_back(0x3B);
+    return gif;
+}
+
 } // namespace
 
 TEST(GifOutsideDecoders, ReadWhatWeWriteAtEveryDepthEncodingAndOrder)
@@ -114,11 +220,7 @@ TEST(GifOutsideDecoders, ReadWhatWeWriteAtEveryDepthEncodingAndOrder)
                 const int width = 53, height = 37;
                 TGifPicture image;
                 image.EncodingMethod = method;
-                TPalette colours;
-                for (int i = 0; i < (1 << bits); ++i)
-                    colours.push_back(TPaletteEntry{static_cast<std::uint8_t>(i * 37 + 11),
-                                                    static_cast<std::uint8_t>(255 - i),
-                                                    static_cast<std::uint8_t>(i * 91 + 5), 0});
+                const TPalette colours = TestPalette(bits);
                 auto frame = std::make_unique<TGIFSubImage>(&image);
                 // Interlaced frames are written so only with the global table.
                 if (interlaced)
@@ -226,4 +328,150 @@ TEST(GifOutsideWriters, TheirFilesDecodeToTheirPixels)
     const DumpResult none = PicDump(opt, 3);
     EXPECT_FALSE(none.Ok);
     EXPECT_NE(none.Error.find("No frame 3"), std::string::npos) << none.Error;
+}
+
+TEST(GifOutsideWriters, EveryCodeSizeAndDeferredClearsReadAsGiflibReadsThem)
+{
+    // Code size 1 is rare, but giflib reads it: the code width grows right
+    // after the first code, as the encoder's next code already needs 3 bits.
+    TempDir dir;
+    std::mt19937 random(11);
+    struct Case {
+        int Width, Height, Bits, CodeSize;
+        bool Deferred;
+        std::size_t BlockSize;
+    };
+    const std::vector<Case> cases = {
+        {31, 17, 1, 1, false, 255}, {301, 217, 1, 1, false, 255}, {1, 1, 1, 1, false, 255},
+        {97, 1, 2, 2, false, 255},  {1, 97, 2, 2, false, 255},    {13, 7, 1, 2, false, 255},
+        {301, 217, 4, 4, true, 255}, {401, 317, 8, 8, true, 255}, {301, 217, 8, 8, false, 255},
+        {61, 43, 8, 8, false, 1},   {20, 20, 2, 7, false, 255},
+    };
+    for (const Case& c : cases) {
+        const std::string what = std::to_string(c.Width) + "x" + std::to_string(c.Height) + " code size " +
+                                 std::to_string(c.CodeSize) + (c.Deferred ? " deferred" : "");
+        Bytes indices(static_cast<std::size_t>(c.Width) * c.Height);
+        // Runs and noise, so that strings grow long and the table fills.
+        for (std::size_t i = 0; i < indices.size(); ++i)
+            indices[i] = static_cast<std::uint8_t>(((i / 7) % 3 ? random() : i / 7) % (1u << c.Bits));
+        const std::string gif = dir.File("ref.gif");
+        WriteFile(gif, ReferenceGif(c.Width, c.Height, c.Bits, indices, c.CodeSize, c.Deferred, c.BlockSize));
+        const RgbImage want = TestColours(c.Width, c.Height, indices);
+        ExpectSame(GiflibRead(dir, gif, c.Width, c.Height), want, what + " giflib");
+        const DumpResult ours = PicDump(gif);
+        ASSERT_TRUE(ours.Ok) << what << ours.Error;
+        ExpectSame(ours.Image, want, what + " ours");
+    }
+}
+
+TEST(GifOutsideDecoders, ReadOurOddSizesFullTablesAndShortInterlacedFrames)
+{
+    TempDir dir;
+    std::mt19937 random(17);
+    struct Case {
+        int Width, Height, Bits;
+        bool Interlaced;
+    };
+    std::vector<Case> cases = {{1, 1, 1, false}, {1, 1, 8, false}, {1, 97, 2, false}, {97, 1, 8, false},
+                               {301, 217, 8, false}, {301, 217, 1, false}, {640, 3, 8, true}};
+    for (int height = 1; height <= 9; ++height)
+        cases.push_back({5, height, 3, true});
+    for (const Case& c : cases) {
+        for (std::uint8_t method : {emLZW, emRLE}) {
+            const std::string what = std::to_string(c.Width) + "x" + std::to_string(c.Height) + " bits " +
+                                     std::to_string(c.Bits) + (method == emRLE ? " RLE" : " LZW") +
+                                     (c.Interlaced ? " interlaced" : "");
+            TGifPicture image;
+            image.EncodingMethod = method;
+            const TPalette colours = TestPalette(c.Bits);
+            image.Header.GlobalTable.LoadPalette(colours);
+            auto frame = std::make_unique<TGIFSubImage>(&image);
+            frame->PlaceFrame(0, 0, c.Width, c.Height);
+            Bytes indices(frame->PixelDataSize());
+            for (std::size_t i = 0; i < indices.size(); ++i)
+                indices[i] = static_cast<std::uint8_t>(((i / 5) % 4 ? random() : i / 5) % (1u << c.Bits));
+            std::copy(indices.begin(), indices.end(), frame->PixelData());
+            frame->SetInterlaced(c.Interlaced);
+            image.AddFrame(std::move(frame));
+            const std::string gif = dir.File("ours.gif");
+            image.SaveToFile(gif);
+
+            const RgbImage want = TestColours(c.Width, c.Height, indices);
+            const Indices pil = PilRead(dir, gif);
+            ASSERT_EQ(pil.Width, c.Width) << what;
+            ASSERT_EQ(pil.Height, c.Height) << what;
+            EXPECT_TRUE(pil.Data == indices) << what;
+            ExpectSame(GiflibRead(dir, gif, c.Width, c.Height), want, what + " giflib");
+            ExpectSame(ImageMagickRead(dir, gif), want, what + " ImageMagick");
+        }
+    }
+}
+
+TEST(GifOutsideDecoders, ReadOurLongRunsAtEveryDepth)
+{
+    // Runs of every length up to many thousands, one colour each: the
+    // run-length encoder's long codes and clears, the LZW encoder's long strings.
+    TempDir dir;
+    const int width = 1009, height = 601;
+    for (int bits : {1, 2, 5, 8}) {
+        Bytes indices;
+        for (int run = 1, colour = 0; indices.size() < static_cast<std::size_t>(width) * height;
+             run = run * 5 / 4 + 1, colour = (colour * 7 + 3) % (1 << bits))
+            indices.insert(indices.end(), std::min<std::size_t>(run, std::size_t(width) * height - indices.size()),
+                           static_cast<std::uint8_t>(colour));
+        for (std::uint8_t method : {emLZW, emRLE}) {
+            const std::string what = "bits " + std::to_string(bits) + (method == emRLE ? " RLE" : " LZW");
+            TGifPicture image;
+            image.EncodingMethod = method;
+            const TPalette colours = TestPalette(bits);
+            auto frame = std::make_unique<TGIFSubImage>(&image);
+            frame->ColorMap().LoadPalette(colours);
+            frame->PlaceFrame(0, 0, width, height);
+            ASSERT_EQ(frame->PixelDataSize(), indices.size());
+            std::copy(indices.begin(), indices.end(), frame->PixelData());
+            image.AddFrame(std::move(frame));
+            const std::string gif = dir.File("runs.gif");
+            image.SaveToFile(gif);
+            const Indices pil = PilRead(dir, gif);
+            ASSERT_EQ(pil.Width, width) << what;
+            ASSERT_EQ(pil.Height, height) << what;
+            EXPECT_TRUE(pil.Data == indices) << what;
+            const RgbImage want = TestColours(width, height, indices);
+            ExpectSame(GiflibRead(dir, gif, width, height), want, what + " giflib");
+        }
+    }
+}
+
+TEST(GifOutsideWriters, TheirAnimationsSurviveOurLoadAndSave)
+{
+    // Loaded and saved again with both encoders: ImageMagick composes every
+    // frame of our file as it composes theirs, and gifsicle sees the same
+    // frames, loop count and comment.
+    TempDir dir;
+    const std::string base = dir.File("base.ppm"), anim = dir.File("anim.gif"), opt = dir.File("opt.gif");
+    ASSERT_EQ(testutil::Run(Convert + " -size 67x41 plasma:fractal -seed 9 " + Quote(base)).ExitCode, 0);
+    ASSERT_EQ(testutil::Run(Convert + " -delay 7 " + Quote(base) + " \\( " + Quote(base) +
+                  " -fill red -draw 'rectangle 3,4 30,20' \\) \\( " + Quote(base) +
+                  " -fill blue -draw 'rectangle 40,5 60,35' -interlace GIF \\) -colors 32 -loop 4 " + Quote(anim))
+                  .ExitCode,
+              0);
+    ASSERT_EQ(testutil::Run(Gifsicle + " -O3 --comment 'deux mots' " + Quote(anim) + " -o " + Quote(opt)).ExitCode, 0);
+    const std::string theirInfo = testutil::Run(Gifsicle + " --info " + Quote(opt)).Output;
+    for (std::uint8_t method : {emLZW, emRLE}) {
+        TGifPicture image;
+        image.LoadFromFile(opt);
+        ASSERT_EQ(image.Frames.Count(), 3);
+        image.EncodingMethod = method;
+        const std::string ours = dir.File(method == emRLE ? "rle.gif" : "lzw.gif");
+        image.SaveToFile(ours);
+        const std::string what = method == emRLE ? "RLE" : "LZW";
+        for (int frame = 0; frame < 3; ++frame) {
+            const RgbImage want = ImageMagickRead(dir, opt, frame, true);
+            ExpectSame(ImageMagickRead(dir, ours, frame, true), want, what + " frame " + std::to_string(frame));
+        }
+        // gifsicle's summary names the file; the rest must match.
+        std::string info = testutil::Run(Gifsicle + " --info " + Quote(ours)).Output;
+        auto strip = [](std::string s) { return s.substr(s.find('\n')); };
+        EXPECT_EQ(strip(info), strip(theirInfo)) << what;
+    }
 }
