@@ -449,14 +449,14 @@ TEST(GifOutsideWriters, TheirAnimationsSurviveOurLoadAndSave)
     // frames, loop count and comment.
     TempDir dir;
     const std::string base = dir.File("base.ppm"), anim = dir.File("anim.gif"), opt = dir.File("opt.gif");
-    ASSERT_EQ(testutil::Run(Convert + " -size 67x41 plasma:fractal -seed 9 " + Quote(base)).ExitCode, 0);
-    ASSERT_EQ(testutil::Run(Convert + " -delay 7 " + Quote(base) + " \\( " + Quote(base) +
+    ASSERT_EQ(testutil::Run(Tool("convert") + " -size 67x41 plasma:fractal -seed 9 " + Quote(base)).ExitCode, 0);
+    ASSERT_EQ(testutil::Run(Tool("convert") + " -delay 7 " + Quote(base) + " \\( " + Quote(base) +
                   " -fill red -draw 'rectangle 3,4 30,20' \\) \\( " + Quote(base) +
                   " -fill blue -draw 'rectangle 40,5 60,35' -interlace GIF \\) -colors 32 -loop 4 " + Quote(anim))
                   .ExitCode,
               0);
-    ASSERT_EQ(testutil::Run(Gifsicle + " -O3 --comment 'deux mots' " + Quote(anim) + " -o " + Quote(opt)).ExitCode, 0);
-    const std::string theirInfo = testutil::Run(Gifsicle + " --info " + Quote(opt)).Output;
+    ASSERT_EQ(testutil::Run(Tool("gifsicle") + " -O3 --comment 'deux mots' " + Quote(anim) + " -o " + Quote(opt)).ExitCode, 0);
+    const std::string theirInfo = testutil::Run(Tool("gifsicle") + " --info " + Quote(opt)).Output;
     for (std::uint8_t method : {emLZW, emRLE}) {
         TGifPicture image;
         image.LoadFromFile(opt);
@@ -470,7 +470,7 @@ TEST(GifOutsideWriters, TheirAnimationsSurviveOurLoadAndSave)
             ExpectSame(ImageMagickRead(dir, ours, frame, true), want, what + " frame " + std::to_string(frame));
         }
         // gifsicle's summary names the file; the rest must match.
-        std::string info = testutil::Run(Gifsicle + " --info " + Quote(ours)).Output;
+        std::string info = testutil::Run(Tool("gifsicle") + " --info " + Quote(ours)).Output;
         auto strip = [](std::string s) { return s.substr(s.find('\n')); };
         EXPECT_EQ(strip(info), strip(theirInfo)) << what;
     }
