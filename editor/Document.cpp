@@ -6,8 +6,10 @@
 #include "CommandStates.h"
 #include "MessageBoxes.h"
 #include "Numeric.h"
+#include "PixelMemory.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <unistd.h>
 
@@ -67,14 +69,27 @@ float ZoomFactor(int zoom)
     return StoreSingle(1.0L / (std::llabs(static_cast<long long>(zoom)) + 1));
 }
 
+namespace {
+// Documents alive; when the last goes, the pixel memory kept for reuse is
+// given back to the system.
+std::atomic<int> gLiveDocuments{0};
+} // namespace
+
 TDocument::TDocument(TCommandStates& frame) : FFrame(frame)
 {
+    ++gLiveDocuments;
     SelVisible = false;
     annuleselection();
     Selection = TRect{};
 }
 
-TDocument::~TDocument() = default;
+TDocument::~TDocument()
+{
+    FUndo.clear();
+    FPicture = TBitmap();
+    if (--gLiveDocuments == 0)
+        pixelmemory::Trim();
+}
 
 void TDocument::SetPicture(const TBitmap& bitmap)
 {

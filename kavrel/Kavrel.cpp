@@ -9,6 +9,7 @@
 #include "Parallel.h"
 #include "PhotoMetadata.h"
 #include "Picture.h"
+#include "PixelMemory.h"
 
 #include <algorithm>
 #include <cctype>
@@ -220,6 +221,9 @@ TConversionResult ConvertSeveralAtOnce(const TConversion& job, const TConversion
     };
     const int total = static_cast<int>(job.Files.size());
     const int ahead = static_cast<int>(parallel::ThreadCount()) + 1;
+    // The budget of the calling thread, for the pool's threads: a batch
+    // never stalls on a small file that describes a huge picture.
+    const std::size_t budget = std::min(PixelBudget(), ThumbnailPixelBudget);
     std::vector<Slot> slots(static_cast<std::size_t>(total));
     std::mutex lock;
     std::condition_variable changed;
@@ -240,8 +244,7 @@ TConversionResult ConvertSeveralAtOnce(const TConversion& job, const TConversion
             std::unique_ptr<TJPEGImage> copy;
             bool loaded = false;
             try {
-                // A batch never stalls on a small file that describes a huge picture.
-                const TThumbnailBudgetScope budget;
+                const TPixelBudgetScope budgetScope(budget);
                 picture = std::make_unique<TPicture>();
                 picture->LoadFromFile(SourcePath(job, job.Files[i]));
                 loaded = true;
@@ -336,6 +339,10 @@ TConversionResult ConvertFiles(const TConversion& job, const TConversionHooks& h
     const std::string folder = OutputFolder(job.Folder);
     std::error_code ec;
     std::filesystem::create_directories(folder, ec); // a failure shows as failed saves
+    // The pixel memory kept for reuse goes back to the system after the batch.
+    struct TrimAfter {
+        ~TrimAfter() { pixelmemory::Trim(); }
+    } trim;
     if (parallel::ThreadCount() <= 1 || job.Files.size() <= 1 || parallel::InWorker())
         return ConvertOneByOne(job, hooks, folder);
     return ConvertSeveralAtOnce(job, hooks, folder);

@@ -778,6 +778,13 @@ void TBitmap::Assign(TBitmap&& source)
         return;
     FBits.swap(source.FBits);
     CopyStateFrom(source);
+    // The source is left empty, as a moved-from bitmap is; the pixels it
+    // got in exchange go back to the pixel memory.
+    source.FBits.clear();
+    source.FWidth = 0;
+    source.FHeight = 0;
+    source.FStride = 0;
+    source.FPalette.clear();
     Changed();
 }
 

@@ -151,6 +151,13 @@ void Trim() noexcept
         munmap(blocks[i].Block, blocks[i].Mapped);
 }
 
+std::size_t CachedBytes() noexcept
+{
+    Cache& cache = TheCache();
+    std::lock_guard<std::mutex> guard(cache.Lock);
+    return cache.Bytes;
+}
+
 } // namespace pixelmemory
 
 TPixelBuffer::TPixelBuffer(std::size_t size) : TPixelBuffer(Uninitialised(size))

@@ -19,8 +19,11 @@ constexpr std::size_t LargeBlock = std::size_t{2} << 20;
 void* Allocate(std::size_t size);
 // Gives back a block of Allocate with the size it was asked for.
 void Free(void* block, std::size_t size) noexcept;
-// Unmaps the kept blocks.
+// Unmaps the kept blocks. Called when the work that used large pictures is
+// over (the last document closed, a batch done).
 void Trim() noexcept;
+// The bytes of the blocks kept mapped for reuse.
+std::size_t CachedBytes() noexcept;
 
 } // namespace pixelmemory
 

@@ -5,6 +5,7 @@
 
 #include "CommandStates.h"
 #include "Document.h"
+#include "PixelMemory.h"
 
 #include <gtest/gtest.h>
 
@@ -259,6 +260,25 @@ TEST_F(DocumentTest, CloseQuestionAnswersDecideAndYesSavesThroughTheCallback)
     EXPECT_EQ(boxes.Calls[0].Text, "Voulez-vous enregistrer les changemements ?");
     EXPECT_EQ(boxes.Calls[0].Caption, "photo.jpg");
     EXPECT_EQ(boxes.Calls[0].Flags, MB_YESNOCANCEL | MB_ICONEXCLAMATION);
+}
+
+TEST(DocumentMemory, TheLastDocumentToGoGivesThePixelMemoryBack)
+{
+    InitOnce();
+    TCommandStates states;
+    auto first = std::make_unique<TDocument>(states);
+    auto second = std::make_unique<TDocument>(states);
+    for (TDocument* d : {first.get(), second.get()}) {
+        d->SetPicture(Pattern(1500, 1000)); // 4.5 MB of pixels
+        d->memorise();
+        d->memorise();
+    }
+    pixelmemory::Trim();
+    first.reset();
+    // Another document is open: its next pictures may use what went.
+    EXPECT_GE(pixelmemory::CachedBytes(), std::size_t{3} * 1500 * 1000);
+    second.reset();
+    EXPECT_EQ(pixelmemory::CachedBytes(), 0u);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "Canvas.h"
 #include "Exceptions.h"
 #include "Picture.h"
+#include "photo.h"
 #include "PngCodec.h"
 #include "Streams.h"
 
@@ -548,6 +549,40 @@ TEST_F(FrameLogicTest, CropOfASmallPartAtAStrongReductionStaysVisible)
     F.brecadrerClick();
     EXPECT_GE(d.DisplayWidth(), 1);
     EXPECT_GE(d.DisplayHeight(), 1);
+}
+
+TEST_F(FrameLogicTest, FiltersAndTurnsWorkInPlaceAndUndoGivesBackPictureAndFrame)
+{
+    // A 24 MB picture: large enough for its pixels to be mapped on their own.
+    TDocument& d = Open("big.bmp", 2001, 1333);
+    d.MouseDown(10, 10);
+    d.MouseMove(300, 200, true);
+    d.MouseUp(300, 200);
+    ASSERT_TRUE(d.SelVisible);
+    const TRect selection = d.Selection;
+    TBitmap framed;
+    framed.Assign(d.Picture()); // the frame is drawn in the picture
+
+    F.baccentuerClick();
+    EXPECT_FALSE(d.SelVisible);
+    // The filter ran on the picture without its frame.
+    TBitmap expected = Pattern(2001, 1333);
+    Convolve3x3(expected, SharpenKernel);
+    EXPECT_TRUE(SamePixels(d.Picture(), expected));
+
+    F.bannulerClick();
+    EXPECT_TRUE(SamePixels(d.Picture(), framed));
+    EXPECT_TRUE(d.SelVisible);
+    EXPECT_EQ(d.Selection, selection);
+    d.annuleselection();
+    EXPECT_TRUE(SamePixels(d.Picture(), Pattern(2001, 1333)));
+
+    F.brotateDClick();
+    EXPECT_EQ(d.Picture().Width(), 1333);
+    EXPECT_EQ(d.Picture().Height(), 2001);
+    EXPECT_FLOAT_EQ(d.Aspect, 2001.0f / 1333.0f);
+    F.bannulerClick();
+    EXPECT_TRUE(SamePixels(d.Picture(), Pattern(2001, 1333)));
 }
 
 TEST_F(FrameLogicTest, HalftoneCommandTakesTheFrameOffBeforeTheZoomChanges)

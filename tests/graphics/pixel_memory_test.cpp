@@ -95,6 +95,24 @@ TEST(BitmapMemory, AssignOfABitmapAboutToGoTakesItsPixels)
     EXPECT_EQ(changes, 1);
 }
 
+TEST(BitmapMemory, ABitmapTakenOverIsLeftEmpty)
+{
+    // The bitmap given up must not describe pixels it no longer holds: a
+    // small picture taking over a large one's place would otherwise leave
+    // the large one's size on the small one's bytes.
+    TBitmap target(2, 2, pf24bit);
+    TBitmap fresh(300, 200, pf32bit);
+    target.Assign(std::move(fresh));
+    EXPECT_EQ(fresh.Width(), 0);
+    EXPECT_EQ(fresh.Height(), 0);
+    EXPECT_TRUE(fresh.Empty());
+    EXPECT_EQ(fresh.Bits(), nullptr);
+    // It can be used again.
+    fresh.SetSize(3, 3);
+    fresh.SetPixelColor(2, 2, RGB(1, 2, 3));
+    EXPECT_EQ(fresh.GetPixelColor(2, 2), RGB(1, 2, 3));
+}
+
 TEST(BitmapMemory, UninitialisedBitmapsHaveZeroPadding)
 {
     for (TPixelFormat f : {pf1bit, pf4bit, pf8bit, pf16bit, pf24bit, pf32bit}) {

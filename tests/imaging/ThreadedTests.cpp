@@ -139,6 +139,20 @@ TEST(Threaded, SameAsOneThreadOnOddWidths)
             }
 }
 
+TEST(Threaded, SameAsOneThreadFromEveryPixelFormat)
+{
+    // The routines take pictures of any format and work on 24 bits.
+    std::mt19937 rng(1103);
+    for (TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf32bit})
+        for (const NamedRoutine& r : Routines())
+            for (int w = 1; w <= 67; w += 6) {
+                TBitmap picture = RandomBitmap(w, 11, rng);
+                picture.SetPixelFormat(format);
+                ASSERT_EQ(SingleAgainstThreaded(picture, r.Run, 4), "")
+                    << r.Name << " on " << w << "x11 of format " << static_cast<int>(format);
+            }
+}
+
 TEST(Threaded, SameAsOneThreadOnA24MegapixelPhoto)
 {
     std::mt19937 rng(2024);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -106,6 +107,52 @@ TEST(VectorCode, SameAsPlainCodeOnOddWidths)
                 EXPECT_EQ(PlainAgainstVector(picture, [&](TBitmap& b) { ConvertToGrey(b, mode); }), "")
                     << "grey " << mode << " " << at;
         }
+}
+
+TEST(VectorCode, SameAsPlainCodeForKernelsAroundTheSixteenBitLimit)
+{
+    // Integer kernels whose sums span just under, at and just over 2^16
+    // values, with partial sums beyond a signed 16-bit range on either side,
+    // and random ones: the vector code picks 16- or 32-bit sums by the span.
+    std::vector<TKernel3x3> kernels;
+    for (float centre : {128.0f, 129.0f, 200.0f, 256.0f, 257.0f, 258.0f, 300.0f}) {
+        TKernel3x3 k;
+        k.At(0, 0) = centre;
+        kernels.push_back(k);
+        k.At(0, 0) = -centre;
+        k.At(1, 1) = 1;
+        kernels.push_back(k);
+        TKernel3x3 m;
+        m.At(0, 0) = centre;
+        m.At(-1, -1) = m.At(1, 1) = -(257 - centre / 2) / 2;
+        kernels.push_back(m);
+    }
+    std::mt19937 rng(1616);
+    std::uniform_int_distribution<int> weight(-300, 300);
+    for (int i = 0; i < 120; ++i) {
+        TKernel3x3 k;
+        for (int dx = -1; dx <= 1; ++dx)
+            for (int dy = -1; dy <= 1; ++dy)
+                k.At(dx, dy) = static_cast<float>(i % 2 ? weight(rng) / 10 : weight(rng));
+        kernels.push_back(k);
+    }
+    std::vector<TKernel5x5> kernels5;
+    for (int i = 0; i < 40; ++i) {
+        TKernel5x5 k;
+        for (int dx = -2; dx <= 2; ++dx)
+            for (int dy = -2; dy <= 2; ++dy)
+                k.At(dx, dy) = static_cast<float>(weight(rng) / (i % 3 ? 4 : 40));
+        kernels5.push_back(k);
+    }
+    for (int w : {13, 37, 67}) {
+        const TBitmap picture = RandomBitmap(w, 7, rng);
+        for (std::size_t i = 0; i < kernels.size(); ++i)
+            ASSERT_EQ(PlainAgainstVector(picture, [&](TBitmap& b) { Convolve3x3(b, kernels[i]); }), "")
+                << "3x3 kernel " << i << " at width " << w;
+        for (std::size_t i = 0; i < kernels5.size(); ++i)
+            ASSERT_EQ(PlainAgainstVector(picture, [&](TBitmap& b) { Convolve5x5(b, kernels5[i]); }), "")
+                << "5x5 kernel " << i << " at width " << w;
+    }
 }
 
 } // namespace
