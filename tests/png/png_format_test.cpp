@@ -299,6 +299,31 @@ TEST(PngBounded, AllCompressedTextTogetherIsCapped)
     EXPECT_EQ(png->Chunks.ItemFromClass<TChunkzTXt>()->Text.size(), 8u << 20);
 }
 
+TEST(PngBounded, CompressedTextRefusedForItsSizeCountsTowardsTheCap)
+{
+    // Two chunks each 1000 bytes over the 8 MB cap keep no text, but their
+    // 16 MB of inflating use up the file's share: the small text after them
+    // is not inflated either.
+    Bytes over = {'k', 0, 0};
+    const Bytes packed = Zlib(Bytes(MaxInflatedText + 1000, 'a'), 9);
+    over.insert(over.end(), packed.begin(), packed.end());
+    Bytes small = {'s', 0, 0};
+    const Bytes hello = Zlib(Bytes{'h', 'e', 'l', 'l', 'o'});
+    small.insert(small.end(), hello.begin(), hello.end());
+    Builder b;
+    Rgb4x3(b).Chunk("zTXt", over).Chunk("zTXt", over).Chunk("zTXt", small).End();
+    auto png = Load(b.Out);
+    std::vector<std::string> texts;
+    for (std::size_t i = 0; i < png->Chunks.Count(); ++i)
+        if (auto* z = dynamic_cast<const TChunkzTXt*>(png->Chunks.Item(i)))
+            texts.push_back(z->Text);
+    EXPECT_EQ(texts, (std::vector<std::string>{"", "", ""}));
+    // Alone, the small text is read.
+    Builder alone;
+    auto one = Load(Rgb4x3(alone).Chunk("zTXt", small).End().Out);
+    EXPECT_EQ(one->Chunks.ItemFromClass<TChunkzTXt>()->Text, "hello");
+}
+
 TEST(PngObject, NewPictureIsEmptyAndCannotBeResized)
 {
     TPngPicture png;
