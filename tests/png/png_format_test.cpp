@@ -29,6 +29,16 @@ Bytes Rows(std::size_t rows, std::size_t rowBytes, std::uint8_t value = 0x5A)
 }
 
 // A valid 4x3 RGB image with its chunks in the usual places.
+// The texts of a picture's zTXt chunks, in file order.
+std::vector<std::string> CompressedTexts(const TPngPicture& png)
+{
+    std::vector<std::string> texts;
+    for (std::size_t i = 0; i < png.Chunks.Count(); ++i)
+        if (auto* z = dynamic_cast<const TChunkzTXt*>(png.Chunks.Item(i)))
+            texts.push_back(z->Text);
+    return texts;
+}
+
 Builder& Rgb4x3(Builder& b)
 {
     return b.Chunk("IHDR", Ihdr(4, 3, 8, 2)).Chunk("IDAT", Zlib(Rows(3, 12)));
@@ -290,9 +300,8 @@ TEST(PngBounded, AllCompressedTextTogetherIsCapped)
     Rgb4x3(b).Chunk("zTXt", text).Chunk("zTXt", text).Chunk("zTXt", text).End();
     auto png = Load(b.Out);
     std::vector<std::size_t> sizes;
-    for (std::size_t i = 0; i < png->Chunks.Count(); ++i)
-        if (auto* z = dynamic_cast<const TChunkzTXt*>(png->Chunks.Item(i)))
-            sizes.push_back(z->Text.size());
+    for (const std::string& text : CompressedTexts(*png))
+        sizes.push_back(text.size());
     EXPECT_EQ(sizes, (std::vector<std::size_t>{8u << 20, 8u << 20, 0u}));
     // A new load starts counting again.
     png->LoadFromStream(*std::make_unique<TMemoryStream>(b.Out));
@@ -312,12 +321,7 @@ TEST(PngBounded, CompressedTextRefusedForItsSizeCountsTowardsTheCap)
     small.insert(small.end(), hello.begin(), hello.end());
     Builder b;
     Rgb4x3(b).Chunk("zTXt", over).Chunk("zTXt", over).Chunk("zTXt", small).End();
-    auto png = Load(b.Out);
-    std::vector<std::string> texts;
-    for (std::size_t i = 0; i < png->Chunks.Count(); ++i)
-        if (auto* z = dynamic_cast<const TChunkzTXt*>(png->Chunks.Item(i)))
-            texts.push_back(z->Text);
-    EXPECT_EQ(texts, (std::vector<std::string>{"", "", ""}));
+    EXPECT_EQ(CompressedTexts(*Load(b.Out)), (std::vector<std::string>{"", "", ""}));
     // Alone, the small text is read.
     Builder alone;
     auto one = Load(Rgb4x3(alone).Chunk("zTXt", small).End().Out);
