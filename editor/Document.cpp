@@ -201,6 +201,7 @@ void TDocument::memorise()
            (FUndo.size() >= static_cast<std::size_t>(MaxUndo) || FUndoBytes + need > FUndoBudget)) {
         FUndoBytes -= SnapshotBytes(*FUndo.front().Bitmap);
         FUndo.pop_front();
+        FUndoDropped = true;
     }
     TUndoEntry entry;
     entry.Bitmap = std::make_unique<TBitmap>();
@@ -235,10 +236,14 @@ void TDocument::restitue()
     Affiche(0, 0);
     FUndoBytes -= SnapshotBytes(*entry.Bitmap);
     FUndo.pop_back();
+    // Only the whole stack undone brings back the picture as it was opened;
+    // when older snapshots went, the picture still differs from its file.
     if (FUndo.empty()) {
         SetUndoCommands(false);
-        FFrame.SetEnabled("benr", false);
-        Modified = false;
+        if (!FUndoDropped) {
+            FFrame.SetEnabled("benr", false);
+            Modified = false;
+        }
     }
     FFrame.SetPanel(3, SelVisible ? SizeText(Selection.Width(), Selection.Height()) : "0 x 0");
     if (!FUndo.empty())
@@ -355,6 +360,7 @@ void TDocument::ReleaseUndo()
 {
     FUndo.clear();
     FUndoBytes = 0;
+    FUndoDropped = false;
 }
 
 void TDocument::MouseDown(int x, int y)

@@ -187,5 +187,8 @@ private:
     std::deque<TUndoEntry> FUndo;
     std::size_t FUndoBytes = 0;
     std::size_t FUndoBudget = DefaultUndoBudget();
+    // Snapshots went to keep the stack within its limits: the bottom of the
+    // stack is no longer the picture as it was opened.
+    bool FUndoDropped = false;
     std::string FCaption;
 };

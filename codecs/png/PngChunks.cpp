@@ -792,11 +792,13 @@ bool TChunkzTXt::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t
     // Each chunk and all of them together inflate to a bounded text.
     const std::size_t room =
         std::min(MaxInflatedText, MaxInflatedTextTotal - std::min(MaxInflatedTextTotal, FOwner.InflatedText));
+    // What a chunk inflated counts even when it is refused, so that many
+    // chunks each just over the cap cannot make the load run on and on.
     std::vector<std::uint8_t> text;
-    if (InflateBuffer(d + k + 2, size - k - 2, text, room)) {
+    std::size_t inflated = 0;
+    if (InflateBuffer(d + k + 2, size - k - 2, text, room, &inflated))
         Text.assign(text.begin(), text.end());
-        FOwner.InflatedText += text.size();
-    }
+    FOwner.InflatedText += inflated;
     return true;
 }
 
@@ -820,9 +822,10 @@ bool TChunkzTXt::WriteChunk(TStream& stream)
 // ---- Whole-block zlib streams
 
 bool InflateBuffer(const std::uint8_t* bytes, std::size_t count, std::vector<std::uint8_t>& result,
-                   std::size_t maxOutput)
+                   std::size_t maxOutput, std::size_t* inflated)
 {
     result.clear();
+    std::size_t total = 0;
     z_stream z{};
     if (inflateInit(&z) != Z_OK)
         return false;
@@ -842,6 +845,7 @@ bool InflateBuffer(const std::uint8_t* bytes, std::size_t count, std::vector<std
             const uInt inBefore = z.avail_in;
             const int ret = inflate(&z, Z_NO_FLUSH);
             const std::size_t produced = sizeof window - z.avail_out;
+            total += produced;
             if (result.size() + produced > maxOutput)
                 break;
             result.insert(result.end(), window, window + produced);
@@ -858,6 +862,8 @@ bool InflateBuffer(const std::uint8_t* bytes, std::size_t count, std::vector<std
         ok = false;
     }
     inflateEnd(&z);
+    if (inflated)
+        *inflated = total;
     if (!ok)
         result.clear();
     return ok;

@@ -74,9 +74,10 @@ std::size_t RowByteCount(std::size_t width, int colorType, int bitDepth);
 std::uint8_t PaethPredict(int left, int above, int upperLeft);
 
 // Whole-block zlib streams for the compressed text chunk. Inflating stops
-// with failure when the output would pass maxOutput bytes.
+// with failure when the output would pass maxOutput bytes. When given,
+// inflated receives the bytes inflated, kept or not (the work done).
 bool InflateBuffer(const std::uint8_t* bytes, std::size_t count, std::vector<std::uint8_t>& result,
-                   std::size_t maxOutput);
+                   std::size_t maxOutput, std::size_t* inflated = nullptr);
 bool DeflateBuffer(const std::uint8_t* bytes, std::size_t count, int level, std::vector<std::uint8_t>& result);
 
 // The largest text a zTXt chunk may inflate to, and all of a file's.

@@ -1039,7 +1039,9 @@ void TFolderTree::OnExpanded(QTreeWidgetItem* item)
     } catch (...) {
         allowed = false;
     }
-    if (!allowed)
+    // A folder that cannot be read still opens onto the nodes it holds
+    // (the desktop's Poste de travail when the home folder is missing).
+    if (!allowed && item->childCount() == 0)
         collapseItem(item);
 }
 

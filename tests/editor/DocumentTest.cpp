@@ -78,6 +78,39 @@ TEST_F(DocumentTest, UndoKeepsTheLastHundredSnapshots)
     EXPECT_EQ(GetRValue(Doc.Picture().GetPixelColor(0, 0)), 1);
 }
 
+TEST_F(DocumentTest, UndoingAllThatIsLeftAfterOldSnapshotsWentKeepsTheDocumentModified)
+{
+    // 101 operations: the picture from the file (0 at (0,0)) is no longer
+    // on the stack, so undoing all of it still leaves operation 1's result.
+    for (int k = 1; k <= 101; ++k) {
+        Doc.memorise();
+        Doc.Picture().SetPixelColor(0, 0, RGB(k, 0, 0));
+    }
+    while (Doc.UndoCount() > 0)
+        Doc.restitue();
+    ASSERT_EQ(GetRValue(Doc.Picture().GetPixelColor(0, 0)), 1);
+    EXPECT_TRUE(Doc.Modified);
+    EXPECT_EQ(Doc.Caption(), "photo.jpg(1:1)*");
+    EXPECT_TRUE(States.Enabled("benr"));
+
+    // Likewise when the memory budget made a snapshot go.
+    Doc.ReleaseUndo();
+    Doc.Modified = false;
+    Doc.SetUndoBudget(3600);
+    Doc.memorise();
+    Doc.memorise();
+    ASSERT_EQ(Doc.UndoCount(), 1);
+    Doc.restitue();
+    EXPECT_TRUE(Doc.Modified);
+
+    // A stack that lost nothing still brings the document back to its file.
+    Doc.ReleaseUndo();
+    Doc.SetUndoBudget(TDocument::DefaultUndoBudget());
+    Doc.memorise();
+    Doc.restitue();
+    EXPECT_FALSE(Doc.Modified);
+}
+
 TEST_F(DocumentTest, UndoMemoryHasABudgetAndKeepsTheNewestSnapshot)
 {
     // 40 x 30 at 24 bits: 120 bytes a row, 3,600 a snapshot.

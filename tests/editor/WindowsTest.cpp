@@ -286,7 +286,10 @@ TEST_F(WindowsTest, HundredAndOneOperationsKeepTheLastHundred)
     // The first operation's snapshot was the one given up.
     EXPECT_TRUE(SamePixels(d.Picture(), afterFirst));
     EXPECT_FALSE(SamePixels(d.Picture(), Pattern(60, 40)));
-    EXPECT_EQ(Title(child), "a.bmp(1:1)");
+    // So the picture still differs from its file: it stays to be saved.
+    EXPECT_EQ(Title(child), "a.bmp(1:1)*");
+    EXPECT_TRUE(d.Modified);
+    EXPECT_TRUE(On("benr"));
 }
 
 TEST_F(WindowsTest, OpenChangeUndoAllAndTheCaptions)

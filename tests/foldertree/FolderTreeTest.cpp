@@ -447,3 +447,17 @@ TEST_F(FolderTreeTest, UnreadableFolderKeepsItsButtonAndRefusesExpansion)
     EXPECT_FALSE(y2007->isExpanded());
     EXPECT_TRUE(TFolderTree::HasChildren(y2007));
 }
+
+TEST_F(FolderTreeTest, AMissingDesktopFolderStillShowsTheComputer)
+{
+    // A home folder that does not exist (a fresh account, a service user):
+    // the tree still leads to the volumes.
+    Ns->Desktop = Tmp.File("absent");
+    Activate({foRecycleBin});
+    TFolderNode* root = Tree->Root();
+    ASSERT_TRUE(root);
+    EXPECT_EQ(ChildTexts(root), (std::vector<std::string>{"Poste de travail", "Corbeille"}));
+    EXPECT_TRUE(root->isExpanded());
+    ASSERT_TRUE(Tree->MyComputerNode());
+    EXPECT_EQ(ChildTexts(Tree->MyComputerNode()), (std::vector<std::string>{"Disque 1", "Clé USB"}));
+}

@@ -29,6 +29,16 @@ Bytes Rows(std::size_t rows, std::size_t rowBytes, std::uint8_t value = 0x5A)
 }
 
 // A valid 4x3 RGB image with its chunks in the usual places.
+// The texts of a picture's zTXt chunks, in file order.
+std::vector<std::string> CompressedTexts(const TPngPicture& png)
+{
+    std::vector<std::string> texts;
+    for (std::size_t i = 0; i < png.Chunks.Count(); ++i)
+        if (auto* z = dynamic_cast<const TChunkzTXt*>(png.Chunks.Item(i)))
+            texts.push_back(z->Text);
+    return texts;
+}
+
 Builder& Rgb4x3(Builder& b)
 {
     return b.Chunk("IHDR", Ihdr(4, 3, 8, 2)).Chunk("IDAT", Zlib(Rows(3, 12)));
@@ -290,13 +300,32 @@ TEST(PngBounded, AllCompressedTextTogetherIsCapped)
     Rgb4x3(b).Chunk("zTXt", text).Chunk("zTXt", text).Chunk("zTXt", text).End();
     auto png = Load(b.Out);
     std::vector<std::size_t> sizes;
-    for (std::size_t i = 0; i < png->Chunks.Count(); ++i)
-        if (auto* z = dynamic_cast<const TChunkzTXt*>(png->Chunks.Item(i)))
-            sizes.push_back(z->Text.size());
+    for (const std::string& text : CompressedTexts(*png))
+        sizes.push_back(text.size());
     EXPECT_EQ(sizes, (std::vector<std::size_t>{8u << 20, 8u << 20, 0u}));
     // A new load starts counting again.
     png->LoadFromStream(*std::make_unique<TMemoryStream>(b.Out));
     EXPECT_EQ(png->Chunks.ItemFromClass<TChunkzTXt>()->Text.size(), 8u << 20);
+}
+
+TEST(PngBounded, CompressedTextRefusedForItsSizeCountsTowardsTheCap)
+{
+    // Two chunks each 1000 bytes over the 8 MB cap keep no text, but their
+    // 16 MB of inflating use up the file's share: the small text after them
+    // is not inflated either.
+    Bytes over = {'k', 0, 0};
+    const Bytes packed = Zlib(Bytes(MaxInflatedText + 1000, 'a'), 9);
+    over.insert(over.end(), packed.begin(), packed.end());
+    Bytes small = {'s', 0, 0};
+    const Bytes hello = Zlib(Bytes{'h', 'e', 'l', 'l', 'o'});
+    small.insert(small.end(), hello.begin(), hello.end());
+    Builder b;
+    Rgb4x3(b).Chunk("zTXt", over).Chunk("zTXt", over).Chunk("zTXt", small).End();
+    EXPECT_EQ(CompressedTexts(*Load(b.Out)), (std::vector<std::string>{"", "", ""}));
+    // Alone, the small text is read.
+    Builder alone;
+    auto one = Load(Rgb4x3(alone).Chunk("zTXt", small).End().Out);
+    EXPECT_EQ(one->Chunks.ItemFromClass<TChunkzTXt>()->Text, "hello");
 }
 
 TEST(PngObject, NewPictureIsEmptyAndCannotBeResized)

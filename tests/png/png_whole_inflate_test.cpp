@@ -189,6 +189,54 @@ TEST(PngWholeInflate, StreamsOffWhereTheStreamedReaderDoesNotLookOrFails)
     EXPECT_NE(Decode(split).Error, "");
 }
 
+TEST(PngWholeInflate, KeysAndIndicesPastThePaletteDrawAlikeBothWays)
+{
+    const TColor bg = RGB(1, 2, 3);
+    // A 16-bit grey key 0x00FF: only the sample 0x00FF is see-through, not
+    // 0x01FF nor 0xFFFF (whose high bytes are 0x01 and 0xFF, and 0x00 for
+    // 0x00FF itself).
+    Builder grey;
+    grey.Chunk("IHDR", Ihdr(4, 1, 16, 0))
+        .Chunk("tRNS", {0x00, 0xFF})
+        .Chunk("IDAT", Zlib({0, 0x00, 0xFF, 0x01, 0xFF, 0xFF, 0xFF, 0x00, 0xFF}))
+        .End();
+    // A palette of two colours with indices 0, 1, 5 and 255: the last two
+    // are past it and black.
+    Builder pal;
+    pal.Chunk("IHDR", Ihdr(4, 1, 8, 3))
+        .Chunk("PLTE", {200, 10, 10, 10, 200, 10})
+        .Chunk("tRNS", {255, 128})
+        .Chunk("IDAT", Zlib({0, 0, 1, 5, 255}))
+        .End();
+    for (const Bytes* file : {&grey.Out, &pal.Out}) {
+        for (bool whole : {true, false}) {
+            SCOPED_TRACE(std::string(file == &grey.Out ? "grey key" : "palette") + (whole ? " whole" : " streamed"));
+            std::unique_ptr<Streamed> streamed;
+            if (!whole)
+                streamed = std::make_unique<Streamed>();
+            auto png = Load(*file);
+            testutil::RgbImage image;
+            ASSERT_NO_THROW(image = DrawOn(*png, bg));
+            ASSERT_EQ(image.Width, 4);
+            ASSERT_EQ(image.Height, 1);
+            const auto at = [&](int x) {
+                const std::uint8_t* p = image.At(x, 0);
+                return RGB(p[0], p[1], p[2]);
+            };
+            if (file == &grey.Out) {
+                EXPECT_EQ(at(0), bg);
+                EXPECT_EQ(at(1), RGB(1, 1, 1));
+                EXPECT_EQ(at(2), RGB(255, 255, 255));
+                EXPECT_EQ(at(3), bg);
+            } else {
+                EXPECT_EQ(at(0), RGB(200, 10, 10));
+                EXPECT_EQ(at(2), RGB(0, 0, 0));
+                EXPECT_EQ(at(3), RGB(0, 0, 0));
+            }
+        }
+    }
+}
+
 } // namespace
 
 namespace {
