@@ -1,0 +1,218 @@
+#include "SaneWatchdog.h"
+
+#include <gtest/gtest-spi.h>
+#include <gtest/gtest.h>
+#include <sane/sane.h>
+
+#include <dlfcn.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <thread>
+
+extern "C" int __lsan_do_recoverable_leak_check() __attribute__((weak));
+
+namespace {
+
+// The call into SANE the child is in, and since when: shared with the parent.
+struct TWatch {
+    std::atomic<int> Call;
+    std::atomic<long long> Since; // steady clock, milliseconds
+};
+
+TWatch* Watch = nullptr;
+
+const char* const CallNames[] = {"", "sane_open", "sane_start", "sane_read", "sane_cancel", "sane_close", "sane_exit"};
+enum TCall { cNone, cOpen, cStart, cRead, cCancel, cClose, cExit };
+
+long long NowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Marks the call into SANE while it runs.
+class TInSane {
+public:
+    explicit TInSane(TCall call)
+    {
+        if (Watch) {
+            Watch->Since = NowMs();
+            Watch->Call = call;
+        }
+    }
+    ~TInSane()
+    {
+        if (Watch)
+            Watch->Call = cNone;
+    }
+    TInSane(const TInSane&) = delete;
+    TInSane& operator=(const TInSane&) = delete;
+};
+
+template <typename F>
+F Next(const char* name)
+{
+    void* f = dlsym(RTLD_NEXT, name);
+    if (!f) {
+        std::fprintf(stderr, "%s not found in SANE\n", name);
+        std::abort();
+    }
+    return reinterpret_cast<F>(f);
+}
+
+constexpr long long StuckAfterMs = 10000;  // no call of the test backend takes this long
+constexpr long long CaseLimitMs = 90000;   // a case hung outside the backend
+constexpr int Attempts = 3;
+
+} // namespace
+
+// The calls the scanner code makes into SANE while a page is read and ended,
+// passed on to the library with a mark the watchdog can see.
+extern "C" {
+
+SANE_Status sane_open(SANE_String_Const name, SANE_Handle* handle)
+{
+    static const auto next = Next<SANE_Status (*)(SANE_String_Const, SANE_Handle*)>("sane_open");
+    TInSane in(cOpen);
+    return next(name, handle);
+}
+
+SANE_Status sane_start(SANE_Handle handle)
+{
+    static const auto next = Next<SANE_Status (*)(SANE_Handle)>("sane_start");
+    TInSane in(cStart);
+    return next(handle);
+}
+
+SANE_Status sane_read(SANE_Handle handle, SANE_Byte* data, SANE_Int maxLength, SANE_Int* length)
+{
+    static const auto next = Next<SANE_Status (*)(SANE_Handle, SANE_Byte*, SANE_Int, SANE_Int*)>("sane_read");
+    TInSane in(cRead);
+    return next(handle, data, maxLength, length);
+}
+
+void sane_cancel(SANE_Handle handle)
+{
+    static const auto next = Next<void (*)(SANE_Handle)>("sane_cancel");
+    TInSane in(cCancel);
+    next(handle);
+}
+
+void sane_close(SANE_Handle handle)
+{
+    static const auto next = Next<void (*)(SANE_Handle)>("sane_close");
+    TInSane in(cClose);
+    next(handle);
+}
+
+void sane_exit(void)
+{
+    static const auto next = Next<void (*)()>("sane_exit");
+    TInSane in(cExit);
+    next();
+}
+
+} // extern "C"
+
+namespace testutil {
+
+namespace {
+
+// The child catches its own failures, prints them as gtest would and tells
+// the parent by its exit code.
+[[noreturn]] void RunChild(const std::function<void()>& body)
+{
+    ::testing::TestPartResultArray results;
+    {
+        ::testing::ScopedFakeTestPartResultReporter reporter(
+            ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &results);
+        try {
+            body();
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "exception: " << e.what();
+        } catch (...) {
+            ADD_FAILURE() << "unknown exception";
+        }
+    }
+    bool failed = false;
+    for (int i = 0; i < results.size(); ++i) {
+        const ::testing::TestPartResult& r = results.GetTestPartResult(i);
+        if (!r.failed())
+            continue;
+        failed = true;
+        std::printf("%s:%d: Failure\n%s\n", r.file_name() ? r.file_name() : "?", r.line_number(), r.message());
+    }
+    if (__lsan_do_recoverable_leak_check && __lsan_do_recoverable_leak_check() != 0)
+        failed = true;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    _exit(failed ? 1 : 0);
+}
+
+} // namespace
+
+void RunWatched(const std::function<void()>& body)
+{
+    if (!Watch) {
+        void* shared = mmap(nullptr, sizeof(TWatch), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        ASSERT_NE(shared, MAP_FAILED);
+        Watch = new (shared) TWatch{};
+    }
+    for (int attempt = 1; attempt <= Attempts; ++attempt) {
+        Watch->Call = cNone;
+        std::fflush(stdout);
+        std::fflush(stderr);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0) << "fork failed";
+        if (child == 0)
+            RunChild(body);
+
+        const long long start = NowMs();
+        int status = 0;
+        bool stuck = false;
+        for (;;) {
+            const pid_t done = waitpid(child, &status, WNOHANG);
+            if (done == child)
+                break;
+            ASSERT_EQ(done, 0) << "waitpid failed";
+            const long long now = NowMs();
+            const int call = Watch->Call;
+            if (call != cNone && now - Watch->Since > StuckAfterMs) {
+                std::printf("[ watchdog ] attempt %d stuck for %lld s inside %s of SANE's test backend "
+                            "(its reader thread stopped inside the allocator); killed%s\n",
+                            attempt, (now - Watch->Since) / 1000, CallNames[call],
+                            attempt < Attempts ? ", running the case again" : "");
+                stuck = true;
+            } else if (now - start > CaseLimitMs) {
+                kill(child, SIGKILL);
+                waitpid(child, &status, 0);
+                FAIL() << "the case hung outside SANE for " << CaseLimitMs / 1000 << " s";
+            }
+            if (stuck) {
+                kill(child, SIGKILL);
+                waitpid(child, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        if (stuck)
+            continue;
+        if (WIFSIGNALED(status))
+            FAIL() << "the case's process died of signal " << WTERMSIG(status) << " (" << strsignal(WTERMSIG(status))
+                   << ")";
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "the case failed in its process (its failures are printed above)";
+        return;
+    }
+    FAIL() << "SANE's test backend hung in each of " << Attempts << " attempts";
+}
+
+} // namespace testutil
