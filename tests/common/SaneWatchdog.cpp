@@ -187,9 +187,9 @@ void RunWatched(const std::function<void()>& body)
             const long long now = NowMs();
             const int call = Watch->Call;
             if (call != cNone && now - Watch->Since > StuckAfterMs) {
-                std::printf("[ watchdog ] attempt %d stuck for %lld s inside %s of SANE's test backend "
-                            "(its reader thread stopped inside the allocator); killed%s\n",
-                            attempt, (now - Watch->Since) / 1000, CallNames[call],
+                std::printf("[ watchdog ] attempt %d: stuck for %.1f s inside %s, in SANE's test backend "
+                            "(its known hang when it stops its reader thread); killed%s\n",
+                            attempt, static_cast<double>(now - Watch->Since) / 1000, CallNames[call],
                             attempt < Attempts ? ", running the case again" : "");
                 stuck = true;
             } else if (now - start > CaseLimitMs) {
