@@ -20,6 +20,13 @@
 
 extern "C" int __lsan_do_recoverable_leak_check() __attribute__((weak));
 
+// Under LeakSanitizer: the test backend loses buffers of its reader thread
+// when a scan ends in the middle of a page. Those are its own, not ours.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libsane-test.so\n";
+}
+
 namespace {
 
 // The call into SANE the child is in, and since when: shared with the parent.
@@ -163,6 +170,9 @@ namespace {
 void RunWatched(const std::function<void()>& body)
 {
     if (!Watch) {
+        // The backend stays loaded after sane_exit, so that what it loses is
+        // known by its name.
+        dlopen("/usr/lib/x86_64-linux-gnu/sane/libsane-test.so.1", RTLD_NOW | RTLD_NODELETE);
         void* shared = mmap(nullptr, sizeof(TWatch), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
         ASSERT_NE(shared, MAP_FAILED);
         Watch = new (shared) TWatch{};
