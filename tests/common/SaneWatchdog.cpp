@@ -37,8 +37,12 @@ struct TWatch {
 
 TWatch* Watch = nullptr;
 
-const char* const CallNames[] = {"", "sane_open", "sane_start", "sane_read", "sane_cancel", "sane_close", "sane_exit"};
-enum TCall { cNone, cOpen, cStart, cRead, cCancel, cClose, cExit };
+const char* const CallNames[] = {"",           "sane_open",      "sane_start",
+                                 "sane_read",  "sane_cancel",    "sane_close",
+                                 "sane_exit",  "sane_init",      "sane_get_devices",
+                                 "sane_get_option_descriptor",   "sane_control_option",
+                                 "sane_get_parameters"};
+enum TCall { cNone, cOpen, cStart, cRead, cCancel, cClose, cExit, cInit, cDevices, cDescriptor, cControl, cParameters };
 
 long long NowMs()
 {
@@ -82,9 +86,46 @@ constexpr int Attempts = 3;
 
 } // namespace
 
-// The calls the scanner code makes into SANE while a page is read and ended,
-// passed on to the library with a mark the watchdog can see.
+// Every call the scanner code makes into SANE, passed on to the library with a mark the watchdog can see.
 extern "C" {
+
+SANE_Status sane_init(SANE_Int* version, SANE_Auth_Callback authorize)
+{
+    static const auto next = Next<SANE_Status (*)(SANE_Int*, SANE_Auth_Callback)>("sane_init");
+    TInSane in(cInit);
+    return next(version, authorize);
+}
+
+SANE_Status sane_get_devices(const SANE_Device*** list, SANE_Bool localOnly)
+{
+    static const auto next = Next<SANE_Status (*)(const SANE_Device***, SANE_Bool)>("sane_get_devices");
+    TInSane in(cDevices);
+    return next(list, localOnly);
+}
+
+const SANE_Option_Descriptor* sane_get_option_descriptor(SANE_Handle handle, SANE_Int option)
+{
+    static const auto next =
+        Next<const SANE_Option_Descriptor* (*)(SANE_Handle, SANE_Int)>("sane_get_option_descriptor");
+    TInSane in(cDescriptor);
+    return next(handle, option);
+}
+
+SANE_Status sane_control_option(SANE_Handle handle, SANE_Int option, SANE_Action action, void* value,
+                                SANE_Int* info)
+{
+    static const auto next =
+        Next<SANE_Status (*)(SANE_Handle, SANE_Int, SANE_Action, void*, SANE_Int*)>("sane_control_option");
+    TInSane in(cControl);
+    return next(handle, option, action, value, info);
+}
+
+SANE_Status sane_get_parameters(SANE_Handle handle, SANE_Parameters* parameters)
+{
+    static const auto next = Next<SANE_Status (*)(SANE_Handle, SANE_Parameters*)>("sane_get_parameters");
+    TInSane in(cParameters);
+    return next(handle, parameters);
+}
 
 SANE_Status sane_open(SANE_String_Const name, SANE_Handle* handle)
 {
