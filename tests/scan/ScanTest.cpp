@@ -4,6 +4,7 @@
 
 #include "QtTestApp.h"
 #include "SaneTestSetup.h"
+#include "SaneWatchdog.h"
 #include "TestUtil.h"
 
 #include "ChildWin.h"
@@ -84,143 +85,159 @@ protected:
 
 TEST_F(ScanTest, ScannedPageBecomesANewUntitledDocument)
 {
-    Dialogs.Settings = {{"mode", "Color"}, {"test-picture", "Color pattern"}};
-    Form->Frame().bscanClick();
-    ASSERT_EQ(Form->DocumentWindows().size(), 1u);
-    TDocument* document = Form->ActiveDocumentWindow()->Document();
-    EXPECT_EQ(document->FileName, "Sans nom");
-    EXPECT_TRUE(document->Modified);
-    const TBitmap& picture = document->Picture();
-    EXPECT_EQ(picture.PixelFormat(), pf24bit);
-    testutil::ExpectSamePage(picture, testutil::ScanimagePage("test:0", Dialogs.Settings));
-    EXPECT_EQ(Dialogs.Begun, 1);
-    EXPECT_EQ(Dialogs.Ended, 1);
-    EXPECT_TRUE(testqt::Boxes().Calls.empty());
+    testutil::RunWatched([&] {
+        Dialogs.Settings = {{"mode", "Color"}, {"test-picture", "Color pattern"}};
+        Form->Frame().bscanClick();
+        ASSERT_EQ(Form->DocumentWindows().size(), 1u);
+        TDocument* document = Form->ActiveDocumentWindow()->Document();
+        EXPECT_EQ(document->FileName, "Sans nom");
+        EXPECT_TRUE(document->Modified);
+        const TBitmap& picture = document->Picture();
+        EXPECT_EQ(picture.PixelFormat(), pf24bit);
+        testutil::ExpectSamePage(picture, testutil::ScanimagePage("test:0", Dialogs.Settings));
+        EXPECT_EQ(Dialogs.Begun, 1);
+        EXPECT_EQ(Dialogs.Ended, 1);
+        EXPECT_TRUE(testqt::Boxes().Calls.empty());
+    });
 }
 
 TEST_F(ScanTest, TheChosenDeviceIsRememberedForLaterScans)
 {
-    Dialogs.Choice = 1;
-    Form->Frame().bsourcescanClick();
-    ASSERT_EQ(Dialogs.Listed.size(), 2u);
-    EXPECT_EQ(Dialogs.Current, -1);
-    EXPECT_EQ(Scanner.Chosen(), "test:1");
-    Form->Frame().bsourcescanClick();
-    EXPECT_EQ(Dialogs.Current, 1);
-    // Cancelling the list keeps the choice.
-    Dialogs.Choice = -1;
-    Form->Frame().bsourcescanClick();
-    EXPECT_EQ(Scanner.Chosen(), "test:1");
-    Form->Frame().bscanClick();
-    EXPECT_EQ(Dialogs.Opened, (std::vector<std::string>{"test:1"}));
-    EXPECT_EQ(Form->DocumentWindows().size(), 1u);
+    testutil::RunWatched([&] {
+        Dialogs.Choice = 1;
+        Form->Frame().bsourcescanClick();
+        ASSERT_EQ(Dialogs.Listed.size(), 2u);
+        EXPECT_EQ(Dialogs.Current, -1);
+        EXPECT_EQ(Scanner.Chosen(), "test:1");
+        Form->Frame().bsourcescanClick();
+        EXPECT_EQ(Dialogs.Current, 1);
+        // Cancelling the list keeps the choice.
+        Dialogs.Choice = -1;
+        Form->Frame().bsourcescanClick();
+        EXPECT_EQ(Scanner.Chosen(), "test:1");
+        Form->Frame().bscanClick();
+        EXPECT_EQ(Dialogs.Opened, (std::vector<std::string>{"test:1"}));
+        EXPECT_EQ(Form->DocumentWindows().size(), 1u);
+    });
 }
 
 TEST_F(ScanTest, CancelsOpenNothingAndSayNothing)
 {
-    Dialogs.Accept = false;
-    Form->Frame().bscanClick();
-    EXPECT_EQ(Dialogs.Begun, 0);
-    Dialogs.Accept = true;
-    Dialogs.Settings = {{"resolution", "300"}, {"read-limit", "true"}, {"read-limit-size", "500"}};
-    Dialogs.CancelAfter = 3;
-    Form->Frame().bscanClick();
-    EXPECT_EQ(Dialogs.Reports, 4);
-    EXPECT_EQ(Dialogs.Ended, 1);
-    EXPECT_TRUE(Form->DocumentWindows().empty());
-    EXPECT_TRUE(testqt::Boxes().Calls.empty());
+    testutil::RunWatched([&] {
+        Dialogs.Accept = false;
+        Form->Frame().bscanClick();
+        EXPECT_EQ(Dialogs.Begun, 0);
+        Dialogs.Accept = true;
+        Dialogs.Settings = {{"resolution", "300"}, {"read-limit", "true"}, {"read-limit-size", "500"}};
+        Dialogs.CancelAfter = 3;
+        Form->Frame().bscanClick();
+        EXPECT_EQ(Dialogs.Reports, 4);
+        EXPECT_EQ(Dialogs.Ended, 1);
+        EXPECT_TRUE(Form->DocumentWindows().empty());
+        EXPECT_TRUE(testqt::Boxes().Calls.empty());
+    });
 }
 
 TEST_F(ScanTest, DeviceErrorsAreToldAndOpenNothing)
 {
-    Dialogs.Settings = {{"read-return-value", "SANE_STATUS_JAMMED"}};
-    Form->Frame().bscanClick();
-    EXPECT_TRUE(Form->DocumentWindows().empty());
-    ASSERT_EQ(testqt::Boxes().Calls.size(), 1u);
-    const auto& call = testqt::Boxes().Calls[0];
-    EXPECT_EQ(call.Type, mtError);
-    EXPECT_EQ(call.Text, "Le scanneur \u00AB test:0 \u00BB signale une erreur : " + SaneStatusText(SANE_STATUS_JAMMED));
-    EXPECT_EQ(Dialogs.Ended, 1);
+    testutil::RunWatched([&] {
+        Dialogs.Settings = {{"read-return-value", "SANE_STATUS_JAMMED"}};
+        Form->Frame().bscanClick();
+        EXPECT_TRUE(Form->DocumentWindows().empty());
+        ASSERT_EQ(testqt::Boxes().Calls.size(), 1u);
+        const auto& call = testqt::Boxes().Calls[0];
+        EXPECT_EQ(call.Type, mtError);
+        EXPECT_EQ(call.Text, "Le scanneur \u00AB test:0 \u00BB signale une erreur : " + SaneStatusText(SANE_STATUS_JAMMED));
+        EXPECT_EQ(Dialogs.Ended, 1);
+    });
 }
 
 TEST_F(ScanTest, PageBeyondThePixelBudgetIsToldAndOpensNothing)
 {
-    {
-        const testutil::PixelBudgetGuard budget(10000);
-        // With a read limit the backend starts its reader at the first read:
-        // the page is refused before, and no reader is stopped midway.
-        Dialogs.Settings = {{"read-limit", "true"}, {"read-limit-size", "65536"}};
-        Form->Frame().bscanClick();
-    }
-    EXPECT_TRUE(Form->DocumentWindows().empty());
-    ASSERT_EQ(testqt::Boxes().Calls.size(), 1u);
-    EXPECT_EQ(testqt::Boxes().Calls[0].Type, mtError);
-    const std::string& text = testqt::Boxes().Calls[0].Text;
-    EXPECT_EQ(text.rfind("Le scanneur \u00AB test:0 \u00BB : Image trop grande : ", 0), 0u) << text;
-    EXPECT_NE(text.find("d\u00E9passent la limite de 10000 pixels"), std::string::npos) << text;
+    testutil::RunWatched([&] {
+        {
+            const testutil::PixelBudgetGuard budget(10000);
+            // With a read limit the backend starts its reader at the first
+            // read: the page is refused before, and no reader is stopped midway.
+            Dialogs.Settings = {{"read-limit", "true"}, {"read-limit-size", "65536"}};
+            Form->Frame().bscanClick();
+        }
+        EXPECT_TRUE(Form->DocumentWindows().empty());
+        ASSERT_EQ(testqt::Boxes().Calls.size(), 1u);
+        EXPECT_EQ(testqt::Boxes().Calls[0].Type, mtError);
+        const std::string& text = testqt::Boxes().Calls[0].Text;
+        EXPECT_EQ(text.rfind("Le scanneur \u00AB test:0 \u00BB : Image trop grande : ", 0), 0u) << text;
+        EXPECT_NE(text.find("d\u00E9passent la limite de 10000 pixels"), std::string::npos) << text;
+    });
 }
 
 TEST_F(ScanTest, WithoutAnyScannerTheCommandsSaySo)
 {
-    testutil::SaneTest().SetBackends("");
-    Form->Frame().bsourcescanClick();
-    Form->Frame().bscanClick();
-    EXPECT_TRUE(Form->DocumentWindows().empty());
-    ASSERT_EQ(testqt::Boxes().Calls.size(), 2u);
-    for (const auto& call : testqt::Boxes().Calls) {
-        EXPECT_EQ(call.Text, "Aucun scanneur n'a \u00E9t\u00E9 trouv\u00E9.");
-        EXPECT_EQ(call.Type, mtInformation);
-    }
-    EXPECT_TRUE(Dialogs.Opened.empty());
+    testutil::RunWatched([&] {
+        testutil::SaneTest().SetBackends("");
+        Form->Frame().bsourcescanClick();
+        Form->Frame().bscanClick();
+        EXPECT_TRUE(Form->DocumentWindows().empty());
+        ASSERT_EQ(testqt::Boxes().Calls.size(), 2u);
+        for (const auto& call : testqt::Boxes().Calls) {
+            EXPECT_EQ(call.Text, "Aucun scanneur n'a \u00E9t\u00E9 trouv\u00E9.");
+            EXPECT_EQ(call.Type, mtInformation);
+        }
+        EXPECT_TRUE(Dialogs.Opened.empty());
+    });
 }
 
 TEST_F(ScanTest, DeviceListShowsVendorModelAndName)
 {
-    TSaneSession session;
-    const auto devices = session.Devices();
-    TDeviceDialog dialog(devices, 1);
-    EXPECT_EQ(dialog.windowTitle(), "Choix du scanneur");
-    ASSERT_EQ(dialog.Liste->count(), 2);
-    EXPECT_EQ(dialog.Liste->item(0)->text().toStdString(), devices[0].Vendor + " " + devices[0].Model + " (test:0)");
-    EXPECT_EQ(dialog.Chosen(), 1);
+    testutil::RunWatched([&] {
+        TSaneSession session;
+        const auto devices = session.Devices();
+        TDeviceDialog dialog(devices, 1);
+        EXPECT_EQ(dialog.windowTitle(), "Choix du scanneur");
+        ASSERT_EQ(dialog.Liste->count(), 2);
+        EXPECT_EQ(dialog.Liste->item(0)->text().toStdString(), devices[0].Vendor + " " + devices[0].Model + " (test:0)");
+        EXPECT_EQ(dialog.Chosen(), 1);
+    });
 }
 
 TEST_F(ScanTest, SettingsDialogIsBuiltFromTheDevicesOptions)
 {
-    TSaneSession session;
-    TSaneDevice device("test:0");
-    TScannerDevice info{"test:0", "Noname", "frontend-tester", "virtual device"};
-    TScanOptionsDialog dialog(device, info, testqt::Boxes());
-    // Mode, resolution and the scan area at least.
-    auto* mode = qobject_cast<QComboBox*>(dialog.Control("mode"));
-    ASSERT_TRUE(mode);
-    EXPECT_EQ(mode->currentText(), "Gray");
-    for (const char* name : {"resolution", "tl-x", "tl-y", "br-x", "br-y"})
-        EXPECT_TRUE(qobject_cast<QDoubleSpinBox*>(dialog.Control(name))) << name;
-    auto* threePass = qobject_cast<QCheckBox*>(dialog.Control("three-pass"));
-    ASSERT_TRUE(threePass);
-    EXPECT_FALSE(threePass->isEnabled());
+    testutil::RunWatched([&] {
+        TSaneSession session;
+        TSaneDevice device("test:0");
+        TScannerDevice info{"test:0", "Noname", "frontend-tester", "virtual device"};
+        TScanOptionsDialog dialog(device, info, testqt::Boxes());
+        // Mode, resolution and the scan area at least.
+        auto* mode = qobject_cast<QComboBox*>(dialog.Control("mode"));
+        ASSERT_TRUE(mode);
+        EXPECT_EQ(mode->currentText(), "Gray");
+        for (const char* name : {"resolution", "tl-x", "tl-y", "br-x", "br-y"})
+            EXPECT_TRUE(qobject_cast<QDoubleSpinBox*>(dialog.Control(name))) << name;
+        auto* threePass = qobject_cast<QCheckBox*>(dialog.Control("three-pass"));
+        ASSERT_TRUE(threePass);
+        EXPECT_FALSE(threePass->isEnabled());
 
-    // Colour makes three-pass settable: the controls follow the device.
-    mode->setCurrentIndex(mode->findText("Color"));
-    emit mode->activated(mode->currentIndex());
-    EXPECT_EQ(device.GetString(*device.Find("mode")), "Color");
-    threePass = qobject_cast<QCheckBox*>(dialog.Control("three-pass"));
-    ASSERT_TRUE(threePass);
-    EXPECT_TRUE(threePass->isEnabled());
+        // Colour makes three-pass settable: the controls follow the device.
+        mode->setCurrentIndex(mode->findText("Color"));
+        emit mode->activated(mode->currentIndex());
+        EXPECT_EQ(device.GetString(*device.Find("mode")), "Color");
+        threePass = qobject_cast<QCheckBox*>(dialog.Control("three-pass"));
+        ASSERT_TRUE(threePass);
+        EXPECT_TRUE(threePass->isEnabled());
 
-    dialog.show();
-    auto* resolution = qobject_cast<QDoubleSpinBox*>(dialog.Control("resolution"));
-    EXPECT_EQ(resolution->minimum(), 1);
-    EXPECT_EQ(resolution->maximum(), 1200);
-    resolution->setValue(75);
-    emit resolution->editingFinished();
-    EXPECT_EQ(device.GetNumber(*device.Find("resolution")), 75);
-    const auto page = device.Scan();
-    ASSERT_TRUE(page);
-    EXPECT_EQ(page->Width(), 236);  // 80 mm at 75 dpi
-    EXPECT_EQ(page->Height(), 295); // 100 mm
-    EXPECT_TRUE(testqt::Boxes().Calls.empty());
+        dialog.show();
+        auto* resolution = qobject_cast<QDoubleSpinBox*>(dialog.Control("resolution"));
+        EXPECT_EQ(resolution->minimum(), 1);
+        EXPECT_EQ(resolution->maximum(), 1200);
+        resolution->setValue(75);
+        emit resolution->editingFinished();
+        EXPECT_EQ(device.GetNumber(*device.Find("resolution")), 75);
+        const auto page = device.Scan();
+        ASSERT_TRUE(page);
+        EXPECT_EQ(page->Width(), 236);  // 80 mm at 75 dpi
+        EXPECT_EQ(page->Height(), 295); // 100 mm
+        EXPECT_TRUE(testqt::Boxes().Calls.empty());
+    });
 }
 
 TEST_F(ScanTest, ProgressShowsTheShareReadAndCancels)
