@@ -186,6 +186,7 @@ TDocument* TEditorFrame::OpenImage(const std::string& fileName)
     // none behind.
     std::unique_ptr<TBitmap> bitmap;
     std::string readWarning;
+    std::shared_ptr<const TPhotoMetadata> metadata;
     {
         TWaitCursor wait;
         if (name == ScanName || name == PasteName) {
@@ -205,6 +206,8 @@ TDocument* TEditorFrame::OpenImage(const std::string& fileName)
                 bitmap = std::make_unique<TBitmap>(picture.Width(), picture.Height(), pf24bit);
                 bitmap->Canvas().Draw(0, 0, *picture.Graphic());
                 readWarning = picture.Graphic()->ReadWarning();
+                // What the camera recorded goes back into the file with a JPEG save.
+                metadata = TPhotoMetadata::Of(picture.Graphic());
             } catch (Exception& e) {
                 NameFileInError(e, OpenFailedText, name);
                 throw;
@@ -218,9 +221,7 @@ TDocument* TEditorFrame::OpenImage(const std::string& fileName)
     TDocument& document = *created;
     document.SetPicture(*bitmap);
     bitmap.reset();
-    // What the camera recorded goes back into the file with a JPEG save.
-    if (name != UntitledName)
-        document.Metadata = TPhotoMetadata::FromFile(name);
+    document.Metadata = std::move(metadata);
     IChildWindow* window = FWindows.CreateDocumentWindow(std::move(created));
     ++ChildCount;
 
