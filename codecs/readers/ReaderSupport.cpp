@@ -18,6 +18,17 @@ void PrepareBitmap(TBitmap& bitmap, TPixelFormat format, std::int64_t width, std
     bitmap.SetSize(static_cast<int>(width), static_cast<int>(height));
 }
 
+void CheckEncodable(TStream& stream, std::uint64_t rawBytes, std::uint64_t maxExpansion, const char* message)
+{
+    const std::int64_t left = stream.Remaining();
+    const std::uint64_t bytesLeft = left > 0 ? static_cast<std::uint64_t>(left) : 0;
+    // bytesLeft x maxExpansion, saturating: only a shortfall refuses.
+    if (maxExpansion != 0 && bytesLeft > UINT64_MAX / maxExpansion)
+        return;
+    if (rawBytes > bytesLeft * maxExpansion)
+        throw Exception(message);
+}
+
 TPalette GreyPalette(int count, int step)
 {
     TPalette palette(static_cast<std::size_t>(count));

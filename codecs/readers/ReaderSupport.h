@@ -16,6 +16,13 @@
 void PrepareBitmap(TBitmap& bitmap, TPixelFormat format, std::int64_t width, std::int64_t height,
                    const TPalette& palette, const char* message);
 
+// Refuses with Exception(message) a picture whose pixel data of rawBytes
+// bytes the bytes left in the stream could not hold even at the format's
+// best compression: maxExpansion is the most bytes of pixel data one byte of
+// the file can give (1 for raw data, 128 for a PackBits run, ...). Keeps a
+// file of a few bytes from allocating a huge picture.
+void CheckEncodable(TStream& stream, std::uint64_t rawBytes, std::uint64_t maxExpansion, const char* message);
+
 // count grey entries, entry k of value k x step.
 TPalette GreyPalette(int count, int step = 1);
 
