@@ -66,6 +66,13 @@ TPalette GreyPalette()
     return p;
 }
 
+// Reverses the order of count pixels of pixelBytes bytes each.
+void ReversePixels(std::uint8_t* row, std::size_t count, std::size_t pixelBytes)
+{
+    for (std::size_t a = 0, b = count; a + 1 < b; ++a, --b)
+        std::swap_ranges(row + a * pixelBytes, row + (a + 1) * pixelBytes, row + (b - 1) * pixelBytes);
+}
+
 // Reads the colour map: 24-bit entries blue, green, red; 32-bit the same and
 // a byte left out; 15- and 16-bit entries five bits a component. Entries past
 // 256 are read over; the bitmap keeps the first 256.
@@ -228,20 +235,38 @@ void TTargaGraphic::LoadFromStream(TStream& stream)
     if ((mapped || grey) && format != pf8bit)
         throw Exception("Targa: colour-mapped and grey images of " + std::to_string(h.Depth) +
                         " bits a pixel cannot be read.");
-    if (mapped && h.ColorMapType != 1)
-        throw Exception("Targa: the colour-mapped image has no colour map.");
 
     TPalette palette;
     if (h.ColorMapType == 1)
         palette = ReadColorMap(stream, h); // read over also when grey
-    if (grey || (format == pf8bit && palette.empty()))
+    if (grey)
+        palette = GreyPalette();
+    else if (mapped && h.ColorMapType != 1)
+        palette = DefaultPaletteFor(pf8bit); // the indices stand; their colours were never stored
+    else if (format == pf8bit && palette.empty())
         palette = GreyPalette();
 
-    PrepareBitmap(*this, format, h.Width, h.Height, palette, InvalidImage);
     const std::size_t bpp = TargaBytesPerPixel(h.Depth);
+    // The picture is made only when the rest of the file could hold it: all
+    // its bytes when plain; when run-length, a packet of one header byte
+    // and one pixel gives at most 128 pixels.
+    const std::uint64_t pixelCount = std::uint64_t{h.Width} * h.Height;
+    if (rle)
+        CheckEncodable(stream, pixelCount * (1 + bpp), 128, InvalidImage);
+    else
+        CheckEncodable(stream, pixelCount * bpp, 1, InvalidImage);
+    PrepareBitmap(*this, format, h.Width, h.Height, palette, InvalidImage);
     const std::size_t rowSize = static_cast<std::size_t>(h.Width) * bpp;
     const bool topDown = (h.Descriptor & 0x20) != 0;
+    const bool rightToLeft = (h.Descriptor & 0x10) != 0;
     auto bitmapRow = [&](int k) { return ScanLine(topDown ? k : h.Height - 1 - k); };
+    // Rows stored from the right are turned round once read; a row read in
+    // part keeps its pixels on the right, the white rest on the left.
+    const std::size_t bitmapPixelBytes = static_cast<std::size_t>(BitsPerPixel()) / 8;
+    auto turnRow = [&](int k) {
+        if (rightToLeft)
+            ReversePixels(bitmapRow(k), h.Width, bitmapPixelBytes);
+    };
     // Grey and alpha pairs are read into a row of their own, and their grey
     // bytes (as far as the row was read) go into the bitmap.
     std::vector<std::uint8_t> pairs;
@@ -260,6 +285,7 @@ void TTargaGraphic::LoadFromStream(TStream& stream)
         for (int k = 0; k < h.Height; ++k) {
             const std::size_t got = ReadUpTo(stream, fileRow(k), rowSize);
             keepGrey(k, got);
+            turnRow(k);
             if (got != rowSize)
                 throw Exception(InvalidImage);
         }
@@ -273,6 +299,7 @@ void TTargaGraphic::LoadFromStream(TStream& stream)
             const std::size_t used = decoder.Decode(packed.data(), got, fileRow(k), rowSize);
             stream.Seek(-static_cast<std::int64_t>(got - used), soCurrent);
             keepGrey(k, decoder.Written());
+            turnRow(k);
             if (decoder.Written() < rowSize)
                 break; // the data ends here; the rest stays white
         }

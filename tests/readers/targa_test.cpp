@@ -4,7 +4,7 @@
 // 256-colour question, and hand-built files for colour maps and damage.
 
 #include "ImageReaders.h"
-#include "ReaderTestSupport.h"
+#include "ReaderTestFiles.h"
 
 #include "Exceptions.h"
 #include "Streams.h"
@@ -293,7 +293,6 @@ TEST(TargaReader, DamagedFilesAreRefusedOrLeaveTheRestWhite)
     EXPECT_EQ(LoadError<TTargaGraphic>(Header(2, 2, 2, 24) + Bytes(9, 1)), "Targa: invalid image");
     EXPECT_NE(LoadError<TTargaGraphic>(Header(2, 2, 2, 12) + Bytes(12, 1)).find("depth 12"), std::string::npos);
     EXPECT_NE(LoadError<TTargaGraphic>(Header(1, 2, 1, 8, 0x20, 1, 2, 8) + Bytes(10, 1)).find("colour map"), std::string::npos);
-    EXPECT_NE(LoadError<TTargaGraphic>(Header(1, 2, 1, 8) + Bytes(2, 1)).find("no colour map"), std::string::npos);
     EXPECT_NE(LoadError<TTargaGraphic>(Header(1, 2, 1, 24, 0x20, 1, 2, 24) + Bytes(12, 1)).find("colour-mapped"), std::string::npos);
     EXPECT_NE(LoadError<TTargaGraphic>(Header(7, 2, 1, 24) + Bytes(6, 1)).find("image type 7"), std::string::npos);
     // A truncated run-length picture: the first row, then white.
@@ -302,5 +301,92 @@ TEST(TargaReader, DamagedFilesAreRefusedOrLeaveTheRestWhite)
     EXPECT_EQ(t->GetPixelColor(0, 1), clWhite);
     // Sizes past the pixel budget are refused before allocation.
     const TPixelBudgetScope budget(1000);
-    EXPECT_THROW(Load<TTargaGraphic>(Header(2, 65535, 65535, 24)), EOutOfMemory);
+    EXPECT_THROW(Load<TTargaGraphic>(Header(2, 40, 40, 8) + Bytes(1600, 1)), EOutOfMemory);
+}
+
+TEST(TargaReader, RowsStoredFromTheRightInEveryOrigin)
+{
+    // ImageMagick stores the rows as they stand and says in the descriptor
+    // where they start; PIL turns them round as the descriptor says. (Rows
+    // from the left are in the test of the outside writers.)
+    testutil::TempDir dir;
+    testutil::WritePpm(dir.File("src.ppm"), TestPicture(29, 17));
+    const struct {
+        const char* Orient;
+        std::uint8_t Bits; // descriptor bits 4 and 5
+    } origins[] = {{"TopRight", 0x30}, {"BottomRight", 0x10}};
+    const char* const kinds[] = {"", "-colorspace Gray -type Grayscale", "-colors 40 -type Palette",
+                                 "-alpha set -channel A -evaluate set 70% +channel"};
+    std::vector<std::string> files;
+    for (const auto& origin : origins)
+        for (const char* kind : kinds)
+            for (const char* compression : {"none", "RLE"}) {
+                const std::string file = dir.File("a" + std::to_string(files.size()) + ".tga");
+                Must(Tool("convert") + " " + Quote(dir.File("src.ppm")) + " " + kind + " -orient " + origin.Orient +
+                     " -compress " + compression + " " + Quote(file));
+                const Bytes d = testutil::ReadFile(file);
+                ASSERT_GE(d.size(), 18u);
+                ASSERT_EQ(d[17] & 0x30, origin.Bits) << file;
+                files.push_back(file);
+            }
+    MustPython("import sys\nfrom PIL import Image\nfor f in sys.argv[1:]:\n"
+               "    Image.open(f).convert('RGB').save(f + '.ppm')",
+               files);
+    for (const std::string& file : files)
+        ExpectPicture(file, file + ".ppm");
+
+    // Grey and alpha pairs, run-length, from the bottom right, a run going
+    // on into the next row: file rows 90 90 90 and 90 10 20.
+    auto pairs = Load<TTargaGraphic>(Header(11, 3, 2, 16, 0x10) + Bytes{0x83, 90, 255, 0x01, 10, 0, 20, 0});
+    ASSERT_EQ(pairs->Width(), 3);
+    ASSERT_EQ(pairs->Height(), 2);
+    EXPECT_EQ(pairs->GetPixelColor(0, 0), RGB(20, 20, 20));
+    EXPECT_EQ(pairs->GetPixelColor(1, 0), RGB(10, 10, 10));
+    EXPECT_EQ(pairs->GetPixelColor(2, 0), RGB(90, 90, 90));
+    EXPECT_EQ(pairs->GetPixelColor(0, 1), RGB(90, 90, 90));
+    // 15-bit pixels from the top right: the first stored pixel (blue) on
+    // the right.
+    auto fifteen = Load<TTargaGraphic>(Header(2, 2, 1, 15, 0x30) + Bytes{0x1F, 0x00, 0x00, 0x7C});
+    EXPECT_EQ(fifteen->GetPixelColor(0, 0), RGB(255, 0, 0));
+    EXPECT_EQ(fifteen->GetPixelColor(1, 0), RGB(0, 0, 255));
+}
+
+TEST(TargaReader, ColourMappedFilesWithoutTheirMap)
+{
+    // The indices are kept; the colours are those of a new 8-bit bitmap.
+    const Bytes indices = {0, 5, 255};
+    for (const Bytes& file : {Header(1, 3, 1, 8) + indices, Header(9, 3, 1, 8) + Bytes{0x02} + indices}) {
+        TTargaGraphic g;
+        ASSERT_EQ(LoadError(g, file), "");
+        ASSERT_EQ(g.Width(), 3);
+        ASSERT_EQ(g.Height(), 1);
+        ASSERT_EQ(g.PixelFormat(), pf8bit);
+        for (int x = 0; x < 3; ++x)
+            EXPECT_EQ(g.GetRawPixel(x, 0), std::uint32_t{indices[static_cast<std::size_t>(x)]});
+        EXPECT_EQ(g.GetPalette(), TBitmap(1, 1, pf8bit).GetPalette());
+    }
+}
+
+TEST(TargaReader, SmallFilesClaimingHugePicturesAreRefusedBeforeAllocation)
+{
+    // Under a budget below the claimed size, a refusal of the file itself
+    // (not the budget's) shows that nothing was allocated first.
+    {
+        const TPixelBudgetScope budget(100);
+        EXPECT_EQ(LoadError<TTargaGraphic>(Header(2, 16384, 16384, 32)), "Targa: invalid image");
+        EXPECT_EQ(LoadError<TTargaGraphic>(Header(2, 100, 100, 24) + Bytes(29999, 1)), "Targa: invalid image");
+        EXPECT_EQ(LoadError<TTargaGraphic>(Header(1, 100, 100, 8) + Bytes(9999, 1)), "Targa: invalid image");
+        // Run-length: four bytes of 24-bit runs give 128 pixels at most.
+        EXPECT_EQ(LoadError<TTargaGraphic>(Header(10, 1000, 1000, 24) + Bytes(31248, 0xFF)), "Targa: invalid image");
+    }
+    // At the limit a run-length file loads: two 8-bit runs of 128 fill 256
+    // pixels, and one pixel more is refused.
+    const Bytes runs = {0xFF, 7, 0xFF, 9};
+    auto full = Load<TTargaGraphic>(Header(11, 128, 2, 8) + runs);
+    EXPECT_EQ(full->GetPixelColor(127, 0), RGB(7, 7, 7));
+    EXPECT_EQ(full->GetPixelColor(127, 1), RGB(9, 9, 9));
+    EXPECT_EQ(LoadError<TTargaGraphic>(Header(11, 257, 1, 8) + runs), "Targa: invalid image");
+    // Two grey and alpha runs of three bytes each: 256 pixels, not 257.
+    EXPECT_EQ(LoadError<TTargaGraphic>(Header(11, 256, 1, 16) + Bytes{0xFF, 1, 2, 0xFF, 3, 4}), "");
+    EXPECT_EQ(LoadError<TTargaGraphic>(Header(11, 257, 1, 16) + Bytes{0xFF, 1, 2, 0xFF, 3, 4}), "Targa: invalid image");
 }
