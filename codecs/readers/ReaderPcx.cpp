@@ -6,11 +6,13 @@
 #include "ReaderCompression.h"
 #include "ReaderSupport.h"
 
+#include "Beep.h"
 #include "ByteOrder.h"
 #include "Exceptions.h"
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -80,8 +82,15 @@ void TPCXGraphic::LoadFromStream(TStream& stream)
         } else {
             trailer[0] = 0;
         }
-        // Without a trailer the picture is shown in greys.
-        palette = trailer[0] == 12 ? Triples(trailer + 1, 256) : GreyPalette(256, 1);
+        // Without a trailer the picture is shown in greys; unless the header
+        // says it is grey, the beep tells that its colours are missing.
+        if (trailer[0] == 12) {
+            palette = Triples(trailer + 1, 256);
+        } else {
+            if (!greyInfo)
+                Beep();
+            palette = GreyPalette(256, 1);
+        }
     }
 
     // The data, without the 8-bit palette trailer's place.
@@ -92,12 +101,18 @@ void TPCXGraphic::LoadFromStream(TStream& stream)
         ShortFileError("PCX");
     const std::size_t lineSize = static_cast<std::size_t>(planes) * bytesPerLine;
     const std::size_t rows = static_cast<std::size_t>(height);
-    // A run of at most 63 bytes takes two bytes of data: a picture larger
-    // than that cannot be in the file.
+    // The picture is made only when the data could hold it: all its bytes
+    // when raw; when run-length, two bytes give at most a run of 63 (the
+    // sizes below are doubled to keep to whole numbers). The trailer's
+    // place counts as no data.
     const std::size_t data = static_cast<std::size_t>(available);
-    const std::size_t reach = packed ? data / 2 * 63 + 63 : data;
-    if (rows > reach / lineSize)
-        ShortFileError("PCX");
+    const std::uint64_t lines = std::uint64_t{rows} * lineSize;
+    const std::uint64_t reserved = static_cast<std::uint64_t>(size - start) - data;
+    const std::string shortFile = ShortFileMessage("PCX");
+    if (packed)
+        CheckEncodable(stream, 2 * lines + 63 * reserved, 63, shortFile.c_str());
+    else
+        CheckEncodable(stream, lines + reserved, 1, shortFile.c_str());
     PrepareBitmap(*this, format, width, height, palette, "PCX: invalid image size.");
 
     std::vector<std::uint8_t> buffer = MakeBuffer(data);

@@ -64,7 +64,12 @@ std::vector<std::uint8_t> MakeBuffer(std::size_t size, std::uint8_t fill)
 
 void ShortFileError(const char* formatName)
 {
-    throw EReadError(std::string(formatName) + ": the file ends before the picture does.");
+    throw EReadError(ShortFileMessage(formatName));
+}
+
+std::string ShortFileMessage(const char* formatName)
+{
+    return std::string(formatName) + ": the file ends before the picture does.";
 }
 
 void RefuseSave(const char* formatName)

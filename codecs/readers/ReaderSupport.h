@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // Empties the bitmap and gives it a format, a palette (palette formats only)
@@ -35,6 +36,8 @@ std::vector<std::uint8_t> MakeBuffer(std::size_t size, std::uint8_t fill = 0);
 // Raises the read error of a file that ends before its picture does, named
 // by the format's short name ("PCX", "SGI", ...).
 [[noreturn]] void ShortFileError(const char* formatName);
+// The message of that error.
+std::string ShortFileMessage(const char* formatName);
 
 // The SaveToFile of a class that reads only: raises Exception naming the
 // format and leaves any file of that name as it was.

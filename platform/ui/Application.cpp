@@ -1,10 +1,13 @@
 #include "Application.h"
 
+#include "Beep.h"
 #include "Exceptions.h"
 
 #include <QCursor>
 #include <QGuiApplication>
 #include <QLibraryInfo>
+#include <QMetaObject>
+#include <QThread>
 
 #include <new>
 
@@ -13,12 +16,21 @@ TApplication* Application = nullptr;
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
     Application = this;
+    // The pictures' code may beep from any thread; the beep itself is
+    // sounded on the thread of the windows.
+    SetBeepHook([this] {
+        if (QThread::currentThread() == thread())
+            QApplication::beep();
+        else
+            QMetaObject::invokeMethod(this, [] { QApplication::beep(); }, Qt::QueuedConnection);
+    });
     if (FQtFrench.load(QStringLiteral("qtbase_fr"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         installTranslator(&FQtFrench);
 }
 
 TApplication::~TApplication()
 {
+    SetBeepHook(nullptr);
     if (Application == this)
         Application = nullptr;
 }

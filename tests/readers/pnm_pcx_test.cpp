@@ -2,6 +2,7 @@
 // through the registry; the header forms other writers use, the maximum
 // sample value, and files that are cut short or lie about their sizes.
 
+#include "Beep.h"
 #include "ImageReaders.h"
 #include "ReaderTestFiles.h"
 
@@ -283,4 +284,58 @@ TEST(Pcx, GreysWithoutTrailerAndFilesThatLie)
     EXPECT_NE(LoadError(pcx, packed), "");
     EXPECT_NE(LoadError(pcx, Bytes(20, 10)), "");
     EXPECT_EQ(LoadError(pcx, Bytes(200, 0)), "Not a PCX or SCR file.");
+}
+
+TEST(Pcx, EightBitFilesWithoutPaletteBeep)
+{
+    int beeps = 0;
+    const auto previous = SetBeepHook([&] { ++beeps; });
+    Bytes data = {10, 20, 30, 40, 50, 60};
+    data.resize(6 + 769, 0xAB);
+    Bytes trailer = data;
+    trailer[6] = 12;
+    struct Case {
+        const char* Name;
+        Bytes File;
+        int Beeps;
+    } cases[] = {
+        {"no trailer, no palette info", PcxFile(8, 1, 3, 2, 3, 1, data), 1},
+        {"no trailer, palette info 0", PcxFile(8, 1, 3, 2, 3, 0, data), 1},
+        {"no trailer, greys", PcxFile(8, 1, 3, 2, 3, 2, data), 0},
+        {"trailer", PcxFile(8, 1, 3, 2, 3, 1, trailer), 0},
+        {"24 bits", PcxFile(8, 3, 2, 1, 2, 1, data), 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        beeps = 0;
+        TPCXGraphic pcx;
+        EXPECT_EQ(LoadError(pcx, c.File), "");
+        EXPECT_EQ(beeps, c.Beeps);
+    }
+    SetBeepHook(previous);
+}
+
+TEST(Pcx, SmallFilesClaimingHugePicturesAreRefusedBeforeAllocation)
+{
+    const std::string refused = "PCX: the file ends before the picture does.";
+    {
+        // Under a budget below the claimed size, the file's own refusal
+        // shows that nothing was allocated first.
+        const TPixelBudgetScope budget(100);
+        Bytes packed = PcxFile(8, 3, 200, 200, 200, 1, Bytes(400, 0xFF));
+        packed[2] = 1;
+        EXPECT_EQ(LoadError<TPCXGraphic>(packed), refused);
+        EXPECT_EQ(LoadError<TPCXGraphic>(PcxFile(8, 1, 100, 100, 100, 1, Bytes(9999 + 769, 1))), refused);
+    }
+    // Run-length: two bytes give a run of 63 at most, so four bytes of
+    // data (before the 769 of the trailer's place) fill two rows of 63 but
+    // not three.
+    Bytes two = PcxFile(8, 1, 63, 2, 63, 2, Bytes{0xFF, 7, 0xFF, 9} + Bytes(769, 0));
+    two[2] = 1;
+    TPCXGraphic pcx;
+    ASSERT_EQ(LoadError(pcx, two), "");
+    EXPECT_EQ(pcx.GetPixelColor(62, 1), RGB(9, 9, 9));
+    Bytes three = two;
+    three[10] = 2;
+    EXPECT_EQ(LoadError(pcx, three), refused);
 }

@@ -3,6 +3,7 @@
 
 #include "UiTest.h"
 
+#include "Beep.h"
 #include "Exceptions.h"
 
 #include <QAction>
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <thread>
 
 using namespace uitest;
 
@@ -310,4 +312,17 @@ TEST_F(ApplicationTest, TheRealErrorBoxIsTheQtOne)
     EXPECT_EQ(seen.Text, "Image illisible.");
     EXPECT_EQ(seen.Icon, QMessageBox::Critical);
     EXPECT_EQ(seen.Buttons, QStringList{"OK"});
+}
+
+TEST_F(ApplicationTest, ThePicturesBeepSoundsThroughTheApplicationFromAnyThread)
+{
+    // The readers beep through the graphics layer's hook; the application
+    // object is what makes it a sound.
+    const std::function<void()> hook = SetBeepHook(nullptr);
+    ASSERT_TRUE(static_cast<bool>(hook));
+    hook();
+    std::thread other(hook);
+    other.join();
+    TApplication::ProcessMessages();
+    SetBeepHook(hook);
 }
