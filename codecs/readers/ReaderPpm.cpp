@@ -53,10 +53,10 @@ public:
         return FBuffer[FIndex];
     }
 
-    // Skips whitespace and comments up to the next digit and reads the
-    // number; the byte after it is consumed, and with it the rest of the
-    // line when that byte starts a comment. Numbers beyond largest and bytes
-    // that are neither digits, whitespace nor comments are refused.
+    // Skips every byte up to the next digit, comments to the end of their
+    // line, and reads the number; the byte after it is consumed, and with it
+    // the rest of the line when that byte starts a comment. Numbers beyond
+    // largest are refused.
     std::uint32_t Number(std::uint32_t largest = LargestNumber)
     {
         std::uint8_t b = SkipToDigit();
@@ -77,11 +77,14 @@ public:
     }
 
     // One pixel digit of a plain bitmap ("0" or "1", with or without
-    // whitespace between them).
+    // anything between them).
     bool Bit()
     {
         return (SkipToDigit() - '0') & 1;
     }
+
+    // The bytes read from the stream and not yet taken.
+    std::size_t Buffered() const { return FCount - FIndex; }
 
     // Reads count bytes.
     void Read(std::uint8_t* dest, std::size_t count)
@@ -128,11 +131,8 @@ private:
             const std::uint8_t b = Byte();
             if (b >= '0' && b <= '9')
                 return b;
-            if (b == '#') {
+            if (b == '#')
                 SkipComment();
-            } else if (b != ' ' && b != '\t' && b != '\n' && b != '\r' && b != '\v' && b != '\f') {
-                throw Exception("PPM: unexpected character in the picture.");
-            }
         }
     }
 
@@ -157,6 +157,12 @@ private:
     std::vector<std::uint8_t> FTable;
 };
 
+// a x b, or the largest value when that does not fit.
+std::uint64_t SaturatingProduct(std::uint64_t a, std::uint64_t b)
+{
+    return b != 0 && a > UINT64_MAX / b ? UINT64_MAX : a * b;
+}
+
 } // namespace
 
 void TPPMGraphic::LoadFromStream(TStream& stream)
@@ -174,7 +180,7 @@ void TPPMGraphic::LoadFromStream(TStream& stream)
     source.Get();
     const int type = digit - '0';
     if (type < 1 || type > 6)
-        return;
+        throw Exception("PPM: unknown map type P" + std::to_string(type) + ".");
 
     // The header numbers, whether on the first line beside the type or on
     // the lines below it; binary samples start right after the byte that
@@ -196,12 +202,27 @@ void TPPMGraphic::LoadFromStream(TStream& stream)
         palette = {TPaletteEntry{255, 255, 255, 0}, TPaletteEntry{0, 0, 0, 0}};
     else if (grey)
         palette = GreyPalette(256);
+    const std::size_t w = width;
+    const std::size_t channels = bits || grey ? 1 : 3;
+    const std::size_t sampleBytes = maximum > 255 ? 2 : 1;
+    // The picture is made only when the rest of the file could hold it:
+    // all its bytes when binary; when plain, a digit and a separator a
+    // sample (none after the last), and for a plain bitmap one digit a
+    // pixel, which needs no separator.
+    const std::uint64_t samples = SaturatingProduct(std::uint64_t{width} * height, channels);
+    std::uint64_t need = 0;
+    if (type == 4)
+        need = SaturatingProduct((w + 7) / 8, height);
+    else if (type >= 5)
+        need = SaturatingProduct(samples, sampleBytes);
+    else if (type == 1)
+        need = samples;
+    else if (samples > 0)
+        need = SaturatingProduct(samples, 2) - 1;
+    const std::uint64_t buffered = source.Buffered();
+    CheckEncodable(stream, need > buffered ? need - buffered : 0, 1, "PPM: Stream read error.");
     PrepareBitmap(*this, bits ? pf1bit : grey ? pf8bit : pf24bit, width, height, palette,
                   "PPM: invalid image size.");
-
-    const std::size_t w = width;
-    const std::size_t channels = grey ? 1 : 3;
-    const std::size_t sampleBytes = maximum > 255 ? 2 : 1;
     const TScale scale(maximum);
     std::vector<std::uint8_t> packed;
     if (type == 5 || type == 6)

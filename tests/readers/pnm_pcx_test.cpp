@@ -150,7 +150,7 @@ TEST(PortableMaps, HeaderNumbersOnTheFirstLineAndCommentsAnywhere)
     EXPECT_EQ(grey.ScanLine(0)[1], 'A');
 }
 
-TEST(PortableMaps, BadHeadersAreRefusedAndAShortFileKeepsItsRows)
+TEST(PortableMaps, BadHeadersAndUnknownTypesAreRefused)
 {
     TPPMGraphic map;
     EXPECT_EQ(LoadError(map, {}), "Not a valid ppm file.");
@@ -164,23 +164,74 @@ TEST(PortableMaps, BadHeadersAreRefusedAndAShortFileKeepsItsRows)
     const char hugeText[] = "P5\n2 1\n65536\n\0\1\0\1";
     const std::string huge(hugeText, sizeof hugeText - 1); // the zero bytes kept
     EXPECT_NE(LoadError(map, Bytes(huge.begin(), huge.end())), "");
-    // Another type digit reads nothing and leaves no picture.
-    const std::string seven = "P7\nWIDTH 2\n";
-    EXPECT_EQ(LoadError(map, Bytes(seven.begin(), seven.end())), "");
-    EXPECT_TRUE(map.Empty());
+    // Another type digit is refused, not read as an empty picture.
+    for (const std::string text : {"P7\nWIDTH 2\nHEIGHT 1\n", "P0\n2 1\n255\nAB", "P9\n1 1\n1"}) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(LoadError(map, Bytes(text.begin(), text.end())), "PPM: unknown map type P" + text.substr(1, 1) + ".");
+        EXPECT_TRUE(map.Empty());
+    }
+}
 
-    // Two of three rows: the error tells, the rows read stay.
+TEST(PortableMaps, AnythingButDigitsBetweenNumbersIsSkipped)
+{
+    const struct {
+        std::string Text;
+        std::vector<TColor> Pixels;
+    } maps[] = {
+        {"P5x\n2 1\n255\nAB", {RGB(65, 65, 65), RGB(66, 66, 66)}},
+        {"P2\n2,1;255\n7,8", {RGB(7, 7, 7), RGB(8, 8, 8)}},
+        {"P3 1 1 255 -10 +20 (30)", {RGB(10, 20, 30)}},
+        {"P1 3 1 1x0y1", {clBlack, clWhite, clBlack}},
+    };
+    for (const auto& m : maps) {
+        SCOPED_TRACE(m.Text);
+        TPPMGraphic map;
+        ASSERT_EQ(LoadError(map, Bytes(m.Text.begin(), m.Text.end())), "");
+        ASSERT_EQ(map.Width(), static_cast<int>(m.Pixels.size()));
+        ASSERT_EQ(map.Height(), 1);
+        for (std::size_t x = 0; x < m.Pixels.size(); ++x)
+            EXPECT_EQ(map.GetPixelColor(static_cast<int>(x), 0), m.Pixels[x]) << x;
+    }
+}
+
+TEST(PortableMaps, SmallFilesClaimingHugePicturesAreRefusedBeforeAllocation)
+{
+    const std::string refused = "PPM: Stream read error.";
+    auto text = [](const std::string& header, std::size_t count, const std::string& unit) {
+        std::string t = header;
+        for (std::size_t k = 0; k < count; ++k)
+            t += unit;
+        return Bytes(t.begin(), t.end());
+    };
+    {
+        // Under a budget below the claimed size, the file's own refusal
+        // shows that nothing was allocated first. Binary maps need every
+        // byte; plain ones a digit and a separator a sample (none after the
+        // last), plain bitmaps one digit a pixel.
+        const TPixelBudgetScope budget(100);
+        EXPECT_EQ(LoadError<TPPMGraphic>(text("P6\n16384 16384\n255\n", 100, "\1")), refused);
+        EXPECT_EQ(LoadError<TPPMGraphic>(text("P5\n100 100\n65535\n", 19999, "\1")), refused);
+        EXPECT_EQ(LoadError<TPPMGraphic>(text("P4\n100 100\n", 1299, "\1")), refused);
+        EXPECT_EQ(LoadError<TPPMGraphic>(text("P1\n100 100\n", 9999, "1")), refused);
+        EXPECT_EQ(LoadError<TPPMGraphic>(text("P2\n100 100\n255\n", 9999, "1 ")), refused);
+        EXPECT_EQ(LoadError<TPPMGraphic>(text("P3\n100 100\n255\n", 29999, "1 ")), refused);
+    }
+    // At the limit they load; a byte less leaves no picture.
+    TPPMGraphic map;
+    EXPECT_EQ(LoadError(map, text("P1\n4 1\n", 1, "1010")), "");
+    EXPECT_EQ(map.GetPixelColor(2, 0), clBlack);
+    EXPECT_EQ(LoadError(map, text("P2\n3 1\n255\n", 1, "1 2 3")), "");
+    EXPECT_EQ(map.GetPixelColor(2, 0), RGB(3, 3, 3));
+    const Bytes wide = text("P5\n2 1\n65535\n", 4, "\xFF");
+    EXPECT_EQ(LoadError(map, wide), "");
+    EXPECT_EQ(map.GetPixelColor(1, 0), clWhite);
+    EXPECT_EQ(LoadError(map, Bytes(wide.begin(), wide.end() - 1)), refused);
+    EXPECT_TRUE(map.Empty());
     const testutil::RgbImage colour = TestPicture(4, 3);
     Bytes cut = WithHeader("P6\n4 3\n255\n", colour);
-    cut.resize(cut.size() - 4 * 3);
-    EXPECT_EQ(LoadError(map, cut), "PPM: Stream read error.");
-    ASSERT_EQ(map.Width(), 4);
-    ASSERT_EQ(map.Height(), 3);
-    const testutil::RgbImage got = testutil::FromBitmap(map);
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 4; ++x)
-            for (int c = 0; c < 3; ++c)
-                EXPECT_EQ(got.At(x, y)[c], colour.At(x, y)[c]);
+    cut.pop_back();
+    EXPECT_EQ(LoadError(map, cut), refused);
+    EXPECT_TRUE(map.Empty());
 }
 
 TEST(Pcx, NetpbmImageMagickAndPilFilesOfEveryDepth)
