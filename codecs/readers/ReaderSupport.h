@@ -36,6 +36,10 @@ std::vector<std::uint8_t> MakeBuffer(std::size_t size, std::uint8_t fill = 0);
 // by the format's short name ("PCX", "SGI", ...).
 [[noreturn]] void ShortFileError(const char* formatName);
 
+// ReadBuffer that raises ShortFileError(formatName) instead when the stream
+// ends before count bytes.
+void ReadOrShortFileError(TStream& stream, void* buffer, std::size_t count, const char* formatName);
+
 // The SaveToFile of a class that reads only: raises Exception naming the
 // format and leaves any file of that name as it was.
 [[noreturn]] void RefuseSave(const char* formatName);
