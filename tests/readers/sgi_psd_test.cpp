@@ -363,6 +363,9 @@ TEST(Photoshop, SmallFilesClaimingHugePicturesAndModesWithoutConversion)
     EXPECT_NE(LoadError(psd, PsdFile(0, 3, 2, 8, 7, {}, 0, Bytes(12, 40))), "");
     EXPECT_EQ(LoadError(psd, PsdFile(1, 3, 2, 8, 7, {}, 0, Bytes(5, 40))), endsEarly);
     EXPECT_EQ(LoadError(psd, PsdFile(1, 3, 2, 16, 8, {}, 0, Bytes(11, 40))), endsEarly);
+    // ZIP data (compression 2 and 3) is refused.
+    EXPECT_EQ(LoadError(psd, PsdFile(1, 3, 2, 8, 1, {}, 2, Bytes(40, 0))), "PSD: unsupported compression.");
+    EXPECT_EQ(LoadError(psd, PsdFile(3, 3, 2, 8, 3, {}, 3, Bytes(40, 0))), "PSD: unsupported compression.");
 
     // Lab rows 0 and 1 hold black (L 0, a and b 0); rows 2 to 5 have no
     // data in any plane and stay white as the picture was made.
