@@ -71,6 +71,8 @@ void TCUTGraphic::LoadFromStream(TStream& stream)
     // Every row takes at least its byte count and its ending zero.
     if (remaining < 0 || static_cast<std::uint64_t>(height) > static_cast<std::uint64_t>(remaining) / 3 + 1)
         ShortFileError("CUT");
+    // A run packet of two bytes gives at most 127 pixels.
+    CheckEncodable(stream, 2 * width * height, 127, "CUT: the file is too short for the picture it claims.");
     PrepareBitmap(*this, pf8bit, static_cast<std::int64_t>(width), static_cast<std::int64_t>(height), palette,
                   "CUT: invalid image size.");
     std::vector<std::uint8_t> data = MakeBuffer(static_cast<std::size_t>(remaining));

@@ -84,6 +84,9 @@ void TGIFGraphic::LoadFromStream(TStream& stream)
     const std::uint8_t codeSize = stream.ReadU8();
     if (codeSize < 1 || codeSize > 8)
         throw Exception("GIF: invalid LZW code size.");
+    // A code takes at least codeSize + 1 bits and gives at most 4096 pixels.
+    CheckEncodable(stream, std::uint64_t{width} * height * (codeSize + 1), 8 * 4096,
+                   "GIF: the file is too short for the picture it claims.");
     PrepareBitmap(*this, pf8bit, static_cast<std::int64_t>(width), static_cast<std::int64_t>(height), palette,
                   "GIF: invalid image size.");
 

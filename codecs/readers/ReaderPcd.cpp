@@ -60,11 +60,13 @@ void TPCDGraphic::LoadFromStream(TStream& stream)
     const std::int64_t start = stream.Position();
     char signature[7];
     stream.SetPosition(start + SignatureOffset);
-    stream.ReadBuffer(signature, sizeof signature);
+    ReadOrShortFileError(stream, signature, sizeof signature, "PCD");
     if (std::memcmp(signature, "PCD_IPI", 7) != 0)
         throw Exception("PCD: wrong image format.");
     stream.SetPosition(start + OrientationOffset);
-    int orientation = stream.ReadU8() & 3;
+    std::uint8_t attributes = 0;
+    ReadOrShortFileError(stream, &attributes, 1, "PCD");
+    int orientation = attributes & 3;
     if (orientation == 0 && stream.Size() - start > LegacyOrientationOffset) {
         stream.SetPosition(start + LegacyOrientationOffset);
         orientation = stream.ReadU8() & 3;
@@ -75,8 +77,12 @@ void TPCDGraphic::LoadFromStream(TStream& stream)
     const std::size_t w = image.Width, h = image.Height, half = w / 2;
     const bool portrait = orientation == 1 || orientation == 3;
 
+    // The image is read whole before the picture is made.
+    const std::size_t size = h / 2 * 3 * w;
     stream.SetPosition(start + image.Offset);
-    std::vector<std::uint8_t> data = MakeBuffer(h / 2 * 3 * w);
+    if (stream.Remaining() < static_cast<std::int64_t>(size))
+        ShortFileError("PCD");
+    std::vector<std::uint8_t> data = MakeBuffer(size);
     stream.ReadBuffer(data.data(), data.size());
     PrepareBitmap(*this, pf24bit, static_cast<std::int64_t>(portrait ? h : w),
                   static_cast<std::int64_t>(portrait ? w : h), {}, "PCD: image size currently not supported");

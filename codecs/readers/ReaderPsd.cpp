@@ -1,7 +1,8 @@
 // Photoshop reading: the merged image of a file in bitmap, grey, indexed,
 // duotone, RGB, CMYK or Lab mode, 8 or 16 bits a sample (1 bit in bitmap
 // mode), raw or PackBits. Only the planes the mode needs are read; alpha and
-// spot channels are passed over.
+// spot channels are passed over. Other modes (multichannel, ...) are checked
+// like the rest and give a white picture of the file's size.
 
 #include "ImageReaders.h"
 #include "ReaderCompression.h"
@@ -47,12 +48,14 @@ void TPSDGraphic::LoadFromStream(TStream& stream)
     const bool onePlane = mode == Bitmap || mode == Grey || mode == Indexed || mode == Duotone;
     const bool planar = mode == RGBMode || mode == CMYK || mode == Lab;
     const std::size_t used = onePlane ? 1 : mode == CMYK ? 4 : planar ? 3 : 0;
-    if (channels < std::max<std::size_t>(used, 1))
+    // A mode without a conversion (multichannel, ...) still has its first
+    // plane checked like any other: channels, depth and data.
+    const std::size_t planeCount = std::max<std::size_t>(used, 1);
+    if (channels < planeCount)
         throw Exception("PSD: the file has fewer channels than its colour mode needs.");
-    if (mode == Bitmap ? depth != 1 : (used > 0 && depth != 8 && depth != 16))
+    if (mode == Bitmap ? depth != 1 : depth != 8 && depth != 16)
         throw Exception("PSD: unsupported bits per sample.");
     const TPixelFormat format = mode == Bitmap ? pf1bit : onePlane ? pf8bit : planar ? pf24bit : PixelFormat();
-
     // Colour mode data: the indexed palette, 256 reds, greens and blues.
     std::uint8_t colours[IndexedPaletteSize] = {};
     {
@@ -81,36 +84,46 @@ void TPSDGraphic::LoadFromStream(TStream& stream)
         throw Exception("PSD: unsupported compression.");
     const bool packbits = compression == 1;
     const std::size_t sampleBytes = depth == 16 ? 2 : 1;
+    // Within the budget the sizes below cannot overflow.
+    CheckPixelBudget(width, height);
     const std::size_t rowBytes = mode == Bitmap ? (std::size_t{width} + 7) / 8 : std::size_t{width} * sampleBytes;
     const std::size_t rows = height;
-    const std::int64_t remaining = stream.Remaining();
+    const std::size_t planeSize = rows * rowBytes;
+    const std::uint64_t planeBytes = std::uint64_t{planeCount} * planeSize;
 
-    // Everything the planes need must be in the file before it is allocated.
+    // Everything the planes need must be in the file before they are
+    // allocated. PackBits rows: the table holds the byte counts of every
+    // channel, plane after plane, so the planes read come first; only the
+    // rows down to the last one that holds data are converted.
     std::vector<std::uint32_t> counts;
-    std::uint64_t packedBytes = 0;
+    std::uint64_t packedBytes = planeBytes;
+    std::size_t filledRows = rows;
     if (packbits) {
-        if (static_cast<std::uint64_t>(channels) * rows * 2 > static_cast<std::uint64_t>(remaining))
+        const std::uint64_t tableBytes = std::uint64_t{channels} * rows * 2;
+        if (tableBytes > static_cast<std::uint64_t>(stream.Remaining()))
             ShortFileError("PSD");
-    } else if (static_cast<std::uint64_t>(used) * rows * rowBytes > static_cast<std::uint64_t>(remaining)) {
+        std::vector<std::uint8_t> table = MakeBuffer(static_cast<std::size_t>(tableBytes));
+        stream.ReadBuffer(table.data(), table.size());
+        counts.resize(planeCount * rows);
+        packedBytes = 0;
+        filledRows = 0;
+        for (std::size_t i = 0; i < counts.size(); ++i) {
+            counts[i] = GetU16BE(table.data() + 2 * i);
+            packedBytes += counts[i];
+            if (counts[i] != 0)
+                filledRows = std::max(filledRows, i % rows + 1);
+        }
+        if (packedBytes > static_cast<std::uint64_t>(stream.Remaining()))
+            ShortFileError("PSD");
+        // Two bytes of PackBits give at most 128.
+        CheckEncodable(stream, planeBytes, 64, "PSD: the file is too short for the picture it claims.");
+    } else if (planeBytes > static_cast<std::uint64_t>(stream.Remaining())) {
         ShortFileError("PSD");
     }
     PrepareBitmap(*this, format, width, height, palette, "PSD: invalid image size.");
     if (used == 0)
         return; // a mode without a conversion: the picture stays as created
 
-    if (packbits) {
-        std::vector<std::uint8_t> table = MakeBuffer(channels * rows * 2);
-        stream.ReadBuffer(table.data(), table.size());
-        counts.resize(used * rows);
-        for (std::size_t i = 0; i < counts.size(); ++i) {
-            counts[i] = GetU16BE(table.data() + 2 * i);
-            packedBytes += counts[i];
-        }
-        if (packedBytes > static_cast<std::uint64_t>(stream.Remaining()))
-            ShortFileError("PSD");
-    } else {
-        packedBytes = static_cast<std::uint64_t>(used) * rows * rowBytes;
-    }
     std::vector<std::uint8_t> data = MakeBuffer(static_cast<std::size_t>(packedBytes));
     stream.ReadBuffer(data.data(), data.size());
 
@@ -118,7 +131,7 @@ void TPSDGraphic::LoadFromStream(TStream& stream)
     // itself, so that a row that overruns is cut at its end.
     std::vector<std::uint8_t> planes;
     if (packbits) {
-        planes = MakeBuffer(used * rows * rowBytes);
+        planes = MakeBuffer(static_cast<std::size_t>(planeBytes));
         TPackbitsRLE decoder;
         std::size_t at = 0;
         for (std::size_t i = 0; i < counts.size(); ++i) {
@@ -132,7 +145,6 @@ void TPSDGraphic::LoadFromStream(TStream& stream)
     if (sampleBytes == 2)
         SwapShort(planes, planes.size() / 2);
 
-    const std::size_t planeSize = rows * rowBytes;
     const std::size_t w = width;
     std::vector<std::uint8_t> lab;
     if (mode == CMYK) {
@@ -149,7 +161,7 @@ void TPSDGraphic::LoadFromStream(TStream& stream)
             lab[i] = static_cast<std::uint8_t>(i >= lab.size() / 3 ? sample - 128 : sample);
         }
     }
-    for (std::size_t y = 0; y < rows; ++y) {
+    for (std::size_t y = 0; y < filledRows; ++y) {
         std::uint8_t* row = ScanLine(static_cast<int>(y));
         auto plane = [&](std::size_t p) {
             return std::span<const std::uint8_t>(planes.data() + p * planeSize + y * rowBytes, rowBytes);

@@ -26,8 +26,10 @@ void TRLAGraphic::LoadFromStream(TStream& stream)
 {
     SetSize(0, 0);
     const std::int64_t base = stream.Position();
+    const std::int64_t fileEnd = stream.Size();
+    auto read = [&](void* buffer, std::size_t count) { ReadOrShortFileError(stream, buffer, count, "RLA"); };
     std::uint8_t header[HeaderSize];
-    stream.ReadBuffer(header, HeaderSize);
+    read(header, HeaderSize);
     const int colourChannels = Signed16(header + 20);
     if (colourChannels != 3 && colourChannels != 4)
         throw Exception("RLA: image must be RGB(A).");
@@ -39,30 +41,36 @@ void TRLAGraphic::LoadFromStream(TStream& stream)
     const bool fromBottom = bottom < top;
     if (width <= 0)
         throw Exception("RLA: invalid image size.");
-    const std::int64_t fileEnd = stream.Size();
-    if (height * 4 > fileEnd - stream.Position())
+    const std::size_t rows = static_cast<std::size_t>(height);
+    const std::size_t w = static_cast<std::size_t>(width);
+    const std::size_t bytes = matte ? 4 : 3;
+    // The row offsets, then the picture, only once the file could hold them.
+    if (static_cast<std::int64_t>(rows * 4) > stream.Remaining())
         ShortFileError("RLA");
+    std::vector<std::uint8_t> table = MakeBuffer(rows * 4);
+    read(table.data(), table.size());
+    // A run packet of two bytes gives at most 128 bytes of a channel.
+    CheckEncodable(stream, std::uint64_t{bytes} * w * rows, 64,
+                   "RLA: the file is too short for the picture it claims.");
     PrepareBitmap(*this, matte ? pf32bit : pf24bit, width, height, {}, "RLA: invalid image size.");
 
-    const std::size_t rows = static_cast<std::size_t>(height);
-    std::vector<std::uint8_t> table = MakeBuffer(rows * 4);
-    stream.ReadBuffer(table.data(), table.size());
-    const std::size_t w = static_cast<std::size_t>(width);
     // No record of a row of width bytes is longer than twice the width;
     // the excess of a longer one is passed over.
     std::vector<std::uint8_t> packed = MakeBuffer(w * 2);
     std::vector<std::uint8_t> planes = MakeBuffer(w * 4);
     TRLADecoder decoder;
-    const std::size_t bytes = matte ? 4 : 3;
 
     auto readRecord = [&](std::uint8_t* dest) {
         std::uint8_t count[2];
-        stream.ReadBuffer(count, 2);
+        read(count, 2);
         const std::size_t size = GetU16BE(count);
         const std::size_t take = std::min(size, packed.size());
-        stream.ReadBuffer(packed.data(), take);
-        if (size > take)
+        read(packed.data(), take);
+        if (size > take) {
+            if (stream.Remaining() < static_cast<std::int64_t>(size - take))
+                ShortFileError("RLA");
             stream.Seek(static_cast<std::int64_t>(size - take), soCurrent);
+        }
         if (dest) {
             const std::uint8_t* source = packed.data();
             std::fill(dest, dest + w, std::uint8_t{0});

@@ -44,13 +44,6 @@ void TSGIGraphic::LoadFromStream(TStream& stream)
         // Both tables must be in the file before they are allocated.
         if (static_cast<std::uint64_t>(entries) * 8 > static_cast<std::uint64_t>(fileEnd - stream.Position()))
             ShortFileError("SGI");
-    } else if (static_cast<std::uint64_t>(base) + HeaderSize + static_cast<std::uint64_t>(rowBytes) * entries >
-               static_cast<std::uint64_t>(fileEnd)) {
-        ShortFileError("SGI");
-    }
-    PrepareBitmap(*this, format, static_cast<std::int64_t>(width), static_cast<std::int64_t>(height),
-                  GreyPalette(256), "SGI: invalid image size.");
-    if (packed) {
         std::vector<std::uint8_t> tables = MakeBuffer(entries * 8);
         stream.ReadBuffer(tables.data(), tables.size());
         starts.resize(entries);
@@ -59,7 +52,16 @@ void TSGIGraphic::LoadFromStream(TStream& stream)
             starts[i] = GetU32BE(tables.data() + 4 * i);
             lengths[i] = GetU32BE(tables.data() + 4 * (entries + i));
         }
+        // A run packet of one header and one sample gives at most 127
+        // samples.
+        CheckEncodable(stream, 2 * sampleSize * width * height * channels, 127,
+                       "SGI: the file is too short for the picture it claims.");
+    } else if (static_cast<std::uint64_t>(base) + HeaderSize + static_cast<std::uint64_t>(rowBytes) * entries >
+               static_cast<std::uint64_t>(fileEnd)) {
+        ShortFileError("SGI");
     }
+    PrepareBitmap(*this, format, static_cast<std::int64_t>(width), static_cast<std::int64_t>(height),
+                  GreyPalette(256), "SGI: invalid image size.");
 
     // A run-length row of width samples never needs more than this; longer
     // rows are cut to it.

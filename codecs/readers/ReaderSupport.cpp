@@ -72,6 +72,13 @@ std::string ShortFileMessage(const char* formatName)
     return std::string(formatName) + ": the file ends before the picture does.";
 }
 
+void ReadOrShortFileError(TStream& stream, void* buffer, std::size_t count, const char* formatName)
+{
+    if (stream.Remaining() < 0 || static_cast<std::uint64_t>(stream.Remaining()) < count)
+        ShortFileError(formatName);
+    stream.ReadBuffer(buffer, count);
+}
+
 void RefuseSave(const char* formatName)
 {
     throw Exception(std::string(formatName) + " images cannot be saved.");

@@ -39,6 +39,10 @@ std::vector<std::uint8_t> MakeBuffer(std::size_t size, std::uint8_t fill = 0);
 // The message of that error.
 std::string ShortFileMessage(const char* formatName);
 
+// ReadBuffer that raises ShortFileError(formatName) instead when the stream
+// ends before count bytes.
+void ReadOrShortFileError(TStream& stream, void* buffer, std::size_t count, const char* formatName);
+
 // The SaveToFile of a class that reads only: raises Exception naming the
 // format and leaves any file of that name as it was.
 [[noreturn]] void RefuseSave(const char* formatName);

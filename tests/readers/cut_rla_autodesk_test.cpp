@@ -308,3 +308,76 @@ TEST(Autodesk, SixBitPaletteAndRowsFromTheTop)
     EXPECT_NE(LoadError(pic, file), "");
     EXPECT_NE(LoadError(pic, Bytes(file.begin(), file.begin() + 100)), "");
 }
+
+TEST(SmallFiles, CutRlaAndAutodeskFilesClaimingHugePictures)
+{
+    // CUT: under 1 KB, 330 rows of 65535 pixels, each only its byte count
+    // and ending zero.
+    TCUTGraphic cut;
+    Bytes file(6, 0);
+    PutLE16(file, 0, 65535);
+    PutLE16(file, 2, 330);
+    file.resize(6 + 3 * 330, 0);
+    ASSERT_LT(file.size(), 1024u);
+    const std::string cutShort = "CUT: the file is too short for the picture it claims.";
+    EXPECT_EQ(LoadError(cut, file), cutShort);
+    // One row of two runs of 127: 7 bytes, which could give 7 x 127 / 2 =
+    // 444 pixels and no more.
+    auto cutRow = [](unsigned width) {
+        Bytes b = {0, 0, 1, 0, 0, 0, 5, 0, 0xFF, 8, 0xFF, 8, 0};
+        PutLE16(b, 0, width);
+        return b;
+    };
+    ASSERT_EQ(LoadError(cut, cutRow(254)), "");
+    ASSERT_EQ(cut.Width(), 254);
+    EXPECT_EQ(cut.ScanLine(0)[253], 8);
+    EXPECT_EQ(LoadError(cut, cutRow(444)), "");
+    EXPECT_EQ(LoadError(cut, cutRow(445)), cutShort);
+
+    // RLA: under 1 KB, 65 rows of 65536 pixels that share one record.
+    TRLAGraphic rla;
+    const std::string rlaShort = "RLA: the file is too short for the picture it claims.";
+    auto rlaFile = [](int left, int right, int rows, const Bytes& row) {
+        Bytes b(740, 0);
+        PutBE16(b, 8, static_cast<unsigned>(left) & 0xFFFF);
+        PutBE16(b, 10, static_cast<unsigned>(right) & 0xFFFF);
+        PutBE16(b, 14, static_cast<unsigned>(rows - 1));
+        PutBE16(b, 20, 3);
+        b.resize(740 + 4 * static_cast<std::size_t>(rows), 0);
+        for (int k = 0; k < rows; ++k)
+            PutBE32(b, 740 + 4 * static_cast<std::size_t>(k), static_cast<std::uint32_t>(b.size()));
+        return b + row;
+    };
+    const Bytes huge = rlaFile(-32768, 32767, 65, Bytes(6, 0));
+    ASSERT_LT(huge.size(), 1024u);
+    EXPECT_EQ(LoadError(rla, huge), rlaShort);
+    // Each channel two runs of 128 behind its count: 18 bytes, which could
+    // give 18 x 128 / 2 = 3 x 384 bytes and no more.
+    Bytes runs;
+    for (std::uint8_t v : {10, 20, 30})
+        runs.insert(runs.end(), {0, 4, 0x7F, v, 0x7F, v});
+    ASSERT_EQ(LoadError(rla, rlaFile(0, 255, 1, runs)), "");
+    ASSERT_EQ(rla.Width(), 256);
+    EXPECT_EQ(rla.ScanLine(0)[3 * 255], 30);
+    EXPECT_EQ(rla.ScanLine(0)[3 * 255 + 2], 10);
+    EXPECT_EQ(LoadError(rla, rlaFile(0, 383, 1, runs)), "");
+    EXPECT_EQ(LoadError(rla, rlaFile(0, 384, 1, runs)), rlaShort);
+
+    // Autodesk pictures are raw: 100 bytes of pixels make no 16000 x 16000.
+    TAutodeskGraphic pic;
+    Bytes big = AutodeskFile(10, 10);
+    PutLE16(big, 2, 16000);
+    PutLE16(big, 4, 16000);
+    EXPECT_EQ(LoadError(pic, big), "Autodesk: the file ends before the picture does.");
+}
+
+TEST(Rla, ATruncatedFileNamesItsFormat)
+{
+    const std::string message = "RLA: the file ends before the picture does.";
+    TRLAGraphic rla;
+    const Bytes file = RlaFile(6, 4, {.Matte = 1});
+    for (std::size_t size : {std::size_t{100}, std::size_t{745}, file.size() - 3, file.size() - 9}) {
+        SCOPED_TRACE(size);
+        EXPECT_EQ(LoadError(rla, Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(size))), message);
+    }
+}

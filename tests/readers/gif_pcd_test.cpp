@@ -162,6 +162,21 @@ TEST(GifFirstImage, HandMadeFilesAsImageMagickReadsThem)
     EXPECT_EQ(LoadError(gif, empty), "");
     EXPECT_TRUE(gif.Empty());
     EXPECT_EQ(LoadError(gif, {'P', 'N', 'G', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0}), "Not a valid GIF file.");
+    // A picture no data of this size could encode: a code takes at least 9
+    // bits and gives at most 4096 pixels.
+    const std::string tooShort = "GIF: the file is too short for the picture it claims.";
+    Bytes big = GifFile(1, 1, {});
+    ASSERT_EQ(big.size(), 13 + 768 + 10 + 1 + 7u); // one block of 4 bytes, its end and the trailer
+    auto claim = [&](unsigned width, unsigned height) {
+        PutLE16(big, 13 + 768 + 5, width);
+        PutLE16(big, 13 + 768 + 7, height);
+        return LoadError(gif, big);
+    };
+    EXPECT_EQ(claim(16384, 16384), tooShort);
+    // 7 bytes: 56 / 9 codes of 4096 pixels, 25486 pixels and no more.
+    EXPECT_EQ(claim(2, 12743), "");
+    EXPECT_EQ(gif.Height(), 12743);
+    EXPECT_EQ(claim(1, 25487), tooShort);
     // Sizes beyond the pixel budget are refused.
     Bytes huge = GifFile(4, 4, {});
     PutLE16(huge, 13 + 768 + 5, 65535);
@@ -326,8 +341,19 @@ TEST(PhotoCd, LowerResolutionsAndTheColourFormula)
     TPCDGraphic pcd;
     pcd.Resolution = 3;
     EXPECT_EQ(LoadError(pcd, bytes), "PCD: image size currently not supported");
+    // A pack cut short, in the image, before the attributes byte or before
+    // the signature, names its format.
+    const struct {
+        std::uint8_t Resolution;
+        std::size_t Size;
+    } cuts[] = {{2, 0x40000}, {0, 0x3000}, {2, 3000}, {2, 1000}};
+    for (const auto& cut : cuts) {
+        SCOPED_TRACE(cut.Size);
+        pcd.Resolution = cut.Resolution;
+        EXPECT_EQ(LoadError(pcd, Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut.Size))),
+                  "PCD: the file ends before the picture does.");
+    }
     pcd.Resolution = 2;
-    EXPECT_NE(LoadError(pcd, Bytes(bytes.begin(), bytes.begin() + 0x40000)), "");
     Bytes wrong = bytes;
     wrong[2048] = 'X';
     EXPECT_EQ(LoadError(pcd, wrong), "PCD: wrong image format.");

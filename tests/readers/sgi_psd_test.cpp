@@ -301,3 +301,118 @@ TEST(Photoshop, HandMadeFilesAndCountsThatDoNotFit)
     EXPECT_NE(LoadError(psd, PsdFile(1, 4, 2, 8, 1, {}, 1, {0x7F, 0xFF, 0x7F, 0xFF, 0x03, 1, 2, 3, 4})), "");
     EXPECT_EQ(LoadError(psd, Bytes(40, 0)), "Not a valid psd file.");
 }
+
+TEST(Photoshop, RunLengthFileWithAnAlphaChannelAsPilReadsIt)
+{
+    RegisterReaderFormats();
+    Files f;
+    const std::string path = f.Dir.File("rgba.psd");
+    Must(Tool("convert") + " " + Quote(f.Ppm) + " -alpha on -compress RLE " + Quote(path));
+    // The file is what the test needs: four channels, each with its rows in
+    // the byte-count table, PackBits data.
+    const Bytes file = testutil::ReadFile(path);
+    auto be = [&](std::size_t at, int n) {
+        std::uint32_t v = 0;
+        for (int i = 0; i < n; ++i)
+            v = v << 8 | file.at(at + static_cast<std::size_t>(i));
+        return v;
+    };
+    ASSERT_EQ(be(12, 2), 4u);
+    std::size_t at = 26;
+    for (int section = 0; section < 3; ++section)
+        at += 4 + be(at, 4);
+    ASSERT_EQ(be(at, 2), 1u);
+    PilToPpm(path, f.Dir.File("pil.ppm"));
+    ExpectPicture(path, f.Dir.File("pil.ppm"));
+    ExpectPicture(path, f.Colour);
+    UnregisterReaderFormats();
+}
+
+TEST(Photoshop, SmallFilesClaimingHugePicturesAndModesWithoutConversion)
+{
+    const std::string tooShort = "PSD: the file is too short for the picture it claims.";
+    const std::string endsEarly = "PSD: the file ends before the picture does.";
+    TPSDGraphic psd;
+    // 640 bytes: a Lab picture of 100 rows of 2684354 pixels whose byte
+    // counts are all zero.
+    const Bytes lab = PsdFile(3, 2684354, 100, 8, 9, {}, 1, Bytes(600, 0));
+    ASSERT_EQ(lab.size(), 640u);
+    EXPECT_EQ(LoadError(psd, lab), tooShort);
+    // 40 bytes: a multichannel picture of 16384 x 16384 with no data.
+    const Bytes multichannel = PsdFile(1, 16384, 16384, 8, 7, {}, 0, {});
+    ASSERT_EQ(multichannel.size(), 40u);
+    EXPECT_EQ(LoadError(psd, multichannel), endsEarly);
+    // Duotone with its colour data, PackBits counts all zero.
+    EXPECT_EQ(LoadError(psd, PsdFile(1, 671088, 400, 8, 8, Bytes(40, 9), 1, Bytes(800, 0))), tooShort);
+
+    // Two PackBits runs of 128 (4 bytes) fill a row of 256 and no more.
+    const Bytes runs = {0, 4, 0x81, 9, 0x81, 9};
+    ASSERT_EQ(LoadError(psd, PsdFile(1, 256, 1, 8, 1, {}, 1, runs)), "");
+    ASSERT_EQ(psd.Width(), 256);
+    EXPECT_EQ(psd.ScanLine(0)[0], 9);
+    EXPECT_EQ(psd.ScanLine(0)[255], 9);
+    EXPECT_EQ(LoadError(psd, PsdFile(1, 257, 1, 8, 1, {}, 1, runs)), tooShort);
+
+    // Multichannel: checked like the others, then a white picture of its
+    // size.
+    ASSERT_EQ(LoadError(psd, PsdFile(2, 3, 2, 8, 7, {}, 0, Bytes(12, 40))), "");
+    ASSERT_EQ(psd.Width(), 3);
+    ASSERT_EQ(psd.Height(), 2);
+    EXPECT_EQ(testutil::FromBitmap(psd).At(2, 1)[1], 255);
+    EXPECT_NE(LoadError(psd, PsdFile(2, 3, 2, 7, 7, {}, 0, Bytes(12, 40))), "");
+    EXPECT_NE(LoadError(psd, PsdFile(0, 3, 2, 8, 7, {}, 0, Bytes(12, 40))), "");
+    EXPECT_EQ(LoadError(psd, PsdFile(1, 3, 2, 8, 7, {}, 0, Bytes(5, 40))), endsEarly);
+    EXPECT_EQ(LoadError(psd, PsdFile(1, 3, 2, 16, 8, {}, 0, Bytes(11, 40))), endsEarly);
+    // ZIP data (compression 2 and 3) is refused.
+    EXPECT_EQ(LoadError(psd, PsdFile(1, 3, 2, 8, 1, {}, 2, Bytes(40, 0))), "PSD: unsupported compression.");
+    EXPECT_EQ(LoadError(psd, PsdFile(3, 3, 2, 8, 3, {}, 3, Bytes(40, 0))), "PSD: unsupported compression.");
+
+    // Lab rows 0 and 1 hold black (L 0, a and b 0); rows 2 to 5 have no
+    // data in any plane and stay white as the picture was made.
+    Bytes counts, data;
+    for (int plane = 0; plane < 3; ++plane)
+        for (int row = 0; row < 6; ++row) {
+            counts.insert(counts.end(), {0, static_cast<std::uint8_t>(row < 2 ? 2 : 0)});
+            if (row < 2)
+                data.insert(data.end(), {0xFD, static_cast<std::uint8_t>(plane == 0 ? 0 : 128)});
+        }
+    ASSERT_EQ(LoadError(psd, PsdFile(3, 4, 6, 8, 9, {}, 1, counts + data)), "");
+    const testutil::RgbImage got = testutil::FromBitmap(psd);
+    ASSERT_EQ(got.Width, 4);
+    ASSERT_EQ(got.Height, 6);
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 4; ++x)
+            for (int c = 0; c < 3; ++c)
+                EXPECT_EQ(got.At(x, y)[c], y < 2 ? 0 : 255) << x << "," << y;
+}
+
+TEST(Sgi, SmallRunLengthFilesClaimingHugePictures)
+{
+    const std::string tooShort = "SGI: the file is too short for the picture it claims.";
+    TSGIGraphic sgi;
+    // Under 1 KB: 61 grey rows of 65535 samples, every row the same four
+    // bytes.
+    auto file = [](int width, int height, const Bytes& row) {
+        Bytes b = SgiRle(1, height, 1, [](int, int, int) { return std::uint8_t{0}; });
+        PutBE16(b, 6, static_cast<unsigned>(width));
+        b.resize(512 + 8 * static_cast<std::size_t>(height));
+        for (int r = 0; r < height; ++r) {
+            PutBE32(b, 512 + 4 * static_cast<std::size_t>(r), static_cast<std::uint32_t>(b.size()));
+            PutBE32(b, 512 + 4 * static_cast<std::size_t>(height + r), static_cast<std::uint32_t>(row.size()));
+        }
+        return b + row;
+    };
+    const Bytes huge = file(65535, 61, {0x7F, 5, 0, 0});
+    ASSERT_LT(huge.size(), 1024u);
+    EXPECT_EQ(LoadError(sgi, huge), tooShort);
+
+    // Two runs of 127 and the ending zero: 5 bytes, which could give
+    // 5 x 127 / 2 = 317 samples and no more.
+    const Bytes runs = {0x7F, 5, 0x7F, 5, 0};
+    ASSERT_EQ(LoadError(sgi, file(254, 1, runs)), "");
+    ASSERT_EQ(sgi.Width(), 254);
+    EXPECT_EQ(sgi.ScanLine(0)[0], 5);
+    EXPECT_EQ(sgi.ScanLine(0)[253], 5);
+    EXPECT_EQ(LoadError(sgi, file(317, 1, runs)), "");
+    EXPECT_EQ(LoadError(sgi, file(318, 1, runs)), tooShort);
+}
