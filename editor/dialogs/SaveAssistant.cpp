@@ -352,6 +352,8 @@ bool TFsauveLogic::enregistrerClick()
         FBoxes.MessageDlg("Le fichier " + ExtractFileName(target) + " existe déjà. Voulez-vous le remplacer ?",
                           mtConfirmation, mbYes | mbNo) != mrYes)
         return false;
+    if (!ConfirmGifFramesLost(FBoxes, oldPath, target))
+        return false;
 
     {
         TWaitCursor wait;

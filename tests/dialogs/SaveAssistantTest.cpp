@@ -636,6 +636,82 @@ TEST_F(SaveAssistantTest, PreviewFailingWhileTheSaveWaitsIsShownOnceInputIsTaken
     EXPECT_TRUE(SamePixels(D().Picture(), Pattern(1200, 900)));
 }
 
+// An animated GIF of the given frames written by ImageMagick, each frame a
+// plain colour.
+void MakeAnimatedGif(const std::string& path, int frames)
+{
+    std::string command = testutil::Tool("convert") + " -delay 10";
+    const char* colours[] = {"red", "lime", "blue", "yellow"};
+    for (int i = 0; i < frames; ++i)
+        command += std::string(" -size 12x8 xc:") + colours[i % 4];
+    command += " " + Quote("gif:" + path);
+    const auto result = Run(command);
+    ASSERT_EQ(result.ExitCode, 0) << result.Output;
+    std::string each;
+    for (int i = 0; i < frames; ++i)
+        each += std::to_string(frames) + ",";
+    ASSERT_EQ(Identify(path, "%n,"), each);
+}
+
+std::string FileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST_F(SaveAssistantTest, SavingOverAnAnimatedGifAsksFirst)
+{
+    if (!TFsauveLogic::GifAvailable())
+        FAIL() << "this build cannot write GIF files";
+    const std::string animation = Dir.File("anim.gif");
+    MakeAnimatedGif(animation, 3);
+    const std::string before = FileBytes(animation);
+    Doc = std::make_unique<TTestDocument>(Pattern(12, 8), animation);
+    Logic.Settings.Tab = stGIF;
+
+    // "Non", the default: nothing is written.
+    Logic.FormActivate(D());
+    SaveAs.Answers = {animation};
+    EXPECT_FALSE(Logic.enregistrerClick());
+    ASSERT_EQ(Boxes().Calls.size(), 1u);
+    const auto& question = Boxes().Calls[0];
+    EXPECT_EQ(question.Caption, "Confirmation");
+    EXPECT_EQ(question.Flags & MB_TYPEMASK, MB_YESNO);
+    EXPECT_EQ(MessageBoxDefault(question.Flags), IDNO);
+    EXPECT_EQ(question.Answer, IDNO);
+    EXPECT_NE(question.Text.find("anim.gif"), std::string::npos) << question.Text;
+    EXPECT_NE(question.Text.find("2 autres images"), std::string::npos) << question.Text;
+    EXPECT_EQ(FileBytes(animation), before) << "the file stays byte for byte";
+    EXPECT_FALSE(CloseConfirmed);
+    Logic.FormClose();
+
+    // "Oui": the one picture replaces the animation.
+    Boxes().Calls.clear();
+    Boxes().Answers = {IDYES};
+    Logic.FormActivate(D());
+    SaveAs.Answers = {animation};
+    ASSERT_TRUE(Logic.enregistrerClick());
+    EXPECT_EQ(Boxes().Calls.size(), 1u);
+    EXPECT_EQ(Identify(animation, "%n %w %h "), "1 12 8 ");
+    Logic.FormClose();
+
+    // A one-frame GIF written over itself, and an animation's picture
+    // saved under another name, ask nothing.
+    Boxes().Calls.clear();
+    Logic.FormActivate(D());
+    SaveAs.Answers = {animation};
+    EXPECT_TRUE(Logic.enregistrerClick());
+    Logic.FormClose();
+    const std::string other = Dir.File("other.gif");
+    MakeAnimatedGif(other, 2);
+    Doc = std::make_unique<TTestDocument>(Pattern(12, 8), other);
+    Logic.FormActivate(D());
+    SaveAs.Answers = {Dir.File("copy.gif")};
+    EXPECT_TRUE(Logic.enregistrerClick());
+    EXPECT_TRUE(Boxes().Calls.empty());
+    EXPECT_EQ(Identify(Dir.File("copy.gif"), "%n %w %h "), "1 12 8 ");
+}
+
 // ---------------------------------------------------------------------------
 // The frame's ways into the assistant
 
