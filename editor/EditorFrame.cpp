@@ -128,6 +128,37 @@ bool SameFile(const std::string& a, const std::string& b)
     return ca == cb;
 }
 
+int GifFileFrames(const std::string& path)
+{
+    try {
+        TGifPicture gif;
+        gif.LoadFromFile(path);
+        return gif.FrameCount();
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+bool ConfirmGifFramesLost(IMessageBoxes& boxes, const std::string& documentPath, const std::string& target)
+{
+    if (IsUntitled(documentPath) || LowerCase(ExtractExtension(target)) != "gif" || !SameFile(documentPath, target))
+        return true;
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(target, error))
+        return true;
+    const int frames = GifFileFrames(target);
+    if (frames <= 1)
+        return true;
+    const int lost = frames - 1;
+    const std::string text = "Le fichier " + ExtractFileName(target) + " est une animation de " +
+                             std::to_string(frames) + " images. Seule l'image affichée sera enregistrée : " +
+                             (lost == 1 ? std::string("l'autre image sera perdue.")
+                                        : "les " + std::to_string(lost) + " autres images seront perdues.") +
+                             "\n\nEnregistrer quand même ?";
+    return boxes.MessageBox(text, MsgDlgCaption(mtConfirmation), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) ==
+           IDYES;
+}
+
 std::vector<TRect> TileRects(int count, int width, int height, bool horizontal)
 {
     std::vector<TRect> rects;
@@ -311,6 +342,12 @@ void TEditorFrame::SaveDocument(TDocument& document)
             ShowSaveAssistantFor(document);
         else
             FServices.Boxes->MessageDlg(DirectSaveFormatsText, mtWarning, Btn(mbOK));
+        return;
+    }
+
+    // One picture written over an animation: the user decides first.
+    if (extension == "gif" && !ConfirmGifFramesLost(*FServices.Boxes, document.FileName, path)) {
+        CloseConfirmed = false;
         return;
     }
 

@@ -59,6 +59,15 @@ std::string ExpandFileName(const std::string& path);
 // Whether two paths name one file (canonical forms compared).
 bool SameFile(const std::string& a, const std::string& b);
 
+// The frames of the GIF file at a path; 0 when it is no GIF file or cannot
+// be read.
+int GifFileFrames(const std::string& path);
+// The question asked before a document's one picture replaces the animated
+// GIF it was opened from (the other frames would be lost); "Non" is the
+// default. True when the file may be written: it is another file, a still
+// picture, or the user answered "Oui".
+bool ConfirmGifFramesLost(IMessageBoxes& boxes, const std::string& documentPath, const std::string& target);
+
 // Window rectangles of a tiling: n windows in an area, one above the other
 // (horizontal) or side by side (vertical).
 std::vector<TRect> TileRects(int count, int width, int height, bool horizontal);

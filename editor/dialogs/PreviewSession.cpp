@@ -28,8 +28,10 @@ bool TPreviewSession::Begin(TDocument& document)
     FRestoreOnClose = true;
 
     try {
-        // The frame leaves the pixels and the status shows no selection.
-        document.annuleselection();
+        // The frame leaves the pixels (drawn once more with the XOR pen);
+        // the status panel keeps the size that drawing shows.
+        if (document.SelVisible)
+            document.Trace();
         document.SelVisible = false;
         document.Moving = false;
         document.Selection = Rect(-1, -1, -1, -1);

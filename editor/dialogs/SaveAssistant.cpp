@@ -298,9 +298,12 @@ void TFsauveLogic::WaitIdle()
 {
     // The windows keep repainting while it waits, a large picture taking
     // seconds to encode; what the user does to them meanwhile is dropped.
+    // An error met meanwhile is shown when the wait ends, input taken
+    // again and the wait cursor gone.
     if (!FJob.valid())
         return;
     const TInputPause paused;
+    const TWaitCursor wait;
     while (FJob.valid()) {
         if (FJob.wait_for(std::chrono::milliseconds(20)) == std::future_status::ready)
             JobDone(FGeneration);
@@ -323,13 +326,13 @@ bool TFsauveLogic::enregistrerClick()
     // its preview is previewed first (off the user-interface thread when
     // previews are, the window repainting meanwhile).
     Pause.Stop();
-    {
+    if (!FLast || !(FLast->Settings == Settings)) {
         TWaitCursor wait;
-        if (!FLast || !(FLast->Settings == Settings))
-            PCChange();
-        WaitIdle();
+        PCChange();
     }
-    // A preview that failed was told; nothing unpreviewed is written.
+    WaitIdle();
+    // A preview that failed was told (once the user could answer the box);
+    // nothing unpreviewed is written.
     if (!FLast || !(FLast->Settings == Settings))
         return false;
 
@@ -349,14 +352,13 @@ bool TFsauveLogic::enregistrerClick()
         FBoxes.MessageDlg("Le fichier " + ExtractFileName(target) + " existe déjà. Voulez-vous le remplacer ?",
                           mtConfirmation, mbYes | mbNo) != mrYes)
         return false;
+    if (!ConfirmGifFramesLost(FBoxes, oldPath, target))
+        return false;
 
     {
         TWaitCursor wait;
-        // A photo saved as JPEG keeps its camera metadata, as a direct save does.
-        std::vector<std::uint8_t> withMetadata;
-        if (tab == stJPG && document->Metadata && FWork)
-            withMetadata = document->Metadata->ApplyTo(FLast->Bytes, FWork->GetWidth(), FWork->GetHeight());
-        const std::vector<std::uint8_t>& bytes = withMetadata.empty() ? FLast->Bytes : withMetadata;
+        // The bytes previewed and measured, camera data included.
+        const std::vector<std::uint8_t>& bytes = FLast->Bytes;
         try {
             AtomicWriteFile(target, [&bytes](TStream& stream) { stream.WriteBuffer(bytes.data(), bytes.size()); });
         } catch (Exception& e) {
@@ -455,6 +457,13 @@ void TFsauveLogic::Show(TSavePreview preview)
     if (!document)
         return;
     const int tab = preview.Settings.Tab;
+    // A photo saved as JPEG keeps its camera data, as a direct save does:
+    // the size shown is that of the file written, data included.
+    if (tab == stJPG && document->Metadata) {
+        preview.Bytes =
+            document->Metadata->ApplyTo(preview.Bytes, preview.Picture->Width(), preview.Picture->Height());
+        preview.Size = preview.Bytes.size();
+    }
     document->SetPicture(*preview.Picture);
     document->Affiche(0, 0);
     SizeLabels[static_cast<std::size_t>(tab)] = FileSizeText(preview.Size);

@@ -59,8 +59,8 @@ struct TSaveSettings {
 // null for BMP (the picture itself is written).
 std::unique_ptr<TGraphic> PrepareEncoder(const TBitmap& picture, const TSaveSettings& settings);
 
-// One preview made: the picture decoded from the file, the file's size and
-// its bytes (what a save writes).
+// One preview made: the picture decoded from the file, the size and the
+// bytes a save writes (a photo's JPEG with its camera data put in).
 struct TSavePreview {
     TSaveSettings Settings;
     std::unique_ptr<TBitmap> Picture;
@@ -143,7 +143,8 @@ public:
     // The private folder of the showing ("" when none is open).
     std::string TempFolder() const;
     // Waits until no preview is being encoded and shows the last one; the
-    // windows repaint meanwhile.
+    // windows repaint meanwhile, and an error met is shown once the user's
+    // input is taken again.
     void WaitIdle();
     // Encodings left running by closes and not ended yet.
     std::size_t RetiredCount() const { return FRetired.size(); }

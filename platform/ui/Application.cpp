@@ -1,6 +1,7 @@
 #include "Application.h"
 
 #include "Beep.h"
+#include "Desktop.h"
 #include "Exceptions.h"
 
 #include <QCursor>
@@ -62,13 +63,20 @@ void TApplication::ShowException(const std::exception& e)
 
 void TApplication::HandleException()
 {
+    const std::exception_ptr error = std::current_exception();
+    if (!error)
+        return;
+    // No box where no click or key could reach it.
+    WhenInputTaken([this, error] { ShowError(error); });
+}
+
+void TApplication::ShowError(const std::exception_ptr& error)
+{
     // Nothing leaves here: a failure of the box itself is dropped, since
     // there is no one left to show it to.
-    if (!std::current_exception())
-        return;
     try {
         try {
-            throw;
+            std::rethrow_exception(error);
         } catch (const std::bad_alloc&) {
             ShowException(EOutOfMemory("Mémoire insuffisante"));
         } catch (const std::exception& e) {

@@ -27,7 +27,8 @@ public:
     // icon, one OK button, the text ending in ".". EAbort shows nothing.
     void ShowException(const std::exception& e);
     // Shows the exception being handled; call it inside a catch block only.
-    // It never throws.
+    // It never throws. While the user's input is dropped (a wait that runs
+    // the event loop) the box waits until input is taken again.
     void HandleException();
 
     // Runs fn; an exception it raises goes to the error box instead of on.
@@ -60,6 +61,8 @@ public:
     bool notify(QObject* receiver, QEvent* event) override;
 
 private:
+    void ShowError(const std::exception_ptr& error);
+
     std::string FTitle;
     // Qt's own texts (standard dialogs, context menus) in French, when the
     // system has the translations.

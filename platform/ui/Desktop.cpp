@@ -7,6 +7,9 @@
 #include <QProcess>
 #include <QUrl>
 
+#include <utility>
+#include <vector>
+
 namespace {
 
 // Drops what the user does to the program's windows while another program
@@ -55,15 +58,48 @@ private:
     QCoreApplication& FApplication;
 };
 
+int PauseDepth = 0;
+std::vector<std::function<void()>> WaitingForInput;
+
 } // namespace
 
 TInputPause::TInputPause()
 {
     if (QCoreApplication* application = QCoreApplication::instance())
         FBlocker = std::make_unique<TInputBlocker>(*application);
+    ++PauseDepth;
 }
 
-TInputPause::~TInputPause() = default;
+TInputPause::~TInputPause()
+{
+    FBlocker.reset();
+    if (--PauseDepth > 0)
+        return;
+    // Input is taken again: what waited for it comes now, in its order.
+    std::vector<std::function<void()>> actions;
+    actions.swap(WaitingForInput);
+    for (const std::function<void()>& action : actions) {
+        try {
+            action();
+        } catch (...) {
+        }
+    }
+}
+
+bool InputPaused()
+{
+    return PauseDepth > 0;
+}
+
+void WhenInputTaken(std::function<void()> action)
+{
+    if (!action)
+        return;
+    if (InputPaused())
+        WaitingForInput.push_back(std::move(action));
+    else
+        action();
+}
 
 bool ExecAndWait(const std::string& program)
 {

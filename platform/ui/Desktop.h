@@ -2,6 +2,7 @@
 // What the programs ask of the desktop: opening a document in the program
 // the desktop chooses for it, and running another program to its end.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,6 +46,14 @@ public:
 private:
     std::unique_ptr<QObject> FBlocker;
 };
+
+// Whether a TInputPause lives: what the user does is being dropped.
+bool InputPaused();
+// Runs the action at once, or, while input is dropped, when the last
+// TInputPause ends: what the user must answer (an error box) is not shown
+// where no click or key could reach it. An action run late that raises is
+// dropped.
+void WhenInputTaken(std::function<void()> action);
 
 // The desktop's own (QDesktopServices) and ExecAndWait above.
 class TQtDesktop : public IDesktop {

@@ -1,6 +1,7 @@
 #include "MessageBoxes.h"
 
 #include "Application.h"
+#include "Desktop.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -256,6 +257,7 @@ int TScriptedMessageBoxes::MessageBox(const std::string& text, const std::string
     call.Caption = caption;
     call.Flags = flags;
     call.Answer = MessageBoxDefault(flags);
+    call.InputDropped = InputPaused();
     if (!Answers.empty()) {
         call.Answer = Answers.front();
         Answers.pop_front();
@@ -273,6 +275,7 @@ int TScriptedMessageBoxes::MessageDlg(const std::string& text, TMsgDlgType type,
     call.Type = type;
     call.Buttons = buttons;
     call.Answer = MessageDlgDefault(buttons);
+    call.InputDropped = InputPaused();
     if (!Answers.empty()) {
         call.Answer = Answers.front();
         Answers.pop_front();

@@ -121,6 +121,9 @@ public:
         TMsgDlgType Type = mtCustom;  // MessageDlg
         TMsgDlgButtons Buttons = 0;   // MessageDlg
         int Answer = 0;
+        // Whether the user's input was being dropped when it was asked: a
+        // person could not have answered it.
+        bool InputDropped = false;
     };
 
     int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;

@@ -15,6 +15,8 @@
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QPlainTextEdit>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QClipboard>
 #include <QComboBox>
@@ -414,6 +416,56 @@ TEST_F(FormsTest, SaveAssistantThroughTheSeam)
     EXPECT_EQ(D().UndoCount(), depth);
     EXPECT_FALSE(CloseConfirmed);
     EXPECT_FALSE(std::filesystem::exists(folder));
+}
+
+TEST_F(FormsTest, SaveAssistantIs195By255AndEveryControlFits)
+{
+    TFsauve* dialog = Dialogs->Fsauve();
+    ASSERT_TRUE(dialog);
+    auto* pc = Find<QTabWidget>(dialog, "PC");
+    Show(TEditorWindow::SaveAssistant, dialog, [&] {
+        ASSERT_TRUE(testqt::WaitFor([&] { return !dialog->Logic().Busy(); }, 20000));
+        EXPECT_EQ(dialog->width(), 195);
+        EXPECT_EQ(dialog->height(), 255);
+        for (int tab = 0; tab < pc->count(); ++tab) {
+            pc->setCurrentIndex(tab);
+            ASSERT_TRUE(testqt::WaitFor([&] { return !dialog->Logic().Busy(); }, 20000));
+            testqt::Pump(10);
+            EXPECT_EQ(dialog->size(), QSize(195, 255)) << "tab " << tab;
+            // Every control shown lies inside the dialog, at no less than
+            // the room its text needs.
+            for (QWidget* control : pc->currentWidget()->findChildren<QWidget*>()) {
+                if (!control->isVisible())
+                    continue;
+                const QRect placed(control->mapTo(dialog, QPoint(0, 0)), control->size());
+                EXPECT_TRUE(dialog->rect().contains(placed))
+                    << control->objectName().toStdString() << " on tab " << tab;
+                if (qobject_cast<QLabel*>(control) || qobject_cast<QRadioButton*>(control)) {
+                    EXPECT_GE(control->width(), control->minimumSizeHint().width())
+                        << control->objectName().toStdString() << " on tab " << tab;
+                }
+                EXPECT_GE(control->height(), control->minimumSizeHint().height())
+                    << control->objectName().toStdString() << " on tab " << tab;
+            }
+            // The memo's four lines, each on one line of its box.
+            auto* memo = Find<QPlainTextEdit>(dialog, ("Memo" + std::to_string(tab + 1)).c_str());
+            const QStringList lines = memo->toPlainText().split('\n');
+            EXPECT_EQ(lines.size(), 4);
+            const int room = memo->viewport()->width() - 2 * static_cast<int>(memo->document()->documentMargin());
+            for (const QString& line : lines)
+                EXPECT_LE(memo->fontMetrics().horizontalAdvance(line), room) << line.toStdString();
+            EXPECT_LE(4 * memo->fontMetrics().lineSpacing(), memo->viewport()->height()) << "tab " << tab;
+        }
+        // The four tabs side by side, none behind a scroll arrow.
+        const QTabBar* bar = pc->tabBar();
+        for (int tab = 0; tab < pc->count(); ++tab)
+            EXPECT_TRUE(bar->rect().contains(bar->tabRect(tab))) << "tab " << tab;
+        auto* save = Find<QToolButton>(dialog, "enregistrer");
+        EXPECT_TRUE(dialog->rect().contains(QRect(save->mapTo(dialog, QPoint(0, 0)), save->size())));
+        EXPECT_GE(save->height(), save->minimumSizeHint().height());
+        pc->setCurrentIndex(0);
+        ASSERT_TRUE(testqt::WaitFor([&] { return !dialog->Logic().Busy(); }, 20000));
+    });
 }
 
 TEST_F(FormsTest, OtherWindowsGoToTheNextImplementation)

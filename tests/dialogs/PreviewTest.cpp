@@ -134,11 +134,35 @@ TEST(PreviewSession, SelectionFrameIsErasedBeforeTheCopyAndNotRedrawn)
     EXPECT_FALSE(doc->SelVisible);
     EXPECT_FALSE(doc->Moving);
     EXPECT_EQ(doc->Selection, Rect(-1, -1, -1, -1));
-    EXPECT_EQ(doc.States.Panel(3), "0 x 0");
+    // Erasing the frame draws it once more, which shows its size: 17 x 11.
+    EXPECT_EQ(doc.States.Panel(3), "17 x 11");
     session.Apply();
     session.End();
     EXPECT_TRUE(SamePixels(doc->Picture(), original));
     EXPECT_FALSE(doc->SelVisible);
+}
+
+TEST(PreviewSession, EachDialogsActivationLeavesTheSelectionSizeShown)
+{
+    const TBitmap original = Pattern(30, 20);
+    TManualClock clock;
+    TFcontrasteLogic contrast(clock);
+    TFgrisLogic grey;
+    TFtrameLogic halftone;
+    for (TToneDialogLogic* dialog : std::initializer_list<TToneDialogLogic*>{&contrast, &grey, &halftone}) {
+        TTestDocument doc(original);
+        DrawSelection(*doc, Rect(2, 5, 27, 9));
+        dialog->FormActivate(*doc);
+        EXPECT_EQ(doc.States.Panel(3), "25 x 4");
+        EXPECT_FALSE(doc->SelVisible);
+        dialog->FormClose();
+    }
+    // Without a selection the panel is left as it was.
+    TTestDocument plain(original);
+    plain.States.SetPanel(3, "0 x 0");
+    grey.FormActivate(*plain);
+    EXPECT_EQ(plain.States.Panel(3), "0 x 0");
+    grey.FormClose();
 }
 
 TEST(PreviewSession, StartOfWorkRunsOncePerShowing)

@@ -101,6 +101,18 @@ protected:
 
     TDocument& D() { return **Doc; }
 
+    // An assistant whose previews run off the user-interface thread, shown
+    // on the PNG tab over a picture large enough for its PNG to take a
+    // while at level 9: its first preview is still being encoded.
+    std::unique_ptr<TFsauveLogic> BusyOverABigPicture()
+    {
+        Doc = std::make_unique<TTestDocument>(Pattern(1200, 900), Dir.File("big.bmp"));
+        auto threaded = std::make_unique<TFsauveLogic>(Clock, Boxes(), SaveAs, true);
+        threaded->Settings.Tab = stPNG;
+        threaded->FormActivate(D());
+        return threaded;
+    }
+
     TempDir Dir;
     TManualClock Clock;
     TScriptedSaveAs SaveAs;
@@ -317,7 +329,7 @@ TEST_F(SaveAssistantTest, SaveRenamesTheDocumentAndCloseRestoresItsPicture)
     EXPECT_EQ(Added.size(), 1u);
 }
 
-TEST_F(SaveAssistantTest, JpegSaveOfAPhotoKeepsItsCameraData)
+TEST_F(SaveAssistantTest, JpegSaveOfAPhotoKeepsItsCameraDataAndShowsTheSizeWritten)
 {
     const std::string photo = Dir.File("camera.jpg");
     testutil::MakeCameraPhoto(photo, 41, 30, 1);
@@ -325,9 +337,19 @@ TEST_F(SaveAssistantTest, JpegSaveOfAPhotoKeepsItsCameraData)
     ASSERT_TRUE(D().Metadata);
     Logic.Settings.Tab = stJPG;
     Logic.FormActivate(D());
+    const std::string size = Logic.SizeLabels[stJPG];
+    const std::string time = Logic.TimeLabels[stJPG];
     SaveAs.Answers = {Dir.File("kept.jpg")};
     ASSERT_TRUE(Logic.enregistrerClick());
     testutil::ExpectCameraDataKept(Dir.File("kept.jpg"), 41, 30);
+    // The size and download time shown are those of the file written,
+    // camera data included (which outweighs this small picture's pixels).
+    const std::uintmax_t written = std::filesystem::file_size(Dir.File("kept.jpg"));
+    EXPECT_GT(written, 2000u);
+    std::string digits = size;
+    std::erase(digits, ' ');
+    EXPECT_EQ(digits, std::to_string(written));
+    EXPECT_EQ(time, std::to_string(written / 5000) + "." + std::to_string(written / 500 % 10));
 
     // Other formats carry none.
     Logic.FormClose();
@@ -546,11 +568,8 @@ std::string PngZlibLevel(const std::string& path)
 
 TEST_F(SaveAssistantTest, SaveWaitsForItsPreviewWithoutFreezingTheWindow)
 {
-    // Large enough for its PNG to take a while at level 9.
-    Doc = std::make_unique<TTestDocument>(Pattern(1200, 900), Dir.File("big.bmp"));
-    TFsauveLogic threaded(Clock, Boxes(), SaveAs, true);
-    threaded.Settings.Tab = stPNG;
-    threaded.FormActivate(D());
+    const std::unique_ptr<TFsauveLogic> busy = BusyOverABigPicture();
+    TFsauveLogic& threaded = *busy;
     ASSERT_TRUE(threaded.Busy());
     threaded.calChange(20, 1); // ENREGISTRER before the pause ends
     // The test runs no event loop of its own: ticks counted come from the
@@ -580,6 +599,117 @@ TEST_F(SaveAssistantTest, SaveWaitsForItsPreviewWithoutFreezingTheWindow)
     EXPECT_EQ(threaded.SizeLabels[stPNG], FileSizeText(std::filesystem::file_size(Dir.File("level1.png"))));
     EXPECT_EQ(Identify(Dir.File("level1.png")), "PNG 1200 900");
     threaded.FormClose();
+}
+
+TEST_F(SaveAssistantTest, ActivationLeavesTheSelectionSizeShown)
+{
+    DrawSelection(D(), Rect(4, 3, 30, 20));
+    Logic.FormActivate(D());
+    EXPECT_EQ(Doc->States.Panel(3), "26 x 17");
+    EXPECT_FALSE(D().SelVisible);
+    EXPECT_TRUE(SamePixels(D().Picture(), Original)) << "the frame is erased";
+}
+
+TEST_F(SaveAssistantTest, PreviewFailingWhileTheSaveWaitsIsShownOnceInputIsTakenAgain)
+{
+    const std::unique_ptr<TFsauveLogic> busy = BusyOverABigPicture();
+    TFsauveLogic& threaded = *busy;
+    ASSERT_TRUE(threaded.Busy());
+    // A cleaner removes the private folder; the slider moves and
+    // ENREGISTRER comes at once.
+    std::filesystem::remove_all(threaded.TempFolder());
+    threaded.calChange(20, 1);
+    SaveAs.Answers = {Dir.File("never.png")};
+    EXPECT_FALSE(threaded.enregistrerClick());
+    ASSERT_EQ(Boxes().Calls.size(), 1u) << "the error is told once";
+    EXPECT_FALSE(Boxes().Calls[0].InputDropped) << "a person can answer the box";
+    EXPECT_NE(Boxes().Calls[0].Text.find("tempo.png"), std::string::npos) << Boxes().Calls[0].Text;
+    EXPECT_FALSE(InputPaused());
+    // The save stopped cleanly: nothing asked, nothing written, the dialog
+    // still open over the document.
+    EXPECT_TRUE(SaveAs.Calls.empty());
+    EXPECT_FALSE(std::filesystem::exists(Dir.File("never.png")));
+    EXPECT_FALSE(threaded.Busy());
+    EXPECT_TRUE(threaded.Session.Active());
+    EXPECT_FALSE(CloseConfirmed);
+    threaded.FormClose();
+    EXPECT_TRUE(SamePixels(D().Picture(), Pattern(1200, 900)));
+}
+
+// An animated GIF of the given frames written by ImageMagick, each frame a
+// plain colour.
+void MakeAnimatedGif(const std::string& path, int frames)
+{
+    std::string command = testutil::Tool("convert") + " -delay 10";
+    const char* colours[] = {"red", "lime", "blue", "yellow"};
+    for (int i = 0; i < frames; ++i)
+        command += std::string(" -size 12x8 xc:") + colours[i % 4];
+    command += " " + Quote("gif:" + path);
+    const auto result = Run(command);
+    ASSERT_EQ(result.ExitCode, 0) << result.Output;
+    std::string each;
+    for (int i = 0; i < frames; ++i)
+        each += std::to_string(frames) + ",";
+    ASSERT_EQ(Identify(path, "%n,"), each);
+}
+
+std::string FileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST_F(SaveAssistantTest, SavingOverAnAnimatedGifAsksFirst)
+{
+    if (!TFsauveLogic::GifAvailable())
+        FAIL() << "this build cannot write GIF files";
+    const std::string animation = Dir.File("anim.gif");
+    MakeAnimatedGif(animation, 3);
+    const std::string before = FileBytes(animation);
+    Doc = std::make_unique<TTestDocument>(Pattern(12, 8), animation);
+    Logic.Settings.Tab = stGIF;
+
+    // "Non", the default: nothing is written.
+    Logic.FormActivate(D());
+    SaveAs.Answers = {animation};
+    EXPECT_FALSE(Logic.enregistrerClick());
+    ASSERT_EQ(Boxes().Calls.size(), 1u);
+    const auto& question = Boxes().Calls[0];
+    EXPECT_EQ(question.Caption, "Confirmation");
+    EXPECT_EQ(question.Flags & MB_TYPEMASK, MB_YESNO);
+    EXPECT_EQ(MessageBoxDefault(question.Flags), IDNO);
+    EXPECT_EQ(question.Answer, IDNO);
+    EXPECT_NE(question.Text.find("anim.gif"), std::string::npos) << question.Text;
+    EXPECT_NE(question.Text.find("2 autres images"), std::string::npos) << question.Text;
+    EXPECT_EQ(FileBytes(animation), before) << "the file stays byte for byte";
+    EXPECT_FALSE(CloseConfirmed);
+    Logic.FormClose();
+
+    // "Oui": the one picture replaces the animation.
+    Boxes().Calls.clear();
+    Boxes().Answers = {IDYES};
+    Logic.FormActivate(D());
+    SaveAs.Answers = {animation};
+    ASSERT_TRUE(Logic.enregistrerClick());
+    EXPECT_EQ(Boxes().Calls.size(), 1u);
+    EXPECT_EQ(Identify(animation, "%n %w %h "), "1 12 8 ");
+    Logic.FormClose();
+
+    // A one-frame GIF written over itself, and an animation's picture
+    // saved under another name, ask nothing.
+    Boxes().Calls.clear();
+    Logic.FormActivate(D());
+    SaveAs.Answers = {animation};
+    EXPECT_TRUE(Logic.enregistrerClick());
+    Logic.FormClose();
+    const std::string other = Dir.File("other.gif");
+    MakeAnimatedGif(other, 2);
+    Doc = std::make_unique<TTestDocument>(Pattern(12, 8), other);
+    Logic.FormActivate(D());
+    SaveAs.Answers = {Dir.File("copy.gif")};
+    EXPECT_TRUE(Logic.enregistrerClick());
+    EXPECT_TRUE(Boxes().Calls.empty());
+    EXPECT_EQ(Identify(Dir.File("copy.gif"), "%n %w %h "), "1 12 8 ");
 }
 
 // ---------------------------------------------------------------------------

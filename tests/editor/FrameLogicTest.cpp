@@ -220,6 +220,61 @@ TEST_F(FrameLogicTest, DirectSaveWritesUnderTheRealPathBmpAndJpeg)
     EXPECT_TRUE(std::filesystem::exists(Dir.File("Shot.JPEG")));
 }
 
+// An animated GIF written by ImageMagick, one plain colour a frame.
+void MakeAnimatedGif(const std::string& path, int frames)
+{
+    std::string command = testutil::Tool("convert") + " -delay 10";
+    for (int i = 0; i < frames; ++i)
+        command += i % 2 ? " -size 10x6 xc:blue" : " -size 10x6 xc:red";
+    const auto made = testutil::Run(command + " " + testutil::Quote("gif:" + path));
+    ASSERT_EQ(made.ExitCode, 0) << made.Output;
+}
+
+// "frames width height" of a GIF file's first frame, by ImageMagick.
+std::string GifFrames(const std::string& path)
+{
+    const auto result =
+        testutil::Run(testutil::Tool("identify") + " -format \"%n %w %h,\" " + testutil::Quote(path));
+    EXPECT_EQ(result.ExitCode, 0) << result.Output;
+    return result.Output.substr(0, result.Output.find(','));
+}
+
+TEST_F(FrameLogicTest, DirectSaveOverAnAnimatedGifAsksFirst)
+{
+    const std::string animation = Dir.File("anim.gif");
+    MakeAnimatedGif(animation, 4);
+    ASSERT_EQ(GifFrames(animation), "4 10 6");
+    const std::vector<std::uint8_t> before = testutil::ReadFile(animation);
+    TDocument* d = F.OpenImage(animation);
+    ASSERT_NE(d, nullptr);
+    F.badoucirClick();
+
+    // "Non", the default: the file stays byte for byte.
+    CloseConfirmed = true;
+    F.benrClick();
+    ASSERT_EQ(T.Boxes.Calls.size(), 1u);
+    const auto& question = T.Boxes.Calls[0];
+    EXPECT_EQ(question.Caption, "Confirmation");
+    EXPECT_EQ(question.Flags & MB_TYPEMASK, MB_YESNO);
+    EXPECT_EQ(question.Answer, IDNO) << "Non by default";
+    EXPECT_NE(question.Text.find("anim.gif"), std::string::npos) << question.Text;
+    EXPECT_NE(question.Text.find("3 autres images"), std::string::npos) << question.Text;
+    EXPECT_FALSE(CloseConfirmed);
+    EXPECT_EQ(testutil::ReadFile(animation), before);
+
+    // "Oui": the picture shown replaces the animation.
+    T.Boxes.Answers = {IDYES};
+    F.benrClick();
+    EXPECT_TRUE(CloseConfirmed);
+    EXPECT_EQ(GifFrames(animation), "1 10 6");
+
+    // Now a still picture: saved over itself without a question.
+    T.Boxes.Calls.clear();
+    F.benrClick();
+    EXPECT_TRUE(T.Boxes.Calls.empty());
+    EXPECT_TRUE(CloseConfirmed);
+}
+
 TEST_F(FrameLogicTest, DirectSaveWritesPngAtTheStrongestCompression)
 {
     TDocument& d = Open("x.bmp", 37, 23);
