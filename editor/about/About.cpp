@@ -3,6 +3,7 @@
 #include "Application.h"
 #include "Codage.h"
 #include "Desktop.h"
+#include "EditorFrame.h"
 #include "Icons.h"
 #include "MessageBoxes.h"
 
@@ -36,10 +37,7 @@ void TAboutBox::Label3Click()
 {
     QByteArray link;
     UnscrambleText(ContactKey, ScrambledContact(), link);
-    const std::string address = link.toStdString();
-    if (!FDesktop.OpenUrl(address))
-        FBoxes.MessageDlg("Le lien " + address + " n'a pas pu \u00EAtre ouvert : aucun programme ne le prend en charge.",
-                          mtError, Btn(mbOK));
+    OpenLink(FDesktop, FBoxes, link.toStdString());
 }
 
 bool TAboutBox::eventFilter(QObject* watched, QEvent* event)
