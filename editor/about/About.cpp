@@ -27,7 +27,9 @@ TAboutBox::TAboutBox(IDesktop& desktop, IMessageBoxes& boxes, QWidget* parent)
     setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(296, 218);
-    ProgramIcon->setPixmap(DocumentWindowIcon().pixmap(32, 32));
+    const QIcon icon = ::ProgramIcon();
+    setWindowIcon(icon);
+    ProgramIcon->setPixmap(icon.pixmap(32, 32));
     Label3->installEventFilter(this);
     connect(OKButton, &QPushButton::clicked, this, [this] { done(QDialog::Accepted); });
     OKButton->setFocus();
