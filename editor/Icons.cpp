@@ -409,6 +409,15 @@ QIcon ProgramIcon()
     font.setPixelSize(256);
     QPainterPath letter;
     letter.addText(0, 0, font, QStringLiteral("C"));
+    if (letter.isEmpty()) {
+        // No font at all: the letter's stroke drawn as an open ring.
+        QPainterPath ring;
+        ring.arcMoveTo(0, 0, 180, 200, 45);
+        ring.arcTo(0, 0, 180, 200, 45, 270);
+        QPainterPathStroker stroker;
+        stroker.setWidth(26);
+        letter = stroker.createStroke(ring);
+    }
     const QRectF ink = letter.boundingRect();
     QIcon icon;
     for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
@@ -422,7 +431,8 @@ QIcon ProgramIcon()
         // the 32-pixel icon (three quarters of the icon), centred in height,
         // and stands against the right edge, where the rest of the name follows.
         const double scale = 0.75 * size / ink.height();
-        painter.translate(size - size / 32.0 - ink.right() * scale, (size - ink.height() * scale) / 2 - ink.top() * scale);
+        painter.translate(size - size / 32.0 - ink.right() * scale,
+                          (size - ink.height() * scale) / 2 - ink.top() * scale);
         painter.scale(scale, scale);
         painter.drawPath(letter);
         painter.end();
