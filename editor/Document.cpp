@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <unistd.h>
+#include <vector>
 
 bool CloseConfirmed = false;
 
@@ -73,11 +74,25 @@ namespace {
 // Documents alive; when the last goes, the pixel memory kept for reuse is
 // given back to the system.
 std::atomic<int> gLiveDocuments{0};
+
+// The undo memory of the whole program (user-interface thread only): the
+// documents that may hold snapshots, the bytes these hold together, and the
+// number of the last snapshot taken.
+std::vector<TDocument*> gUndoHolders;
+std::size_t gUndoBytes = 0;
+std::uint64_t gUndoSerial = 0;
+
+std::size_t& UndoBudgetValue()
+{
+    static std::size_t budget = TDocument::DefaultUndoBudget();
+    return budget;
+}
 } // namespace
 
 TDocument::TDocument(TCommandStates& frame) : FFrame(frame)
 {
     ++gLiveDocuments;
+    gUndoHolders.push_back(this);
     SelVisible = false;
     annuleselection();
     Selection = TRect{};
@@ -85,7 +100,8 @@ TDocument::TDocument(TCommandStates& frame) : FFrame(frame)
 
 TDocument::~TDocument()
 {
-    FUndo.clear();
+    ReleaseUndo();
+    gUndoHolders.erase(std::remove(gUndoHolders.begin(), gUndoHolders.end(), this), gUndoHolders.end());
     FPicture = TBitmap();
     if (--gLiveDocuments == 0)
         pixelmemory::Trim();
@@ -193,16 +209,55 @@ std::size_t TDocument::DefaultUndoBudget()
     return std::min(quarter, most);
 }
 
+std::size_t TDocument::TotalUndoBytes()
+{
+    return gUndoBytes;
+}
+
+std::size_t TDocument::UndoBudget()
+{
+    return UndoBudgetValue();
+}
+
+void TDocument::SetUndoBudget(std::size_t bytes)
+{
+    UndoBudgetValue() = bytes;
+}
+
+void TDocument::DropOldestSnapshot()
+{
+    const std::size_t bytes = SnapshotBytes(*FUndo.front().Bitmap);
+    FUndoBytes -= bytes;
+    gUndoBytes -= bytes;
+    FUndo.pop_front();
+    FUndoDropped = true;
+}
+
+void TDocument::MakeRoomFor(std::size_t need)
+{
+    while (gUndoBytes + need > UndoBudget()) {
+        // The oldest snapshot that may go: every other document keeps its
+        // newest one, this one is about to get a new one.
+        TDocument* oldest = nullptr;
+        for (TDocument* document : gUndoHolders) {
+            const std::size_t keep = document == this ? 0 : 1;
+            if (document->FUndo.size() > keep &&
+                (!oldest || document->FUndo.front().Serial < oldest->FUndo.front().Serial))
+                oldest = document;
+        }
+        if (!oldest)
+            return;
+        oldest->DropOldestSnapshot();
+    }
+}
+
 void TDocument::memorise()
 {
     // Room first, so that the copy never comes on top of a full budget.
     const std::size_t need = SnapshotBytes(FPicture);
-    while (!FUndo.empty() &&
-           (FUndo.size() >= static_cast<std::size_t>(MaxUndo) || FUndoBytes + need > FUndoBudget)) {
-        FUndoBytes -= SnapshotBytes(*FUndo.front().Bitmap);
-        FUndo.pop_front();
-        FUndoDropped = true;
-    }
+    while (FUndo.size() >= static_cast<std::size_t>(MaxUndo))
+        DropOldestSnapshot();
+    MakeRoomFor(need);
     TUndoEntry entry;
     entry.Bitmap = std::make_unique<TBitmap>();
     entry.Bitmap->Assign(FPicture);
@@ -212,8 +267,10 @@ void TDocument::memorise()
     entry.LastX = LastX;
     entry.LastY = LastY;
     entry.Zoom = Zoom;
+    entry.Serial = ++gUndoSerial;
     FUndo.push_back(std::move(entry));
     FUndoBytes += need;
+    gUndoBytes += need;
     Modified = true;
     FFrame.SetEnabled("benr", true);
     SetUndoCommands(true);
@@ -234,7 +291,9 @@ void TDocument::restitue()
     LastY = entry.LastY;
     Zoom = entry.Zoom;
     Affiche(0, 0);
-    FUndoBytes -= SnapshotBytes(*entry.Bitmap);
+    const std::size_t bytes = SnapshotBytes(*entry.Bitmap);
+    FUndoBytes -= bytes;
+    gUndoBytes -= bytes;
     FUndo.pop_back();
     // Only the whole stack undone brings back the picture as it was opened;
     // when older snapshots went, the picture still differs from its file.
@@ -359,6 +418,7 @@ bool TDocument::FormCloseQuery(IMessageBoxes& boxes, const std::function<void()>
 void TDocument::ReleaseUndo()
 {
     FUndo.clear();
+    gUndoBytes -= FUndoBytes;
     FUndoBytes = 0;
     FUndoDropped = false;
 }

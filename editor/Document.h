@@ -2,8 +2,8 @@
 // TDocument: what a document window of Corvinel holds and does, apart from
 // its widgets: the 24-bit picture, its file name and modified state, the zoom
 // step, the selection whose frame is drawn with an XOR pen into the picture
-// itself, and an undo stack of the last 100 full snapshots within a memory
-// budget. The window
+// itself, and an undo stack of the last 100 full snapshots within the
+// program's memory budget for undo. The window
 // (TMDIChild) shows it and passes it the pointer and wheel events; the frame's
 // command and status states are written through the TCommandStates given.
 
@@ -49,6 +49,9 @@ struct TUndoEntry {
     int LastX = 0;
     int LastY = 0;
     int Zoom = 0;
+    // The order in which the program's snapshots were taken, all documents
+    // together: a smaller number is an older snapshot.
+    std::uint64_t Serial = 0;
 };
 
 // What the window showing a document does for it.
@@ -68,8 +71,8 @@ public:
 class TDocument {
 public:
     static constexpr int MaxUndo = 100;
-    // The memory the snapshots of one window may take: a quarter of the
-    // physical memory, at most 4 GB.
+    // The memory the snapshots of all documents together may take: a
+    // quarter of the physical memory, at most 4 GB.
     static std::size_t DefaultUndoBudget();
 
     explicit TDocument(TCommandStates& frame);
@@ -107,10 +110,13 @@ public:
     // The snapshots held, oldest first.
     int UndoCount() const { return static_cast<int>(FUndo.size()); }
     const TUndoEntry& UndoEntry(int index) const { return FUndo.at(static_cast<std::size_t>(index)); }
-    // The bytes of pixels the snapshots hold, and the most they may hold.
+    // The bytes of pixels this document's snapshots hold.
     std::size_t UndoBytes() const { return FUndoBytes; }
-    std::size_t UndoBudget() const { return FUndoBudget; }
-    void SetUndoBudget(std::size_t bytes) { FUndoBudget = bytes; }
+    // The bytes the snapshots of every document hold, and the most they may
+    // hold together (DefaultUndoBudget unless set).
+    static std::size_t TotalUndoBytes();
+    static std::size_t UndoBudget();
+    static void SetUndoBudget(std::size_t bytes);
 
     const std::string& Caption() const { return FCaption; }
 
@@ -134,9 +140,10 @@ public:
 
     // Sets the XOR pen on the picture's canvas.
     void SetXorPen();
-    // Pushes a snapshot and marks the document modified. The oldest
-    // snapshots go first to keep at most 100 within the memory budget; the
-    // new one always stays.
+    // Pushes a snapshot and marks the document modified. This document
+    // keeps at most 100; beyond the budget the program's oldest snapshots
+    // go first, whichever document holds them, but every other document
+    // keeps its newest one and the new one always stays.
     void memorise();
     // Pops the last snapshot back; nothing at all when the stack is empty.
     void restitue();
@@ -181,12 +188,16 @@ public:
 private:
     void ShowSelectionSize();
     void SetUndoCommands(bool enabled);
+    // Drops this document's oldest snapshot.
+    void DropOldestSnapshot();
+    // Drops the program's oldest snapshots until need more bytes fit the
+    // budget, as memorise tells.
+    void MakeRoomFor(std::size_t need);
 
     TCommandStates& FFrame;
     TBitmap FPicture;
     std::deque<TUndoEntry> FUndo;
     std::size_t FUndoBytes = 0;
-    std::size_t FUndoBudget = DefaultUndoBudget();
     // Snapshots went to keep the stack within its limits: the bottom of the
     // stack is no longer the picture as it was opened.
     bool FUndoDropped = false;

@@ -13,6 +13,8 @@
 #include "PngCodec.h"
 #include "Desktop.h"
 
+#include <QUrl>
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -114,6 +116,15 @@ std::string ExpandFileName(const std::string& path)
     if (error)
         return path;
     return absolute.lexically_normal().string();
+}
+
+bool OpenLink(IDesktop& desktop, IMessageBoxes& boxes, const std::string& link)
+{
+    if (desktop.OpenUrl(link))
+        return true;
+    boxes.MessageDlg("Le lien " + link + " n'a pas pu \u00EAtre ouvert : aucun programme ne le prend en charge.", mtError,
+                     Btn(mbOK));
+    return false;
 }
 
 bool SameFile(const std::string& a, const std::string& b)
@@ -604,7 +615,8 @@ void TEditorFrame::HelpAbout1Execute()
 
 void TEditorFrame::baideClick()
 {
-    FServices.Shell->OpenDocument(StartDir + "aide/corvinel.htm");
+    const QString page = QString::fromStdString(StartDir + "aide/corvinel.htm");
+    OpenLink(*FServices.Shell, *FServices.Boxes, QUrl::fromLocalFile(page).toString().toStdString());
 }
 
 void TEditorFrame::bkavrelcClick()

@@ -56,6 +56,11 @@ int FitZoom(int width, int height, int roomWidth, int roomHeight);
 
 // An absolute path, "." and ".." resolved, case kept.
 std::string ExpandFileName(const std::string& path);
+// Opens a link (mailto:, file:...) with the desktop's program for it; when
+// none takes it, an error box says so, naming the link. Answers whether it
+// was opened.
+bool OpenLink(IDesktop& desktop, IMessageBoxes& boxes, const std::string& link);
+
 // Whether two paths name one file (canonical forms compared).
 bool SameFile(const std::string& a, const std::string& b);
 

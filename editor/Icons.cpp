@@ -1,6 +1,7 @@
 #include "Icons.h"
 
 #include <QFileInfo>
+#include <QFont>
 #include <QHash>
 #include <QPainter>
 #include <QPainterPath>
@@ -398,6 +399,46 @@ QIcon CommandIcon(const QString& name)
             return icon;
     }
     return DrawnIcon(name);
+}
+
+QIcon ProgramIcon()
+{
+    // The letter in the family of the About box's name, as an outline so
+    // that it is drawn alike at every size.
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(256);
+    QPainterPath letter;
+    letter.addText(0, 0, font, QStringLiteral("C"));
+    if (letter.isEmpty()) {
+        // No font at all: the letter's stroke drawn as an open ring.
+        QPainterPath ring;
+        ring.arcMoveTo(0, 0, 180, 200, 45);
+        ring.arcTo(0, 0, 180, 200, 45, 270);
+        QPainterPathStroker stroker;
+        stroker.setWidth(26);
+        letter = stroker.createStroke(ring);
+    }
+    const QRectF ink = letter.boundingRect();
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0, 0, 128));
+        // The letter is as tall as a capital of the About box's name beside
+        // the 32-pixel icon (three quarters of the icon), centred in height,
+        // and stands against the right edge, where the rest of the name follows.
+        const double scale = 0.75 * size / ink.height();
+        painter.translate(size - size / 32.0 - ink.right() * scale,
+                          (size - ink.height() * scale) / 2 - ink.top() * scale);
+        painter.scale(scale, scale);
+        painter.drawPath(letter);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
 }
 
 QIcon DocumentWindowIcon()

@@ -9,6 +9,11 @@
 // that has none (most menu items).
 QIcon CommandIcon(const QString& name);
 
+// The program's icon, for its frame and its About box: a capital C, the
+// first letter of its name, in the navy of the name in the About box, so
+// that the icon and the rest of the name beside it read "Corvinel".
+QIcon ProgramIcon();
+
 // The icon of a document window.
 QIcon DocumentWindowIcon();
 

@@ -43,6 +43,7 @@ TMainForm::TMainForm(const TMainFormServices& services, QWidget* parent)
     : QMainWindow(parent), FUi(std::make_unique<Ui::MainForm>())
 {
     FUi->setupUi(this);
+    setWindowIcon(ProgramIcon());
     if (!MainForm)
         MainForm = this;
 

@@ -3,6 +3,7 @@
 #include "Application.h"
 #include "Codage.h"
 #include "Desktop.h"
+#include "EditorFrame.h"
 #include "Icons.h"
 #include "MessageBoxes.h"
 
@@ -26,7 +27,9 @@ TAboutBox::TAboutBox(IDesktop& desktop, IMessageBoxes& boxes, QWidget* parent)
     setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(296, 218);
-    ProgramIcon->setPixmap(DocumentWindowIcon().pixmap(32, 32));
+    const QIcon icon = ::ProgramIcon();
+    setWindowIcon(icon);
+    ProgramIcon->setPixmap(icon.pixmap(32, 32));
     Label3->installEventFilter(this);
     connect(OKButton, &QPushButton::clicked, this, [this] { done(QDialog::Accepted); });
     OKButton->setFocus();
@@ -36,10 +39,7 @@ void TAboutBox::Label3Click()
 {
     QByteArray link;
     UnscrambleText(ContactKey, ScrambledContact(), link);
-    const std::string address = link.toStdString();
-    if (!FDesktop.OpenUrl(address))
-        FBoxes.MessageDlg("Le lien " + address + " n'a pas pu \u00EAtre ouvert : aucun programme ne le prend en charge.",
-                          mtError, Btn(mbOK));
+    OpenLink(FDesktop, FBoxes, link.toStdString());
 }
 
 bool TAboutBox::eventFilter(QObject* watched, QEvent* event)

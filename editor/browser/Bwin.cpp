@@ -16,6 +16,9 @@
 #include <QSplitter>
 #include <QStatusBar>
 
+#include <filesystem>
+#include <system_error>
+
 TBW* BW = nullptr;
 
 namespace {
@@ -233,8 +236,24 @@ void TBW::Miseajourvignette(const std::string& fileName)
 
 void TBW::Ajoutevignette(const std::string& fileName)
 {
+    // Only the browsed folder's pictures get a tile: a file written
+    // elsewhere would show a tile that no list of the folder has.
+    if (!ShowsFile(fileName))
+        return;
     FThumbs.Append(fileName);
     FUi->boite->TilesChanged();
+}
+
+bool TBW::ShowsFile(const std::string& fileName) const
+{
+    namespace fs = std::filesystem;
+    const TFileListBox& list = *FUi->FL;
+    const fs::path path(ExpandFileName(fileName));
+    if (!TFileListBox::MatchesMask(path.filename().string(), list.Mask()))
+        return false;
+    // The same folder under another spelling (a link, "..") counts too.
+    std::error_code error;
+    return fs::equivalent(path.parent_path(), fs::path(list.Directory()), error) && !error;
 }
 
 void TBW::cblancDblClick(int index)

@@ -80,8 +80,11 @@ public:
     void replacevignettes();
     // A file was written again under this path: its tiles are drawn again.
     void Miseajourvignette(const std::string& fileName);
-    // A new file was written: a tile for it comes after the others.
+    // A new file was written: when it is a picture of the browsed folder,
+    // a tile for it comes after the others; other files get none.
     void Ajoutevignette(const std::string& fileName);
+    // Whether the file lies in the browsed folder and matches the list's mask.
+    bool ShowsFile(const std::string& fileName) const;
     // Double click on tile index: the file is opened.
     void cblancDblClick(int index);
 

@@ -29,8 +29,8 @@ void TFfiltresLogic::FormCreate(const std::string& startDir)
     // not possible the list is simply empty.
     std::error_code error;
     std::filesystem::create_directories(FilterFolder(), error);
-    LoadFilterList();
     KernelToGrid();
+    LoadFilterList();
 }
 
 void TFfiltresLogic::FormActivate(TDocument& document)
@@ -42,7 +42,8 @@ void TFfiltresLogic::LoadFilterList()
 {
     Text.clear();
     ItemIndex = -1;
-    FilterTable = ListFilters(FilterFolder());
+    FilterTable.clear();
+    ListFilters(FilterFolder(), FilterTable);
 }
 
 void TFfiltresLogic::ChooseFilter(int index)

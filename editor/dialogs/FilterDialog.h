@@ -57,15 +57,17 @@ public:
     // StartDir + "filtres".
     std::string FilterFolder() const { return StartDir + "filtres"; }
 
-    // Creation: the filter folder is made when missing, the list read, the
-    // grid filled from the kernel.
+    // Creation: the filter folder is made when missing, the grid filled
+    // from the kernel, the list read (see LoadFilterList).
     void FormCreate(const std::string& startDir);
     // The start of a showing: snapshot and copy, no preview.
     void FormActivate(TDocument& document);
     // The end of a showing: restored unless applied.
     void FormClose() { Session.End(); }
 
-    // The list read again; the combo is emptied.
+    // The list read again; the combo is emptied. A filter file that can not
+    // be read stops it with EFOpenError naming the file; the filters listed
+    // before it stay.
     void LoadFilterList();
     // A filter picked from the list: it is loaded and shown in the grid.
     void ChooseFilter(int index);

@@ -203,41 +203,38 @@ void WriteFilterFile(const std::string& path, const std::string& name, const TGr
     AtomicWriteFile(path, [&text](TStream& stream) { stream.WriteBuffer(text.data(), text.size()); });
 }
 
-std::vector<TFilterEntry> ListFilters(const std::string& folder)
+void ListFilters(const std::string& folder, std::vector<TFilterEntry>& entries)
 {
     namespace fs = std::filesystem;
     std::vector<std::string> names;
     std::error_code error;
     fs::directory_iterator it(folder, error);
     if (error)
-        return {};
+        return;
     for (const fs::directory_iterator end; it != end; it.increment(error)) {
         if (error)
             break;
         const fs::path name = it->path().filename();
-        std::error_code typeError;
-        if (!it->is_regular_file(typeError) || typeError)
+        if (Lower(name.extension().string()) != ".fpw")
             continue;
-        if (Lower(name.extension().string()) == ".fpw")
+        // Folders and special files (a pipe would wait for ever) are no
+        // filters; a link that leads nowhere is listed, and reading it tells why.
+        std::error_code typeError;
+        const fs::file_status status = it->status(typeError);
+        if (!fs::is_directory(status) && !fs::is_other(status))
             names.push_back(name.string());
     }
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
         const std::string la = Lower(a), lb = Lower(b);
         return la != lb ? la < lb : a < b;
     });
-    std::vector<TFilterEntry> entries;
     std::string base = folder;
     if (!base.empty() && base.back() != '/')
         base += '/';
     for (const std::string& name : names) {
         const std::string path = base + name;
-        try {
-            entries.push_back(TFilterEntry{ReadFilterName(path), path});
-        } catch (const Exception&) {
-            // A file that can not be read is not offered.
-        }
+        entries.push_back(TFilterEntry{ReadFilterName(path), path});
     }
-    return entries;
 }
 
 std::string FilterFileName(const std::string& path)

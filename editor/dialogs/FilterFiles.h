@@ -63,10 +63,12 @@ struct TFilterEntry {
     std::string Path;
 };
 
-// The "*.fpw" files of a folder (extension in any case), in file-name
-// order without regard to case, each with its name line. A missing folder
-// gives an empty list; files that can not be read are left out.
-std::vector<TFilterEntry> ListFilters(const std::string& folder);
+// Appends the "*.fpw" files of a folder (extension in any case; folders
+// and special files are none), in file-name order without regard to case,
+// each with its name line. A missing folder gives nothing. A listed file
+// that can not be read stops the listing: EFOpenError names it, and the
+// entries appended before it stay.
+void ListFilters(const std::string& folder, std::vector<TFilterEntry>& entries);
 
 // The extension rule of a new filter file: a path whose extension is not
 // ".fpw" (in any case) gets ".fpw" in place of its extension.

@@ -195,8 +195,9 @@ TFfiltres::TFfiltres(IMessageBoxes& boxes, const std::string& startDir, IFilterS
     connect(FUi->SpeedButton3, &QAbstractButton::clicked, this, Guarded([this] { SpeedButton3Click(); }));
     connect(FUi->SpeedButton1, &QAbstractButton::clicked, this, Guarded([this] { SpeedButton1Click(); }));
 
-    // Creation: the list and the grid.
-    FLogic.FormCreate(startDir);
+    // Creation: the list and the grid. A filter file that can not be read
+    // is told; the list shows the filters read before it.
+    Guarded([this, &startDir] { FLogic.FormCreate(startDir); })();
     ShowList();
     ShowGrid();
 }
@@ -278,7 +279,13 @@ void TFfiltres::SpeedButton3Click()
     // shown as picked keeps its own name bytes.
     if (FLogic.ItemIndex < 0)
         FLogic.Text = FUi->CB->currentText().toStdString();
-    FLogic.SaveFilter();
+    // The list is shown as read again, also when a file stopped the reading.
+    try {
+        FLogic.SaveFilter();
+    } catch (...) {
+        ShowList();
+        throw;
+    }
     ShowList();
 }
 

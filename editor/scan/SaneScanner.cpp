@@ -54,6 +54,8 @@ std::unique_ptr<TBitmap> TSaneScanner::ScanToBitmap()
                 info = &device;
         FChosen = name = info->Name;
         TSaneDevice device(info->Name);
+        // A colour page unless the user picks another mode in the settings.
+        device.AskForColour();
         if (!FDialogs.EditOptions(device, *info))
             return nullptr;
         struct TProgressGuard {

@@ -37,7 +37,7 @@ public:
     // Lists the devices and remembers the one chosen for later scans.
     void SelectScanner() override;
     // Opens the chosen device (the first found when none was chosen or it
-    // is gone), shows its settings, reads one page. Null when cancelled or
+    // is gone), asks it for colour, shows its settings, reads one page. Null when cancelled or
     // after an error, which is told in a message box.
     std::unique_ptr<TBitmap> ScanToBitmap() override;
 

@@ -1,5 +1,7 @@
 #include "Sane.h"
 
+#include <sane/saneopts.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -433,6 +435,22 @@ void TSaneDevice::SetString(const TScanOption& option, const std::string& value)
     std::vector<char> text(static_cast<std::size_t>(option.Size), '\0');
     std::memcpy(text.data(), value.data(), std::min(value.size(), text.size() - 1));
     Control(option, SANE_ACTION_SET_VALUE, text.data(), nullptr);
+}
+
+bool TSaneDevice::AskForColour()
+{
+    const std::unique_ptr<TScanOption> mode = Find(SANE_NAME_SCAN_MODE);
+    if (!mode || !mode->Active() || !mode->Settable() || mode->Type != SANE_TYPE_STRING)
+        return false;
+    const std::string colour = SANE_VALUE_SCAN_MODE_COLOR;
+    if (std::find(mode->Strings.begin(), mode->Strings.end(), colour) == mode->Strings.end())
+        return false;
+    try {
+        SetString(*mode, colour);
+    } catch (const ESaneError&) {
+        return false;
+    }
+    return true;
 }
 
 void TSaneDevice::Set(const std::string& name, const std::string& value)

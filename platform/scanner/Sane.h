@@ -160,6 +160,10 @@ public:
     // booleans, the text itself for strings. Raises ESaneError when the
     // option is missing, inactive or refused.
     void Set(const std::string& name, const std::string& value);
+    // Asks for colour pages: the scan mode "Color" when the device has a
+    // settable mode that lists it. Answers whether it was set; a device
+    // without it, or that refuses it, keeps its own mode.
+    bool AskForColour();
 
     // Scans one page with every frame of it. Null when cancelled, by
     // progress answering false or by the device; ESaneError for every other

@@ -128,11 +128,6 @@ bool ExecAndWait(const std::string& program)
     return true;
 }
 
-void TQtDesktop::OpenDocument(const std::string& path)
-{
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
-}
-
 bool TQtDesktop::ExecAndWait(const std::string& program)
 {
     return ::ExecAndWait(program);

@@ -1,5 +1,5 @@
 #pragma once
-// What the programs ask of the desktop: opening a document in the program
+// What the programs ask of the desktop: opening a link in the program
 // the desktop chooses for it, and running another program to its end.
 
 #include <functional>
@@ -12,12 +12,9 @@ class QObject;
 class IDesktop {
 public:
     virtual ~IDesktop() = default;
-    // Opens a local file with the desktop's program for it; the outcome is
-    // not reported.
-    virtual void OpenDocument(const std::string& path) = 0;
     // Starts a program and waits for its end; see ExecAndWait.
     virtual bool ExecAndWait(const std::string& program) = 0;
-    // Opens a link (mailto:, http:...) with the desktop's program for it;
+    // Opens a link (mailto:, file:, http:...) with the desktop's program for it;
     // false when none took it. A desktop without links takes none.
     virtual bool OpenUrl(const std::string& url)
     {
@@ -58,7 +55,6 @@ void WhenInputTaken(std::function<void()> action);
 // The desktop's own (QDesktopServices) and ExecAndWait above.
 class TQtDesktop : public IDesktop {
 public:
-    void OpenDocument(const std::string& path) override;
     bool ExecAndWait(const std::string& program) override;
     bool OpenUrl(const std::string& url) override;
 };
@@ -66,7 +62,6 @@ public:
 // For tests: records the requests, runs nothing, answers ExecResult.
 class TRecordingDesktop : public IDesktop {
 public:
-    void OpenDocument(const std::string& path) override { Opened.push_back(path); }
     bool ExecAndWait(const std::string& program) override
     {
         Executed.push_back(program);
@@ -78,7 +73,6 @@ public:
         return UrlResult;
     }
 
-    std::vector<std::string> Opened;
     std::vector<std::string> Executed;
     bool ExecResult = false;
     std::vector<std::string> Urls;

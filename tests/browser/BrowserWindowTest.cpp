@@ -313,21 +313,31 @@ TEST_F(BrowserWindowTest, SavePathsRedrawOrAddATile)
     EXPECT_EQ(tile.Hint, ThumbnailHint(Photos("a.bmp"), fs::file_size(Photos("a.bmp")), 40, 60));
     EXPECT_EQ(BW->ThumbCount(), 4);
 
-    // A file written under a new name, even in another folder, comes last.
-    SaveBmp(Halves(80, 20), Others("nouveau.bmp"));
-    Windows->BrowserFileAdded(Others("nouveau.bmp"));
+    // A file written under a new name in another folder gets no tile: the
+    // tiles stay those of the browsed folder.
+    SaveBmp(Halves(80, 20), Others("ailleurs.bmp"));
+    Windows->BrowserFileAdded(Others("ailleurs.bmp"));
+    EXPECT_EQ(BW->ThumbCount(), 4);
+    EXPECT_EQ(Captions(), (std::vector<std::string>{"a.bmp", "B.JPG.bmp", "C.BMP", "empty.gif"}));
+
+    // Written in the browsed folder (named by another spelling of it), it
+    // comes last.
+    SaveBmp(Halves(80, 20), Photos("nouveau.bmp"));
+    Windows->BrowserFileAdded(Photos() + "/../photos/nouveau.bmp");
     ASSERT_EQ(BW->ThumbCount(), 5);
     EXPECT_EQ(BW->Thumbs()[4].Caption, "nouveau.bmp");
-    EXPECT_EQ(BW->Thumbs()[4].FileName, Others("nouveau.bmp"));
+    EXPECT_EQ(BW->Thumbs()[4].FileName, Photos("nouveau.bmp"));
     EXPECT_EQ(BW->Thumbs()[4].Size, (TThumbSize{100, 25}));
     EXPECT_EQ(BW->boite()->TileRect(4).topLeft(),
               QPoint(TileOrigin(4, BW->ThumbColumns()).X, TileOrigin(4, BW->ThumbColumns()).Y));
-    // The contact sheets print the list, not the added tile.
-    EXPECT_EQ(BW->BrowseFiles().size(), 4u);
+    // A file of the folder that the list would not show gets none either.
+    std::ofstream(Photos("notes2.txt")) << "pas une image";
+    Windows->BrowserFileAdded(Photos("notes2.txt"));
+    EXPECT_EQ(BW->ThumbCount(), 5);
 
     // Saved again, the added tile waits for the next rebuild.
-    SaveBmp(Halves(20, 80), Others("nouveau.bmp"));
-    Windows->BrowserFileSaved(Others("nouveau.bmp"));
+    SaveBmp(Halves(20, 80), Photos("nouveau.bmp"));
+    Windows->BrowserFileSaved(Photos("nouveau.bmp"));
     EXPECT_EQ(BW->Thumbs()[4].PictureWidth, 80);
 }
 

@@ -199,16 +199,23 @@ TEST(FilterFiles, ShortAndMalformedFilesLoadWithZeros)
     EXPECT_THROW(ReadFilterFile(dir.File("none.fpw")), EFOpenError);
 }
 
+std::vector<TFilterEntry> List(const std::string& folder)
+{
+    std::vector<TFilterEntry> entries;
+    ListFilters(folder, entries);
+    return entries;
+}
+
 TEST(FilterFiles, ListingOrderDuplicatesAndMissingFolder)
 {
     TempDir dir;
-    EXPECT_TRUE(ListFilters(dir.File("filtres")).empty());
+    EXPECT_TRUE(List(dir.File("filtres")).empty());
     WriteText(dir.File("b.fpw"), "Même\r\n");
     WriteText(dir.File("A.FPW"), "Premier\r\n");
     WriteText(dir.File("c.fpw"), "Même\r\n");
     WriteText(dir.File("d.txt"), "pas un filtre\r\n");
     std::filesystem::create_directory(dir.File("e.fpw")); // a folder is no filter
-    const std::vector<TFilterEntry> list = ListFilters(dir.Path());
+    const std::vector<TFilterEntry> list = List(dir.Path());
     ASSERT_EQ(list.size(), 3u);
     EXPECT_EQ(list[0].Name, "Premier");
     EXPECT_EQ(list[0].Path, dir.File("A.FPW"));
@@ -220,7 +227,7 @@ TEST(FilterFiles, ListingOrderDuplicatesAndMissingFolder)
     // More files than a fixed table of 100 would hold.
     for (int i = 0; i < 130; ++i)
         WriteText(dir.File("n" + std::to_string(1000 + i) + ".fpw"), "F" + std::to_string(i) + "\r\n");
-    EXPECT_EQ(ListFilters(dir.Path()).size(), 133u);
+    EXPECT_EQ(List(dir.Path()).size(), 133u);
 }
 
 TEST(FilterFiles, NewFileNamesEndInFpw)
@@ -269,6 +276,43 @@ TEST_F(FilterLogicTest, MissingFolderIsMadeAndTheCurrentFolderStays)
     TFfiltresLogic blocked(Boxes, Save);
     EXPECT_NO_THROW(blocked.FormCreate(Dir.File("plain") + "/"));
     EXPECT_TRUE(blocked.FilterTable.empty());
+    EXPECT_TRUE(Boxes.Calls.empty());
+}
+
+TEST_F(FilterLogicTest, AnUnreadableFileStopsTheListingAndNamesIt)
+{
+    std::filesystem::create_directory(Folder);
+    WriteText(Folder + "/a.fpw", "Premier\r\n");
+    // A link that leads nowhere cannot be read, not even by root.
+    const std::string broken = Folder + "/b.fpw";
+    std::filesystem::create_symlink(Folder + "/parti.txt", broken);
+    WriteText(Folder + "/c.fpw", "Dernier\r\n");
+
+    TFfiltresLogic logic(Boxes, Save);
+    try {
+        logic.FormCreate(StartDir);
+        ADD_FAILURE() << "no error";
+    } catch (const EFOpenError& e) {
+        EXPECT_NE(e.Message.find("Impossible d'ouvrir le fichier " + broken), std::string::npos) << e.Message;
+    }
+    ASSERT_EQ(logic.FilterTable.size(), 1u);
+    EXPECT_EQ(logic.FilterTable[0].Name, "Premier");
+    EXPECT_EQ(logic.Cells[2][2], "0");
+
+    // Saving reads the list again: the file is written, the listing stops
+    // at the same place.
+    logic.ChooseFilter(0);
+    logic.Cells[0][0] = "3";
+    EXPECT_THROW(logic.SaveFilter(), EFOpenError);
+    EXPECT_EQ(ReadFilterFile(Folder + "/a.fpw").Kernel.At(-2, -2), 3.0f);
+    ASSERT_EQ(logic.FilterTable.size(), 1u);
+
+    // Once the link leads to a filter, all three are listed.
+    WriteText(Folder + "/parti.txt", "Milieu\r\n");
+    logic.LoadFilterList();
+    ASSERT_EQ(logic.FilterTable.size(), 3u);
+    EXPECT_EQ(logic.FilterTable[1].Name, "Milieu");
+    EXPECT_EQ(logic.FilterTable[2].Name, "Dernier");
     EXPECT_TRUE(Boxes.Calls.empty());
 }
 
@@ -325,7 +369,7 @@ TEST_F(FilterLogicTest, SavingANewNameAsksForAFile)
     ASSERT_EQ(Save.Proposed.size(), 1u);
     EXPECT_EQ(Save.Proposed[0], "nom du filtre.fpw");
     EXPECT_EQ(Save.Folders[0], Folder);
-    EXPECT_TRUE(ListFilters(Folder).empty());
+    EXPECT_TRUE(List(Folder).empty());
 
     // Another extension becomes ".fpw".
     Save.Answers = {Folder + "/accent.txt"};

@@ -259,6 +259,21 @@ TEST_F(FormsTest, FiltersThroughItsForm)
     EXPECT_EQ(combo->currentText(), "Croix") << "the controls stay for the next showing";
 }
 
+TEST_F(FormsTest, AnUnreadableFilterFileIsToldAndTheFiltersBeforeItStay)
+{
+    // Between "croix" and "uni" in name order, a link that leads nowhere.
+    const std::string broken = StartDir + "filtres/lien.fpw";
+    std::filesystem::create_symlink(StartDir + "filtres/parti.fpw", broken);
+    TEditorDialogs dialogs(&Later);
+    dialogs.Create(Frame.get(), [this] { return Doc->Document.get(); }, StartDir, &Boxes(), &Clock);
+    ASSERT_EQ(Boxes().Calls.size(), 1u);
+    EXPECT_NE(Boxes().Calls[0].Text.find("Impossible d'ouvrir le fichier " + broken), std::string::npos)
+        << Boxes().Calls[0].Text;
+    auto* combo = Find<QComboBox>(dialogs.Ffiltres(), "CB");
+    ASSERT_EQ(combo->count(), 1);
+    EXPECT_EQ(combo->itemText(0), "Croix");
+}
+
 TEST_F(FormsTest, WheelOverTheFilterListLoadsTheFilterItMovesTo)
 {
     TFfiltres* dialog = Dialogs->Ffiltres();

@@ -11,10 +11,20 @@
 
 #include <algorithm>
 #include <fstream>
+#include <memory>
 
 using namespace edtest;
 
 namespace {
+
+// The program's undo budget for the life of the object.
+class UndoBudgetGuard {
+public:
+    explicit UndoBudgetGuard(std::size_t bytes) { TDocument::SetUndoBudget(bytes); }
+    ~UndoBudgetGuard() { TDocument::SetUndoBudget(TDocument::DefaultUndoBudget()); }
+    UndoBudgetGuard(const UndoBudgetGuard&) = delete;
+    UndoBudgetGuard& operator=(const UndoBudgetGuard&) = delete;
+};
 
 class DocumentTest : public ::testing::Test {
 protected:
@@ -26,6 +36,7 @@ protected:
         Doc.SetXorPen();
         Doc.Affiche(0, 0);
     }
+    ~DocumentTest() override { TDocument::SetUndoBudget(TDocument::DefaultUndoBudget()); }
 
     // A left drag in control pixels.
     void Drag(int x0, int y0, int x1, int y1)
@@ -133,6 +144,87 @@ TEST_F(DocumentTest, UndoMemoryHasABudgetAndKeepsTheNewestSnapshot)
     Doc.restitue();
     EXPECT_EQ(GetRValue(Doc.Picture().GetPixelColor(0, 0)), 4);
     EXPECT_EQ(Doc.UndoBytes(), 0u);
+}
+
+// Operation k on a document: a snapshot, then pixel (0,0) painted with k.
+void Step(TDocument& document, int k)
+{
+    document.memorise();
+    document.Picture().SetPixelColor(0, 0, RGB(k, 0, 0));
+}
+
+int Red(const TDocument& document)
+{
+    return GetRValue(document.Picture().GetPixelColor(0, 0));
+}
+
+TEST(DocumentUndoBudget, OneBudgetForAllDocumentsOldestSnapshotsFirst)
+{
+    InitOnce();
+    // Room for four snapshots of 40 x 30 at 24 bits (3,600 bytes each) in
+    // the whole program.
+    const std::size_t snapshot = 3600;
+    const UndoBudgetGuard budget(4 * snapshot);
+    TCommandStates states;
+    TDocument a(states), b(states);
+    auto c = std::make_unique<TDocument>(states);
+    for (TDocument* d : {&a, &b, c.get()}) {
+        d->SetPicture(Pattern(40, 30));
+        d->FileName = "/photos/photo.jpg";
+    }
+    Step(a, 1);
+    Step(a, 2);
+    Step(a, 3);
+    Step(b, 4);
+    EXPECT_EQ(TDocument::TotalUndoBytes(), 4 * snapshot);
+    // The program's oldest snapshots go, whichever document holds them...
+    Step(b, 5);
+    EXPECT_EQ(a.UndoCount(), 2);
+    EXPECT_EQ(b.UndoCount(), 2);
+    Step(*c, 6);
+    EXPECT_EQ(a.UndoCount(), 1);
+    // ...but each other document keeps its newest one.
+    Step(*c, 7);
+    EXPECT_EQ(a.UndoCount(), 1);
+    EXPECT_EQ(b.UndoCount(), 1);
+    Step(*c, 8);
+    EXPECT_EQ(a.UndoCount(), 1);
+    EXPECT_EQ(b.UndoCount(), 1);
+    EXPECT_EQ(c->UndoCount(), 2);
+    EXPECT_EQ(TDocument::TotalUndoBytes(), 4 * snapshot);
+    EXPECT_EQ(a.UndoBytes() + b.UndoBytes() + c->UndoBytes(), 4 * snapshot);
+
+    // What is left undoes the latest operations; the documents whose older
+    // snapshots went stay modified.
+    a.restitue();
+    EXPECT_EQ(Red(a), 2);
+    EXPECT_TRUE(a.Modified);
+    b.restitue();
+    EXPECT_EQ(Red(b), 4);
+    EXPECT_TRUE(b.Modified);
+    c->restitue();
+    EXPECT_EQ(Red(*c), 7);
+    c->restitue();
+    EXPECT_EQ(Red(*c), 6);
+    EXPECT_TRUE(c->Modified);
+    EXPECT_EQ(TDocument::TotalUndoBytes(), 0u);
+
+    // A closed document gives its snapshots' memory back to the others.
+    Step(*c, 9);
+    Step(*c, 10);
+    EXPECT_EQ(TDocument::TotalUndoBytes(), 2 * snapshot);
+    c.reset();
+    EXPECT_EQ(TDocument::TotalUndoBytes(), 0u);
+
+    // A budget smaller than one picture: every document keeps its last step.
+    TDocument::SetUndoBudget(10);
+    Step(a, 11);
+    Step(b, 12);
+    Step(a, 13);
+    EXPECT_EQ(a.UndoCount(), 1);
+    EXPECT_EQ(b.UndoCount(), 1);
+    a.restitue();
+    EXPECT_EQ(Red(a), 11);
 }
 
 TEST(DocumentUndoBudget, AQuarterOfThePhysicalMemoryAtMostFourGigabytes)

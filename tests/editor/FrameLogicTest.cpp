@@ -75,8 +75,8 @@ TEST_F(FrameLogicTest, StatusPanelsAndStartFolder)
     StartDir = "/opt/corvinel/";
     F.baideClick();
     F.bkavrelcClick();
-    ASSERT_EQ(T.Shell.Opened.size(), 1u);
-    EXPECT_EQ(T.Shell.Opened[0], "/opt/corvinel/aide/corvinel.htm");
+    ASSERT_EQ(T.Shell.Urls.size(), 1u);
+    EXPECT_EQ(T.Shell.Urls[0], "file:///opt/corvinel/aide/corvinel.htm");
     ASSERT_EQ(T.Shell.Executed.size(), 1u);
     EXPECT_EQ(T.Shell.Executed[0], "/opt/corvinel/kavrel");
     // A missing batch program is told, in French, with where it was looked for.

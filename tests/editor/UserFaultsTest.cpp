@@ -140,8 +140,8 @@ TEST_F(FrameFaultsTest, TheStartFolderIsTheProgramsFolderWhereverItIsStartedFrom
 
     F.baideClick();
     F.bkavrelcClick();
-    ASSERT_EQ(T.Shell.Opened.size(), 1u);
-    EXPECT_EQ(T.Shell.Opened[0], folder + "aide/corvinel.htm");
+    ASSERT_EQ(T.Shell.Urls.size(), 1u);
+    EXPECT_EQ(T.Shell.Urls[0], "file://" + folder + "aide/corvinel.htm");
     ASSERT_EQ(T.Shell.Executed.size(), 1u);
     EXPECT_EQ(T.Shell.Executed[0], folder + "kavrel");
     // Nothing was made in the folder it was started from.

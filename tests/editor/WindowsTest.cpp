@@ -261,6 +261,26 @@ TEST_F(WindowsTest, ClipboardQuestionAloneWithNoDocument)
     EXPECT_FALSE(Clipboard.HasBitmap());
 }
 
+TEST_F(WindowsTest, HelpThatNoProgramOpensIsTold)
+{
+    // The help page beside the program, as a link of the local file.
+    const std::string page = "file://" + StartDir + "aide/corvinel.htm";
+    Form->Action("baide")->trigger();
+    ASSERT_EQ(Shell.Urls, (std::vector<std::string>{page}));
+    EXPECT_TRUE(Boxes().Calls.empty());
+
+    // Without a browser both help commands say so, naming the page.
+    Shell.UrlResult = false;
+    Form->Action("baide")->trigger();
+    Form->Action("AideCorvinel1")->trigger();
+    EXPECT_EQ(Shell.Urls.size(), 3u);
+    ASSERT_EQ(Boxes().Calls.size(), 2u);
+    for (const auto& call : Boxes().Calls) {
+        EXPECT_EQ(call.Type, mtError);
+        EXPECT_EQ(call.Text, "Le lien " + page + " n'a pas pu \u00EAtre ouvert : aucun programme ne le prend en charge.");
+    }
+}
+
 TEST_F(WindowsTest, HundredAndOneOperationsKeepTheLastHundred)
 {
     TMDIChild* child = OpenFile("a.bmp");

@@ -6,7 +6,10 @@
 #include "About.h"
 #include "Codage.h"
 #include "Desktop.h"
+#include "Icons.h"
+#include "MainForm.h"
 
+#include <QImage>
 #include <QMouseEvent>
 #include <QTimer>
 
@@ -119,6 +122,62 @@ TEST_F(AboutTest, FormCarriesItsNamesTextsAndColours)
     // The frame around the panel: black, two pixels wide.
     EXPECT_EQ(QColor(shot.pixel(6, 100)), QColor(Qt::black));
     EXPECT_EQ(QColor(shot.pixel(7, 100)), QColor(Qt::black));
+}
+
+QImage Argb(const QPixmap& pixmap)
+{
+    return pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+// The columns of a row of an icon where the letter is drawn.
+std::vector<int> InkIn(const QImage& icon, int y)
+{
+    std::vector<int> xs;
+    for (int x = 0; x < icon.width(); ++x)
+        if (qAlpha(icon.pixel(x, y)) >= 128)
+            xs.push_back(x);
+    return xs;
+}
+
+TEST_F(AboutTest, TheBoxAndTheFrameShowTheProgramsIconACapitalC)
+{
+    const QImage program = Argb(ProgramIcon().pixmap(32, 32));
+    ASSERT_EQ(program.size(), QSize(32, 32));
+    TAboutBox box(Desktop, testqt::Boxes());
+    const QImage shown = Argb(box.ProgramIcon->pixmap());
+    ASSERT_EQ(shown.size(), program.size());
+    EXPECT_EQ(shown, program);
+    EXPECT_NE(shown, Argb(DocumentWindowIcon().pixmap(32, 32)));
+    TMainFormServices services;
+    TMainForm frame(services);
+    const QImage framed = Argb(frame.windowIcon().pixmap(32, 32));
+    ASSERT_EQ(framed.size(), program.size());
+    EXPECT_EQ(framed, program);
+
+    // A C, so that "orvinel " beside it reads "Corvinel": at mid-height the
+    // letter has a stroke on the left only, its middle and its opening on
+    // the right are empty; its arms above and below reach to the right.
+    std::vector<int> top, middle;
+    int first = -1, last = -1;
+    for (int y = 0; y < 32; ++y)
+        if (!InkIn(program, y).empty()) {
+            first = first < 0 ? y : first;
+            last = y;
+        }
+    ASSERT_GE(first, 0);
+    EXPECT_GE(last - first + 1, 20) << "as tall as the name's capitals";
+    middle = InkIn(program, (first + last) / 2);
+    ASSERT_FALSE(middle.empty());
+    EXPECT_LT(middle.back(), 16);
+    EXPECT_LT(middle.back() - middle.front(), 8) << "one stroke";
+    for (const int y : {first + 1, last - 1}) {
+        const std::vector<int> arm = InkIn(program, y);
+        ASSERT_FALSE(arm.empty()) << y;
+        EXPECT_GE(arm.back(), 24) << y;
+    }
+    // Navy, as the name.
+    const QRgb ink = program.pixel(middle.front() + 1, (first + last) / 2);
+    EXPECT_EQ(QColor(ink), QColor(0, 0, 128));
 }
 
 TEST_F(AboutTest, LinkOpensTheAddressAndAFailureIsTold)

@@ -35,6 +35,8 @@ public:
     bool EditOptions(TSaneDevice& device, const TScannerDevice& info) override
     {
         Opened.push_back(info.Name);
+        if (const auto mode = device.Find("mode"))
+            ModesShown.push_back(device.GetString(*mode));
         for (const auto& [name, value] : Settings)
             device.Set(name, value);
         return Accept;
@@ -56,6 +58,8 @@ public:
     std::vector<TScannerDevice> Listed;
     int Current = -2;
     std::vector<std::string> Opened;
+    // The device's mode as its settings were shown.
+    std::vector<std::string> ModesShown;
     int Begun = 0, Ended = 0, Reports = 0;
 };
 
@@ -97,6 +101,27 @@ TEST_F(ScanTest, ScannedPageBecomesANewUntitledDocument)
         testutil::ExpectSamePage(picture, testutil::ScanimagePage("test:0", Dialogs.Settings));
         EXPECT_EQ(Dialogs.Begun, 1);
         EXPECT_EQ(Dialogs.Ended, 1);
+        EXPECT_TRUE(testqt::Boxes().Calls.empty());
+    });
+}
+
+TEST_F(ScanTest, TheDeviceIsAskedForAColourPage)
+{
+    testutil::RunWatched([&] {
+        // The device starts in grey; only its picture is set here.
+        Dialogs.Settings = {{"test-picture", "Color pattern"}};
+        Form->Frame().bscanClick();
+        ASSERT_EQ(Form->DocumentWindows().size(), 1u);
+        EXPECT_EQ(Dialogs.ModesShown, (std::vector<std::string>{"Color"}));
+        testutil::ExpectSamePage(Form->ActiveDocumentWindow()->Document()->Picture(),
+                                 testutil::ScanimagePage("test:0", {{"mode", "Color"}, {"test-picture", "Color pattern"}}));
+
+        // The device's settings can still choose another mode.
+        Dialogs.Settings = {{"mode", "Gray"}, {"test-picture", "Color pattern"}};
+        Form->Frame().bscanClick();
+        ASSERT_EQ(Form->DocumentWindows().size(), 2u);
+        testutil::ExpectSamePage(Form->ActiveDocumentWindow()->Document()->Picture(),
+                                 testutil::ScanimagePage("test:0", Dialogs.Settings));
         EXPECT_TRUE(testqt::Boxes().Calls.empty());
     });
 }
