@@ -36,6 +36,7 @@ enum TiffTag : std::uint16_t {
     tagTileOffsets = 324,
     tagColorMap = 320,
     tagExtraSamples = 338,
+    tagSampleFormat = 339,
     tagYCbCrCoefficients = 529,
     tagYCbCrSubSampling = 530,
     tagReferenceBlackWhite = 532,
@@ -102,6 +103,8 @@ public:
         if (ReadUpTo(S, header, 8) != 8)
             Fail(InvalidFile);
         BigEndian = header[0] == 'M' && header[1] == 'M';
+        if (U16(header + 2) == 43)
+            Fail("TIFF: BigTIFF files cannot be read.");
         if (U16(header + 2) != 42)
             Fail(InvalidFile);
         const std::uint32_t directory = U32(header + 4);
@@ -428,6 +431,11 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
     // Tiles are not strips: read as strips they would show the header.
     if (file.Find(tagTileWidth) || file.Find(tagTileOffsets))
         Fail("TIFF: images stored in tiles cannot be read.");
+    // Signed and floating-point samples would read as unsigned integers.
+    for (std::uint32_t format : file.ReadValues(tagSampleFormat))
+        if (format != 1 && format != 4)
+            Fail("TIFF: samples of format " + std::to_string(format) +
+                 " (signed integer or floating point) cannot be read.");
     if (planar != 1 && planar != 2)
         Fail("TIFF: planar configuration " + std::to_string(planar) + " cannot be read.");
     const bool separate = samples > 1 && planar == 2;

@@ -245,7 +245,7 @@ TEST(TiffReader, DamagedFilesAreRefusedClearlyOrLeaveTheRestWhite)
     const Bytes good = BuildTiff(GreyTags(4, 2), {Ramp(8)});
     {
         Bytes d = good;
-        d[2] = 43;
+        d[2] = 44;
         EXPECT_EQ(LoadError<TTIFFGraphic>(d), "Invalid TIFF file.");
         EXPECT_EQ(LoadError<TTIFFGraphic>(Bytes(good.begin(), good.begin() + 6)), "Invalid TIFF file.");
     }
@@ -284,6 +284,17 @@ TEST(TiffReader, DamagedFilesAreRefusedClearlyOrLeaveTheRestWhite)
                                       {Ramp(3)}))
                       .find("samples"),
                   std::string::npos);
+    }
+    {
+        // BigTIFF, and half floats that would read as integers, are refused
+        // by name.
+        Bytes big = good;
+        big[2] = 43;
+        EXPECT_EQ(LoadError<TTIFFGraphic>(big), "TIFF: BigTIFF files cannot be read.");
+        auto tags = GreyTags(4, 2);
+        tags[2] = {258, 3, {16}};
+        tags.push_back({339, 3, {3}});
+        EXPECT_NE(LoadError<TTIFFGraphic>(BuildTiff(tags, {Ramp(16)})).find("floating point"), std::string::npos);
     }
     {
         // A palette image whose map is shorter than 3 x 2^bits.
