@@ -276,19 +276,14 @@ std::uint64_t MaxUnpacked(std::uint32_t compression, std::uint64_t count)
     return codes < 8192 ? codes * (codes + 1) / 2 : codes * 4096;
 }
 
-// The most bytes of pixel data one byte of the file can give: one for raw
-// strips, 64 for PackBits (two bytes give a run of 128), and for LZW 4096
-// bytes (the longest string) per code of at least 9 bits.
+// The most bytes of pixel data one byte of the file may stand for: 64 for
+// PackBits (two bytes give a run of 128), for LZW 4096 bytes (the longest
+// string) per code of at least 9 bits. Raw strips give one byte a byte, but
+// a file cut short still shows what it holds: they are let go down to a
+// 64th of the picture, no further than PackBits would.
 std::uint64_t MaxExpansion(std::uint32_t compression)
 {
-    switch (compression) {
-    case 32773:
-        return 64;
-    case 5:
-        return 4096 * 8 / 9 + 1;
-    default:
-        return 1;
-    }
+    return compression == 5 ? 4096 * 8 / 9 + 1 : 64;
 }
 
 // Byte b with its bits in reverse order: the data of files whose FillOrder

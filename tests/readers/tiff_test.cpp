@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -634,6 +635,29 @@ TEST(TiffReader, AFileCutShortKeepsItsRowsAndSaysItIsIncomplete)
     EXPECT_EQ(c->GetPixelColor(3, 1), RGB(31, 31, 31));
     for (int y = 2; y < 6; ++y)
         EXPECT_EQ(c->GetPixelColor(0, y), clWhite) << y;
+
+    // A PIL file (directory first, raw strips) cut after half its bytes: the
+    // rows it holds are PIL's reading of the whole file, the others white.
+    testutil::TempDir dir;
+    testutil::WritePpm(dir.File("src.ppm"), TestPicture(40, 30));
+    MustPython("import sys\nfrom PIL import Image\nImage.open(sys.argv[1]).save(sys.argv[2])",
+               {dir.File("src.ppm"), dir.File("whole.tif")});
+    PilToPpm(dir.File("whole.tif"), dir.File("expected.ppm"));
+    const testutil::RgbImage expected = testutil::ReadPpm(dir.File("expected.ppm"));
+    const Bytes pil = testutil::ReadFile(dir.File("whole.tif"));
+    auto half = Load<TTIFFGraphic>(Bytes(pil.begin(), pil.begin() + static_cast<std::ptrdiff_t>(pil.size() / 2)));
+    EXPECT_NE(half->ReadWarning(), "");
+    const testutil::RgbImage got = testutil::FromBitmap(*half);
+    ASSERT_EQ(got.Width, expected.Width);
+    ASSERT_EQ(got.Height, expected.Height);
+    int kept = 0;
+    while (kept < got.Height && std::equal(got.At(0, kept), got.At(0, kept) + 3 * got.Width, expected.At(0, kept)))
+        ++kept;
+    EXPECT_GE(kept, 10);
+    EXPECT_LT(kept, 16);
+    for (int y = kept; y < got.Height; ++y)
+        for (int x = 0; x < got.Width; ++x)
+            ASSERT_EQ(got.At(x, y)[0] & got.At(x, y)[1] & got.At(x, y)[2], 255) << x << "," << y;
 
     // Strips that all lie past the end would show nothing at all: refused.
     const Bytes noStrips(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(directoryBytes));
