@@ -161,8 +161,8 @@ private:
         const float above = static_cast<float>(t > edge);
         return line + above * (cube - line);
     }
-    // v stays within +-20 whatever the samples (fy, fx and fz within -0.3 and
-    // 1.5), so its index fits an int; clamped as an integer, without jumps.
+    // v stays within +-25 whatever the samples (fy, fx and fz within -0.5 and
+    // 1.7), so its index fits an int; clamped as an integer, without jumps.
     std::uint8_t Companded(float v) const
     {
         const int i = static_cast<int>(v * CompandSteps + 0.5f);

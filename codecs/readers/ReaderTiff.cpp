@@ -1,5 +1,6 @@
 // TIFF reading: the first image of a file in either byte order, strips
-// uncompressed, LZW or PackBits, with or without horizontal differencing.
+// uncompressed, LZW or PackBits, with or without horizontal differencing,
+// samples interleaved or in separate planes, bits highest or lowest first.
 
 #include "ImageReaders.h"
 #include "ReaderCompression.h"
