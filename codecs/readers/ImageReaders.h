@@ -42,6 +42,12 @@ public:
     void LoadFromStream(TStream& stream) override;
     void SaveToStream(TStream& stream) const override;
     void SaveToFile(const std::string& fileName) const override;
+    // Set when the file or a strip's data ends before the picture does: the
+    // rows it held are read, the others left white.
+    std::string ReadWarning() const override { return FReadWarning; }
+
+private:
+    std::string FReadWarning;
 };
 
 // Truevision Targa (.tga, .win, .vst, .vda, .icb): read, and written as a
@@ -169,7 +175,8 @@ void ConvertRGBA(std::span<const std::uint8_t> source, std::span<std::uint8_t> d
                  std::size_t count);
 void ConvertCMYK(std::span<const std::uint8_t> source, std::span<std::uint8_t> dest, int bitsPerSample,
                  std::size_t count);
-// 8-bit L, signed a and b; bitsPerSample is not used.
+// CIE L*a*b* to sRGB (D65 white): L unsigned, a and b signed (8 bits: bytes
+// of -128 to 127; 16 bits: 1/256 units).
 void ConvertLab(std::span<const std::uint8_t> source, std::span<std::uint8_t> dest, int bitsPerSample,
                 std::size_t count);
 

@@ -8,6 +8,7 @@
 #include "Numeric.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -71,30 +72,109 @@ std::uint8_t Cmyk16(std::int64_t c, std::int64_t k)
     return Clamp(255 - ((c + k - MulDiv(static_cast<std::int32_t>(c), static_cast<std::int32_t>(k), 65535)) >> 8));
 }
 
-// One CIE L*a*b* pixel (8-bit L, signed a and b) to blue, green, red.
-void LabPixel(std::uint8_t l8, std::uint8_t a8, std::uint8_t b8, std::uint8_t* bgr)
-{
-    const Extended a = static_cast<std::int8_t>(a8);
-    const Extended b = static_cast<std::int8_t>(b8);
-    const double lstar = static_cast<double>(static_cast<Extended>(l8) / 2.55L);
-    const double fy = static_cast<double>((static_cast<Extended>(lstar) + 16) / 116);
-    double x, y, z;
-    if (lstar < 7.9996) {
-        y = static_cast<double>(static_cast<Extended>(lstar) / 903.3L);
-        x = static_cast<double>(y + a / 3893.5L);
-        z = static_cast<double>(y - b / 1557.4L);
-    } else {
-        const Extended fx = fy + a / 500;
-        const Extended fz = fy - b / 200;
-        x = static_cast<double>(fx * fx * fx);
-        y = static_cast<double>(static_cast<Extended>(fy) * fy * fy);
-        z = static_cast<double>(fz * fz * fz);
+// CIE L*a*b* to sRGB. L* runs from 0 to 100; a* and b* are signed. The
+// reference white is D65, as TIFF CIELab files of ImageMagick state it in
+// their WhitePoint and as ImageMagick reads them. Per pixel:
+//   fy = (L* + 16) / 116, fx = fy + a* / 500, fz = fy - b* / 200;
+//   X = Xn f(fx), Y = f(fy), Z = Zn f(fz), with f(t) = t^3 above 6/29 and
+//   3 (6/29)^2 (t - 4/29) below;
+//   linear R, G, B from X, Y, Z by the sRGB matrix (D65), then companded
+//   (12.92 v below 0.0031308, else 1.055 v^(1/2.4) - 0.055).
+// The 8-bit samples are turned into fy, a*/500 and b*/200 by tables; the
+// companding is a table of linear values in steps of 1/16384 (a step is at
+// most a fifth of a level, near black).
+class LabToRgb {
+public:
+    static const LabToRgb& Get()
+    {
+        static const LabToRgb tables;
+        return tables;
     }
-    const Extended X = x, Y = y, Z = z;
-    bgr[2] = Clamp(Round(255 * (2.998L * X - 1.458L * Y - 0.541L * Z)));
-    bgr[1] = Clamp(Round(255 * (-0.952L * X + 1.893L * Y + 0.059L * Z)));
-    bgr[0] = Clamp(Round(255 * (0.099L * X - 0.198L * Y + 1.099L * Z)));
-}
+
+    struct F {
+        float Y, X, Z; // fy, fx, fz
+    };
+    // fy, fx and fz of an 8-bit pixel: L from 0 to 255, a and b signed bytes.
+    F Of8(std::uint8_t l, std::uint8_t a, std::uint8_t b) const
+    {
+        const float fy = FyOfL8[l];
+        return {fy, fy + AOf8[a], fy - BOf8[b]};
+    }
+    // 16 bits: L from 0 to 65535, a and b signed, in 1/256 units of a* and b*.
+    static F Of16(std::uint16_t l, std::uint16_t a, std::uint16_t b)
+    {
+        const float fy = static_cast<float>(l) * FyPerL16 + FyOfBlack;
+        return {fy, fy + static_cast<float>(static_cast<std::int16_t>(a)) * APerStep16,
+                fy - static_cast<float>(static_cast<std::int16_t>(b)) * BPerStep16};
+    }
+    // Writes pixels blue, green, red triples from the fy, fx, fz that
+    // pixel(i) gives (the loop lives here so that all of it is inlined).
+    template <class Pixel>
+    void Row(std::size_t pixels, std::uint8_t* bgr, Pixel pixel) const
+    {
+        const float* m = Matrix;
+        for (std::size_t i = 0; i < pixels; ++i, bgr += 3) {
+            const F f = pixel(i);
+            const float x = Linear(f.X), y = Linear(f.Y), z = Linear(f.Z);
+            bgr[2] = Companded(m[0] * x + m[1] * y + m[2] * z);
+            bgr[1] = Companded(m[3] * x + m[4] * y + m[5] * z);
+            bgr[0] = Companded(m[6] * x + m[7] * y + m[8] * z);
+        }
+    }
+
+private:
+    static constexpr int CompandSteps = 16384;
+    static constexpr float FyOfBlack = 16.0f / 116.0f;
+    static constexpr float FyPerL16 = static_cast<float>(100.0 / 65535.0 / 116.0);
+    static constexpr float APerStep16 = 1.0f / (256.0f * 500.0f);
+    static constexpr float BPerStep16 = 1.0f / (256.0f * 200.0f);
+
+    LabToRgb()
+    {
+        for (int v = 0; v < 256; ++v) {
+            FyOfL8[v] = static_cast<float>((v * 100.0 / 255.0 + 16.0) / 116.0);
+            const int s = static_cast<std::int8_t>(static_cast<std::uint8_t>(v));
+            AOf8[v] = static_cast<float>(s / 500.0);
+            BOf8[v] = static_cast<float>(s / 200.0);
+        }
+        // The sRGB matrix with the white's X and Z folded in.
+        const double white[3] = {0.95047, 1.0, 1.08883};
+        const double toRgb[9] = {3.2404542, -1.5371385, -0.4985314, -0.9692660, 1.8760108,
+                                 0.0415560, 0.0556434,  -0.2040259, 1.0572252};
+        for (int i = 0; i < 9; ++i)
+            Matrix[i] = static_cast<float>(toRgb[i] * white[i % 3]);
+        for (int i = 0; i <= CompandSteps; ++i) {
+            const double v = static_cast<double>(i) / CompandSteps;
+            const double c = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
+            Compand[i] = static_cast<std::uint8_t>(std::clamp(std::lround(255 * c), 0L, 255L));
+        }
+    }
+
+    static float Linear(float t)
+    {
+        constexpr float edge = 6.0f / 29.0f;
+        constexpr float slope = 3.0f * edge * edge;
+        // Both branches and a weight of 0 or 1: no jump for the processor
+        // to mispredict on noisy pictures.
+        const float cube = t * t * t;
+        const float line = slope * (t - 4.0f / 29.0f);
+        const float above = static_cast<float>(t > edge);
+        return line + above * (cube - line);
+    }
+    // v stays within +-25 whatever the samples (fy, fx and fz within -0.5 and
+    // 1.7), so its index fits an int; clamped as an integer, without jumps.
+    std::uint8_t Companded(float v) const
+    {
+        const int i = static_cast<int>(v * CompandSteps + 0.5f);
+        return Compand[std::clamp(i, 0, CompandSteps)];
+    }
+
+    float FyOfL8[256];
+    float AOf8[256];
+    float BOf8[256];
+    float Matrix[9];
+    std::uint8_t Compand[CompandSteps + 1];
+};
 
 } // namespace
 
@@ -190,12 +270,21 @@ void ConvertCMYK(std::span<const std::uint8_t> source, std::span<std::uint8_t> d
     }
 }
 
-void ConvertLab(std::span<const std::uint8_t> source, std::span<std::uint8_t> dest, int, std::size_t count)
+void ConvertLab(std::span<const std::uint8_t> source, std::span<std::uint8_t> dest, int bitsPerSample,
+                std::size_t count)
 {
-    const std::size_t pixels = CheckedPixels(source.size(), dest.size(), 8, count, 3, 3);
-    const std::uint8_t* s = source.data();
-    for (std::size_t i = 0; i < pixels; ++i, s += 3)
-        LabPixel(s[0], s[1], s[2], dest.data() + 3 * i);
+    if (!Supported(bitsPerSample))
+        return;
+    const std::size_t pixels = CheckedPixels(source.size(), dest.size(), bitsPerSample, count, 3, 3);
+    const LabToRgb& lab = LabToRgb::Get();
+    if (bitsPerSample == 8) {
+        const std::uint8_t* s = source.data();
+        lab.Row(pixels, dest.data(), [&](std::size_t i) { return lab.Of8(s[3 * i], s[3 * i + 1], s[3 * i + 2]); });
+        return;
+    }
+    const Samples s{source.data(), 16};
+    lab.Row(pixels, dest.data(),
+            [&](std::size_t i) { return LabToRgb::Of16(s.Wide(3 * i), s.Wide(3 * i + 1), s.Wide(3 * i + 2)); });
 }
 
 void ConvertRGBPlanar(std::span<const std::uint8_t> red, std::span<const std::uint8_t> green,
@@ -239,12 +328,20 @@ void ConvertCMYKPlanar(std::span<const std::uint8_t> cyan, std::span<const std::
 }
 
 void ConvertLabPlanar(std::span<const std::uint8_t> l, std::span<const std::uint8_t> a,
-                      std::span<const std::uint8_t> b, std::span<std::uint8_t> dest, int, std::size_t count)
+                      std::span<const std::uint8_t> b, std::span<std::uint8_t> dest, int bitsPerSample,
+                      std::size_t count)
 {
+    if (!Supported(bitsPerSample))
+        return;
     const std::size_t plane = std::min({l.size(), a.size(), b.size()});
-    const std::size_t pixels = CheckedPixels(plane * 3, dest.size(), 8, count, 3, 3);
-    for (std::size_t i = 0; i < pixels; ++i)
-        LabPixel(l[i], a[i], b[i], dest.data() + 3 * i);
+    const std::size_t pixels = CheckedPixels(plane * 3, dest.size(), bitsPerSample, count, 3, 3);
+    const LabToRgb& lab = LabToRgb::Get();
+    if (bitsPerSample == 8) {
+        lab.Row(pixels, dest.data(), [&](std::size_t i) { return lab.Of8(l[i], a[i], b[i]); });
+        return;
+    }
+    const Samples sl{l.data(), 16}, sa{a.data(), 16}, sb{b.data(), 16};
+    lab.Row(pixels, dest.data(), [&](std::size_t i) { return LabToRgb::Of16(sl.Wide(i), sa.Wide(i), sb.Wide(i)); });
 }
 
 void UndoPredictor(std::span<std::uint8_t> row, std::size_t count, std::size_t bytesPerPixel)

@@ -1,5 +1,6 @@
 // TIFF reading: the first image of a file in either byte order, strips
-// uncompressed, LZW or PackBits, with or without horizontal differencing.
+// uncompressed, LZW or PackBits, with or without horizontal differencing,
+// samples interleaved or in separate planes, bits highest or lowest first.
 
 #include "ImageReaders.h"
 #include "ReaderCompression.h"
@@ -9,6 +10,7 @@
 #include "Numeric.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -24,16 +26,18 @@ enum TiffTag : std::uint16_t {
     tagBitsPerSample = 258,
     tagCompression = 259,
     tagPhotometric = 262,
+    tagFillOrder = 266,
     tagStripOffsets = 273,
     tagSamplesPerPixel = 277,
     tagRowsPerStrip = 278,
     tagStripByteCounts = 279,
     tagPlanarConfiguration = 284,
+    tagPredictor = 317,
     tagTileWidth = 322,
     tagTileOffsets = 324,
-    tagPredictor = 317,
     tagColorMap = 320,
     tagExtraSamples = 338,
+    tagSampleFormat = 339,
     tagYCbCrCoefficients = 529,
     tagYCbCrSubSampling = 530,
     tagReferenceBlackWhite = 532,
@@ -100,6 +104,8 @@ public:
         if (ReadUpTo(S, header, 8) != 8)
             Fail(InvalidFile);
         BigEndian = header[0] == 'M' && header[1] == 'M';
+        if (U16(header + 2) == 43)
+            Fail("TIFF: BigTIFF files cannot be read.");
         if (U16(header + 2) != 42)
             Fail(InvalidFile);
         const std::uint32_t directory = U32(header + 4);
@@ -271,6 +277,34 @@ std::uint64_t MaxUnpacked(std::uint32_t compression, std::uint64_t count)
     return codes < 8192 ? codes * (codes + 1) / 2 : codes * 4096;
 }
 
+// The most bytes of pixel data one byte of the file may stand for: 64 for
+// PackBits (two bytes give a run of 128), for LZW 4096 bytes (the longest
+// string) per code of at least 9 bits. Raw strips give one byte a byte, but
+// a file cut short still shows what it holds: they are let go down to a
+// 64th of the picture, no further than PackBits would.
+std::uint64_t MaxExpansion(std::uint32_t compression)
+{
+    return compression == 5 ? 4096 * 8 / 9 + 1 : 64;
+}
+
+// Byte b with its bits in reverse order: the data of files whose FillOrder
+// is 2 (lowest bit first) read as the usual highest bit first.
+void ReverseBits(std::uint8_t* data, std::size_t size)
+{
+    static const auto table = [] {
+        std::array<std::uint8_t, 256> t{};
+        for (unsigned v = 0; v < 256; ++v) {
+            unsigned r = 0;
+            for (unsigned bit = 0; bit < 8; ++bit)
+                r |= ((v >> bit) & 1u) << (7 - bit);
+            t[v] = static_cast<std::uint8_t>(r);
+        }
+        return t;
+    }();
+    for (std::size_t i = 0; i < size; ++i)
+        data[i] = table[data[i]];
+}
+
 // The bytes from offset to the next strip's offset above it (sortedOffsets
 // holds them all in ascending order), or to the end of the file; for strips
 // the file gives no byte count.
@@ -288,6 +322,67 @@ struct RowLayout {
     TRowConversion Convert = nullptr; // null: the row is copied as it stands
     bool GreyWithExtra = false;       // first of several samples a pixel, to 8 bits
     bool YCbCr = false;
+    bool Lab = false;
+    bool Cmyk = false;
+};
+
+// The rows of a picture stored in separate planes: the strips of each
+// plane's rows decoded into one buffer a plane, then a row of every plane
+// into the bitmap's row.
+class PlaneRows {
+public:
+    PlaneRows(const RowLayout& layout, std::uint32_t samples, std::uint32_t colourSamples, std::uint32_t bits,
+              std::uint32_t width)
+        : FLayout(layout), FSamples(samples), FColourSamples(colourSamples), FBits(static_cast<int>(bits)),
+          FWidth(width), FRowBytes(static_cast<std::size_t>(width) * (bits / 8)), FBuffers(samples)
+    {
+    }
+    // Bytes of one row of one plane.
+    std::size_t RowBytes() const { return FRowBytes; }
+    // The planes the conversion reads: the grey one alone, or all.
+    std::uint32_t Used() const { return FColourSamples == 1 ? 1 : FSamples; }
+    std::vector<std::uint8_t>& Buffer(std::uint32_t plane) { return FBuffers[plane]; }
+    std::span<std::uint8_t> Row(std::uint32_t plane, std::size_t r)
+    {
+        return {FBuffers[plane].data() + r * FRowBytes, FRowBytes};
+    }
+
+    void Convert(std::size_t r, std::span<std::uint8_t> line)
+    {
+        const std::size_t w = FWidth;
+        if (FColourSamples == 1) {
+            if (FBits == 16)
+                Convert16To8(Row(0, r), line, 16, w);
+            else
+                std::memcpy(line.data(), Row(0, r).data(), std::min(w, line.size()));
+        } else if (FLayout.Cmyk) {
+            ConvertCMYKPlanar(Row(0, r), Row(1, r), Row(2, r), Row(3, r), line, FBits, 4 * w);
+        } else if (FLayout.Lab) {
+            ConvertLabPlanar(Row(0, r), Row(1, r), Row(2, r), line, FBits, 3 * w);
+        } else if (FSamples == 3) {
+            ConvertRGBPlanar(Row(0, r), Row(1, r), Row(2, r), line, FBits, 3 * w);
+        } else {
+            // RGB with an extra sample: the four planes side by side again.
+            const std::size_t sampleBytes = static_cast<std::size_t>(FBits / 8);
+            if (FInterleaved.size() < 4 * FRowBytes)
+                FInterleaved = MakeBuffer(4 * FRowBytes);
+            for (std::uint32_t p = 0; p < 4; ++p) {
+                const std::uint8_t* from = Row(p, r).data();
+                for (std::size_t x = 0; x < w; ++x)
+                    std::memcpy(FInterleaved.data() + (4 * x + p) * sampleBytes, from + x * sampleBytes, sampleBytes);
+            }
+            ConvertRGBA(FInterleaved, line, FBits, 4 * w);
+        }
+    }
+
+private:
+    const RowLayout& FLayout;
+    std::uint32_t FSamples, FColourSamples;
+    int FBits;
+    std::uint32_t FWidth;
+    std::size_t FRowBytes;
+    std::vector<std::vector<std::uint8_t>> FBuffers;
+    std::vector<std::uint8_t> FInterleaved;
 };
 
 } // namespace
@@ -307,6 +402,7 @@ void TTIFFGraphic::SaveToFile(const std::string&) const
 void TTIFFGraphic::LoadFromStream(TStream& stream)
 {
     SetSize(0, 0);
+    FReadWarning.clear();
     TiffFile file(stream);
     file.ReadHeader();
 
@@ -321,6 +417,7 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
     const std::uint32_t compression = file.GetValue(tagCompression, 1);
     const std::uint32_t predictor = file.GetValue(tagPredictor, 1);
     const std::uint32_t planar = file.GetValue(tagPlanarConfiguration, 1);
+    const bool lowBitFirst = file.GetValue(tagFillOrder, 1) == 2;
     const std::uint32_t width = file.GetValue(tagImageWidth, 0);
     const std::uint32_t height = file.GetValue(tagImageLength, 0);
 
@@ -330,8 +427,14 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
     // Tiles are not strips: read as strips they would show the header.
     if (file.Find(tagTileWidth) || file.Find(tagTileOffsets))
         Fail("TIFF: images stored in tiles cannot be read.");
-    if (samples > 1 && planar == 2)
-        Fail("TIFF: images stored in separate colour planes cannot be read.");
+    // Signed and floating-point samples would read as unsigned integers.
+    for (std::uint32_t format : file.ReadValues(tagSampleFormat))
+        if (format != 1 && format != 4)
+            Fail("TIFF: samples of format " + std::to_string(format) +
+                 " (signed integer or floating point) cannot be read.");
+    if (planar != 1 && planar != 2)
+        Fail("TIFF: planar configuration " + std::to_string(planar) + " cannot be read.");
+    const bool separate = samples > 1 && planar == 2;
     const std::uint32_t colourSamples = samples - extraSamples;
 
     // Pixel format and row handling by the colour samples.
@@ -375,13 +478,15 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
         layout.Convert = samples == 4 ? ConvertRGBA : ConvertRGB;
     } else if (colourSamples == 3 && photometric == 6 && samples == 3 && bits == 8) {
         layout.YCbCr = true;
-    } else if (colourSamples == 3 && photometric == 8 && samples == 3 && bits == 8) {
+    } else if (colourSamples == 3 && photometric == 8 && samples == 3) {
         layout.Convert = ConvertLab;
+        layout.Lab = true;
     } else if (colourSamples == 4 && photometric == 2 && samples == 4) {
         layout.Format = pf32bit;
         layout.Convert = ConvertRGBA;
     } else if (colourSamples == 4 && photometric == 5 && samples == 4) {
         layout.Convert = ConvertCMYK;
+        layout.Cmyk = true;
     } else {
         unsupported();
     }
@@ -435,6 +540,8 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
         if (!valid(subH) || !valid(subV) || subV > subH)
             Fail("TIFF: YCbCr subsampling " + std::to_string(subH) + " x " + std::to_string(subV) +
                  " cannot be read.");
+        if (separate)
+            Fail("TIFF: YCbCr images stored in separate planes cannot be read.");
         if (predictor == 2 && (subH != 1 || subV != 1))
             Fail("TIFF: horizontal differencing of subsampled YCbCr cannot be undone.");
         const std::vector<double> coeff = file.ReadRationals(tagYCbCrCoefficients);
@@ -448,10 +555,16 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
             std::copy(ref.begin(), ref.begin() + 6, ycc.Ref);
     }
 
-    // Strips.
+    // Strips: with separate planes, all the strips of the first plane,
+    // then all of the second, and so on.
     std::vector<std::uint32_t> offsets = file.ReadValues(tagStripOffsets);
     if (offsets.empty())
         offsets.push_back(0);
+    const std::uint32_t planes = separate ? samples : 1;
+    if (offsets.size() % planes != 0)
+        Fail("TIFF: " + std::to_string(offsets.size()) + " strips cannot be shared among " + std::to_string(planes) +
+             " separate planes.");
+    const std::size_t stripsPerPlane = offsets.size() / planes;
     const std::vector<std::uint32_t> byteCounts = file.ReadValues(tagStripByteCounts);
     std::vector<std::uint32_t> sortedOffsets;
     if (byteCounts.size() < offsets.size()) {
@@ -459,7 +572,7 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
         std::sort(sortedOffsets.begin(), sortedOffsets.end());
     }
     std::vector<std::uint32_t> rowsPerStrip = file.ReadValues(tagRowsPerStrip);
-    if (offsets.size() == 1)
+    if (stripsPerPlane == 1)
         rowsPerStrip.assign(1, height);
     if (rowsPerStrip.empty())
         Fail("TIFF: " + std::to_string(offsets.size()) + " strips without a RowsPerStrip tag cannot be read.");
@@ -476,15 +589,17 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
                                          : (static_cast<std::uint64_t>(width) * bits * samples + 7) / 8;
     const std::size_t rowBytes = static_cast<std::size_t>(rowBytes64);
 
+    // Before the picture is made: its strips must start inside the file, and
+    // the bytes from the first of them on must be able to hold its pixels at
+    // the compression's best.
+    const std::uint32_t firstStrip = *std::min_element(offsets.begin(), offsets.end());
+    if (file.Available(firstStrip) == 0)
+        Fail("TIFF: the picture's strips lie outside the file.");
+    file.Seek(firstStrip);
+    CheckEncodable(stream, rowBytes64 * ((height + subV - 1) / subV), MaxExpansion(compression),
+                   "TIFF: the file is too small to hold the picture it describes.");
+
     PrepareBitmap(*this, layout.Format, width, height, palette, InvalidFile);
-    // The strip buffer grows to what each strip's data can fill, so that a
-    // small file claiming a large picture costs no more than the bitmap.
-    std::vector<std::uint8_t> strip;
-    auto stripBuffer = [&](std::size_t size) {
-        if (strip.size() < size)
-            strip = MakeBuffer(size);
-        return strip.data();
-    };
     std::vector<std::uint8_t> packed;
     std::unique_ptr<TDecoder> decoder;
     if (compression == 5)
@@ -492,49 +607,98 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
     else if (compression == 32773)
         decoder = std::make_unique<TPackbitsRLE>();
 
-    const std::size_t rowSamples = static_cast<std::size_t>(width) * samples;
-    const std::size_t copyBytes = std::min(rowBytes, RowStride());
-    std::uint32_t row = 0;
-    for (std::size_t s = 0; s < offsets.size() && row < height; ++s) {
-        const std::uint32_t rows = std::min(rowsPerStrip[std::min(s, rowsPerStrip.size() - 1)], height - row);
-        const std::size_t stripBytes = ((rows + subV - 1) / subV) * rowBytes;
+    // Reads strip s, of stripBytes bytes of pixels, into buffer (grown to
+    // what the strip's data can fill, so that a file claiming more than it
+    // holds costs no more than the bitmap); answers the bytes it gave.
+    bool endOfFile = false;
+    auto readStrip = [&](std::size_t s, std::size_t stripBytes, std::vector<std::uint8_t>& buffer) -> std::size_t {
         const std::uint64_t offset = offsets[s];
-        std::size_t got = 0;
+        const std::uint64_t inFile = file.Available(offset);
+        auto grown = [&](std::size_t size) {
+            if (buffer.size() < size)
+                buffer = MakeBuffer(size);
+            return buffer.data();
+        };
         if (!decoder) {
             // The strip's byte count, when the file gives it, bounds the
             // read: what follows the strip is not pixel data.
-            std::uint64_t limit = std::min<std::uint64_t>(stripBytes, file.Available(offset));
+            std::uint64_t limit = stripBytes;
             if (s < byteCounts.size())
                 limit = std::min<std::uint64_t>(limit, byteCounts[s]);
-            const std::size_t want = static_cast<std::size_t>(limit);
-            if (want > 0) {
-                file.Seek(offset);
-                got = ReadUpTo(stream, stripBuffer(want), want);
-            }
-        } else {
-            // Without its byte count a strip's data ends where the next
-            // strip's begins, or at the end of the file. No encoder needs
-            // more than twice a strip's size (PackBits' worst case; 12-bit
-            // LZW codes give a byte or more each): larger counts are not
-            // trusted, so that strips sharing their data cannot make each
-            // strip go over the rest of the file.
-            const std::uint64_t count = std::min(
-                {s < byteCounts.size() ? std::uint64_t{byteCounts[s]} : UncountedStripBytes(sortedOffsets, offsets[s], file),
-                 2 * static_cast<std::uint64_t>(stripBytes) + 16, file.Available(offset)});
-            if (count > 0) {
-                if (packed.size() < count)
-                    packed = MakeBuffer(static_cast<std::size_t>(count));
-                file.Seek(offset);
-                const std::size_t read = ReadUpTo(stream, packed.data(), static_cast<std::size_t>(count));
-                const std::uint8_t* source = packed.data();
-                const std::size_t room =
-                    static_cast<std::size_t>(std::min<std::uint64_t>(stripBytes, MaxUnpacked(compression, read)));
-                got = decoder->Decode(source, stripBuffer(room), read, room);
-            }
+            endOfFile |= inFile < limit;
+            const std::size_t want = static_cast<std::size_t>(std::min(limit, inFile));
+            if (want == 0)
+                return 0;
+            file.Seek(offset);
+            const std::size_t got = ReadUpTo(stream, grown(want), want);
+            if (lowBitFirst)
+                ReverseBits(buffer.data(), got);
+            return got;
         }
+        // Without its byte count a strip's data ends where the next strip's
+        // begins, or at the end of the file. No encoder needs more than
+        // twice a strip's size (PackBits' worst case; 12-bit LZW codes give a
+        // byte or more each): larger counts are not trusted, so that strips
+        // sharing their data cannot make each strip go over the rest of the
+        // file.
+        const std::uint64_t claimed = std::min<std::uint64_t>(
+            s < byteCounts.size() ? std::uint64_t{byteCounts[s]} : UncountedStripBytes(sortedOffsets, offsets[s], file),
+            2 * static_cast<std::uint64_t>(stripBytes) + 16);
+        endOfFile |= inFile < claimed;
+        const std::uint64_t count = std::min(claimed, inFile);
+        if (count == 0)
+            return 0;
+        if (packed.size() < count)
+            packed = MakeBuffer(static_cast<std::size_t>(count));
+        file.Seek(offset);
+        const std::size_t read = ReadUpTo(stream, packed.data(), static_cast<std::size_t>(count));
+        if (lowBitFirst)
+            ReverseBits(packed.data(), read);
+        const std::uint8_t* source = packed.data();
+        const std::size_t room =
+            static_cast<std::size_t>(std::min<std::uint64_t>(stripBytes, MaxUnpacked(compression, read)));
+        return decoder->Decode(source, grown(room), read, room);
+    };
+
+    // Undoes byte order and predictor on a row of samples of one plane or
+    // of all planes, samplesPerPixel a pixel.
+    const std::size_t rowSamples = static_cast<std::size_t>(width) * samples;
+    auto prepare = [&](std::span<std::uint8_t> raw, std::size_t samplesPerPixel) {
+        if (bits == 16 && file.BigEndian)
+            SwapShort(raw, width * samplesPerPixel);
+        if (predictor == 2) {
+            if (bits == 16)
+                UndoPredictor16(raw, width - 1, samplesPerPixel);
+            else
+                UndoPredictor(raw, width - 1, samplesPerPixel);
+        }
+    };
+
+    std::vector<std::uint8_t> strip;
+    PlaneRows planeRows(layout, samples, colourSamples, bits, width);
+    const std::size_t copyBytes = std::min(rowBytes, RowStride());
+    std::uint32_t row = 0;
+    bool complete = true;
+    for (std::size_t s = 0; s < stripsPerPlane && row < height; ++s) {
+        const std::uint32_t rows = std::min(rowsPerStrip[std::min(s, rowsPerStrip.size() - 1)], height - row);
         // Rows that the strip's data does not reach stay white.
-        if (layout.YCbCr) {
+        std::size_t done = 0;
+        if (separate) {
+            done = rows;
+            for (std::uint32_t p = 0; p < planeRows.Used(); ++p) {
+                const std::size_t got =
+                    readStrip(p * stripsPerPlane + s, rows * planeRows.RowBytes(), planeRows.Buffer(p));
+                done = std::min(done, got / planeRows.RowBytes());
+            }
+            for (std::size_t r = 0; r < done; ++r) {
+                for (std::uint32_t p = 0; p < planeRows.Used(); ++p)
+                    prepare(planeRows.Row(p, r), 1);
+                planeRows.Convert(r, {ScanLine(static_cast<int>(row + r)), RowStride()});
+            }
+        } else if (layout.YCbCr) {
+            const std::size_t got = readStrip(s, ((rows + subV - 1) / subV) * rowBytes, strip);
             const std::size_t blockRows = got / rowBytes;
+            done = std::min<std::size_t>(blockRows * subV, rows);
             for (std::size_t br = 0; br < blockRows; ++br) {
                 std::uint8_t* p = strip.data() + br * rowBytes;
                 if (predictor == 2) // 1 x 1 blocks only: Y, Cb, Cr a pixel
@@ -550,17 +714,11 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
                 }
             }
         } else {
-            const std::size_t complete = std::min<std::size_t>(got / rowBytes, rows);
-            for (std::size_t r = 0; r < complete; ++r) {
+            const std::size_t got = readStrip(s, rows * rowBytes, strip);
+            done = std::min<std::size_t>(got / rowBytes, rows);
+            for (std::size_t r = 0; r < done; ++r) {
                 std::span<std::uint8_t> raw(strip.data() + r * rowBytes, rowBytes);
-                if (bits == 16 && file.BigEndian)
-                    SwapShort(raw, rowSamples);
-                if (predictor == 2) {
-                    if (bits == 16)
-                        UndoPredictor16(raw, width - 1, samples);
-                    else
-                        UndoPredictor(raw, width - 1, samples);
-                }
+                prepare(raw, samples);
                 std::span<std::uint8_t> line(ScanLine(static_cast<int>(row + r)), RowStride());
                 if (layout.GreyWithExtra) {
                     // The grey sample of each pixel; the extra ones are left out.
@@ -581,7 +739,12 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
                 }
             }
         }
+        complete &= done == rows;
         row += rows;
     }
+    complete &= row >= height;
+    if (!complete)
+        FReadWarning = endOfFile ? "TIFF: the file ends before the picture does; the rows missing are left white."
+                                 : "TIFF: the picture data ends early; the rows missing are left white.";
     Changed();
 }

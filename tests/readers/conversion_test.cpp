@@ -27,7 +27,7 @@ Bytes Wide(std::initializer_list<std::uint16_t> values)
 
 } // namespace
 
-TEST(RowConversions, CmykAndLabGiveTheWorkedColours)
+TEST(RowConversions, CmykGivesTheWorkedColours)
 {
     Bytes out(9, 0xEE);
     const Bytes cmyk = {0, 0, 0, 0, 0, 0, 0, 255, 255, 0, 0, 0};
@@ -40,17 +40,43 @@ TEST(RowConversions, CmykAndLabGiveTheWorkedColours)
     // 16 bits: C = 0xFFFF, K = 0 gives red 0; K = 0xFFFF gives black.
     ConvertCMYK(Wide({0xFFFF, 0, 0, 0, 0, 0, 0, 0xFFFF}), out, 16, 8);
     EXPECT_EQ(Bytes(out.begin(), out.begin() + 6), (Bytes{255, 255, 0, 0, 0, 0}));
+}
 
-    Bytes lab(6);
-    ConvertLab(Bytes{255, 0, 0, 0, 0, 0}, lab, 8, 6);
-    EXPECT_EQ(lab, (Bytes{255, 255, 255, 0, 0, 0}));
-    // A dark value on the linear branch: L = 10 (L* 3.92), a = b = 0 gives
-    // X = Y = Z = 0.004342..., red = Round(255 * 0.999 * Y) = 1.
+TEST(RowConversions, LabGivesCompandedSrgbAtEightAndSixteenBits)
+{
+    // Worked by hand (D65 white, sRGB matrix and companding): L = 128 is
+    // L* 50.196, fy = 0.57066, Y = fy^3 = 0.18583; grey, so linear R = G =
+    // B = Y, companded 1.055 Y^(1/2.4) - 0.055 = 0.46826, x 255 = 119.4. The
+    // linear value without companding would give 47.
+    Bytes lab(9);
+    ConvertLab(Bytes{255, 0, 0, 0, 0, 0, 128, 0, 0}, lab, 8, 9);
+    EXPECT_EQ(lab, (Bytes{255, 255, 255, 0, 0, 0, 119, 119, 119}));
+    // Colours, a and b signed: (150, -20, 30) is R 125, G 150, B 88 and
+    // (100, 60, -50) R 144, G 43, B 175 (the same formulas in double
+    // precision); written blue first.
+    ConvertLab(Bytes{150, 0xEC, 30, 100, 60, 0xCE}, lab, 8, 6);
+    EXPECT_EQ(Bytes(lab.begin(), lab.begin() + 6), (Bytes{88, 150, 125, 175, 43, 144}));
+    // A dark grey on the straight part of the curve: L = 10 is Y = 0.004342,
+    // 12.92 Y x 255 = 14.3.
     ConvertLab(Bytes{10, 0, 0}, lab, 8, 3);
-    EXPECT_EQ(Bytes(lab.begin(), lab.begin() + 3), (Bytes{1, 1, 1}));
-    Bytes planar(3);
-    ConvertLabPlanar(Bytes{255}, Bytes{0}, Bytes{0}, planar, 8, 3);
-    EXPECT_EQ(planar, (Bytes{255, 255, 255}));
+    EXPECT_EQ(Bytes(lab.begin(), lab.begin() + 3), (Bytes{14, 14, 14}));
+    // 16 bits: L 0 to 65535, a and b signed in 1/256: L 0x8080 is L* 50.196
+    // again; (32896, -20, 30) gives R 102, G 128, B 67, (40000, 48, -40)
+    // R 196, G 116, B 219.
+    ConvertLab(Wide({0x8080, 0, 0, 32896, static_cast<std::uint16_t>(-20 * 256), 30 * 256, 40000, 48 * 256,
+                     static_cast<std::uint16_t>(-40 * 256)}),
+               lab, 16, 9);
+    EXPECT_EQ(lab, (Bytes{119, 119, 119, 67, 128, 102, 219, 116, 196}));
+    // The planar form at both sizes, and a size other than 8 or 16 leaves
+    // the row alone.
+    Bytes planar(6, 0xEE);
+    ConvertLabPlanar(Bytes{150, 128}, Bytes{0xEC, 0}, Bytes{30, 0}, planar, 8, 6);
+    EXPECT_EQ(planar, (Bytes{88, 150, 125, 119, 119, 119}));
+    ConvertLabPlanar(Wide({32896}), Wide({static_cast<std::uint16_t>(-20 * 256)}), Wide({30 * 256}), planar, 16, 3);
+    EXPECT_EQ(Bytes(planar.begin(), planar.begin() + 3), (Bytes{67, 128, 102}));
+    Bytes untouched(3, 0xEE);
+    ConvertLab(Bytes{128, 0, 0}, untouched, 4, 3);
+    EXPECT_EQ(untouched, (Bytes(3, 0xEE)));
 }
 
 TEST(RowConversions, ChannelOrderAtEightAndSixteenBits)
