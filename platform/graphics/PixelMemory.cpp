@@ -58,9 +58,13 @@ void Populate(void* block, std::size_t mapped)
     if (pieces < fewest)
         return;
     auto* bytes = static_cast<std::uint8_t*>(block);
-    parallel::For(pieces, 1, [bytes](std::size_t first, std::size_t end) {
-        madvise(bytes + first * Alignment, (end - first) * Alignment, MADV_POPULATE_WRITE);
-    });
+    try {
+        parallel::For(pieces, 1, [bytes](std::size_t first, std::size_t end) {
+            madvise(bytes + first * Alignment, (end - first) * Alignment, MADV_POPULATE_WRITE);
+        });
+    } catch (...) {
+        // No thread to share the work: the pages come as they are touched.
+    }
 }
 
 struct Kept {
