@@ -1,7 +1,11 @@
 // The editor timed from the window's side, its frame driven headless:
 // opening a 24-megapixel JPEG beside djpeg decoding the same file, and
-// "Accentuer" beside Convolve3x3 on the same picture. The ratios are printed
-// at the end.
+// "Accentuer" beside Convolve3x3 on the same picture. Opening is also timed
+// as a whole process: picdump (which opens a file as the editor does and
+// writes its pixels as PPM) beside djpeg writing the same PPM, with the peak
+// memory of each; and beside both, the memory limit: a copy of the
+// picture's bytes into a buffer already mapped. The ratios are printed at
+// the end.
 
 #include "BenchRatios.h"
 #include "EditorTest.h"
@@ -10,11 +14,19 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
+#include <spawn.h>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
+
+extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -98,6 +110,86 @@ void BM_Djpeg(benchmark::State& state)
             state.SkipWithError("djpeg failed");
 }
 
+// The memory limit: the picture's bytes copied into a buffer whose pages
+// are already there.
+void BM_MemcpyMapped(benchmark::State& state)
+{
+    const std::size_t bytes = std::size_t{Width} * Height * 3;
+    std::vector<std::uint8_t> source(bytes, 7);
+    std::vector<std::uint8_t> dest(bytes, 1);
+    for (auto _ : state) {
+        std::memcpy(dest.data(), source.data(), bytes);
+        benchmark::DoNotOptimize(dest.data());
+        benchmark::ClobberMemory();
+    }
+}
+
+// Runs a program to its end; false when it could not run or failed.
+bool RunProgram(const std::vector<std::string>& args)
+{
+    std::vector<char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+        return false;
+    int status = 0;
+    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The peak resident memory of one run of a program, in MB, as
+// /usr/bin/time reports it (a child of this large process would count this
+// process's memory as its own); negative when it failed.
+double PeakMemoryMB(const std::vector<std::string>& args, const std::string& folder)
+{
+    const std::string report = folder + "/peak.txt";
+    std::vector<std::string> timed = {"/usr/bin/time", "-f", "%M", "-o", report};
+    timed.insert(timed.end(), args.begin(), args.end());
+    if (!RunProgram(timed))
+        return -1;
+    FILE* f = std::fopen(report.c_str(), "r");
+    long kb = -1;
+    if (f) {
+        if (std::fscanf(f, "%ld", &kb) != 1)
+            kb = -1;
+        std::fclose(f);
+    }
+    std::remove(report.c_str());
+    return kb < 0 ? -1 : static_cast<double>(kb) / 1024.0;
+}
+
+// One program writing the photo's pixels as a PPM file, as a whole
+// process; the file is removed between runs, outside the timed part. The
+// peak memory of one more run is given beside the time.
+void TimeProcess(benchmark::State& state, const std::vector<std::string>& args, const std::string& output)
+{
+    for (auto _ : state) {
+        if (!RunProgram(args)) {
+            state.SkipWithError((args[0] + " failed").c_str());
+            return;
+        }
+        state.PauseTiming();
+        std::remove(output.c_str());
+        state.ResumeTiming();
+    }
+    state.counters["peak_MB"] = PeakMemoryMB(args, Photo().Folder);
+    std::remove(output.c_str());
+}
+
+void BM_PicdumpJpeg(benchmark::State& state)
+{
+    const std::string out = Photo().Folder + "/picdump.ppm";
+    TimeProcess(state, {CORVINEL_PICDUMP, Photo().Path, out}, out);
+}
+
+// The peer: libjpeg-turbo's own decoder writing the same PPM.
+void BM_DjpegPpm(benchmark::State& state)
+{
+    const std::string out = Photo().Folder + "/djpeg.ppm";
+    TimeProcess(state, {"/usr/bin/djpeg", "-ppm", "-outfile", out, Photo().Path}, out);
+}
+
 void BM_EditorAccentuer(benchmark::State& state)
 {
     edtest::TTestFrame& t = Frame();
@@ -137,8 +229,11 @@ void BM_Convolve3x3(benchmark::State& state)
 
 } // namespace
 
+BENCHMARK(BM_MemcpyMapped)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_EditorOpenJpeg)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Djpeg)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PicdumpJpeg)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DjpegPpm)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_EditorAccentuer)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Convolve3x3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -147,6 +242,9 @@ int main(int argc, char** argv)
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     edtest::InitOnce();
     return benchratios::RunAndPrintRatios(argc, argv,
-                                          {{"BM_EditorOpenJpeg", "BM_Djpeg", 1.5},
+                                          {{"BM_EditorOpenJpeg", "BM_Djpeg", 1.25},
+                                           {"BM_EditorOpenJpeg", "BM_MemcpyMapped", 0},
+                                           {"BM_PicdumpJpeg", "BM_DjpegPpm", 1.25},
+                                           {"BM_PicdumpJpeg", "BM_MemcpyMapped", 0},
                                            {"BM_EditorAccentuer", "BM_Convolve3x3", 1.5}});
 }

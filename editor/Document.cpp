@@ -110,6 +110,17 @@ TDocument::~TDocument()
 void TDocument::SetPicture(const TBitmap& bitmap)
 {
     FPicture.Assign(bitmap);
+    PictureAssigned();
+}
+
+void TDocument::SetPicture(TBitmap&& bitmap)
+{
+    FPicture.Assign(std::move(bitmap));
+    PictureAssigned();
+}
+
+void TDocument::PictureAssigned()
+{
     if (FPicture.PixelFormat() != pf24bit)
         FPicture.SetPixelFormat(pf24bit);
     if (View)

@@ -86,6 +86,8 @@ public:
     const TBitmap& Picture() const { return FPicture; }
     // Assigns a new picture (converted to 24 bits) and tells the view.
     void SetPicture(const TBitmap& bitmap);
+    // The same for a bitmap about to be freed: its pixels are taken over.
+    void SetPicture(TBitmap&& bitmap);
     // Tells the view that a routine changed the picture where it is.
     void PictureChanged();
 
@@ -186,6 +188,8 @@ public:
     void SetCaptionText(const std::string& caption);
 
 private:
+    // Converts a picture just assigned to 24 bits and tells the view.
+    void PictureAssigned();
     void ShowSelectionSize();
     void SetUndoCommands(bool enabled);
     // Drops this document's oldest snapshot.

@@ -245,8 +245,7 @@ TDocument* TEditorFrame::OpenImage(const std::string& fileName)
                 picture.LoadFromFile(name);
                 if (!picture.Graphic() || picture.Width() <= 0 || picture.Height() <= 0)
                     throw EInvalidGraphic("Image vide");
-                bitmap = std::make_unique<TBitmap>(picture.Width(), picture.Height(), pf24bit);
-                bitmap->Canvas().Draw(0, 0, *picture.Graphic());
+                bitmap = std::make_unique<TBitmap>(FlattenPicture(picture));
                 readWarning = picture.Graphic()->ReadWarning();
                 // What the camera recorded goes back into the file with a JPEG save.
                 metadata = TPhotoMetadata::Of(picture.Graphic());
@@ -261,7 +260,7 @@ TDocument* TEditorFrame::OpenImage(const std::string& fileName)
 
     auto created = std::make_unique<TDocument>(States);
     TDocument& document = *created;
-    document.SetPicture(*bitmap);
+    document.SetPicture(std::move(*bitmap));
     bitmap.reset();
     document.Metadata = std::move(metadata);
     IChildWindow* window = FWindows.CreateDocumentWindow(std::move(created));

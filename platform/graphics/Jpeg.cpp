@@ -444,25 +444,34 @@ std::unique_ptr<TBitmap> DecodeJpeg(const std::vector<std::uint8_t>& data, bool 
 
     const int width = static_cast<int>(info.output_width);
     const int height = static_cast<int>(info.output_height);
-    auto bitmap = std::make_unique<TBitmap>(width, height, grey ? pf8bit : pf24bit);
+    // The decoder writes every row straight into the bitmap, which is not
+    // filled first: each page of the picture is touched once, by its pixels.
+    auto bitmap = std::make_unique<TBitmap>(TBitmap::Uninitialised(width, height, grey ? pf8bit : pf24bit));
     if (grey)
         bitmap->SetPalette(GreyPalette());
     std::vector<std::uint8_t> cmykRow(cmyk ? static_cast<std::size_t>(width) * 4 : 0);
+    const std::size_t stride = bitmap->RowStride();
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(grey ? 1 : 3);
 
-    bool endedEarly = false;
-    for (int y = 0; y < height; ++y) {
+    int y = 0;
+    for (; y < height; ++y) {
         std::uint8_t* row = bitmap->ScanLine(y);
-        if (!reader.ReadRow(cmyk ? cmykRow.data() : row)) {
-            endedEarly = true;
-            break; // nothing more comes: the rest stays as it is
-        }
+        if (!reader.ReadRow(cmyk ? cmykRow.data() : row))
+            break; // nothing more comes
         if (cmyk) {
             if (grey)
                 CmykToGrey(cmykRow.data(), row, width, inverted);
             else
                 CmykToBgr(cmykRow.data(), row, width, inverted);
         }
+        // The row's padding is white, as in a new white bitmap.
+        if (rowBytes < stride)
+            std::memset(row + rowBytes, 0xFF, stride - rowBytes);
     }
+    const bool endedEarly = y < height;
+    // What the file did not hold is white (index 255 of the grey ramp).
+    if (endedEarly)
+        std::memset(bitmap->ScanLine(y), 0xFF, stride * static_cast<std::size_t>(height - y));
     warning = reader.LossWarning();
     if (warning.empty() && endedEarly)
         warning = "Premature end of JPEG file";
@@ -544,16 +553,30 @@ void TJPEGImage::LoadFromStream(TStream& stream)
 {
     std::vector<std::uint8_t> data;
     try {
+        // The bytes come through a small buffer that stays in the cache and
+        // are put into a vector of the size the stream says it has left (a
+        // stream that cannot tell, or has more, makes it grow): the system
+        // copies into memory it just used instead of into pages it meets
+        // for the first time, which costs it far more.
+        std::int64_t left = 0;
+        try {
+            left = stream.Remaining();
+        } catch (const EStreamError&) {
+            left = 0;
+        }
+        constexpr std::int64_t most = std::int64_t{1} << 40;
+        if (left > 0 && left < most)
+            data.reserve(static_cast<std::size_t>(left));
         constexpr std::size_t chunk = 64 * 1024;
+        std::vector<std::uint8_t> piece(chunk);
         for (;;) {
-            std::size_t old = data.size();
-            data.resize(old + chunk);
-            std::size_t n = stream.Read(data.data() + old, chunk);
-            data.resize(old + n);
+            const std::size_t n = stream.Read(piece.data(), chunk);
             if (n == 0)
                 break;
+            data.insert(data.end(), piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(n));
         }
-        data.shrink_to_fit();
+        if (data.capacity() > data.size())
+            data.shrink_to_fit();
     } catch (const std::bad_alloc&) {
         OutOfMemoryError();
     }
@@ -607,6 +630,18 @@ const TBitmap& TJPEGImage::Bitmap() const
 {
     DIBNeeded();
     return *FBitmap;
+}
+
+std::unique_ptr<TBitmap> TJPEGImage::TakeBitmap()
+{
+    DIBNeeded();
+    if (!FBitmapDecoded) {
+        auto copy = std::make_unique<TBitmap>();
+        copy->Assign(*FBitmap);
+        return copy;
+    }
+    FBitmapDecoded = false;
+    return std::move(FBitmap);
 }
 
 bool TJPEGImage::DataMatchesSettings() const

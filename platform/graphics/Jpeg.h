@@ -79,6 +79,11 @@ public:
     // The decoded pixels: pf24bit for colour, pf8bit with a grey palette
     // for grey pictures; an empty bitmap for an empty picture.
     const TBitmap& Bitmap() const;
+    // The decoded pixels handed over instead of copied, for a caller that
+    // keeps them in place of the picture: the picture keeps its bytes and
+    // decodes them again when next asked. Pixels assigned from a bitmap are
+    // the picture's only source and are copied.
+    std::unique_ptr<TBitmap> TakeBitmap();
     // The JPEG bytes kept (empty when there are none yet).
     const std::vector<std::uint8_t>& Data() const { return FData; }
     // True when the bytes kept are those of a loaded file.

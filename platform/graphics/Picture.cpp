@@ -1,10 +1,13 @@
 #include "Picture.h"
 
 #include "Bitmap.h"
+#include "Canvas.h"
 #include "Exceptions.h"
+#include "Jpeg.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <mutex>
 
 namespace {
@@ -235,4 +238,46 @@ std::string GraphicFilter()
     for (const auto& f : shown)
         filter += "|" + f.Description + " (*." + f.Extension + ")|*." + f.Extension;
     return filter;
+}
+
+namespace {
+
+// A bitmap that draws onto a white 24-bit bitmap of its size as it is.
+bool DrawsUnchanged(const TBitmap& bitmap)
+{
+    return bitmap.PixelFormat() == pf24bit && !bitmap.Transparent();
+}
+
+// Pixels taken from a graphic, made what a drawing onto a new white bitmap
+// gives: no palette, no transparency settings, white row padding.
+TBitmap AsDrawn(TBitmap&& pixels)
+{
+    TBitmap flat(std::move(pixels));
+    if (!flat.GetPalette().empty())
+        flat.SetPalette(TPalette{});
+    flat.SetTransparentMode(tmAuto);
+    const std::size_t rowBytes = static_cast<std::size_t>(flat.Width()) * 3;
+    const std::size_t stride = flat.RowStride();
+    if (rowBytes < stride)
+        for (int y = 0; y < flat.Height(); ++y)
+            std::memset(flat.ScanLine(y) + rowBytes, 0xFF, stride - rowBytes);
+    return flat;
+}
+
+} // namespace
+
+TBitmap FlattenPicture(TPicture& picture)
+{
+    TGraphic* graphic = picture.Graphic();
+    if (auto* jpeg = dynamic_cast<TJPEGImage*>(graphic)) {
+        if (!jpeg->Empty() && DrawsUnchanged(jpeg->Bitmap()))
+            return AsDrawn(std::move(*jpeg->TakeBitmap()));
+    } else if (auto* bitmap = dynamic_cast<TBitmap*>(graphic)) {
+        if (!bitmap->Empty() && DrawsUnchanged(*bitmap))
+            return AsDrawn(std::move(*bitmap));
+    }
+    TBitmap flat(picture.Width(), picture.Height(), pf24bit);
+    if (graphic)
+        flat.Canvas().Draw(0, 0, *graphic);
+    return flat;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // Memory for pixels. Large blocks (2 MB and more) are mapped 2 MB-aligned and
 // advised for transparent huge pages: a 24-megapixel picture then costs a few
-// dozen page faults instead of tens of thousands. A few freed large blocks
+// dozen page faults instead of tens of thousands. The pages of a large new
+// mapping are made present at once, spread over the shared thread pool. A few freed large blocks
 // are kept mapped and handed out again to the next request of the same
 // mapped size, so routines that build a new picture of the same size as the
 // old one write into memory that is already there.
