@@ -414,6 +414,8 @@ void TGifPicture::SetScreenSide(bool width, int value)
             RaiseGIFError("Image height too small for contained frames");
     }
     std::uint16_t& side = width ? Header.ScreenWidth : Header.ScreenHeight;
+    if (value > side)
+        CheckScreenBudget(width ? value : Header.ScreenWidth, width ? Header.ScreenHeight : value);
     if (value != side) {
         side = static_cast<std::uint16_t>(value);
         DropCachedBitmap();

@@ -390,6 +390,12 @@ TEST(GifDecoder, ScreenAndFramesStayWithinThePixelBudget)
     r = Load(Gif(100, 100));
     ASSERT_EQ(r.Error, "");
     ExpectDrawn(*r.Image, 100, 100);
+    // Set by hand, the screen keeps to the budget as well.
+    EXPECT_THROW(r.Image->SetWidth(101), GIFException);
+    EXPECT_EQ(r.Image->Width(), 100);
+    r.Image->SetHeight(50);
+    r.Image->SetWidth(200);
+    EXPECT_EQ(r.Image->Width(), 200);
     r = Load(Gif(101, 100));
     EXPECT_NE(r.Error.find("Logical screen too large (101 x 100 pixels)"), std::string::npos) << r.Error;
 
