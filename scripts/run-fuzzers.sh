@@ -3,7 +3,8 @@
 # its corpus under <build>/corpus/<target> (seeded from fuzz/seeds/<target>),
 # its dictionary fuzz/dict/<format>.dict and the input size its format needs.
 # A finding is left under <build>/crashes/<target>: copy it into
-# tests/regressions/<extension>/ with the fix.
+# tests/regressions/files/<extension>/ with the fix, and its outcome into the
+# table of tests/regressions/regression_test.cpp.
 set -euo pipefail
 dir=${1:?usage: run-fuzzers.sh BUILD_FUZZ_DIR}
 seconds=${FUZZ_SECONDS:-60}

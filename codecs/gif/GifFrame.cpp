@@ -158,11 +158,16 @@ std::uint8_t TGIFSubImage::PixelAt(int x, int y)
 
 namespace {
 
-// Grows the logical screen to hold a frame; answers whether it had to.
+// Grows the logical screen to hold a frame, as far as the pixel budget goes.
 void FitScreen(TGIFSubImage& frame, TGifPicture* image, int right, int bottom)
 {
     if (!image)
         return;
+    const int width = std::max(image->GetWidth(), std::min(right, MaxScreenSide));
+    const int height = std::max(image->GetHeight(), std::min(bottom, MaxScreenSide));
+    // The screen the frame needs must be one that can be drawn.
+    if (width != image->GetWidth() || height != image->GetHeight())
+        CheckScreenBudget(width, height);
     bool warned = false;
     if (image->GetWidth() < right) {
         if (image->GetWidth() > 0) {
@@ -253,9 +258,12 @@ void TGIFSubImage::LoadFromStream(TStream& stream)
         SetWord(5, image ? image->GetWidth() : 0);
         ReportWarning(1, "Image exceeds Logical Screen size");
     }
+    // Checked here, before the colour table and the data are read: the
+    // frame, the screen it needs, and the frames read so far with it.
+    const std::size_t pixels = CheckFrameSize(FrameWidth(), FrameHeight());
     FitScreen(*this, image, FrameLeft() + FrameWidth(), FrameTop() + FrameHeight());
-    // Checked here, before the colour table and the data are read.
-    CheckFrameSize(FrameWidth(), FrameHeight());
+    if (image)
+        image->Frames.TakeLoadPixels(pixels);
     if (Descriptor[9] & 0x80)
         FColorMap.ReadTable(stream, 2 << (Descriptor[9] & 7));
     ReadFrameRaster(*this, stream);

@@ -64,13 +64,12 @@ private:
                 FBits += 8;
                 continue;
             }
-            if (FNoMoreData) {
-                if (FBits == 0)
-                    FFrame.ReportWarning(1, "Decoder bit buffer under-run");
+            // A code asked for once the data has run out: the frame was cut
+            // short, whatever bits of it are left.
+            if (FNoMoreData || !NextBlock()) {
+                FFrame.ReportWarning(1, "Decoder bit buffer under-run");
                 return EndOfData;
             }
-            if (!NextBlock())
-                return EndOfData;
         }
         const int code = static_cast<int>(FAccumulator & ((1u << FWidth) - 1));
         FAccumulator >>= FWidth;
@@ -289,19 +288,14 @@ void ReadFrameRaster(TGIFSubImage& frame, TStream& stream)
         if (pixels && !frame.IsInterlaced()) {
             decoder.Decode(pixels, total);
         } else if (pixels) {
-            // Rows come in pass order: decoded in that order, then put in
-            // place. Rows the data did not reach keep their initial index.
-            std::vector<std::uint8_t> passes(total);
-            const std::size_t got = decoder.Decode(passes.data(), total);
+            // Rows come in pass order, each decoded in its place. Rows the
+            // data did not reach keep their initial index.
             static constexpr int start[4] = {0, 4, 2, 1};
             static constexpr int step[4] = {8, 8, 4, 2};
-            std::size_t at = 0;
-            for (int pass = 0; pass < 4; ++pass)
-                for (int y = start[pass]; y < height && at < got; y += step[pass]) {
-                    const std::size_t n = std::min(width, got - at);
-                    std::copy_n(passes.data() + at, n, pixels + static_cast<std::size_t>(y) * width);
-                    at += n;
-                }
+            bool more = true;
+            for (int pass = 0; pass < 4 && more; ++pass)
+                for (int y = start[pass]; y < height && more; y += step[pass])
+                    more = decoder.Decode(pixels + static_cast<std::size_t>(y) * width, width) == width;
         }
     } catch (...) {
         try {

@@ -29,9 +29,36 @@ bool NextBlockByte(TStream& stream, std::uint8_t& b)
 
 } // namespace
 
+void TGifPictureList::TakeLoadPixels(std::size_t pixels)
+{
+    if (!FLoading)
+        return;
+    const std::size_t budget = PixelBudget();
+    if (FLoadPixels > budget || pixels > budget - FLoadPixels)
+        RaiseGIFError("Frames too large (" + std::to_string(FLoadPixels) + " + " + std::to_string(pixels) +
+                      " pixels): the frames of a picture may hold " + std::to_string(budget) + " pixels in all");
+    FLoadPixels += pixels;
+}
+
+void CheckScreenBudget(std::int64_t width, std::int64_t height)
+{
+    try {
+        CheckPixelBudget(width, height);
+    } catch (const Exception& e) {
+        RaiseGIFError("Logical screen too large (" + std::to_string(width) + " x " + std::to_string(height) +
+                      " pixels): " + e.Message);
+    }
+}
+
 void TGifPictureList::LoadFromStream(TStream& stream, TPersistent* parent)
 {
     auto* image = dynamic_cast<TGifPicture*>(parent);
+    FLoading = true;
+    FLoadPixels = 0;
+    struct Done {
+        bool& Loading;
+        ~Done() { Loading = false; }
+    } done{FLoading};
     std::uint8_t b = 0;
     if (!NextBlockByte(stream, b))
         return;
@@ -72,12 +99,8 @@ TGIFFrameComposer::TGIFFrameComposer(const TGifPicture& image) : FImage(image)
 {
     FWidth = image.GetWidth();
     FHeight = image.GetHeight();
-    std::size_t pixels;
-    try {
-        pixels = CheckPixelBudget(FWidth, FHeight);
-    } catch (const Exception& e) {
-        RaiseGIFError("Logical screen too large: " + e.Message);
-    }
+    CheckScreenBudget(FWidth, FHeight);
+    const std::size_t pixels = static_cast<std::size_t>(FWidth) * static_cast<std::size_t>(FHeight);
     FRgb.assign(pixels * 3, 0);
     FCovered.assign(pixels, 0);
 }
@@ -391,6 +414,8 @@ void TGifPicture::SetScreenSide(bool width, int value)
             RaiseGIFError("Image height too small for contained frames");
     }
     std::uint16_t& side = width ? Header.ScreenWidth : Header.ScreenHeight;
+    if (value > side)
+        CheckScreenBudget(width ? value : Header.ScreenWidth, width ? Header.ScreenHeight : value);
     if (value != side) {
         side = static_cast<std::uint16_t>(value);
         DropCachedBitmap();
@@ -415,9 +440,14 @@ void TGifPicture::LoadFromStream(TStream& stream)
     const std::int64_t start = stream.Position();
     try {
         Header.LoadFromStream(stream);
+        CheckScreenBudget(Header.ScreenWidth, Header.ScreenHeight);
         Frames.LoadFromStream(stream, this);
         TGIFTrailer trailer(this);
         trailer.LoadFromStream(stream);
+        // Frames with pixels grow an empty screen to their size: one still
+        // empty had none, and there is nothing to show.
+        if (Header.ScreenWidth == 0 && Header.ScreenHeight == 0)
+            RaiseGIFError("Empty image: a logical screen of 0 x 0 pixels and no frame");
     } catch (...) {
         try {
             stream.SetPosition(start);

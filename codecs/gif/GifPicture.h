@@ -379,7 +379,20 @@ public:
     void SaveToStream(TStream& stream) const override;
     TGIFSubImage* Frame(int index) const { return static_cast<TGIFSubImage*>(ItemAt(index)); }
     int Count() const { return ItemCount(); }
+    // While the list reads a stream, the frames it reads share one pixel
+    // budget: each takes its pixels before it allocates them, and the frame
+    // that would bring the sum past the budget raises a GIFException.
+    // Outside a read, nothing is counted.
+    void TakeLoadPixels(std::size_t pixels);
+
+private:
+    bool FLoading = false;
+    std::size_t FLoadPixels = 0;
 };
+
+// A logical screen of width x height checked against the pixel budget, so
+// that a picture that loads can be drawn: over it, a GIFException.
+void CheckScreenBudget(std::int64_t width, std::int64_t height);
 
 // ---------------------------------------------------------------------------
 // Composition on the logical screen

@@ -347,6 +347,10 @@ void ReadDibFrom(TStream& stream, std::int64_t fileStart, std::uint32_t offBits,
 {
     const std::int64_t streamEnd = stream.Size();
     TDibHeader h = ReadHeader(stream);
+    // A picture of no size at all is no picture (one side of 0 still says
+    // how large the other is, and loads empty).
+    if (h.Width == 0 && h.Height == 0)
+        Invalid("image vide de 0 x 0 pixels");
     const std::int64_t tableStart = stream.Position();
 
     // Colour table: biClrUsed entries (0: all of them for 8 bits and fewer).

@@ -56,13 +56,18 @@ std::size_t CheckHeader(const std::uint8_t* data)
     return count;
 }
 
-// The bytes a DIB entry's header says the entry takes (header, masks,
-// colour table, colour rows, AND mask), or 0 when its header is not all in
-// the `size` bytes at p or is not a DIB header.
-std::uint64_t ImpliedDibBytes(const std::uint8_t* p, std::size_t size)
+// What a DIB entry's header says the entry takes: its colour image (header,
+// masks, colour table, colour rows), then its AND mask. Both 0 when the 40
+// bytes at p are no DIB header.
+struct TDibExtent {
+    std::uint64_t Colour = 0;
+    std::uint64_t Mask = 0;
+};
+
+TDibExtent DibExtent(const std::uint8_t* p)
 {
-    if (size < 40 || IsPng(p, size))
-        return 0;
+    if (IsPng(p, 40))
+        return {};
     const std::uint32_t headerSize = GetU32LE(p);
     const auto width = static_cast<std::int32_t>(GetU32LE(p + 4));
     const auto doubledHeight = static_cast<std::int32_t>(GetU32LE(p + 8));
@@ -70,23 +75,27 @@ std::uint64_t ImpliedDibBytes(const std::uint8_t* p, std::size_t size)
     const std::uint32_t compression = GetU32LE(p + 16);
     std::uint64_t tableEntries = GetU32LE(p + 32);
     if (headerSize < 40 || width <= 0 || doubledHeight < 2 || bits == 0 || bits > 32 || tableEntries > 256)
-        return 0;
+        return {};
     if (bits <= 8 && tableEntries == 0)
         tableEntries = std::uint64_t{1} << bits;
     const auto w = static_cast<std::uint64_t>(width);
     const auto h = static_cast<std::uint64_t>(doubledHeight / 2);
-    return headerSize + (compression == 3 && headerSize == 40 ? 12 : 0) + tableEntries * 4 +
-           (w * bits + 31) / 32 * 4 * h + (w + 31) / 32 * 4 * h;
+    return {headerSize + (compression == 3 && headerSize == 40 ? 12 : 0) + tableEntries * 4 + (w * bits + 31) / 32 * 4 * h,
+            (w + 31) / 32 * 4 * h};
 }
 
-// The bytes of an entry: its stated count, or more when its DIB header says
-// it is larger and the data is there (as other readers take such files).
-std::uint64_t EntryBytes(const std::uint8_t* data, std::size_t size, std::uint64_t offset, std::uint64_t bytes)
+// The bytes of an entry whose first `held` bytes are at p and `left` bytes
+// of the file from it on: its stated count, or more when its DIB header says
+// it is larger and the file holds its colour image (as other readers take
+// such files; a mask the file ends in is cut where it ends).
+std::uint64_t EntryBytes(const std::uint8_t* p, std::uint64_t held, std::uint64_t left, std::uint64_t stated)
 {
-    if (offset >= size)
-        return bytes;
-    const std::uint64_t implied = ImpliedDibBytes(data + offset, size - static_cast<std::size_t>(offset));
-    return implied > bytes && implied <= size - offset ? implied : bytes;
+    if (held < 40)
+        return stated;
+    const TDibExtent extent = DibExtent(p);
+    if (extent.Colour == 0 || extent.Colour + extent.Mask <= stated || extent.Colour > left)
+        return stated;
+    return std::min(extent.Colour + extent.Mask, left);
 }
 
 // Checks the directory; answers the entries in file order.
@@ -103,7 +112,8 @@ std::vector<TEntry> ReadDirectory(const std::uint8_t* data, std::size_t size)
         const std::uint8_t* d = data + DirHeaderSize + i * DirEntrySize;
         TEntry& e = entries[i];
         const std::uint32_t offset = GetU32LE(d + 12);
-        const std::uint64_t bytes = EntryBytes(data, size, offset, GetU32LE(d + 8));
+        const std::uint64_t left = offset < size ? size - offset : 0;
+        const std::uint64_t bytes = EntryBytes(data + std::min<std::size_t>(offset, size), left, left, GetU32LE(d + 8));
         if (offset > size || bytes > size - offset)
             Invalid("image " + std::to_string(i + 1) + " hors du fichier");
         e.Offset = offset;
@@ -371,35 +381,41 @@ void TIcon::LoadFromStream(TStream& stream)
             Invalid("image " + std::to_string(i + 1) + " hors du fichier");
         end = std::max(end, last);
     }
-    std::vector<std::uint8_t> data;
-    try {
-        data.resize(static_cast<std::size_t>(end));
-    } catch (const std::bad_alloc&) {
-        OutOfMemoryError();
-    }
-    std::memcpy(data.data(), directory.data(), dirSize);
-    stream.ReadBuffer(data.data() + dirSize, data.size() - dirSize);
-
-    // A DIB entry whose stated count is smaller than its bitmap: the rest
-    // is read too when the stream has it.
-    std::uint64_t more = end;
+    // An entry stated smaller than its DIB header: its header is read to
+    // size it, and the rest of its bitmap when the stream holds it.
+    std::uint64_t headers = end;
     for (std::size_t i = 0; i < count; ++i) {
-        const std::uint8_t* d = directory.data() + DirHeaderSize + i * DirEntrySize;
-        const std::uint64_t offset = GetU32LE(d + 12);
-        if (offset + 40 > data.size())
-            continue;
-        const std::uint64_t implied = ImpliedDibBytes(data.data() + offset, data.size() - offset);
-        if (implied > GetU32LE(d + 8) && offset + implied <= static_cast<std::uint64_t>(available))
-            more = std::max(more, offset + implied);
+        const std::uint64_t offset = GetU32LE(directory.data() + DirHeaderSize + i * DirEntrySize + 12);
+        if (offset + 40 <= static_cast<std::uint64_t>(available))
+            headers = std::max(headers, offset + 40);
     }
-    if (more > end) {
+    std::vector<std::uint8_t> data;
+    auto readTo = [&](std::uint64_t size) {
+        const std::size_t had = data.size();
         try {
-            data.resize(static_cast<std::size_t>(more));
+            data.resize(static_cast<std::size_t>(size));
         } catch (const std::bad_alloc&) {
             OutOfMemoryError();
         }
-        stream.ReadBuffer(data.data() + end, data.size() - static_cast<std::size_t>(end));
+        if (data.size() > had)
+            stream.ReadBuffer(data.data() + had, data.size() - had);
+    };
+    data = directory;
+    readTo(headers);
+    std::uint64_t last = end;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t* d = directory.data() + DirHeaderSize + i * DirEntrySize;
+        const std::uint64_t offset = GetU32LE(d + 12);
+        if (offset >= data.size())
+            continue;
+        last = std::max(last, offset + EntryBytes(data.data() + offset, data.size() - offset,
+                                                  static_cast<std::uint64_t>(available) - offset, GetU32LE(d + 8)));
     }
+    // The file ends with its last image: what was read past it goes.
+    if (last < data.size())
+        data.resize(static_cast<std::size_t>(last));
+    readTo(last);
+    stream.SetPosition(start + static_cast<std::int64_t>(last));
 
     Decode(std::move(data));
     Changed();

@@ -673,6 +673,29 @@ TEST(BmpWrite, PicturesWithoutPixelsRoundTrip)
     EXPECT_TRUE(back.Empty());
 }
 
+TEST(BmpRead, APictureOfNoSizeIsRefused)
+{
+    // 0 x 0 in a Windows header, at 8 bits with a table, and in an OS/2 one.
+    BmpSpec plain;
+    plain.Width = 0;
+    plain.Height = 0;
+    BmpSpec table = plain;
+    table.Bits = 8;
+    table.Colours = {0xFF0000, 0x00FF00};
+    BmpSpec core = plain;
+    core.HeaderSize = 12;
+    for (const auto& [spec, what] : {std::pair{plain, "24 bits"}, {table, "8 bits"}, {core, "core header"}})
+        ExpectLoadError<EInvalidGraphic>(spec.Build(), "L'image bitmap n'est pas valide (image vide de 0 x 0 pixels)",
+                                         what);
+    // The bitmap keeps what it held; a DIB from the clipboard is refused too.
+    TBitmap b(3, 2);
+    EXPECT_THROW(LoadBytes(plain.Build(), b), EInvalidGraphic);
+    EXPECT_EQ(b.Width(), 3);
+    EXPECT_EQ(b.Height(), 2);
+    const std::vector<std::uint8_t> dib = plain.Build();
+    EXPECT_THROW(ReadDib(dib.data() + 14, dib.size() - 14, b), EInvalidGraphic);
+}
+
 TEST(BmpRead, PixelsNeverStartInsideAStatedColourTable)
 {
     // 2 x 2 at 8 bits with a table of four colours, stated in the header.

@@ -368,6 +368,52 @@ TEST(Icon, SizeIsFixedFileIsKeptAssignCopies)
     EXPECT_EQ(opaque->Image()->ScanLine(0)[4 * 3 + 3], 255);
 }
 
+TEST(IconRead, EntriesStatedAtEightBytesAreSizedFromTheirHeader)
+{
+    // 1-bit and 8-bit images from ImageMagick, as icons and as cursors whose
+    // directory says 8 bytes: their header, table, rows and mask follow.
+    TempDir dir;
+    const std::string src = dir.File("src.ppm");
+    ASSERT_EQ(testutil::Run(Tool("convert") + " -size 32x32 -seed 7 plasma:fractal " + Quote(src)).ExitCode, 0);
+    const std::pair<std::string, unsigned> cases[] = {{"-colors 2 -type Palette", 1}, {"-colors 100 -type Palette", 8}};
+    for (const auto& [options, bits] : cases) {
+        const std::string file = dir.File("im.ico"), ref = dir.File("ref.ppm");
+        auto r = testutil::Run(Tool("convert") + " " + Quote(src) + " " + options + " " + Quote(file));
+        ASSERT_EQ(r.ExitCode, 0) << options << r.Output;
+        r = testutil::Run(Tool("convert") + " " + Quote(file) + " -background white -flatten -depth 8 " +
+                          Quote("ppm:" + ref));
+        ASSERT_EQ(r.ExitCode, 0) << r.Output;
+        const RgbImage want = ReadPpm(ref);
+        const std::vector<std::uint8_t> bytes = ReadFile(file);
+        ASSERT_GT(bytes.size(), 22u + 40u);
+        ASSERT_EQ(bytes[22 + 14], bits) << options;
+        for (std::uint32_t type : {1u, 2u}) {
+            const std::string what = options + (type == 2 ? " cursor" : " icon");
+            std::vector<std::uint8_t> stated = bytes;
+            Put16(stated, 2, type);
+            Put32(stated, 6 + 8, 8);
+            const std::string patched = dir.File("stated.ico");
+            WriteFile(patched, stated);
+            DumpResult d = PicDump(patched);
+            ASSERT_TRUE(d.Ok) << what << ": " << d.Error;
+            ASSERT_EQ(d.Image.Width, 32) << what;
+            ASSERT_EQ(d.Image.Height, 32) << what;
+            EXPECT_EQ(MaxDifference(d.Image, want), 0) << what;
+
+            // The same with the mask left out by its writer: opaque.
+            std::vector<std::uint8_t> noMask = stated;
+            noMask.resize(noMask.size() - 32 * 4);
+            auto icon = LoadIcon(noMask);
+            ASSERT_EQ(icon->Width(), 32) << what;
+            EXPECT_EQ(MaxDifference(FromBitmap(DrawOn(*icon, 32, 32, clWhite, Rect(0, 0, 32, 32))), want), 0)
+                << what;
+            // When the colour rows are not all there, the entry is refused.
+            noMask.resize(noMask.size() - 1);
+            EXPECT_THROW(LoadIcon(noMask), EInvalidGraphic) << what;
+        }
+    }
+}
+
 TEST(IconRead, MalformedFilesRaiseClearErrors)
 {
     auto good = IcoFile({DibEntry(4, 4, 24, {}, Solid(0x123456), Opaque())});

@@ -330,6 +330,59 @@ TEST(GifOutsideWriters, TheirFilesDecodeToTheirPixels)
     EXPECT_NE(none.Error.find("No frame 3"), std::string::npos) << none.Error;
 }
 
+TEST(GifOutsideWriters, AFileCutInsideItsImageDataKeepsItsRowsAndSaysSo)
+{
+    TempDir dir;
+    const std::string gif = dir.File("noise.gif");
+    // 64 x 64 noise in up to 256 colours: more than a byte of data a pixel.
+    const std::string command = Tool("convert") + " -size 64x64 xc:gray +noise Random -colors 256 " + Quote(gif);
+    const CommandResult made = testutil::Run(command);
+    ASSERT_EQ(made.ExitCode, 0) << command << made.Output;
+    const Indices whole = PilRead(dir, gif);
+    ASSERT_EQ(whole.Width, 64);
+    ASSERT_EQ(whole.Height, 64);
+    ASSERT_EQ(whole.Data.size(), 64u * 64u);
+
+    // Where the image data starts: after the header, its global table, the
+    // extensions, the descriptor, its local table and the code size byte.
+    const Bytes bytes = ReadFile(gif);
+    std::size_t at = 13 + ((bytes.at(10) & 0x80) ? 3u * (2u << (bytes[10] & 7)) : 0u);
+    while (bytes.at(at) == 0x21) {
+        for (at += 2; bytes.at(at) != 0; at += 1u + bytes[at]) {
+        }
+        ++at;
+    }
+    ASSERT_EQ(bytes.at(at), 0x2C);
+    const std::uint8_t packed = bytes.at(at + 9);
+    ASSERT_EQ(packed & 0x40, 0) << "interlaced";
+    at += 10 + ((packed & 0x80) ? 3u * (2u << (packed & 7)) : 0u) + 1;
+    ASSERT_GT(bytes.size(), at + 2000);
+    // Cut half way into the data: inside a sub-block, the common case.
+    const Bytes cut(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(at + (bytes.size() - at) / 2));
+
+    TGifPicture image;
+    std::vector<std::string> warnings;
+    image.WarningHandler = [&](TPersistent&, int, const std::string& m) { warnings.push_back(m); };
+    TMemoryStream stream(cut);
+    ASSERT_NO_THROW(image.LoadFromStream(stream));
+    EXPECT_NE(std::find(warnings.begin(), warnings.end(), "Decoder bit buffer under-run"), warnings.end());
+    ASSERT_EQ(image.Frames.Count(), 1);
+    TGIFSubImage& frame = *image.Frames.Frame(0);
+    ASSERT_EQ(frame.FrameWidth(), 64);
+    ASSERT_EQ(frame.FrameHeight(), 64);
+    ASSERT_EQ(frame.PixelDataSize(), whole.Data.size());
+    // The pixels read are PIL's, from the first row on; the rest keep the
+    // initial index.
+    const Bytes ours(frame.PixelData(), frame.PixelData() + frame.PixelDataSize());
+    const auto read = static_cast<std::size_t>(
+        std::mismatch(ours.begin(), ours.end(), whole.Data.begin()).first - ours.begin());
+    EXPECT_GE(read, 16u * 64u);
+    EXPECT_LT(read, ours.size());
+    const auto initial = static_cast<std::uint8_t>(std::max(0, frame.TransparentIndex()));
+    EXPECT_TRUE(std::all_of(ours.begin() + static_cast<std::ptrdiff_t>(read), ours.end(),
+                            [&](std::uint8_t i) { return i == initial; }));
+}
+
 TEST(GifOutsideWriters, EveryCodeSizeAndDeferredClearsReadAsGiflibReadsThem)
 {
     // Code size 1 is rare, but giflib reads it: the code width grows right
