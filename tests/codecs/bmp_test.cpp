@@ -684,8 +684,8 @@ TEST(BmpRead, APictureOfNoSizeIsRefused)
     table.Colours = {0xFF0000, 0x00FF00};
     BmpSpec core = plain;
     core.HeaderSize = 12;
-    for (const auto& [spec, what] : {std::pair{plain, "24 bits"}, {table, "8 bits"}, {core, "core header"}})
-        ExpectLoadError<EInvalidGraphic>(spec.Build(), "L'image bitmap n'est pas valide (image vide de 0 x 0 pixels)",
+    for (const auto& [layout, what] : {std::pair{plain, "24 bits"}, {table, "8 bits"}, {core, "core header"}})
+        ExpectLoadError<EInvalidGraphic>(layout.Build(), "L'image bitmap n'est pas valide (image vide de 0 x 0 pixels)",
                                          what);
     // The bitmap keeps what it held; a DIB from the clipboard is refused too.
     TBitmap b(3, 2);
