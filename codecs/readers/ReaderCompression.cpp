@@ -285,6 +285,7 @@ std::size_t TRLADecoder::Decode(const std::uint8_t*& source, std::uint8_t* dest,
         else if (!c.Run(static_cast<std::size_t>(n) + 1))
             break;
     }
+    FConsumed = c.I;
     return c.O;
 }
 

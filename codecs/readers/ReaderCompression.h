@@ -107,11 +107,20 @@ public:
     void Encode(const void*, void*, std::size_t) override {}
 };
 
+// Wavefront RLA run-length. A channel of more than 8 bits stores one run of
+// packets a byte of its samples, one behind the other: Consumed tells where
+// the last Decode stopped reading, so that the next byte's packets follow.
 class TRLADecoder : public TDecoder {
 public:
     std::size_t Decode(const std::uint8_t*& source, std::uint8_t* dest, std::size_t packedSize,
                        std::size_t unpackedSize) override;
     void Encode(const void*, void*, std::size_t) override {}
+    // Packed bytes the last Decode read, up to the packet that filled the
+    // output.
+    std::size_t Consumed() const { return FConsumed; }
+
+private:
+    std::size_t FConsumed = 0;
 };
 
 // Bytes per pixel of a Targa pixel depth (8, 15, 16, 24 or 32 bits); 0 for
