@@ -38,9 +38,10 @@ protected:
 
     // Decodes the codes of either variant and keeps the state they leave.
     // Tiff: codes most significant bit first, the width growing once the
-    // next free entry is 2^width - 1 (early change); else GIF: least
-    // significant bit first, the width growing once the entry 2^width - 1
-    // has been filled. initialWidth is the width after a clear code.
+    // next free entry is 2^width - 1 (early change); else GIF (and TIFF
+    // before version 6): least significant bit first, the width growing
+    // once the entry 2^width - 1 has been filled. initialWidth is the width
+    // after a clear code.
     template <bool Tiff>
     std::size_t DecodeCodes(const std::uint8_t* in, std::size_t packedSize, std::uint8_t* dest,
                             std::size_t unpackedSize, std::uint32_t initialWidth, const char* message);
@@ -56,7 +57,9 @@ protected:
     std::uint16_t Length[TableSize] = {};
 };
 
-// TIFF LZW: codes most significant bit first, 9 to 12 bits, early change.
+// TIFF LZW: codes most significant bit first, 9 to 12 bits, early change;
+// strips of the older packing (codes lowest bit first, no early change) are
+// told by their first two bytes and read the GIF way.
 class TTIFFLZW : public TLZWDecoder {
 public:
     std::size_t Decode(const std::uint8_t*& source, std::uint8_t* dest, std::size_t packedSize,
