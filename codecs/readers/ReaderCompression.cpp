@@ -145,7 +145,15 @@ std::size_t TLZWDecoder::DecodeCodes(const std::uint8_t* in, std::size_t packedS
 std::size_t TTIFFLZW::Decode(const std::uint8_t*& source, std::uint8_t* dest, std::size_t packedSize,
                              std::size_t unpackedSize)
 {
-    return DecodeCodes<true>(source, packedSize, dest, unpackedSize, 9, "TIF LZW: invalid opcode.");
+    const char* const message = "TIF LZW: invalid opcode.";
+    // Files written before TIFF 6 pack the codes lowest bit first and widen
+    // them only once the next free entry is 512, 1024 or 2048, as GIF does.
+    // Their strips begin with a clear code, which then shows as the bytes
+    // 00 and then one with its lowest bit set; the usual packing begins with
+    // 0x80.
+    if (packedSize >= 2 && source[0] == 0 && (source[1] & 1) != 0)
+        return DecodeCodes<false>(source, packedSize, dest, unpackedSize, 9, message);
+    return DecodeCodes<true>(source, packedSize, dest, unpackedSize, 9, message);
 }
 
 std::size_t TGIFLZW::Decode(const std::uint8_t*& source, std::uint8_t* dest, std::size_t packedSize,
@@ -285,6 +293,7 @@ std::size_t TRLADecoder::Decode(const std::uint8_t*& source, std::uint8_t* dest,
         else if (!c.Run(static_cast<std::size_t>(n) + 1))
             break;
     }
+    FConsumed = c.I;
     return c.O;
 }
 

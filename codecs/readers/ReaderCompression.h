@@ -38,9 +38,10 @@ protected:
 
     // Decodes the codes of either variant and keeps the state they leave.
     // Tiff: codes most significant bit first, the width growing once the
-    // next free entry is 2^width - 1 (early change); else GIF: least
-    // significant bit first, the width growing once the entry 2^width - 1
-    // has been filled. initialWidth is the width after a clear code.
+    // next free entry is 2^width - 1 (early change); else GIF (and TIFF
+    // before version 6): least significant bit first, the width growing
+    // once the entry 2^width - 1 has been filled. initialWidth is the width
+    // after a clear code.
     template <bool Tiff>
     std::size_t DecodeCodes(const std::uint8_t* in, std::size_t packedSize, std::uint8_t* dest,
                             std::size_t unpackedSize, std::uint32_t initialWidth, const char* message);
@@ -56,7 +57,9 @@ protected:
     std::uint16_t Length[TableSize] = {};
 };
 
-// TIFF LZW: codes most significant bit first, 9 to 12 bits, early change.
+// TIFF LZW: codes most significant bit first, 9 to 12 bits, early change;
+// strips of the older packing (codes lowest bit first, no early change) are
+// told by their first two bytes and read the GIF way.
 class TTIFFLZW : public TLZWDecoder {
 public:
     std::size_t Decode(const std::uint8_t*& source, std::uint8_t* dest, std::size_t packedSize,
@@ -107,11 +110,20 @@ public:
     void Encode(const void*, void*, std::size_t) override {}
 };
 
+// Wavefront RLA run-length. A channel of more than 8 bits stores one run of
+// packets a byte of its samples, one behind the other: Consumed tells where
+// the last Decode stopped reading, so that the next byte's packets follow.
 class TRLADecoder : public TDecoder {
 public:
     std::size_t Decode(const std::uint8_t*& source, std::uint8_t* dest, std::size_t packedSize,
                        std::size_t unpackedSize) override;
     void Encode(const void*, void*, std::size_t) override {}
+    // Packed bytes the last Decode read, up to the packet that filled the
+    // output.
+    std::size_t Consumed() const { return FConsumed; }
+
+private:
+    std::size_t FConsumed = 0;
 };
 
 // Bytes per pixel of a Targa pixel depth (8, 15, 16, 24 or 32 bits); 0 for

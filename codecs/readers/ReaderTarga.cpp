@@ -74,8 +74,10 @@ void ReversePixels(std::uint8_t* row, std::size_t count, std::size_t pixelBytes)
 }
 
 // Reads the colour map: 24-bit entries blue, green, red; 32-bit the same and
-// a byte left out; 15- and 16-bit entries five bits a component. Entries past
-// 256 are read over; the bitmap keeps the first 256.
+// a byte left out; 15- and 16-bit entries five bits a component. The map's
+// first entry belongs to pixel value FirstEntry, so the palette starts with
+// that many black entries; pixel values outside the map show black. Entries
+// for values past 255 are read over.
 TPalette ReadColorMap(TStream& stream, const TargaHeader& h)
 {
     if (h.MapLength == 0)
@@ -98,8 +100,9 @@ TPalette ReadColorMap(TStream& stream, const TargaHeader& h)
     std::vector<std::uint8_t> raw = MakeBuffer(entryBytes * h.MapLength);
     if (ReadUpTo(stream, raw.data(), raw.size()) != raw.size())
         throw Exception(InvalidImage);
-    TPalette palette;
-    for (std::size_t k = 0; k < std::min<std::size_t>(h.MapLength, MaxPaletteEntries); ++k) {
+    const std::size_t first = std::min<std::size_t>(h.FirstEntry, MaxPaletteEntries);
+    TPalette palette(first, TPaletteEntry{0, 0, 0, 0});
+    for (std::size_t k = 0; k < std::min<std::size_t>(h.MapLength, MaxPaletteEntries - first); ++k) {
         const std::uint8_t* e = raw.data() + k * entryBytes;
         if (entryBytes == 2) {
             const unsigned v = GetU16LE(e);

@@ -257,7 +257,7 @@ struct YCbCrConverter {
         const double Cr = scale(cr, 2, 127);
         const double r = Cr * (2 - 2 * LumaRed) + Y;
         const double b = Cb * (2 - 2 * LumaBlue) + Y;
-        const double g = LumaGreen == 0 ? 0 : (Y - LumaBlue * b - LumaRed * r) / LumaGreen;
+        const double g = (Y - LumaBlue * b - LumaRed * r) / LumaGreen;
         auto clamp = [](double v) { return static_cast<std::uint8_t>(std::clamp<std::int64_t>(Round(v), 0, 255)); };
         bgr[0] = clamp(b);
         bgr[1] = clamp(g);
@@ -546,6 +546,11 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
             Fail("TIFF: horizontal differencing of subsampled YCbCr cannot be undone.");
         const std::vector<double> coeff = file.ReadRationals(tagYCbCrCoefficients);
         if (coeff.size() >= 3) {
+            // The conversion divides by the green one and weighs red and
+            // blue by the others: a zero (or a zero denominator) leaves no
+            // colours to show.
+            if (!(coeff[0] > 0 && coeff[1] > 0 && coeff[2] > 0))
+                Fail("TIFF: YCbCr coefficients of 0 cannot convert the colours.");
             ycc.LumaRed = coeff[0];
             ycc.LumaGreen = coeff[1];
             ycc.LumaBlue = coeff[2];

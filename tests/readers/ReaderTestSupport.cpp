@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 namespace readertest {
 
@@ -148,6 +149,67 @@ Bytes PackMsb(const std::vector<std::uint32_t>& codes, int width)
     }
     if (bits > 0)
         out.push_back(static_cast<std::uint8_t>(acc << (8 - bits)));
+    return out;
+}
+
+Bytes LzwEncode(const Bytes& data, const LzwPacking& packing)
+{
+    Bytes out;
+    std::uint64_t acc = 0;
+    int bits = 0;
+    const int clear = 1 << packing.MinCodeSize;
+    int width = 0;
+    int next = 0;
+    std::map<std::string, int> table;
+    auto reset = [&] {
+        table.clear();
+        for (int c = 0; c < clear; ++c)
+            table[std::string(1, static_cast<char>(c))] = c;
+        width = packing.MinCodeSize + 1;
+        next = clear + 2;
+    };
+    // The decoder, one entry behind the encoder, adds entry next - 1 on
+    // reading this code: the codes after it are wider once that entry is
+    // the one where its width changes.
+    const int early = packing.EarlyChange ? 1 : 0;
+    auto put = [&](int code) {
+        if (packing.MsbFirst) {
+            acc = (acc << width) | static_cast<std::uint64_t>(code);
+            bits += width;
+            for (; bits >= 8; bits -= 8)
+                out.push_back(static_cast<std::uint8_t>(acc >> (bits - 8)));
+        } else {
+            acc |= static_cast<std::uint64_t>(code) << bits;
+            bits += width;
+            for (; bits >= 8; bits -= 8, acc >>= 8)
+                out.push_back(static_cast<std::uint8_t>(acc));
+        }
+        if (next >= (1 << width) - early && width < 12)
+            ++width;
+    };
+    reset();
+    put(clear);
+    std::string w;
+    for (std::uint8_t byte : data) {
+        std::string wc = w + static_cast<char>(byte);
+        if (table.count(wc)) {
+            w = wc;
+            continue;
+        }
+        put(table[w]);
+        if (next < 4096)
+            table[wc] = next++;
+        if (packing.ClearWhenFull && next == 4094) {
+            put(clear);
+            reset();
+        }
+        w = std::string(1, static_cast<char>(byte));
+    }
+    if (!w.empty())
+        put(table[w]);
+    put(clear + 1);
+    if (bits > 0)
+        out.push_back(static_cast<std::uint8_t>(packing.MsbFirst ? acc << (8 - bits) : acc));
     return out;
 }
 

@@ -70,6 +70,16 @@ void ExpectPicture(const std::string& file, const std::string& expectedPpm, int 
 // them.
 Bytes PackMsb(const std::vector<std::uint32_t>& codes, int width);
 
+// LZW codes of data as a plain encoder writes them: a clear code first, the
+// longest string in the table each time, the end code last.
+struct LzwPacking {
+    int MinCodeSize = 8;     // codes start at MinCodeSize + 1 bits
+    bool MsbFirst = true;    // else lowest bit first
+    bool EarlyChange = true; // the decoder widens once its next free entry is 2^width - 1, else 2^width
+    bool ClearWhenFull = true; // else the full table is kept (GIF's deferred clear)
+};
+Bytes LzwEncode(const Bytes& data, const LzwPacking& packing);
+
 // A TIFF file of the given tags and strips. Strips are laid out after the
 // header; unless the tags hold them, StripOffsets and StripByteCounts (LONG)
 // are added. Values that do not fit an entry follow the directory.

@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <random>
 #include <sstream>
 #include <string>
@@ -42,109 +41,21 @@ Result DecodeAll(TDecoder& decoder, const Bytes& packed, std::size_t outSize, st
     return Result{out, n};
 }
 
-// TIFF LZW written the plain way: codes MSB first, a clear code first, the
-// width growing one code early (the decoder, one entry behind the encoder,
-// reads wider codes once its next free entry is 511, 1023 or 2047), a clear
-// before the table overflows.
+// TIFF LZW written the plain way: codes MSB first, the width growing one
+// code early, a clear before the table overflows.
 Bytes TiffLzwEncode(const Bytes& data)
 {
-    Bytes out;
-    std::uint32_t acc = 0;
-    int bits = 0;
-    int width = 9;
-    auto put = [&](std::uint32_t code) {
-        acc = (acc << width) | code;
-        bits += width;
-        while (bits >= 8) {
-            out.push_back(static_cast<std::uint8_t>(acc >> (bits - 8)));
-            bits -= 8;
-        }
-    };
-    std::map<std::string, int> table;
-    auto reset = [&] {
-        table.clear();
-        for (int c = 0; c < 256; ++c)
-            table[std::string(1, static_cast<char>(c))] = c;
-    };
-    reset();
-    int next = 258;
-    put(256);
-    std::string w;
-    for (std::uint8_t byte : data) {
-        std::string wc = w + static_cast<char>(byte);
-        if (table.count(wc)) {
-            w = wc;
-            continue;
-        }
-        put(static_cast<std::uint32_t>(table[w]));
-        table[wc] = next++;
-        if (next == 512 || next == 1024 || next == 2048)
-            ++width;
-        if (next == 4094) {
-            put(256);
-            reset();
-            next = 258;
-            width = 9;
-        }
-        w = std::string(1, static_cast<char>(byte));
-    }
-    if (!w.empty()) {
-        put(static_cast<std::uint32_t>(table[w]));
-        // The decoder adds an entry for this code too.
-        ++next;
-        if (next == 512 || next == 1024 || next == 2048)
-            ++width;
-    }
-    put(257);
-    if (bits > 0)
-        out.push_back(static_cast<std::uint8_t>(acc << (8 - bits)));
-    return out;
+    return readertest::LzwEncode(data, {});
 }
 
-// GIF LZW written the plain way: codes LSB first, a clear code first, the
-// width growing after the code whose entry will be 2^width, and no clear
-// code when the table is full: the encoder goes on with the full table
-// (a deferred clear, as GIF allows).
+// GIF LZW written the plain way: codes LSB first, the width growing after
+// the code whose entry will be 2^width, and no clear code when the table is
+// full: the encoder goes on with the full table (a deferred clear, as GIF
+// allows).
 Bytes GifLzwEncodeDeferred(const Bytes& data, int minCodeSize)
 {
-    Bytes out;
-    std::uint64_t acc = 0;
-    int bits = 0;
-    const int clear = 1 << minCodeSize;
-    int width = minCodeSize + 1;
-    int next = clear + 2;
-    auto put = [&](int code) {
-        acc |= static_cast<std::uint64_t>(code) << bits;
-        bits += width;
-        while (bits >= 8) {
-            out.push_back(static_cast<std::uint8_t>(acc));
-            acc >>= 8;
-            bits -= 8;
-        }
-        if (next > (1 << width) - 1 && width < 12)
-            ++width;
-    };
-    std::map<std::string, int> table;
-    for (int c = 0; c < clear; ++c)
-        table[std::string(1, static_cast<char>(c))] = c;
-    put(clear);
-    std::string w;
-    for (std::uint8_t byte : data) {
-        std::string wc = w + static_cast<char>(byte);
-        if (table.count(wc)) {
-            w = wc;
-            continue;
-        }
-        put(table[w]);
-        if (next < 4096)
-            table[wc] = next++;
-        w = std::string(1, static_cast<char>(byte));
-    }
-    put(table[w]);
-    put(clear + 1);
-    if (bits > 0)
-        out.push_back(static_cast<std::uint8_t>(acc));
-    return out;
+    return readertest::LzwEncode(data, {.MinCodeSize = minCodeSize, .MsbFirst = false, .EarlyChange = false,
+                                        .ClearWhenFull = false});
 }
 
 Bytes Noise(std::size_t n, unsigned seed, int levels)

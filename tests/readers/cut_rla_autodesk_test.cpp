@@ -5,7 +5,10 @@
 #include "ImageReaders.h"
 #include "ReaderTestFiles.h"
 
+#include <algorithm>
+#include <cmath>
 #include <string>
+#include <utility>
 
 using namespace readertest;
 using testutil::Quote;
@@ -380,4 +383,163 @@ TEST(Rla, ATruncatedFileNamesItsFormat)
         SCOPED_TRACE(size);
         EXPECT_EQ(LoadError(rla, Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(size))), message);
     }
+}
+
+namespace {
+
+// RLA run-length packets of one row of bytes: repeat packets for runs of
+// three or more, literal packets between them.
+Bytes RlaPackets(const Bytes& row)
+{
+    Bytes out;
+    std::size_t i = 0;
+    auto runAt = [&](std::size_t at) {
+        std::size_t n = 1;
+        while (at + n < row.size() && n < 128 && row[at + n] == row[at])
+            ++n;
+        return n;
+    };
+    while (i < row.size()) {
+        const std::size_t run = runAt(i);
+        if (run >= 3) {
+            out.insert(out.end(), {static_cast<std::uint8_t>(run - 1), row[i]});
+            i += run;
+            continue;
+        }
+        std::size_t n = 0;
+        while (i + n < row.size() && n < 128 && (n == 0 || runAt(i + n) < 3))
+            ++n;
+        out.push_back(static_cast<std::uint8_t>(256 - n));
+        out.insert(out.end(), row.begin() + static_cast<std::ptrdiff_t>(i),
+                   row.begin() + static_cast<std::ptrdiff_t>(i + n));
+        i += n;
+    }
+    return out;
+}
+
+// A level in [0, 1) of channel c (red, green, blue, matte) at (x, y): the
+// test picture with a fraction of a level added, so that deeper samples
+// hold more than 8 bits do.
+double RlaLevel(const testutil::RgbImage& picture, int c, int x, int y)
+{
+    const int base = c < 3 ? picture.At(x, y)[c] : (x * 13 + y * 7) % 256;
+    return (base + ((x * 37 + y * 91 + c * 53) % 100) / 100.0) / 256.0;
+}
+
+struct RlaDepth {
+    int Bits = 8;
+    int Storage = 0; // 0 byte, 1 word, 4 float
+    int MatteBits = 0; // no matte when 0
+};
+
+// The picture as an RLA file of the given channel size, rows stored from
+// the bottom: samples of more than 8 bits in two bytes, each record the
+// packets of the high bytes and then those of the low bytes.
+Bytes RlaDeepFile(const testutil::RgbImage& picture, const RlaDepth& d)
+{
+    const int width = picture.Width, height = picture.Height;
+    Bytes b(740, 0);
+    for (std::size_t at : {0, 8}) {
+        PutBE16(b, at + 2, static_cast<unsigned>(width - 1));
+        PutBE16(b, at + 6, static_cast<unsigned>(height - 1));
+    }
+    PutBE16(b, 18, static_cast<unsigned>(d.Storage));
+    PutBE16(b, 20, 3);
+    PutBE16(b, 22, d.MatteBits ? 1 : 0);
+    PutBE16(b, 26, 0xFFFE);
+    PutBE16(b, 658, static_cast<unsigned>(d.Bits));
+    PutBE16(b, 660, static_cast<unsigned>(d.Storage));
+    PutBE16(b, 662, static_cast<unsigned>(d.MatteBits));
+    b.resize(740 + 4 * static_cast<std::size_t>(height));
+    for (int k = 0; k < height; ++k) {
+        PutBE32(b, 740 + 4 * static_cast<std::size_t>(k), static_cast<std::uint32_t>(b.size()));
+        const int y = height - 1 - k;
+        for (int c = 0; c < (d.MatteBits ? 4 : 3); ++c) {
+            const int bits = c < 3 ? d.Bits : d.MatteBits;
+            Bytes high, low;
+            for (int x = 0; x < width; ++x) {
+                const auto v = static_cast<unsigned>(std::lround(RlaLevel(picture, c, x, y) * ((1 << bits) - 1)));
+                high.push_back(static_cast<std::uint8_t>(bits > 8 ? v >> 8 : v));
+                low.push_back(static_cast<std::uint8_t>(v));
+            }
+            Bytes record = RlaPackets(high);
+            if (bits > 8)
+                record = record + RlaPackets(low);
+            Bytes count(2);
+            PutBE16(count, 0, static_cast<unsigned>(record.size()));
+            b = b + count + record;
+        }
+    }
+    return b;
+}
+
+// Mean and largest difference of the samples of two loaded RLA pictures.
+std::pair<double, int> RlaDifference(TRLAGraphic& a, TRLAGraphic& b)
+{
+    const int bytes = a.PixelFormat() == pf32bit ? 4 : 3;
+    double sum = 0;
+    int largest = 0;
+    for (int y = 0; y < a.Height(); ++y)
+        for (int i = 0; i < a.Width() * bytes; ++i) {
+            const int d = std::abs(a.ScanLine(y)[i] - b.ScanLine(y)[i]);
+            sum += d;
+            largest = std::max(largest, d);
+        }
+    return {sum / (double(a.Width()) * a.Height() * bytes), largest};
+}
+
+} // namespace
+
+TEST(Rla, DeeperChannelsLookLikeTheirEightBitTwin)
+{
+    const testutil::RgbImage picture = TestPicture(150, 9);
+    for (int matte : {0, 8}) {
+        TRLAGraphic eight;
+        ASSERT_EQ(LoadError(eight, RlaDeepFile(picture, {.MatteBits = matte})), "");
+        for (const RlaDepth& d : {RlaDepth{10, 1, matte ? 10 : 0}, RlaDepth{12, 1, matte ? 16 : 0},
+                                  RlaDepth{16, 1, matte ? 9 : 0}, RlaDepth{10, 0, matte}}) {
+            SCOPED_TRACE(std::to_string(d.Bits) + " bits, matte " + std::to_string(d.MatteBits));
+            TRLAGraphic deep;
+            ASSERT_EQ(LoadError(deep, RlaDeepFile(picture, d)), "");
+            ASSERT_EQ(deep.PixelFormat(), eight.PixelFormat());
+            ASSERT_EQ(deep.Width(), eight.Width());
+            ASSERT_EQ(deep.Height(), eight.Height());
+            const auto [mean, largest] = RlaDifference(deep, eight);
+            EXPECT_LE(mean, 1.0);
+            EXPECT_LE(largest, 1);
+        }
+    }
+    // Fewer than 8 bits stretch to the full range. The first pixel's red
+    // and green levels are 255.00 / 256 and 128.53 / 256: 4 bits 15 and 8,
+    // which give 255 and 136; 1 bit 1 and 1, which give 255. The second
+    // pixel's red, 0.37 / 256, is 0.
+    testutil::RgbImage levels;
+    levels.Width = 2;
+    levels.Height = 1;
+    levels.Rgb = {255, 128, 0, 0, 0, 0};
+    for (const auto& [bits, first] : {std::pair{4, 255}, std::pair{1, 255}}) {
+        TRLAGraphic low;
+        ASSERT_EQ(LoadError(low, RlaDeepFile(levels, {.Bits = bits})), "");
+        EXPECT_EQ(low.ScanLine(0)[2], first);
+        EXPECT_EQ(low.ScanLine(0)[1], bits == 4 ? 136 : 255);
+        EXPECT_EQ(low.ScanLine(0)[3 + 2], 0);
+    }
+}
+
+TEST(Rla, FloatingPointAndWiderChannelsAreRefused)
+{
+    const testutil::RgbImage picture = TestPicture(6, 4);
+    TRLAGraphic rla;
+    Bytes file = RlaDeepFile(picture, {});
+    PutBE16(file, 18, 4);
+    PutBE16(file, 658, 32);
+    EXPECT_EQ(LoadError(rla, file), "RLA: floating-point channels cannot be read.");
+    // A float matte behind integer colours.
+    file = RlaDeepFile(picture, {.MatteBits = 8});
+    PutBE16(file, 660, 4);
+    EXPECT_EQ(LoadError(rla, file), "RLA: floating-point channels cannot be read.");
+    file = RlaDeepFile(picture, {});
+    PutBE16(file, 18, 2);
+    PutBE16(file, 658, 32);
+    EXPECT_EQ(LoadError(rla, file), "RLA: channels of 32 bits cannot be read.");
 }

@@ -366,6 +366,8 @@ TEST(Photoshop, SmallFilesClaimingHugePicturesAndModesWithoutConversion)
     // ZIP data (compression 2 and 3) is refused.
     EXPECT_EQ(LoadError(psd, PsdFile(1, 3, 2, 8, 1, {}, 2, Bytes(40, 0))), "PSD: unsupported compression.");
     EXPECT_EQ(LoadError(psd, PsdFile(3, 3, 2, 8, 3, {}, 3, Bytes(40, 0))), "PSD: unsupported compression.");
+    // So are 32-bit (floating-point) samples.
+    EXPECT_EQ(LoadError(psd, PsdFile(3, 3, 2, 32, 3, {}, 0, Bytes(72, 0))), "PSD: unsupported bits per sample.");
 
     // Lab rows 0 and 1 hold black (L 0, a and b 0); rows 2 to 5 have no
     // data in any plane and stay white as the picture was made.

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 using namespace readertest;
@@ -389,4 +390,46 @@ TEST(TargaReader, SmallFilesClaimingHugePicturesAreRefusedBeforeAllocation)
     // Two grey and alpha runs of three bytes each: 256 pixels, not 257.
     EXPECT_EQ(LoadError<TTargaGraphic>(Header(11, 256, 1, 16) + Bytes{0xFF, 1, 2, 0xFF, 3, 4}), "");
     EXPECT_EQ(LoadError<TTargaGraphic>(Header(11, 257, 1, 16) + Bytes{0xFF, 1, 2, 0xFF, 3, 4}), "Targa: invalid image");
+}
+
+TEST(TargaReader, AColourMapStartingPastEntryZero)
+{
+    // Pixel values 39 to 98 take entries 0 to 59 of a map whose first entry
+    // is 39, as PIL and ImageMagick read it; the same map as run-length data.
+    constexpr int width = 17, height = 6, first = 39, length = 60;
+    Bytes map;
+    for (int k = 0; k < length; ++k)
+        map = map + Bytes{static_cast<std::uint8_t>(k * 4), static_cast<std::uint8_t>(250 - k * 3),
+                          static_cast<std::uint8_t>(k * k % 256)};
+    Bytes indices;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            indices.push_back(static_cast<std::uint8_t>(first + (x * 7 + y * 11) % length));
+    Bytes runLength;
+    for (std::size_t at = 0; at < indices.size(); at += 100) {
+        const std::size_t n = std::min<std::size_t>(100, indices.size() - at);
+        runLength.push_back(static_cast<std::uint8_t>(n - 1));
+        runLength.insert(runLength.end(), indices.begin() + static_cast<std::ptrdiff_t>(at),
+                         indices.begin() + static_cast<std::ptrdiff_t>(at + n));
+    }
+    auto withOrigin = [&](std::uint8_t type, std::uint16_t w, std::uint16_t h) {
+        Bytes header = Header(type, w, h, 8, 0x20, 1, length, 24);
+        PutLE16(header, 3, first);
+        return header + map;
+    };
+    testutil::TempDir dir;
+    for (const Bytes& file : {withOrigin(1, width, height) + indices, withOrigin(9, width, height) + runLength}) {
+        SCOPED_TRACE(static_cast<int>(file[2]));
+        testutil::WriteFile(dir.File("a.tga"), file);
+        PilToPpm(dir.File("a.tga"), dir.File("pil.ppm"));
+        ExpectPicture(dir.File("a.tga"), dir.File("pil.ppm"));
+        Must(Tool("convert") + " " + Quote(dir.File("a.tga")) + " -depth 8 " + Quote(dir.File("im.ppm")));
+        ExpectPicture(dir.File("a.tga"), dir.File("im.ppm"));
+    }
+    // Values below the map's first entry or past its last show black.
+    auto outside = Load<TTargaGraphic>(withOrigin(1, 4, 1) + Bytes{38, 99, 39, 98});
+    EXPECT_EQ(outside->GetPixelColor(0, 0), clBlack);
+    EXPECT_EQ(outside->GetPixelColor(1, 0), clBlack);
+    EXPECT_EQ(outside->GetPixelColor(2, 0), RGB(0, 250, 0));
+    EXPECT_EQ(outside->GetPixelColor(3, 0), RGB(59 * 59 % 256, 250 - 59 * 3, 59 * 4));
 }

@@ -277,10 +277,15 @@ TEST(TiffReader, DamagedFilesAreRefusedClearlyOrLeaveTheRestWhite)
         EXPECT_NE(LoadError<TTIFFGraphic>(d).find("outside the file"), std::string::npos);
     }
     {
-        // Twelve-bit samples and five-sample RGB are refused by name.
+        // Twelve-bit samples, 4-bit RGB and five-sample RGB are refused by
+        // name.
         auto tags = GreyTags(4, 2);
         tags[2] = {258, 3, {12}};
         EXPECT_NE(LoadError<TTIFFGraphic>(BuildTiff(tags, {Ramp(12)})).find("12 bits"), std::string::npos);
+        EXPECT_EQ(LoadError<TTIFFGraphic>(BuildTiff({{256, 3, {2}}, {257, 3, {1}}, {258, 3, {4, 4, 4}}, {262, 3, {2}},
+                                                     {277, 3, {3}}},
+                                                    {Ramp(3)})),
+                  "TIFF: 3 samples of 4 bits with photometric interpretation 2 cannot be read.");
         EXPECT_NE(LoadError<TTIFFGraphic>(BuildTiff({{256, 3, {1}}, {257, 3, {1}}, {258, 3, {8}}, {262, 3, {2}}, {277, 3, {40000}}},
                                       {Ramp(3)}))
                       .find("samples"),
@@ -662,4 +667,62 @@ TEST(TiffReader, AFileCutShortKeepsItsRowsAndSaysItIsIncomplete)
     // Strips that all lie past the end would show nothing at all: refused.
     const Bytes noStrips(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(directoryBytes));
     EXPECT_EQ(LoadError<TTIFFGraphic>(noStrips), "TIFF: the picture's strips lie outside the file.");
+}
+
+TEST(TiffReader, OldStyleLzwStripsWithCodesLowestBitFirst)
+{
+    // The packing of files from before TIFF 6: codes lowest bit first,
+    // widened once the next free entry is 512, 1024 and 2048; noise enough
+    // to reach 12-bit codes and a clear code, in two strips. libtiff reads
+    // the file as the picture it was made from, and so must we.
+    const testutil::RgbImage source = TestPicture(97, 61);
+    const LzwPacking old{.MsbFirst = false, .EarlyChange = false};
+    const std::size_t half = 31 * 97 * 3; // rows 0 to 30, then 31 to 60
+    const Bytes top(source.Rgb.begin(), source.Rgb.begin() + static_cast<std::ptrdiff_t>(half));
+    const Bytes bottom(source.Rgb.begin() + static_cast<std::ptrdiff_t>(half), source.Rgb.end());
+    const Bytes first = LzwEncode(top, old), second = LzwEncode(bottom, old);
+    ASSERT_EQ(first[0], 0);
+    ASSERT_EQ(first[1] & 1, 1);
+    const Bytes file = BuildTiff({{256, 3, {97}},
+                                  {257, 3, {61}},
+                                  {258, 3, {8, 8, 8}},
+                                  {259, 3, {5}},
+                                  {262, 3, {2}},
+                                  {277, 3, {3}},
+                                  {278, 3, {31}}},
+                                 {first, second});
+    testutil::TempDir dir;
+    testutil::WriteFile(dir.File("old.tif"), file);
+    Must(Tool("tiff2rgba") + " " + Quote(dir.File("old.tif")) + " " + Quote(dir.File("rgba.tif")) + " 2>/dev/null");
+    PilToPpm(dir.File("rgba.tif"), dir.File("libtiff.ppm"));
+    const testutil::RgbImage libtiff = testutil::ReadPpm(dir.File("libtiff.ppm"));
+    ASSERT_EQ(libtiff.Width, source.Width);
+    ASSERT_EQ(libtiff.Height, source.Height);
+    ASSERT_EQ(testutil::MaxDifference(libtiff, source), 0) << "the hand-made file is not what libtiff reads";
+    ExpectPicture(dir.File("old.tif"), source);
+}
+
+TEST(TiffReader, YCbCrCoefficientsOfZeroAreRefusedAsLibtiffRefusesThem)
+{
+    // Grey pixels (Cb = Cr = 128) under coefficients that would divide by a
+    // zero green weight.
+    for (const std::vector<std::uint32_t>& coefficients :
+         {std::vector<std::uint32_t>{0, 1, 0, 1, 0, 1}, {299, 1000, 0, 1, 114, 1000}, {299, 1000, 587, 0, 114, 1000}}) {
+        SCOPED_TRACE(coefficients[2]);
+        const Bytes file = BuildTiff({{256, 3, {2}},
+                                      {257, 3, {1}},
+                                      {258, 3, {8, 8, 8}},
+                                      {259, 3, {1}},
+                                      {262, 3, {6}},
+                                      {277, 3, {3}},
+                                      {529, 5, coefficients},
+                                      {530, 3, {1, 1}}},
+                                     {{128, 128, 128, 60, 128, 128}});
+        EXPECT_EQ(LoadError<TTIFFGraphic>(file), "TIFF: YCbCr coefficients of 0 cannot convert the colours.");
+        testutil::TempDir dir;
+        testutil::WriteFile(dir.File("y.tif"), file);
+        const testutil::CommandResult r = testutil::Run(Tool("tiff2rgba") + " " + Quote(dir.File("y.tif")) + " " +
+                                                        Quote(dir.File("rgba.tif")));
+        EXPECT_NE(r.ExitCode, 0) << r.Output;
+    }
 }
