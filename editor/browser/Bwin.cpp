@@ -308,6 +308,9 @@ QMdiSubWindow* ShowBrowser(QMdiArea* area, TBW* browser)
     QMdiSubWindow* sub = area->addSubWindow(browser);
     sub->setAttribute(Qt::WA_DeleteOnClose);
     sub->resize(410, 317);
+    // Moved before it shows, it is not placed by the area: its frame places
+    // it.
+    sub->move(0, 0);
     QObject::connect(area, &QMdiArea::subWindowActivated, browser, [browser, sub](QMdiSubWindow* active) {
         if (active == sub)
             Guarded([browser] { browser->FormActivate(); })();
