@@ -330,9 +330,13 @@ TEST_F(BrowserWindowTest, SavePathsRedrawOrAddATile)
     EXPECT_EQ(BW->Thumbs()[4].Size, (TThumbSize{100, 25}));
     EXPECT_EQ(BW->boite()->TileRect(4).topLeft(),
               QPoint(TileOrigin(4, BW->ThumbColumns()).X, TileOrigin(4, BW->ThumbColumns()).Y));
-    // A file of the folder that the list would not show gets none either.
+    // A file of the folder that the list would not show gets none either,
+    // nor does a picture written into a sub-folder of it.
     std::ofstream(Photos("notes2.txt")) << "pas une image";
     Windows->BrowserFileAdded(Photos("notes2.txt"));
+    fs::create_directories(Photos("sous"));
+    SaveBmp(Halves(20, 20), Photos("sous/profond.bmp"));
+    Windows->BrowserFileAdded(Photos("sous/profond.bmp"));
     EXPECT_EQ(BW->ThumbCount(), 5);
 
     // Saved again, the added tile waits for the next rebuild.
