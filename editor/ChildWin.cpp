@@ -105,10 +105,10 @@ void TMDIChild::Redisplay(int centerXPercent, int centerYPercent)
     QMdiArea* area = sub ? sub->mdiArea() : nullptr;
     if (sub && area && !sub->isMaximized() && !sub->isMinimized()) {
         const QSize room = area->viewport()->size();
-        const int width = std::max(1, std::min(room.width() - 50 - sub->x(), shown.width()));
-        const int height = std::max(1, std::min(room.height() - 82 - sub->y(), shown.height()));
+        const TPoint client =
+            DocumentClientSize(shown.width(), shown.height(), room.width(), room.height(), sub->x(), sub->y());
         const QSize frame = sub->size() - size();
-        sub->resize(frame + QSize(width, height));
+        sub->resize(frame + QSize(client.X, client.Y));
     }
 
     if (centerXPercent > 0 && centerYPercent > 0) {

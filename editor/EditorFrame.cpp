@@ -184,6 +184,29 @@ std::vector<TRect> TileRects(int count, int width, int height, bool horizontal)
     return rects;
 }
 
+TPoint DocumentClientSize(std::int64_t shownWidth, std::int64_t shownHeight, int areaWidth, int areaHeight,
+                          int left, int top)
+{
+    const std::int64_t width = std::min<std::int64_t>(std::int64_t{areaWidth} - WindowMarginX - left, shownWidth);
+    const std::int64_t height = std::min<std::int64_t>(std::int64_t{areaHeight} - WindowMarginY - top, shownHeight);
+    return TPoint{static_cast<int>(std::max<std::int64_t>(1, width)),
+                  static_cast<int>(std::max<std::int64_t>(1, height))};
+}
+
+TPoint TWindowCascade::Next(int width, int height, int areaWidth, int areaHeight, int step,
+                            const std::function<bool(int left, int top)>& keeps)
+{
+    int index = FNext;
+    const std::int64_t at = std::int64_t{index} * std::max(step, 0);
+    const bool fits = at + width <= areaWidth && at + height <= areaHeight &&
+                      (!keeps || keeps(static_cast<int>(at), static_cast<int>(at)));
+    if (index > 0 && !fits)
+        index = 0;
+    FNext = index + 1;
+    const int place = index * std::max(step, 0);
+    return TPoint{place, place};
+}
+
 TEditorFrame::TEditorFrame(IFrameWindows& windows, const TEditorServices& services)
     : FWindows(windows), FServices(services)
 {
@@ -269,10 +292,28 @@ TDocument* TEditorFrame::OpenImage(const std::string& fileName)
     const int w = document.Picture().Width();
     const int h = document.Picture().Height();
     document.Aspect = StoreSingle(static_cast<Extended>(h) / w);
+    // The picture is fitted into the room the window has where it sits.
+    // The window is placed where it keeps the zoom and size it has at the
+    // top-left corner of the frame's client area, so that where it goes
+    // never makes it smaller.
+    const TFitArea client = FWindows.FitArea(*window);
+    auto zoomAt = [&](int left, int top) {
+        int zoom = FitZoom(w, h, client.ClientWidth - left, client.ClientHeight - FitMarginY - top);
+        while (zoom < 0 && !document.ZoomAllowed(zoom))
+            ++zoom;
+        return zoom;
+    };
+    auto sizeAt = [&](int zoom, int left, int top) {
+        return DocumentClientSize(document.DisplayWidth(zoom), document.DisplayHeight(zoom), client.ClientWidth,
+                                  client.ClientHeight, left, top);
+    };
+    const int cornerZoom = zoomAt(0, 0);
+    const TPoint cornerSize = sizeAt(cornerZoom, 0, 0);
+    FWindows.PlaceWindow(*window, cornerSize.X, cornerSize.Y, [&](int left, int top) {
+        return zoomAt(left, top) == cornerZoom && sizeAt(cornerZoom, left, top) == cornerSize;
+    });
     const TFitArea area = FWindows.FitArea(*window);
-    document.Zoom = FitZoom(w, h, area.ClientWidth - area.Left, area.ClientHeight - 100 - area.Top);
-    while (document.Zoom < 0 && !document.ZoomAllowed(document.Zoom))
-        ++document.Zoom;
+    document.Zoom = zoomAt(area.Left, area.Top);
 
     document.SetXorPen();
     document.SelVisible = false;

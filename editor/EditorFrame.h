@@ -11,6 +11,8 @@
 #include "Services.h"
 #include "photo.h"
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -77,6 +79,38 @@ bool ConfirmGifFramesLost(IMessageBoxes& boxes, const std::string& documentPath,
 // (horizontal) or side by side (vertical).
 std::vector<TRect> TileRects(int count, int width, int height, bool horizontal);
 
+// The room a document window leaves to the frame's client area: its client
+// area is cut to the client area's size less these, counted from where the
+// window sits; the picture is fitted into it less FitMarginY down.
+constexpr int WindowMarginX = 50;
+constexpr int WindowMarginY = 82;
+constexpr int FitMarginY = 100;
+// The client size of a document window at (left, top) showing its picture
+// at shownWidth x shownHeight in a frame client area of areaWidth x
+// areaHeight: the displayed size, cut to the room; at least 1 x 1.
+TPoint DocumentClientSize(std::int64_t shownWidth, std::int64_t shownHeight, int areaWidth, int areaHeight,
+                          int left, int top);
+
+// Where new windows go in the frame's client area, as the system places
+// them: the first at the top-left corner, each next one a step down and to
+// the right of the one placed before. A window that would not lie wholly
+// inside the area there, or that would not keep there the size and zoom it
+// has at the corner, goes to the top-left corner, and the cascade starts
+// again from it.
+class TWindowCascade {
+public:
+    // The place of a new window of width x height (its frame included) in
+    // an area of areaWidth x areaHeight; keeps, when given, answers whether
+    // the window keeps its size and zoom at a place.
+    TPoint Next(int width, int height, int areaWidth, int areaHeight, int step,
+                const std::function<bool(int left, int top)>& keeps = nullptr);
+    // The next window goes to the top-left corner (no window is open).
+    void Restart() { FNext = 0; }
+
+private:
+    int FNext = 0;
+};
+
 // An MDI child of the frame as the frame's logic sees it.
 class IChildWindow {
 public:
@@ -109,6 +143,14 @@ public:
     // A new document window showing the document, visible and active.
     virtual IChildWindow* CreateDocumentWindow(std::unique_ptr<TDocument> document) = 0;
     virtual TFitArea FitArea(IChildWindow& window) = 0;
+    // Places a new window whose client area will be clientWidth x
+    // clientHeight by the frame's cascade (TWindowCascade); keeps answers
+    // whether it keeps its size and zoom at a place. A frame that places
+    // nothing leaves the window where it is.
+    virtual void PlaceWindow(IChildWindow& /*window*/, int /*clientWidth*/, int /*clientHeight*/,
+                             const std::function<bool(int left, int top)>& /*keeps*/)
+    {
+    }
 };
 
 struct TEditorServices {

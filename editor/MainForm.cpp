@@ -270,9 +270,40 @@ IChildWindow* TMainForm::CreateDocumentWindow(std::unique_ptr<TDocument> documen
     sub->setAttribute(Qt::WA_DeleteOnClose);
     sub->setWindowIcon(DocumentWindowIcon());
     sub->resize(120, 100);
+    // A window moved before it shows is not placed by the area: the frame
+    // places it once its picture is fitted (PlaceWindow).
+    sub->move(0, 0);
     sub->show();
     FUi->ClientArea->setActiveSubWindow(sub);
     return child;
+}
+
+void TMainForm::PlaceWindow(IChildWindow& window, int clientWidth, int clientHeight,
+                            const std::function<bool(int left, int top)>& keeps)
+{
+    auto* child = dynamic_cast<TMDIChild*>(&window);
+    QMdiSubWindow* sub = child ? child->SubWindow() : nullptr;
+    if (!sub)
+        return;
+    const QSize frame = sub->size() - child->size();
+    PlaceNewWindow(sub, frame + QSize(clientWidth, clientHeight), keeps);
+}
+
+void TMainForm::PlaceNewWindow(QMdiSubWindow* window, const QSize& size,
+                               const std::function<bool(int left, int top)>& keeps)
+{
+    QMdiArea* area = FUi->ClientArea;
+    const QList<QMdiSubWindow*> windows = area->subWindowList();
+    const bool alone = std::none_of(windows.begin(), windows.end(), [window](QMdiSubWindow* other) {
+        return other != window && other->isVisible();
+    });
+    if (alone)
+        FCascade.Restart();
+    // One step is the height of a title bar, so that each title stays in view.
+    const QSize room = area->viewport()->size();
+    const TPoint at = FCascade.Next(size.width(), size.height(), room.width(), room.height(),
+                                    window->contentsMargins().top(), keeps);
+    window->move(at.X, at.Y);
 }
 
 TFitArea TMainForm::FitArea(IChildWindow& window)

@@ -11,6 +11,7 @@
 
 #include <QMainWindow>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -49,6 +50,12 @@ public:
 
     void OpenImage(const std::string& name) { FFrame->OpenImage(name); }
 
+    // Puts a new sub-window of this size (its frame included) at the next
+    // place of the frame's cascade (TWindowCascade); keeps, when given,
+    // answers whether it keeps its size and zoom at a place.
+    void PlaceNewWindow(QMdiSubWindow* window, const QSize& size,
+                        const std::function<bool(int left, int top)>& keeps = nullptr);
+
     // The window commands.
     void WindowCascadeItemClick();
     void WindowTileItemClick();
@@ -64,6 +71,8 @@ protected:
     IChildWindow* ActiveChild() override;
     IChildWindow* CreateDocumentWindow(std::unique_ptr<TDocument> document) override;
     TFitArea FitArea(IChildWindow& window) override;
+    void PlaceWindow(IChildWindow& window, int clientWidth, int clientHeight,
+                     const std::function<bool(int left, int top)>& keeps) override;
 
 private:
 
@@ -84,6 +93,7 @@ private:
     std::map<std::string, QAction*> FActions;
     std::array<QLabel*, TCommandStates::PanelCount> FPanels{};
     std::vector<QAction*> FWindowListActions;
+    TWindowCascade FCascade;
 };
 
 // The frame of the running program.

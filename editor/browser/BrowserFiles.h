@@ -1,7 +1,7 @@
 #pragma once
-// What the thumbnail browser lists, for the windows that work on a whole
-// folder (the contact sheets): the folder and its picture files, in the
-// list's order. The browser is found among the frame's MDI children by this
+// What the thumbnail browser shows, for the windows that work on a whole
+// folder (the contact sheets): the folder and the picture files of its
+// tiles, in the tiles' order. The browser is found among the frame's MDI children by this
 // type; this header needs no library of the browser's.
 
 #include <QMdiArea>
@@ -15,9 +15,10 @@ public:
     virtual ~IBrowserFileList() = default;
     // The folder listed, without a final "/" (except for "/" itself).
     virtual std::string BrowseDirectory() const = 0;
-    // The names of the listed files, without their folder.
+    // The names of the files the tiles show, without their folder: the
+    // listed files, then those written into the folder since.
     virtual std::vector<std::string> BrowseFiles() const = 0;
-    // The listed files as full paths, in the same order.
+    // The same files as full paths, in the same order.
     virtual std::vector<std::string> BrowseFilePaths() const = 0;
 };
 

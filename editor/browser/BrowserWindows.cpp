@@ -3,6 +3,8 @@
 #include "Bwin.h"
 #include "MainForm.h"
 
+#include <QMdiSubWindow>
+
 TBrowserWindows::TBrowserWindows(IEditorWindows& next) : FNext(next)
 {
 }
@@ -25,7 +27,8 @@ void TBrowserWindows::OpenBrowser()
     host.States = &frame->Frame().States;
     host.OpenImage = [frame](const std::string& fileName) { frame->OpenImage(fileName); };
     BW = new TBW(host, nullptr, FNamespace);
-    ShowBrowser(frame->ClientArea(), BW);
+    QMdiSubWindow* sub = ShowBrowser(frame->ClientArea(), BW);
+    frame->PlaceNewWindow(sub, sub->size());
 }
 
 void TBrowserWindows::CloseBrowser()

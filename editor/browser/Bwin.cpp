@@ -287,19 +287,21 @@ std::string TBW::BrowseDirectory() const
     return FUi->FL->Directory();
 }
 
+// The files are those the tiles show: the list's, then those written into
+// the folder since it was read.
 std::vector<std::string> TBW::BrowseFiles() const
 {
     std::vector<std::string> names;
-    for (int i = 0; i < FUi->FL->Count(); ++i)
-        names.push_back(FUi->FL->Items(i));
+    for (int i = 0; i < FThumbs.Count(); ++i)
+        names.push_back(FThumbs[i].Caption);
     return names;
 }
 
 std::vector<std::string> TBW::BrowseFilePaths() const
 {
     std::vector<std::string> paths;
-    for (int i = 0; i < FUi->FL->Count(); ++i)
-        paths.push_back(FUi->FL->FilePath(i));
+    for (int i = 0; i < FThumbs.Count(); ++i)
+        paths.push_back(FThumbs[i].FileName);
     return paths;
 }
 
@@ -308,6 +310,9 @@ QMdiSubWindow* ShowBrowser(QMdiArea* area, TBW* browser)
     QMdiSubWindow* sub = area->addSubWindow(browser);
     sub->setAttribute(Qt::WA_DeleteOnClose);
     sub->resize(410, 317);
+    // Moved before it shows, it is not placed by the area: its frame places
+    // it.
+    sub->move(0, 0);
     QObject::connect(area, &QMdiArea::subWindowActivated, browser, [browser, sub](QMdiSubWindow* active) {
         if (active == sub)
             Guarded([browser] { browser->FormActivate(); })();

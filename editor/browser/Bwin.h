@@ -116,5 +116,6 @@ private:
 extern TBW* BW;
 
 // Puts a browser into an MDI area as a sub-window that is freed when it
-// closes, tells it of its activations, and shows it.
+// closes, tells it of its activations, and shows it at the area's top-left
+// corner (the frame then places it).
 QMdiSubWindow* ShowBrowser(QMdiArea* area, TBW* browser);

@@ -65,6 +65,22 @@ private:
     std::string FPath;
 };
 
+// Whether two settings make the same file on a tab: each tab reads its own
+// control only.
+bool SameFile(const TSaveSettings& a, const TSaveSettings& b, int tab)
+{
+    switch (tab) {
+    case stGIF:
+        return a.Colors16 == b.Colors16;
+    case stJPG:
+        return a.JpegPosition == b.JpegPosition;
+    case stPNG:
+        return a.PngLevel == b.PngLevel;
+    default:
+        return true;
+    }
+}
+
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -211,18 +227,29 @@ void TFsauveLogic::FormActivate(TDocument& document)
         return;
     FSaved = false;
     FLast.reset();
+    // Another picture: no figures of an earlier showing stand.
+    FFigures = {};
+    ShowFigures();
     auto work = std::make_shared<TBitmap>();
     work->Assign(Session.WorkBitmap());
     FWork = std::move(work);
+    MakeTempFolder();
+    PCChange();
+}
+
+void TFsauveLogic::MakeTempFolder()
+{
+    if (FTemp && std::filesystem::is_directory(FTemp->path().toStdString()))
+        return;
     // A folder of the showing's own: no other program or user can place or
-    // read the files there.
+    // read the files there. One removed under the dialog is not made again
+    // under its name, which another program may have taken meanwhile.
     FTemp = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/corvinel-XXXXXX"));
     if (!FTemp->isValid()) {
         const std::string reason = FTemp->errorString().toStdString();
         FTemp.reset();
         throw EFCreateError("Impossible de créer le dossier temporaire des aperçus : " + reason);
     }
-    PCChange();
 }
 
 void TFsauveLogic::FormClose()
@@ -255,30 +282,40 @@ void TFsauveLogic::SetTab(int tab)
 
 void TFsauveLogic::PCChange()
 {
-    if (!Session.Active() || !FTemp)
+    if (!Session.Active() || !FWork)
         return;
     if (Settings.Tab == stGIF && !GifAvailable()) {
         ShowUnavailable();
         return;
     }
-    if (FThreaded) {
-        // The newest request wins: one encoding at a time, the next one
-        // reads the settings when it starts.
-        if (FJob.valid())
-            FPending = true;
-        else
-            StartJob();
-        Changed();
-        return;
+    TSavePreview preview;
+    try {
+        if (FThreaded) {
+            // The newest request wins: one encoding at a time, the next one
+            // reads the settings when it starts.
+            if (FJob.valid())
+                FPending = true;
+            else
+                StartJob();
+            Changed();
+            return;
+        }
+        TWaitCursor wait;
+        MakeTempFolder();
+        preview = MakeSavePreview(*FWork, Settings, TempFolder());
+    } catch (...) {
+        // What the dialog shows is never that of another setting.
+        DropPreview();
+        throw;
     }
-    TWaitCursor wait;
-    Show(MakeSavePreview(*FWork, Settings, TempFolder()));
+    Show(std::move(preview));
 }
 
 void TFsauveLogic::calChange(int jpegPosition, int pngLevel)
 {
     Settings.JpegPosition = jpegPosition;
     Settings.PngLevel = pngLevel;
+    ShowFigures();
     Pause.SetEnabled(true);
 }
 
@@ -291,6 +328,7 @@ void TFsauveLogic::pauseTimer()
 void TFsauveLogic::Rcoul16Click(bool colors16)
 {
     Settings.Colors16 = colors16;
+    ShowFigures();
     PCChange();
 }
 
@@ -388,8 +426,9 @@ bool TFsauveLogic::enregistrerClick()
 
 void TFsauveLogic::StartJob()
 {
-    const std::uint64_t generation = ++FGeneration;
     FPending = false;
+    MakeTempFolder();
+    const std::uint64_t generation = ++FGeneration;
     if (!FBusyCursor)
         FBusyCursor = std::make_unique<TWaitCursor>();
     QObject* context = FContext.get();
@@ -432,7 +471,7 @@ void TFsauveLogic::JobDone(std::uint64_t generation)
         Show(std::move(outcome.Preview));
     } catch (...) {
         FBusyCursor.reset();
-        Changed();
+        DropPreview();
         if (Application)
             Application->HandleException();
         else
@@ -466,20 +505,41 @@ void TFsauveLogic::Show(TSavePreview preview)
     }
     document->SetPicture(*preview.Picture);
     document->Affiche(0, 0);
-    SizeLabels[static_cast<std::size_t>(tab)] = FileSizeText(preview.Size);
-    TimeLabels[static_cast<std::size_t>(tab)] = DownloadTimeText(preview.Size);
+    FFigures[static_cast<std::size_t>(tab)] = TFigures{preview.Settings, preview.Size};
+    ShowFigures();
     preview.Picture.reset();
     FLast = std::make_unique<TSavePreview>(std::move(preview));
     Changed();
 }
 
-void TFsauveLogic::ShowUnavailable()
+void TFsauveLogic::DropPreview()
 {
     FLast.reset();
-    Session.ShowUntouched();
-    SizeLabels[stGIF].clear();
-    TimeLabels[stGIF].clear();
+    if (Session.Active())
+        Session.ShowUntouched();
+    ShowFigures();
     Changed();
+}
+
+void TFsauveLogic::ShowUnavailable()
+{
+    FFigures[stGIF].reset();
+    DropPreview();
+}
+
+void TFsauveLogic::ShowFigures()
+{
+    for (int tab = 0; tab < SaveTabCount; ++tab) {
+        const auto i = static_cast<std::size_t>(tab);
+        const std::optional<TFigures>& figures = FFigures[i];
+        if (figures && SameFile(figures->Settings, Settings, tab)) {
+            SizeLabels[i] = FileSizeText(figures->Size);
+            TimeLabels[i] = DownloadTimeText(figures->Size);
+        } else {
+            SizeLabels[i].clear();
+            TimeLabels[i].clear();
+        }
+    }
 }
 
 void TFsauveLogic::Changed()

@@ -16,6 +16,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -106,7 +107,9 @@ public:
     TSaveBrowserHooks Browser;
     TPreviewSession Session;
     TPauseTimer Pause;
-    // The size and time labels of the four tabs.
+    // The size and time labels of the four tabs: the figures of a tab's
+    // last preview while the settings shown are those it was made with,
+    // else empty.
     std::array<std::string, SaveTabCount> SizeLabels;
     std::array<std::string, SaveTabCount> TimeLabels;
     // Told when a label or the busy state changed (a preview ended).
@@ -115,7 +118,8 @@ public:
     static bool GifAvailable();
 
     // The start of a showing: CloseConfirmed false, snapshot, the private
-    // folder, the active tab's preview.
+    // folder, the active tab's preview. A preview finding the folder gone
+    // (a cleaner removed it) makes it again.
     void FormActivate(TDocument& document);
     // The end of a showing: the wait dropped, a running preview waited for,
     // the folder removed, the document's picture as it was at activation.
@@ -125,8 +129,9 @@ public:
     // active tab's encoder and preview.
     void PCChange();
     void SetTab(int tab);
-    // Both sliders: the value labels follow; a preview comes after the
-    // pause (a wait already running is not restarted).
+    // Both sliders: the value labels follow, the figures of the setting
+    // left go; a preview comes after the pause (a wait already running is
+    // not restarted).
     void calChange(int jpegPosition, int pngLevel);
     void pauseTimer();
     // The colour choice: previewed at once.
@@ -154,6 +159,11 @@ private:
         TSavePreview Preview;
         std::exception_ptr Error;
     };
+    // A tab's last preview measured: what it was made with and its size.
+    struct TFigures {
+        TSaveSettings Settings;
+        std::uint64_t Size = 0;
+    };
     // An encoding left running by a close: it ends on its own, then its
     // folder goes.
     struct TRetired {
@@ -166,7 +176,13 @@ private:
     // The running encoding (if any) goes on alone, its result unused.
     void RetireJob();
     void Show(TSavePreview preview);
+    // No preview stands: the document shows its own picture.
+    void DropPreview();
     void ShowUnavailable();
+    // The labels from the figures that belong to the settings shown.
+    void ShowFigures();
+    // The private folder, made again when it is gone.
+    void MakeTempFolder();
     void Changed();
 
     IMessageBoxes& FBoxes;
@@ -175,6 +191,7 @@ private:
     std::unique_ptr<QTemporaryDir> FTemp;
     std::shared_ptr<const TBitmap> FWork;
     std::unique_ptr<TSavePreview> FLast;
+    std::array<std::optional<TFigures>, SaveTabCount> FFigures;
     bool FSaved = false;
 
     // The preview being encoded off the user-interface thread.

@@ -80,6 +80,7 @@ void TFsauve::calChange()
     FUi->Label10->setText(QString::number(FUi->cal->value()));
     FUi->Label4->setText(QString::number(FUi->CalPNG->value()));
     FLogic.calChange(FUi->cal->value(), FUi->CalPNG->value());
+    ShowLabels();
 }
 
 void TFsauve::Rcoul16Click()

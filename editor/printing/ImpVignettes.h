@@ -1,5 +1,5 @@
 #pragma once
-// Contact sheets: every file the thumbnail browser lists, printed on A4
+// Contact sheets: every file the thumbnail browser shows, printed on A4
 // pages in a grid of square cells of one of five sizes, each cell holding
 // the picture scaled to fit and its name below it, each page headed
 // "CORVINEL", the browsed folder and "Page " p " sur " n.
@@ -22,7 +22,7 @@ class TCanvas;
 class TPrinter;
 
 // The thumbnail browser as the contact sheets see it: the folder it shows
-// and the files of its list, by name without folder, in the list's order.
+// and the files of its tiles, by name without folder, in the tiles' order.
 class IContactSheetSource {
 public:
     virtual ~IContactSheetSource() = default;

@@ -24,7 +24,7 @@ class TPrinter;
 
 class IBrowserFileList;
 
-// The thumbnail browser's list as the contact sheets read it.
+// The thumbnail browser's files as the contact sheets read them.
 class TBrowserSheetSource : public IContactSheetSource {
 public:
     IBrowserFileList* List = nullptr;

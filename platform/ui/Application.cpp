@@ -21,9 +21,9 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
     // sounded on the thread of the windows.
     SetBeepHook([this] {
         if (QThread::currentThread() == thread())
-            QApplication::beep();
+            SoundBeep();
         else
-            QMetaObject::invokeMethod(this, [] { QApplication::beep(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(this, [this] { SoundBeep(); }, Qt::QueuedConnection);
     });
     if (FQtFrench.load(QStringLiteral("qtbase_fr"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         installTranslator(&FQtFrench);
@@ -34,6 +34,19 @@ TApplication::~TApplication()
     SetBeepHook(nullptr);
     if (Application == this)
         Application = nullptr;
+}
+
+std::function<void()> TApplication::SetBeepSound(std::function<void()> sound)
+{
+    return std::exchange(FBeepSound, std::move(sound));
+}
+
+void TApplication::SoundBeep()
+{
+    if (FBeepSound)
+        FBeepSound();
+    else
+        QApplication::beep();
 }
 
 void TApplication::SetTitle(const std::string& title)

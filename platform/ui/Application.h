@@ -11,6 +11,7 @@
 #include <QTranslator>
 
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -56,12 +57,19 @@ public:
     // Handles the pending events, so that windows repaint during long work.
     static void ProcessMessages();
 
+    // The beep the pictures' code sounds from any thread is sounded here,
+    // on the thread of the windows: the system's beep unless sound (an empty
+    // function: the system's again) replaces it. Answers the sound it
+    // replaces.
+    std::function<void()> SetBeepSound(std::function<void()> sound);
+
     // Delivers every event inside a guard: an exception escaping a handler is
     // shown and the event counts as handled.
     bool notify(QObject* receiver, QEvent* event) override;
 
 private:
     void ShowError(const std::exception_ptr& error);
+    void SoundBeep();
 
     std::string FTitle;
     // Qt's own texts (standard dialogs, context menus) in French, when the
@@ -71,6 +79,7 @@ private:
     TQtFileDialogs FQtFileDialogs;
     IMessageBoxes* FMessageBoxes = &FQtMessageBoxes;
     IFileDialogs* FFileDialogs = &FQtFileDialogs;
+    std::function<void()> FBeepSound;
 };
 
 // The application object of the running program (null before and after it).

@@ -330,15 +330,75 @@ TEST_F(BrowserWindowTest, SavePathsRedrawOrAddATile)
     EXPECT_EQ(BW->Thumbs()[4].Size, (TThumbSize{100, 25}));
     EXPECT_EQ(BW->boite()->TileRect(4).topLeft(),
               QPoint(TileOrigin(4, BW->ThumbColumns()).X, TileOrigin(4, BW->ThumbColumns()).Y));
-    // A file of the folder that the list would not show gets none either.
+    // A file of the folder that the list would not show gets none either,
+    // nor does a picture written into a sub-folder of it.
     std::ofstream(Photos("notes2.txt")) << "pas une image";
     Windows->BrowserFileAdded(Photos("notes2.txt"));
+    fs::create_directories(Photos("sous"));
+    SaveBmp(Halves(20, 20), Photos("sous/profond.bmp"));
+    Windows->BrowserFileAdded(Photos("sous/profond.bmp"));
     EXPECT_EQ(BW->ThumbCount(), 5);
 
     // Saved again, the added tile waits for the next rebuild.
     SaveBmp(Halves(20, 80), Photos("nouveau.bmp"));
     Windows->BrowserFileSaved(Photos("nouveau.bmp"));
     EXPECT_EQ(BW->Thumbs()[4].PictureWidth, 80);
+}
+
+TEST_F(BrowserWindowTest, NewWindowsCascadeInsideTheFrameAtTheSizeTheyHaveInItsCorner)
+{
+    // Pictures that show at 1:1 at the corner of the frame's client area,
+    // and a small GIF among them.
+    const std::string gif = Others("petit.gif");
+    const auto made = testutil::Run(testutil::Tool("convert") + " -size 160x120 gradient:yellow-green " +
+                                    testutil::Quote("gif:" + gif));
+    ASSERT_EQ(made.ExitCode, 0) << made.Output;
+    std::vector<std::string> files;
+    for (int i = 0; i < 9; ++i) {
+        files.push_back(Others("photo" + std::to_string(i) + ".bmp"));
+        SaveBmp(Halves(600, 400), files.back());
+    }
+    files.insert(files.begin() + 4, gif);
+
+    const QRect area(QPoint(0, 0), Form->ClientArea()->viewport()->size());
+    QPoint previous;
+    int step = 0;
+    int restarts = 0;
+    for (const std::string& file : files) {
+        Form->OpenImage(file);
+        TApplication::ProcessMessages();
+        TMDIChild* child = Form->ActiveDocumentWindow();
+        ASSERT_TRUE(child);
+        const QMdiSubWindow* sub = child->SubWindow();
+        const std::string name = fs::path(file).filename().string();
+        const QSize picture = file == gif ? QSize(160, 120) : QSize(600, 400);
+        EXPECT_TRUE(area.contains(sub->geometry())) << name << " lies outside the frame";
+        EXPECT_EQ(child->Document()->Zoom, 0) << name;
+        EXPECT_EQ(child->size(), picture) << name;
+        EXPECT_TRUE(sub->windowTitle().endsWith("(1:1)")) << name;
+        // The first one at the corner; each next one further down and to
+        // the right by one step, or at the corner again.
+        const QPoint at = sub->pos();
+        if (file == files.front()) {
+            EXPECT_EQ(at, QPoint(0, 0));
+        } else if (at == QPoint(0, 0)) {
+            ++restarts;
+        } else {
+            if (step == 0)
+                step = at.x() - previous.x();
+            EXPECT_EQ(at, previous + QPoint(step, step)) << name;
+        }
+        previous = at;
+    }
+    // A step leaves the title bar of the window behind in view.
+    const QMdiSubWindow* last = Form->ActiveDocumentWindow()->SubWindow();
+    EXPECT_GE(step, last->widget()->mapTo(last, QPoint(0, 0)).y());
+    EXPECT_EQ(restarts, 1);
+
+    // The browser too.
+    ASSERT_TRUE(OpenBrowser());
+    EXPECT_TRUE(area.contains(BW->SubWindow()->geometry()));
+    EXPECT_EQ(BW->SubWindow()->size(), QSize(410, 317));
 }
 
 TEST_F(BrowserWindowTest, ColumnsFollowTheWidth)

@@ -32,6 +32,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -76,6 +79,32 @@ testutil::RgbImage Decoded(const std::string& path, const TempDir& dir)
     EXPECT_EQ(result.ExitCode, 0) << result.Output;
     return testutil::ReadPpm(ppm);
 }
+
+// A full disk for the life of the object: no file of the process grows past
+// a few bytes (writes fail; the signal that would end the process is
+// ignored meanwhile).
+class TFullDisk {
+public:
+    TFullDisk()
+    {
+        FHandler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &FLimit);
+        rlimit full = FLimit;
+        full.rlim_cur = 16;
+        EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+    }
+    ~TFullDisk()
+    {
+        setrlimit(RLIMIT_FSIZE, &FLimit);
+        std::signal(SIGXFSZ, FHandler);
+    }
+    TFullDisk(const TFullDisk&) = delete;
+    TFullDisk& operator=(const TFullDisk&) = delete;
+
+private:
+    rlimit FLimit{};
+    void (*FHandler)(int) = nullptr;
+};
 
 std::size_t FilesIn(const std::string& folder)
 {
@@ -423,25 +452,74 @@ TEST_F(SaveAssistantTest, FailedWriteKeepsTheOldFileAndTheDocument)
     EXPECT_EQ(FilesIn(Dir.Path()), 1u) << "no temporary file beside it";
 }
 
-TEST_F(SaveAssistantTest, FailedPreviewKeepsTheLabelsAndTheDialog)
+TEST_F(SaveAssistantTest, NoFiguresOfAnotherSettingAfterAFailedPreview)
 {
     Logic.FormActivate(D());
     const std::string bmpSize = Logic.SizeLabels[stBMP];
-    // The folder vanishes under the dialog: the next preview cannot write.
-    const std::string folder = Logic.TempFolder();
-    std::filesystem::remove_all(folder);
-    EXPECT_THROW(Logic.SetTab(stPNG), Exception);
+    Logic.SetTab(stJPG);
+    const std::string at20 = Logic.SizeLabels[stJPG];
+    ASSERT_EQ(at20, FileSizeText(Logic.LastPreview()->Size));
+    // The slider moves: until its preview no figures show, those of 20 are
+    // not those of 60.
+    Logic.calChange(60, 9);
+    EXPECT_EQ(Logic.SizeLabels[stJPG], "");
+    EXPECT_EQ(Logic.TimeLabels[stJPG], "");
+    // The disk is full: the preview fails, and still no figures show; the
+    // document shows its own picture, the dialog stays open. The BMP tab,
+    // which has no setting, keeps its figures.
+    {
+        const TFullDisk full;
+        EXPECT_THROW(Logic.pauseTimer(), Exception);
+    }
+    EXPECT_EQ(Logic.SizeLabels[stJPG], "");
+    EXPECT_EQ(Logic.TimeLabels[stJPG], "");
     EXPECT_EQ(Logic.SizeLabels[stBMP], bmpSize);
-    EXPECT_EQ(Logic.SizeLabels[stPNG], "");
+    EXPECT_TRUE(SamePixels(D().Picture(), Original));
     EXPECT_TRUE(Logic.Session.Active()) << "the dialog stays open";
     // Nor can a save write what was never previewed.
-    SaveAs.Answers = {Dir.File("never.png")};
-    EXPECT_THROW(Logic.enregistrerClick(), Exception);
-    EXPECT_FALSE(std::filesystem::exists(Dir.File("never.png")));
+    {
+        const TFullDisk full;
+        SaveAs.Answers = {Dir.File("never.jpg")};
+        EXPECT_THROW(Logic.enregistrerClick(), Exception);
+    }
+    EXPECT_FALSE(std::filesystem::exists(Dir.File("never.jpg")));
     EXPECT_TRUE(SaveAs.Calls.empty());
+    // Back at 20, the figures of 20 are right again.
+    Logic.calChange(20, 9);
+    EXPECT_EQ(Logic.SizeLabels[stJPG], at20);
+    const std::string folder = Logic.TempFolder();
     Logic.FormClose();
     EXPECT_TRUE(SamePixels(D().Picture(), Original));
     EXPECT_FALSE(std::filesystem::exists(folder));
+}
+
+TEST_F(SaveAssistantTest, APreviewMakesThePrivateFolderAgainWhenItWasRemoved)
+{
+    // A cleaner removes the folder under the dialog: the next preview
+    // makes it again, without a box.
+    Logic.FormActivate(D());
+    std::filesystem::remove_all(Logic.TempFolder());
+    Logic.SetTab(stPNG);
+    ASSERT_TRUE(Logic.LastPreview());
+    EXPECT_EQ(Logic.LastPreview()->Settings.Tab, stPNG);
+    EXPECT_EQ(Logic.SizeLabels[stPNG], FileSizeText(Logic.LastPreview()->Size));
+    EXPECT_EQ(FilesIn(Logic.TempFolder()), 0u);
+    Logic.FormClose();
+
+    // The same with the previews encoded off the user-interface thread.
+    TFsauveLogic threaded(Clock, Boxes(), SaveAs, true);
+    threaded.Settings.Tab = stJPG;
+    threaded.FormActivate(D());
+    ASSERT_TRUE(testqt::WaitFor([&] { return !threaded.Busy(); }, 20000));
+    std::filesystem::remove_all(threaded.TempFolder());
+    threaded.calChange(60, 9);
+    threaded.pauseTimer();
+    ASSERT_TRUE(testqt::WaitFor([&] { return !threaded.Busy(); }, 20000));
+    EXPECT_TRUE(Boxes().Calls.empty());
+    ASSERT_TRUE(threaded.LastPreview());
+    EXPECT_EQ(threaded.LastPreview()->Settings.JpegPosition, 60);
+    EXPECT_EQ(threaded.SizeLabels[stJPG], FileSizeText(threaded.LastPreview()->Size));
+    threaded.FormClose();
 }
 
 TEST_F(SaveAssistantTest, CloseRestoresOverAFullUndoStack)
@@ -615,12 +693,13 @@ TEST_F(SaveAssistantTest, PreviewFailingWhileTheSaveWaitsIsShownOnceInputIsTaken
     const std::unique_ptr<TFsauveLogic> busy = BusyOverABigPicture();
     TFsauveLogic& threaded = *busy;
     ASSERT_TRUE(threaded.Busy());
-    // A cleaner removes the private folder; the slider moves and
-    // ENREGISTRER comes at once.
-    std::filesystem::remove_all(threaded.TempFolder());
+    // The disk is full; the slider moves and ENREGISTRER comes at once.
     threaded.calChange(20, 1);
     SaveAs.Answers = {Dir.File("never.png")};
-    EXPECT_FALSE(threaded.enregistrerClick());
+    {
+        const TFullDisk full;
+        EXPECT_FALSE(threaded.enregistrerClick());
+    }
     ASSERT_EQ(Boxes().Calls.size(), 1u) << "the error is told once";
     EXPECT_FALSE(Boxes().Calls[0].InputDropped) << "a person can answer the box";
     EXPECT_NE(Boxes().Calls[0].Text.find("tempo.png"), std::string::npos) << Boxes().Calls[0].Text;

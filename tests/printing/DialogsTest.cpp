@@ -10,6 +10,7 @@
 #include "Fimp.h"
 #include "FimpV.h"
 #include "PrintTest.h"
+#include "QtTestApp.h"
 #include "PrintWindows.h"
 #include "Printer.h"
 #include "Thumbnails.h"
@@ -254,7 +255,7 @@ TEST(PrintWindows, TheBrowserIsFoundByItsTypeNotItsCaption)
     EXPECT_EQ(source->FileNames(), (std::vector<std::string>{"a.jpg", "b.png"}));
 }
 
-TEST(PrintWindows, ContactSheetsOfTheRealBrowsersFolder)
+TEST(PrintWindows, ContactSheetsOfWhatTheRealBrowserShows)
 {
     App();
     TempDir dir;
@@ -268,10 +269,19 @@ TEST(PrintWindows, ContactSheetsOfTheRealBrowsersFolder)
     area.addSubWindow(new QWidget)->setWindowTitle("Parcourir");
     TBrowserHost host;
     auto* browser = new TBW(host);
-    area.addSubWindow(browser);
+    area.addSubWindow(browser)->resize(410, 317);
+    area.resize(800, 600);
+    area.show();
+    ASSERT_TRUE(testqt::WaitFor([browser] { return !browser->FirstPaintPending(); }, 5000));
     browser->FL()->SetMask(BrowseMask);
     browser->FL()->SetDirectory(folder);
-    ASSERT_EQ(browser->FL()->Count(), 2);
+    browser->FinishTiles();
+    ASSERT_EQ(browser->ThumbCount(), 2);
+    // A picture saved into the folder since it was read has its tile, and
+    // its cell on the sheets.
+    SaveBmp(Solid(30, 10, RGB(0, 0, 255)), folder + "/riviere.bmp");
+    browser->Ajoutevignette(folder + "/riviere.bmp");
+    ASSERT_EQ(browser->ThumbCount(), 3);
 
     TScriptedPrintDialog dialog;
     TPrinter printer;
@@ -280,13 +290,14 @@ TEST(PrintWindows, ContactSheetsOfTheRealBrowsersFolder)
     windows.FindBrowser = [&windows, &area] { return windows.BrowserIn(area); };
     TContactSheets& sheets = windows.FimpV().Logic();
     sheets.UpdateSheetInfo();
-    EXPECT_EQ(sheets.Label6, "2 miniatures à imprimer.");
+    EXPECT_EQ(sheets.Label6, "3 miniatures à imprimer.");
     const std::string pdf = dir.File("planche.pdf");
     dialog.Answers.push_back(pdf);
     ASSERT_TRUE(sheets.ImprimerClick());
     const std::string text = PdfText(pdf);
     EXPECT_NE(text.find("plage"), std::string::npos);
     EXPECT_NE(text.find("montagne"), std::string::npos);
+    EXPECT_NE(text.find("riviere"), std::string::npos);
     EXPECT_NE(text.find(folder), std::string::npos);
 }
 

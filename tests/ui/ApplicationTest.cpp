@@ -18,6 +18,7 @@
 
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 using namespace uitest;
 
@@ -317,12 +318,20 @@ TEST_F(ApplicationTest, TheRealErrorBoxIsTheQtOne)
 TEST_F(ApplicationTest, ThePicturesBeepSoundsThroughTheApplicationFromAnyThread)
 {
     // The readers beep through the graphics layer's hook; the application
-    // object is what makes it a sound.
-    const std::function<void()> hook = SetBeepHook(nullptr);
-    ASSERT_TRUE(static_cast<bool>(hook));
-    hook();
-    std::thread other(hook);
+    // object sounds it, on the thread of the windows.
+    std::vector<std::thread::id> sounded;
+    const std::function<void()> system =
+        App().SetBeepSound([&sounded] { sounded.push_back(std::this_thread::get_id()); });
+    Beep();
+    EXPECT_EQ(sounded.size(), 1u);
+    std::thread other([] { Beep(); });
     other.join();
+    // Beeped on another thread, it sounds when the windows' thread handles
+    // its events.
+    EXPECT_EQ(sounded.size(), 1u);
     TApplication::ProcessMessages();
-    SetBeepHook(hook);
+    ASSERT_EQ(sounded.size(), 2u);
+    EXPECT_EQ(sounded[0], std::this_thread::get_id());
+    EXPECT_EQ(sounded[1], std::this_thread::get_id());
+    App().SetBeepSound(system);
 }
