@@ -3,7 +3,9 @@
 // registered formats (modulo their number), the rest is the file. What loads
 // is drawn at full size on a 24-bit bitmap, as the editor opens it, and
 // stretched onto a thumbnail, as the browser shows it. A load may fail with
-// one of our exceptions; drawing a picture that loaded must not fail at all.
+// one of our exceptions; drawing a picture that loaded must not fail at all,
+// and must end: an animated GIF is drawn through its painter, as in the
+// editor, whatever its frames' disposal methods, delays and loop count.
 // JPEG pictures decode their pixels on first use, so that decode counts as
 // part of their load. A reader joins this target by registering its format.
 

@@ -437,6 +437,8 @@ void TGIFPainter::WaitForFrame(int& delay, std::int64_t& lastTime, std::int64_t&
 {
     if (delay <= 0)
         return;
+    if (!FHasPainted.load())
+        FPaintsNothingYet = true;
     const bool threaded = Threaded();
     const std::int64_t now = Clock->Now();
     std::int64_t wait;
@@ -485,6 +487,7 @@ void TGIFPainter::Execute()
             if (!Fire(AnimationStartHandler))
                 break;
             FHasPainted = false;
+            FPaintsNothingYet = false;
             FRestartRequested = false;
             int loopsLeft = 1;
             int loopStart = 0;
@@ -500,6 +503,8 @@ void TGIFPainter::Execute()
                     break;
                 while (running()) {
                     const FrameFacts facts = Facts(CurrentFrame);
+                    if (!facts.Exists && !FHasPainted.load())
+                        FPaintsNothingYet = true;
                     if (!facts.Exists || !running())
                         break;
                     if (facts.Empty) {
@@ -958,14 +963,28 @@ void TGifPicture::Draw(TCanvas& canvas, const TRect& rect)
     painter->Run();
     if (direct)
         return;
+    // Wait for the first frame. Disposal methods that paint nothing, a
+    // loop count of 0 and long delays can keep that frame away for ever:
+    // the wait also ends when the painter shows it will not come soon.
+    bool painted = false;
     for (;;) {
         {
             std::lock_guard<std::mutex> guard(FPaintersLock);
-            if (FDrawPainter != painter || painter->Terminated() || painter->HasPainted())
+            // A handler run below may already have reaped it.
+            const bool listed = std::any_of(FPainters.begin(), FPainters.end(),
+                                            [&](const std::unique_ptr<TGIFPainter>& p) { return p.get() == painter; });
+            if (!listed)
+                break;
+            painted = painter->HasPainted();
+            if (FDrawPainter != painter || painter->Terminated() || painted || painter->PaintsNothingYet())
                 break;
         }
         GIFPumpSynchronizedFor(5);
     }
-    if (FCachedBitmap)
-        TileDraw(canvas, rect, *FCachedBitmap, tile, GetWidth(), GetHeight());
+    if (!FCachedBitmap)
+        return;
+    // Frame 0 then stands for the picture until the painter paints.
+    if (!painted)
+        Frames.Frame(0)->DrawFrame(FCachedBitmap->Canvas(), area, tile, transparent);
+    TileDraw(canvas, rect, *FCachedBitmap, tile, GetWidth(), GetHeight());
 }

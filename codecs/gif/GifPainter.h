@@ -127,6 +127,11 @@ public:
     std::unique_ptr<TBitmap> ScratchBuffer;
     std::unique_ptr<TBitmap> BackgroundCapture;
     bool HasPainted() const { return FHasPainted.load(); }
+    // Nothing painted in this run although the painter has been through
+    // every frame once, or must first wait out a frame's delay (which a
+    // file may make as long as it likes): whoever waits for its first
+    // painted frame waits in vain.
+    bool PaintsNothingYet() const { return FPaintsNothingYet.load(); }
 
     TGIFNotifyEvent AnimationStartHandler;
     TGIFNotifyEvent FramePaintHandler;
@@ -168,6 +173,7 @@ private:
     std::atomic<bool> FTerminated{false};
     std::atomic<bool> FFinished{false};
     std::atomic<bool> FHasPainted{false};
+    std::atomic<bool> FPaintsNothingYet{false};
     std::atomic<bool> FRestartRequested{false};
     // Set when the image went while this thread waited for one of its
     // calls: nobody is left to wait for the thread, which frees the

@@ -2,6 +2,7 @@
 // the mask, drawing real files (ours and ImageMagick's), files that cannot
 // be shown, and a rebuild that is replaced or added to while a file loads.
 
+#include "../gif/GifAnimation.h"
 #include "BrowserTest.h"
 #include "TestUtil.h"
 
@@ -37,6 +38,15 @@ bool IsBlue(const TBitmap& b, int x, int y)
 {
     const std::uint8_t* p = b.ScanLine(y) + 3 * x;
     return p[0] > 215 && p[1] < 40 && p[2] < 40;
+}
+
+// The tile of a file, drawn.
+TThumbnail DrawnTile(const std::string& path)
+{
+    TThumbnail tile;
+    tile.FileName = path;
+    DrawThumbnail(tile, path);
+    return tile;
 }
 
 void WriteBytes(const std::string& path, const std::string& bytes)
@@ -225,9 +235,7 @@ TEST(DrawThumbnailTest, DrawsGifFilesThroughTheRegistry)
     TempDir dir;
     const std::string gif = dir.File("wide.gif");
     ASSERT_TRUE(Convert("-size 200x50 xc:blue -fill red -draw \"rectangle 0,0 99,49\"", gif));
-    TThumbnail tile;
-    tile.FileName = gif;
-    DrawThumbnail(tile, gif);
+    const TThumbnail tile = DrawnTile(gif);
     ASSERT_EQ(tile.State, TThumbState::Drawn) << tile.Error;
     EXPECT_EQ(tile.Size, (TThumbSize{100, 25}));
     EXPECT_TRUE(IsRed(*tile.Picture, 20, 12));
@@ -240,6 +248,21 @@ TEST(DrawThumbnailTest, DrawsGifFilesThroughTheRegistry)
     DrawThumbnail(broken, broken.FileName);
     EXPECT_EQ(broken.State, TThumbState::Failed);
     EXPECT_FALSE(broken.Error.empty());
+}
+
+TEST(DrawThumbnailTest, GifsWhoseFramesPaintNothingShowTheirFirstFrame)
+{
+    InitOnce();
+    TempDir dir;
+    for (const std::string& gif : gifanim::WriteDisposalsGifs(dir)) {
+        SCOPED_TRACE(gif);
+        const TThumbnail tile = DrawnTile(gif);
+        ASSERT_EQ(tile.State, TThumbState::Drawn) << tile.Error;
+        ASSERT_EQ(tile.Size, (TThumbSize{100, 100}));
+        EXPECT_TRUE(IsRed(*tile.Picture, 20, 20));
+        EXPECT_TRUE(IsRed(*tile.Picture, 80, 20));
+        EXPECT_TRUE(IsBlue(*tile.Picture, 80, 80));
+    }
 }
 
 TEST(DrawThumbnailTest, FilesThatCannotBeShownGetAPlaceholder)

@@ -1,6 +1,7 @@
 // The frame's logic over windows held in memory: command rules, opening,
 // the same-document check, saving, the close-all loop and the image commands.
 
+#include "../gif/GifAnimation.h"
 #include "EditorTest.h"
 #include "TestUtil.h"
 
@@ -384,6 +385,31 @@ TEST_F(FrameLogicTest, OpensGifFilesAsImageMagickDrawsThem)
     EXPECT_EQ(testutil::MaxDifference(opened, outside), 0);
     EXPECT_EQ(d->Picture().GetPixelColor(20, 5), clWhite);
     EXPECT_EQ(d->Picture().GetPixelColor(5, 5), clBlue);
+}
+
+TEST_F(FrameLogicTest, GifsWhoseFramesPaintNothingOpenWithTheirFirstFrame)
+{
+    // The editor and picdump, which opens files as the editor does, show
+    // what ImageMagick shows as frame 0; neither waits for the animation.
+    for (const std::string& gif : gifanim::WriteDisposalsGifs(Dir)) {
+        SCOPED_TRACE(gif);
+        const std::string ppm = gif + ".ppm";
+        const auto first = testutil::Run(testutil::Tool("convert") + " " + testutil::Quote(gif + "[0]") + " " +
+                                         testutil::Quote(ppm));
+        ASSERT_EQ(first.ExitCode, 0) << first.Output;
+        const testutil::RgbImage outside = testutil::ReadPpm(ppm);
+        TDocument* d = F.OpenImage(gif);
+        ASSERT_NE(d, nullptr);
+        const testutil::RgbImage opened = testutil::FromBitmap(d->Picture());
+        ASSERT_EQ(opened.Width, outside.Width);
+        ASSERT_EQ(opened.Height, outside.Height);
+        EXPECT_EQ(testutil::MaxDifference(opened, outside), 0);
+        const testutil::DumpResult dumped = testutil::PicDump(gif);
+        ASSERT_TRUE(dumped.Ok) << dumped.Error;
+        ASSERT_EQ(dumped.Image.Width, outside.Width);
+        ASSERT_EQ(dumped.Image.Height, outside.Height);
+        EXPECT_EQ(testutil::MaxDifference(dumped.Image, outside), 0);
+    }
 }
 
 TEST_F(FrameLogicTest, DirectSaveOfAnotherFormatTellsTheUserAndConfirmsNothing)

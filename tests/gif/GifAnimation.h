@@ -1,14 +1,20 @@
 #pragma once
-// Animations built in memory for the rendering and painter tests.
+// Animations built in memory for the rendering and painter tests, and two
+// small files whose frames the buffered paint leaves out.
 
 #include "GifPainter.h"
 
+#include "../common/TestUtil.h"
 #include "Bitmap.h"
 #include "Canvas.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace gifanim {
@@ -82,6 +88,46 @@ inline std::vector<TColor> Row(const TBitmap& bitmap, int y)
     for (int x = 0; x < bitmap.Width(); ++x)
         row.push_back(ColorToRGB(bitmap.GetPixelColor(x, y)));
     return row;
+}
+
+// Two files, 2 x 2 pixels and looping for ever, whose first frame is red
+// with a blue last pixel and whose frames the buffered paint leaves out.
+// A damaged file: frame 0 with disposal method 6, then a graphic control
+// extension asking for method 2 whose image is missing.
+inline std::vector<std::uint8_t> DamagedDisposalsGif()
+{
+    return {'G', 'I', 'F', '8', '9', 'a', 2, 0, 2, 0, 0x80, 0, 0, // screen, global table of 2
+            0xFF, 0, 0, 0, 0, 0xFF,                                // red, blue
+            0x21, 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0', // loop count 0
+            3, 1, 0, 0, 0,
+            0x21, 0xF9, 4, 6 << 2, 10, 0, 0, 0,                      // disposal 6, 10 units
+            0x2C, 0, 0, 0, 0, 2, 0, 2, 0, 0, 2, 2, 0x84, 0x53, 0,    // indices 0 0 0 1
+            0x21, 0xF9, 4, 2 << 2, 10, 0, 0, 0,                      // disposal 2
+            0x3B};
+}
+
+// The script with which python3 and PIL write the other file at the path
+// given as its argument: disposal methods 4 then 3, the second frame green.
+inline std::string PilDisposalsGifScript()
+{
+    return "import sys\n"
+           "from PIL import Image\n"
+           "a = Image.new('RGB', (2, 2), (255, 0, 0))\n"
+           "a.putpixel((1, 1), (0, 0, 255))\n"
+           "b = Image.new('RGB', (2, 2), (0, 255, 0))\n"
+           "a.save(sys.argv[1], save_all=True, append_images=[b], disposal=[4, 3], loop=0, optimize=False)\n";
+}
+
+// Writes both files into dir and answers their paths, PIL's first.
+inline std::vector<std::string> WriteDisposalsGifs(const testutil::TempDir& dir)
+{
+    const std::string pil = dir.File("pil.gif");
+    const auto made = testutil::Run(testutil::PythonWithPil() + " -c " + testutil::Quote(PilDisposalsGifScript()) +
+                                    " " + testutil::Quote(pil));
+    EXPECT_EQ(made.ExitCode, 0) << made.Output;
+    const std::string damaged = dir.File("damaged.gif");
+    testutil::WriteFile(damaged, DamagedDisposalsGif());
+    return {pil, damaged};
 }
 
 } // namespace gifanim

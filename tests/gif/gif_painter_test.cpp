@@ -635,6 +635,61 @@ TEST(GifPictureDraw, AnAnimationStartsAPainterIntoTheCachedBitmap)
     EXPECT_EQ(image->DrawPainter(), nullptr);
 }
 
+TEST(GifPictureDraw, FirstFramesThatPaintNothingLeaveFrameZeroShownAtOnce)
+{
+    // As files may hold them, each looping for ever: disposal methods 4 to 7
+    // paint nothing, nor 3 after them; a frame without pixels is passed
+    // over; a delay may be 65535 units (13 minutes). Draw returns with frame
+    // 0 at once, and the animation goes on from there.
+    struct Case {
+        const char* Name;
+        int FirstDisposal;
+        int FirstDelay;
+        FramePlan Second;
+        TColor AfterTheDelay; // clNone: nothing painted
+    };
+    FramePlan lime;
+    lime.Width = 2;
+    lime.Height = 1;
+    lime.Pixels = {2, 2};
+    FramePlan limeRestored = lime;
+    limeRestored.Disposal = 3;
+    FramePlan noPixels;
+    noPixels.Width = 0;
+    noPixels.Height = 0;
+    noPixels.Disposal = 2;
+    FramePlan limeCleared = lime;
+    limeCleared.Disposal = 2;
+    const std::vector<Case> cases = {
+        {"4 then 3", 4, 0, limeRestored, clNone},
+        {"6 then 2 without pixels", 6, 0, noPixels, clNone},
+        {"4 for 65535 units then 2", 4, 65535, limeCleared, clLime},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        FramePlan first;
+        first.Width = 2;
+        first.Height = 1;
+        first.Pixels = {1, 3};
+        first.Disposal = c.FirstDisposal;
+        first.Delay = c.FirstDelay;
+        TGIFManualClock clock;
+        auto image = MakeAnimation(2, 1, Colours, {first, c.Second}, 0);
+        image->Clock = &clock;
+        TBitmap target(2, 1);
+        image->Draw(target.Canvas(), TRect{0, 0, 2, 1});
+        EXPECT_EQ(Row(target, 0), (std::vector<TColor>{clRed, clBlue}));
+        EXPECT_NE(image->DrawPainter(), nullptr);
+        if (c.AfterTheDelay != clNone) {
+            ASSERT_TRUE(PumpUntil([&] { return !clock.Waits().empty(); }));
+            EXPECT_EQ(clock.Waits().front(), 65535 * 12);
+            clock.Advance(clock.Waits().front());
+            EXPECT_TRUE(PumpUntil(
+                [&] { return ColorToRGB(image->RenderedBitmap()->GetPixelColor(1, 0)) == c.AfterTheDelay; }));
+        }
+    }
+}
+
 TEST(GifPictureDraw, OneFrameOrNoAnimationDrawsFrameZeroWithoutAPainter)
 {
     auto image = ThreeFrames({5, 5, 5});

@@ -3,9 +3,11 @@
 // when it loads, drawn at full size and as a thumbnail, as the editor and the
 // browser do. Each file has its outcome in the table below: the message its
 // refusal carries (a JPEG picture's first decode counting as part of its
-// load), or the size of the picture it loads as. The same test runs once
-// more in a program built under AddressSanitizer and UBSan.
+// load), or the size of the picture it loads as. Files the test writes
+// itself follow. The same tests run once more in a program built under
+// AddressSanitizer and UBSan.
 
+#include "../gif/GifAnimation.h"
 #include "Bitmap.h"
 #include "Canvas.h"
 #include "Exceptions.h"
@@ -115,4 +117,17 @@ TEST(FuzzRegressions, EveryFileHasItsOutcomeAndWhatLoadsDraws)
     }
     for (const auto& [name, outcome] : left)
         ADD_FAILURE() << name << " is missing";
+}
+
+TEST(FuzzRegressions, AnAnimationWhoseFramesPaintNothingIsDrawnAtOnce)
+{
+    // Drawing it once waited for a painted frame that never came.
+    RegisterPictureFormats();
+    TMemoryStream stream(gifanim::DamagedDisposalsGif());
+    TPicture picture;
+    picture.LoadFromStream(stream, "gif");
+    ASSERT_NE(picture.Graphic(), nullptr);
+    EXPECT_EQ(picture.Width(), 2);
+    EXPECT_EQ(picture.Height(), 2);
+    EXPECT_NO_THROW(DrawAsTheProgramsDo(picture));
 }

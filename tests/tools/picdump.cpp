@@ -1,11 +1,13 @@
 // picdump [--frame N] <file> <out.ppm>: loads a picture through the picture
-// registry, flattens it onto a white 24-bit bitmap as the editor does when it
-// opens a file, and writes the pixels as a binary PPM. With --frame, frame N
-// (from 0) of an animated picture is drawn as an animation shows it after
-// the frames before it; without, frame 0. A failed load, or a frame the
-// picture does not have, prints "<exception class>: <message>" and exits
-// with 1. The PPM is a scratch file for the tests: it is written in place,
-// without the flush to disk that a saved document gets.
+// registry and writes its pixels as a binary PPM. Without --frame the picture
+// is opened exactly as the editor opens a file: loaded, then flattened onto a
+// white 24-bit bitmap by the editor's own function, which draws a GIF as
+// every picture holder does. With --frame, frame N (from 0) of an animated
+// picture is drawn as an animation shows it after the frames before it. A
+// failed load, or a frame the picture does not have, prints
+// "<exception class>: <message>" and exits with 1. The PPM is a scratch file
+// for the tests: it is written in place, without the flush to disk that a
+// saved document gets.
 
 #include "Bitmap.h"
 #include "Canvas.h"
@@ -66,7 +68,7 @@ void WritePpm(const std::string& fileName, const TBitmap& bitmap)
 
 int main(int argc, char** argv)
 {
-    int frame = 0;
+    int frame = -1;
     int first = 1;
     if (argc == 5 && std::string(argv[1]) == "--frame") {
         char* end = nullptr;
@@ -85,9 +87,9 @@ int main(int argc, char** argv)
         RegisterPictureFormats();
         TPicture picture;
         picture.LoadFromFile(argv[first]);
-        TGraphic* graphic = picture.Graphic();
 #if PICDUMP_GIF
-        if (auto* gif = dynamic_cast<TGifPicture*>(graphic)) {
+        auto* gif = frame >= 0 ? dynamic_cast<TGifPicture*>(picture.Graphic()) : nullptr;
+        if (gif) {
             TBitmap out(picture.Width(), picture.Height(), pf24bit);
             TGIFFrameComposer composer(*gif);
             if (!composer.SeekFrame(frame))
@@ -99,7 +101,7 @@ int main(int argc, char** argv)
             return 0;
         }
 #endif
-        if (frame != 0)
+        if (frame > 0)
             throw EInvalidGraphic("No frame " + std::to_string(frame) + " in a picture of 1 frame");
         TBitmap out = FlattenPicture(picture);
         WritePpm(argv[first + 1], out);
