@@ -49,7 +49,7 @@ public:
     static TPixelBuffer Uninitialised(std::size_t size);
     // The same in memory that has room for at least room bytes from data()
     // on: for a decoder that unpacks data larger than what it keeps into the
-    // memory that keeps it. Only the first size bytes are copied or compared.
+    // memory that keeps it. A copy of the buffer holds its first size bytes.
     static TPixelBuffer Uninitialised(std::size_t size, std::size_t room);
     // Copies size bytes from data, reusing the memory when the size is the same.
     void AssignBytes(const std::uint8_t* data, std::size_t size);
