@@ -2,11 +2,13 @@
 // opening a 24-megapixel JPEG beside djpeg decoding the same file, and
 // "Accentuer" beside Convolve3x3 on the same picture. Opening is also timed
 // as a whole process: picdump (which opens a file as the editor does and
-// writes its pixels as PPM) beside djpeg writing the same PPM, with the peak
-// memory of each; and beside both, the memory limit: a copy of the
-// picture's bytes into a buffer already mapped. The ratios are printed at
-// the end.
+// writes its pixels as PPM) beside djpeg writing the same PPM, and beside
+// pngtopnm for the same photo as a PNG written by ImageMagick (its default
+// compression; plain and interlaced), with the peak memory of each; and
+// beside them, the memory limit: a copy of the picture's bytes into a buffer
+// already mapped. The ratios are printed at the end.
 
+#include "BenchPhoto.h"
 #include "BenchRatios.h"
 #include "EditorTest.h"
 #include "Jpeg.h"
@@ -72,6 +74,44 @@ TPhotoFile& Photo()
 {
     static TPhotoFile file;
     return file;
+}
+
+// The same kind of photo as PNG files written by ImageMagick with its
+// default compression, plain (about 26 MB) and interlaced, made once.
+struct TPngFiles {
+    TPngFiles()
+    {
+        const std::string ppm = Photo().Folder + "/photo.ppm";
+        TBitmap photo(Width, Height, pf24bit);
+        PaintBenchPhoto(photo);
+        if (FILE* f = std::fopen(ppm.c_str(), "wb")) {
+            std::fprintf(f, "P6\n%d %d\n255\n", Width, Height);
+            std::vector<std::uint8_t> rgb(std::size_t{Width} * 3);
+            for (int y = 0; y < Height; ++y) {
+                const std::uint8_t* row = photo.ScanLine(y);
+                for (std::size_t x = 0; x < rgb.size(); x += 3) {
+                    rgb[x] = row[x + 2];
+                    rgb[x + 1] = row[x + 1];
+                    rgb[x + 2] = row[x];
+                }
+                std::fwrite(rgb.data(), 1, rgb.size(), f);
+            }
+            std::fclose(f);
+        }
+        Plain = Photo().Folder + "/photo.png";
+        Interlaced = Photo().Folder + "/photo-interlaced.png";
+        if (std::system(("/usr/bin/convert '" + ppm + "' '" + Plain + "'").c_str()) != 0 ||
+            std::system(("/usr/bin/convert '" + ppm + "' -interlace PNG '" + Interlaced + "'").c_str()) != 0)
+            Plain = Interlaced = "";
+        std::remove(ppm.c_str());
+    }
+    std::string Plain, Interlaced;
+};
+
+TPngFiles& PngFiles()
+{
+    static TPngFiles files;
+    return files;
 }
 
 edtest::TTestFrame& Frame()
@@ -190,6 +230,26 @@ void BM_DjpegPpm(benchmark::State& state)
     TimeProcess(state, {"/usr/bin/djpeg", "-ppm", "-outfile", out, Photo().Path}, out);
 }
 
+// picdump and netpbm's pngtopnm writing the PPM of the PNG photo.
+void TimePngToPpm(benchmark::State& state, bool ours, bool interlaced)
+{
+    const std::string in = interlaced ? PngFiles().Interlaced : PngFiles().Plain;
+    if (in.empty()) {
+        state.SkipWithError("ImageMagick could not write the PNG photo");
+        return;
+    }
+    const std::string out = Photo().Folder + (ours ? "/picdump.ppm" : "/pngtopnm.ppm");
+    if (ours)
+        TimeProcess(state, {CORVINEL_PICDUMP, in, out}, out);
+    else
+        TimeProcess(state, {"/bin/sh", "-c", "exec /usr/bin/pngtopnm '" + in + "' > '" + out + "'"}, out);
+}
+
+void BM_PicdumpPng(benchmark::State& state) { TimePngToPpm(state, true, false); }
+void BM_PngtopnmPpm(benchmark::State& state) { TimePngToPpm(state, false, false); }
+void BM_PicdumpPngInterlaced(benchmark::State& state) { TimePngToPpm(state, true, true); }
+void BM_PngtopnmInterlaced(benchmark::State& state) { TimePngToPpm(state, false, true); }
+
 void BM_EditorAccentuer(benchmark::State& state)
 {
     edtest::TTestFrame& t = Frame();
@@ -234,6 +294,10 @@ BENCHMARK(BM_EditorOpenJpeg)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Djpeg)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PicdumpJpeg)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_DjpegPpm)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PicdumpPng)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PngtopnmPpm)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PicdumpPngInterlaced)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PngtopnmInterlaced)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_EditorAccentuer)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Convolve3x3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -246,5 +310,7 @@ int main(int argc, char** argv)
                                            {"BM_EditorOpenJpeg", "BM_MemcpyMapped", 0},
                                            {"BM_PicdumpJpeg", "BM_DjpegPpm", 1.25},
                                            {"BM_PicdumpJpeg", "BM_MemcpyMapped", 0},
+                                           {"BM_PicdumpPng", "BM_PngtopnmPpm", 0.6},
+                                           {"BM_PicdumpPngInterlaced", "BM_PngtopnmInterlaced", 0.6},
                                            {"BM_EditorAccentuer", "BM_Convolve3x3", 1.5}});
 }

@@ -128,13 +128,15 @@ void TChunkIHDR::PrepareDib()
     UsesColorTable = ColorType == 0 || ColorType == 3 || ColorType == 4;
 }
 
-void TChunkIHDR::AllocateDib()
+void TChunkIHDR::AllocateDib(std::size_t room)
 {
     const int bits = DibBitsFor(ColorType, BitDepth);
     if (bits == 0 || Dib)
         return;
     CheckPixelBudget(Width, Height);
-    auto dib = std::make_unique<TBitmap>(static_cast<int>(Width), static_cast<int>(Height), FormatForBits(bits));
+    const auto w = static_cast<int>(Width), h = static_cast<int>(Height);
+    auto dib = room ? std::make_unique<TBitmap>(TBitmap::Uninitialised(w, h, FormatForBits(bits), room))
+                    : std::make_unique<TBitmap>(w, h, FormatForBits(bits));
     std::vector<std::uint8_t> alpha;
     try {
         if (ColorType == 4 || ColorType == 6)

@@ -155,9 +155,11 @@ public:
     void BuildDib();
     // BuildDib in two steps: the cleared colour table without any pixels (a
     // header just read), then the zeroed bitmap and alpha plane (when the
-    // image data starts).
+    // image data starts). Given room, the bitmap's pixels are left undefined
+    // in memory with room for that many bytes, for image data unpacked in
+    // place.
     void PrepareDib();
-    void AllocateDib();
+    void AllocateDib(std::size_t room = 0);
     void FreeDib();
     bool HasDib() const { return Dib != nullptr; }
     // Image row y (0 at the top).
@@ -351,6 +353,10 @@ public:
     void LoadFromClipboardFormat(TClipboardFormat format, const TClipboardData& data,
                                  const TPalette& palette) override;
     void SaveToClipboardFormat(TClipboardFormat& format, TClipboardData& data, TPalette& palette) const override;
+
+    // The bitmap of an RGB picture without transparency, which draws
+    // unchanged; the picture is left empty.
+    std::unique_ptr<TBitmap> TakeOpaquePixels() override;
 
     // The colour of one pixel; 0 outside the picture.
     virtual TColor PixelColor(int x, int y) const;

@@ -9,7 +9,6 @@
 #include "PngWholeInflate.h"
 
 #include "Numeric.h"
-#include "PixelMemory.h"
 
 #include <zlib.h>
 
@@ -449,35 +448,58 @@ void ConvertImageRows(const TChunkIHDR& header, int interlace, std::size_t rowSi
     }
 }
 
-// The whole image data inflated at once into one buffer, then unfiltered and
-// converted row by row; false when that could not be done (nothing has been
-// changed then, and the stream is where it was).
-bool DecodeWhole(TStream& stream, const TChunkType& type, std::uint32_t length, TChunkIHDR& header,
-                 RowConverter& convert, KeyMasker& key, std::size_t rowSize, std::size_t pixelStride, int interlace)
+// The filtered data of a plain (not interlaced) picture inflated in one call
+// straight into the memory of its bitmap, which is made here with room for
+// them and holds them at its end. Null when that could not be done: no
+// bitmap is left then, and the stream is where it was. (Interlaced pictures
+// are left to the streamed reader: their passes, spread over the whole
+// picture, would need a buffer of their own as large as the bitmap, and the
+// streamed reader is about as fast there.)
+const std::uint8_t* InflateIntoBitmap(TStream& stream, const TChunkType& type, std::uint32_t length,
+                                      TChunkIHDR& header, std::size_t size, int interlace)
 {
-    if ((interlace != 0 && interlace != 1) || !WholeInflateEnabled())
-        return false;
-    const std::size_t size = FilteredImageSize(header, rowSize, interlace);
-    TPixelBuffer whole;
-    try {
-        whole = TPixelBuffer::Uninitialised(size);
-    } catch (const std::bad_alloc&) {
-        return false;
+    if (interlace != 0 || !WholeInflateEnabled() || header.HasDib())
+        return nullptr;
+    WholeIdatRun run;
+    if (!run.Gather(stream, type, length))
+        return nullptr;
+    header.AllocateDib(size);
+    if (header.HasDib()) {
+        const std::size_t pixels = header.DibRowStride * header.Height;
+        std::uint8_t* out = header.Dib->Bits() + (pixels > size ? pixels - size : 0);
+        if (run.Inflate(out, size))
+            return out;
     }
-    if (!InflateWholeIdatRun(stream, type, length, whole.data(), size))
-        return false;
-    std::vector<std::uint8_t> zeros(rowSize + 1, 0); // the row above the first
-    std::uint8_t* at = whole.data();
-    auto unfilterRows = [&](std::size_t count, std::size_t n, auto&& put) {
-        const std::uint8_t* above = zeros.data() + 1;
-        for (std::size_t i = 0; i < count; ++i, at += n + 1) {
-            UnfilterRow(at[0], at + 1, above, n, pixelStride);
-            put(i, at + 1);
-            above = at + 1;
-        }
-    };
-    ConvertImageRows(header, interlace, rowSize, convert, key, unfilterRows);
-    return true;
+    header.Dib.reset();
+    header.AlphaPlane.clear();
+    run.Rewind(stream);
+    return nullptr;
+}
+
+// Unfilters the data placed by InflateIntoBitmap and converts them into the
+// bitmap's rows, which lie over them: row y's data begin no earlier than
+// bitmap row y, and the data of the rows after it lie beyond that row's end.
+// Each row is unfiltered in a row buffer of its own before its bitmap row is
+// written.
+void ConvertInPlace(const std::uint8_t* filtered, TChunkIHDR& header, RowConverter& convert, KeyMasker& key,
+                    std::size_t rowSize, std::size_t pixelStride)
+{
+    std::vector<std::uint8_t> rows(2 * rowSize, 0);
+    std::uint8_t* above = rows.data(); // zeros above the first row
+    std::uint8_t* row = rows.data() + rowSize;
+    // The bytes after each row's pixels held image data: cleared.
+    const std::size_t used = (static_cast<std::size_t>(header.Width) * header.DibBitsPerPixel + 7) / 8;
+    const std::size_t padding = header.DibRowStride - used;
+    for (std::size_t y = 0; y < header.Height; ++y, filtered += rowSize + 1) {
+        const int filter = filtered[0];
+        std::memcpy(row, filtered + 1, rowSize);
+        UnfilterRow(filter, row, above, rowSize, pixelStride);
+        convert.Row(row, rowSize, y);
+        key.Row(row, y);
+        if (padding)
+            std::memset(header.DibRow(y) + used, 0, padding);
+        std::swap(row, above);
+    }
 }
 
 } // namespace
@@ -510,6 +532,11 @@ bool TChunkIDAT::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t
     const auto left = static_cast<std::size_t>(std::max<std::int64_t>(0, stream.Remaining()));
     if (RawImageSize(header, FOwner.InterlaceMode) / MaxInflateRatio > left)
         Raise<EPngUnexpectedEnd>(PngMessages::EPngUnexpectedEndText);
+    std::size_t rowSize, pixelStride;
+    FOwner.GetRowInfo(rowSize, pixelStride);
+    const int interlace = FOwner.InterlaceMode;
+    const std::uint8_t* filtered =
+        InflateIntoBitmap(stream, type, length, header, FilteredImageSize(header, rowSize, interlace), interlace);
     header.AllocateDib();
     if (!header.HasDib())
         Raise<EPNGHeaderNotPresent>(PngMessages::EPNGHeaderNotPresentText);
@@ -522,13 +549,12 @@ bool TChunkIDAT::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t
         header.ColorTableChanged();
     }
 
-    std::size_t rowSize, pixelStride;
-    FOwner.GetRowInfo(rowSize, pixelStride);
-
     RowConverter convert(header, FOwner.GammaTable);
     KeyMasker key(FOwner);
-    if (DecodeWhole(stream, type, length, header, convert, key, rowSize, pixelStride, FOwner.InterlaceMode))
+    if (filtered) {
+        ConvertInPlace(filtered, header, convert, key, rowSize, pixelStride);
         return true;
+    }
 
     CompressedReader reader(stream, type, length);
     // Rows are inflated a batch at a time (about 128 KB: fewer calls, and
@@ -560,7 +586,7 @@ bool TChunkIDAT::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t
         }
     };
 
-    ConvertImageRows(header, FOwner.InterlaceMode, rowSize, convert, key, decodeRows);
+    ConvertImageRows(header, interlace, rowSize, convert, key, decodeRows);
     reader.Finish();
     return true;
 }

@@ -208,6 +208,19 @@ void TPngPicture::Draw(TCanvas& canvas, const TRect& rect)
     }
 }
 
+std::unique_ptr<TBitmap> TPngPicture::TakeOpaquePixels()
+{
+    if (!HasHeader())
+        return nullptr;
+    TChunkIHDR& header = RequireHeader();
+    if (!header.Dib || header.Dib->GetEmpty() || header.Dib->PixelFormat() != pf24bit || TransparencyMode() != 0)
+        return nullptr;
+    std::unique_ptr<TBitmap> pixels = std::move(header.Dib);
+    ClearChunks();
+    Changed();
+    return pixels;
+}
+
 void TPngPicture::Assign(const TPersistent& source)
 {
     if (auto* png = dynamic_cast<const TPngPicture*>(&source)) {

@@ -1,15 +1,14 @@
 #include "PngWholeInflate.h"
 
-#include "PixelMemory.h"
 #include "PngInternal.h"
 
 #include <libdeflate.h>
 
 #include <atomic>
-#include <cstring>
 #include <exception>
 #include <memory>
 #include <new>
+#include <vector>
 
 namespace pngimpl {
 
@@ -19,50 +18,12 @@ struct DecompressorFree {
     void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
 };
 
-// Gathers the bodies of the IDAT chunks from the stream's position on,
-// checking each CRC; false at the first fault.
-bool GatherIdatRun(TStream& stream, const TChunkType& type, std::uint32_t length, TPixelBuffer& data,
-                   std::size_t& used)
-{
-    static const TChunkType idat = MakeChunkType("IDAT");
-    used = 0;
-    TChunkType current = type;
-    for (;;) {
-        if (length > 0x7FFFFFFFu || static_cast<std::int64_t>(length) + 4 > stream.Remaining())
-            return false;
-        if (used + length > data.size()) {
-            // Room for this chunk and as much again: few copies for many chunks.
-            TPixelBuffer bigger = TPixelBuffer::Uninitialised(2 * (used + length));
-            if (used)
-                std::memcpy(bigger.data(), data.data(), used);
-            data.swap(bigger);
-        }
-        if (length)
-            ReadOrEnd(stream, data.data() + used, length);
-        // libdeflate's CRC-32 is the chunks' (zlib's) with a faster loop.
-        std::uint32_t crc = libdeflate_crc32(0, current.data(), 4);
-        crc = libdeflate_crc32(crc, data.data() + used, length);
-        if (ReadBigEndian32(stream) != crc)
-            return false;
-        used += length;
-        // The run goes on while the next chunk is an IDAT.
-        if (stream.Remaining() < 8)
-            break;
-        const std::int64_t next = stream.Position();
-        const std::uint32_t nextLength = ReadBigEndian32(stream);
-        TChunkType nextType;
-        ReadOrEnd(stream, nextType.data(), 4);
-        if (nextType != idat) {
-            stream.SetPosition(next);
-            break;
-        }
-        length = nextLength;
-        current = nextType;
-    }
-    return true;
-}
+std::atomic<bool> gWholeInflate{true};
 
 } // namespace
+
+void SetWholeInflate(bool enabled) { gWholeInflate.store(enabled); }
+bool WholeInflateEnabled() { return gWholeInflate.load(std::memory_order_relaxed); }
 
 std::size_t FilteredImageSize(const TChunkIHDR& header, std::size_t rowSize, int interlace)
 {
@@ -80,33 +41,75 @@ std::size_t FilteredImageSize(const TChunkIHDR& header, std::size_t rowSize, int
     return total;
 }
 
-namespace {
-std::atomic<bool> gWholeInflate{true};
-} // namespace
-
-void SetWholeInflate(bool enabled) { gWholeInflate.store(enabled); }
-bool WholeInflateEnabled() { return gWholeInflate.load(std::memory_order_relaxed); }
-
-bool InflateWholeIdatRun(TStream& stream, const TChunkType& type, std::uint32_t length, std::uint8_t* out,
-                         std::size_t size)
+void WholeIdatRun::Release()
 {
-    const std::int64_t start = stream.Position();
+    FData.reset();
+    FSize = 0;
+}
+
+bool WholeIdatRun::Gather(TStream& stream, const TChunkType& type, std::uint32_t length)
+{
+    static const TChunkType idat = MakeChunkType("IDAT");
+    Release();
+    FStart = stream.Position();
     try {
-        TPixelBuffer compressed;
-        std::size_t used = 0;
-        std::unique_ptr<libdeflate_decompressor, DecompressorFree> d(libdeflate_alloc_decompressor());
-        if (d && GatherIdatRun(stream, type, length, compressed, used)) {
-            std::size_t produced = 0;
-            const libdeflate_result r =
-                libdeflate_zlib_decompress(d.get(), compressed.data(), used, out, size, &produced);
-            if (r == LIBDEFLATE_SUCCESS && produced == size)
-                return true;
+        // The lengths of the run's chunks first, seeking over their data: the
+        // data then go, read once, into memory of exactly their size.
+        std::vector<std::uint32_t> lengths;
+        std::size_t total = 0;
+        for (std::uint32_t n = length;;) {
+            if (n > 0x7FFFFFFFu || static_cast<std::int64_t>(n) + 4 > stream.Remaining()) {
+                Rewind(stream);
+                return false;
+            }
+            lengths.push_back(n);
+            total += n;
+            stream.Seek(static_cast<std::int64_t>(n) + 4, soCurrent);
+            // The run goes on while the next chunk is an IDAT.
+            if (stream.Remaining() < 8)
+                break;
+            n = ReadBigEndian32(stream);
+            TChunkType next;
+            ReadOrEnd(stream, next.data(), 4);
+            if (next != idat)
+                break;
         }
+        Rewind(stream);
+        FData = std::make_unique_for_overwrite<std::uint8_t[]>(total);
+        FSize = total;
+        std::size_t used = 0;
+        for (std::size_t i = 0; i < lengths.size(); ++i) {
+            if (i > 0)
+                stream.Seek(8, soCurrent); // the length and type read above
+            std::uint8_t* body = FData.get() + used;
+            ReadOrEnd(stream, body, lengths[i]);
+            // libdeflate's CRC-32 is the chunks' (zlib's) with a faster loop.
+            std::uint32_t crc = libdeflate_crc32(0, (i == 0 ? type : idat).data(), 4);
+            crc = libdeflate_crc32(crc, body, lengths[i]);
+            if (ReadBigEndian32(stream) != crc) {
+                Release();
+                Rewind(stream);
+                return false;
+            }
+            used += lengths[i];
+        }
+        return true;
     } catch (const std::exception&) {
         // Any fault: the streamed reader decides.
     }
-    stream.SetPosition(start);
+    Release();
+    Rewind(stream);
     return false;
+}
+
+bool WholeIdatRun::Inflate(std::uint8_t* out, std::size_t size) const
+{
+    std::unique_ptr<libdeflate_decompressor, DecompressorFree> d(libdeflate_alloc_decompressor());
+    if (!d || !FData)
+        return false;
+    std::size_t produced = 0;
+    const libdeflate_result r = libdeflate_zlib_decompress(d.get(), FData.get(), FSize, out, size, &produced);
+    return r == LIBDEFLATE_SUCCESS && produced == size;
 }
 
 } // namespace pngimpl

@@ -1,23 +1,40 @@
 #pragma once
-// The image data inflated in one call with libdeflate, straight into a
-// buffer of the whole filtered image.
+// The image data inflated in one call with libdeflate into memory that
+// holds the whole filtered image (the memory of the picture's bitmap).
 
 #include "PngCodec.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace pngimpl {
 
-// Reads the run of IDAT chunks whose first body starts at the stream's
-// position (its type and length already read) and inflates it into exactly
-// size bytes at out. Answers false, with the stream back where it was, when
-// anything is not as it should be: a CRC, a chunk, the compressed data, or a
-// size other than size. The streamed reader then decodes the chunks again
-// and gives the precise error, or succeeds where only the parts it does not
-// need (trailing data, the Adler-32 sum) are off.
-bool InflateWholeIdatRun(TStream& stream, const TChunkType& type, std::uint32_t length, std::uint8_t* out,
-                         std::size_t size);
+// The compressed image data of a run of IDAT chunks, held in memory of
+// exactly its size.
+class WholeIdatRun {
+public:
+    // Reads the run whose first body starts at the stream's position (its
+    // type and length already read), checking every chunk's CRC, and leaves
+    // the stream after it. False, with the stream back where it was, when a
+    // chunk is not as it should be or the memory cannot be had. The streamed
+    // reader then decodes the chunks again and gives the precise error.
+    bool Gather(TStream& stream, const TChunkType& type, std::uint32_t length);
+    // Inflates the data into exactly size bytes at out; false when they are
+    // broken or give another size (the streamed reader then decides, and
+    // succeeds where only the parts it does not need, such as trailing data
+    // or the Adler-32 sum, are off).
+    bool Inflate(std::uint8_t* out, std::size_t size) const;
+    // Puts the stream back where Gather found it.
+    void Rewind(TStream& stream) const { stream.SetPosition(FStart); }
+    // Lets the compressed bytes go.
+    void Release();
+
+private:
+    std::unique_ptr<std::uint8_t[]> FData;
+    std::size_t FSize = 0;
+    std::int64_t FStart = 0;
+};
 
 // The filtered bytes of the whole image: every row with its filter byte, the
 // seven passes one after the other when interlaced.

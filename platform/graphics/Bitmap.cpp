@@ -324,9 +324,14 @@ TBitmap::TBitmap(int width, int height, TPixelFormat format)
 
 TBitmap TBitmap::Uninitialised(int width, int height, TPixelFormat format)
 {
+    return Uninitialised(width, height, format, 0);
+}
+
+TBitmap TBitmap::Uninitialised(int width, int height, TPixelFormat format, std::size_t room)
+{
     TBitmap b;
     format = Normalised(format);
-    b.Allocate(width, height, format, DefaultPaletteFor(format), false);
+    b.Allocate(width, height, format, DefaultPaletteFor(format), false, room);
     // From the last whole byte of pixels on, so that unused bits are zero too.
     const std::size_t rowBytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(::BitsPerPixel(format)) / 8;
     if (rowBytes < b.FStride)
@@ -364,14 +369,14 @@ void TBitmap::TakeFrom(TBitmap& other) noexcept
     other.FPalette.clear();
 }
 
-void TBitmap::Allocate(int width, int height, TPixelFormat format, TPalette palette, bool zeroed)
+void TBitmap::Allocate(int width, int height, TPixelFormat format, TPalette palette, bool zeroed, std::size_t room)
 {
     CheckPixelBudget(width, height);
     std::size_t stride = BytesPerScanline(static_cast<std::size_t>(width), ::BitsPerPixel(format));
     TPixelBuffer bits;
     try {
         bits = zeroed ? TPixelBuffer(stride * static_cast<std::size_t>(height))
-                      : TPixelBuffer::Uninitialised(stride * static_cast<std::size_t>(height));
+                      : TPixelBuffer::Uninitialised(stride * static_cast<std::size_t>(height), room);
     } catch (const std::bad_alloc&) {
         throw EOutOfMemory("Mémoire insuffisante pour une image de " + std::to_string(width) + " x " +
                            std::to_string(height) + " pixels");

@@ -58,6 +58,9 @@ public:
     // A bitmap whose pixels are left undefined (the row padding is zero), for
     // routines that go on to write every pixel.
     static TBitmap Uninitialised(int width, int height, TPixelFormat format = pf24bit);
+    // The same with memory that has room for at least room bytes from Bits()
+    // on, for a decoder that unpacks larger data in place into the pixels.
+    static TBitmap Uninitialised(int width, int height, TPixelFormat format, std::size_t room);
     ~TBitmap() override;
     // Moving takes the pixels; the canvas stays with its own bitmap.
     TBitmap(TBitmap&& other) noexcept;
@@ -142,7 +145,8 @@ public:
 
 private:
     friend class TBitmapCanvas;
-    void Allocate(int width, int height, TPixelFormat format, TPalette palette, bool zeroed = true);
+    void Allocate(int width, int height, TPixelFormat format, TPalette palette, bool zeroed = true,
+                  std::size_t room = 0);
     void CopyStateFrom(const TBitmap& other);
     void FillWhite();
     void TakeFrom(TBitmap& other) noexcept;

@@ -1,6 +1,7 @@
 #include "Graphic.h"
 
 #include "AtomicFile.h"
+#include "Bitmap.h"
 #include "Exceptions.h"
 #include "Streams.h"
 
@@ -74,6 +75,11 @@ bool TGraphic::Equals(const TGraphic& other) const
     SaveToStream(a);
     other.SaveToStream(b);
     return a.Data() == b.Data();
+}
+
+std::unique_ptr<TBitmap> TGraphic::TakeOpaquePixels()
+{
+    return nullptr;
 }
 
 void TGraphic::SetTransparent(bool value)

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+class TBitmap;
 class TCanvas;
 class TStream;
 
@@ -51,6 +52,13 @@ public:
     virtual void Draw(TCanvas& canvas, const TRect& rect) = 0;
     // Two graphics are equal when they are of one class and save the same bytes.
     virtual bool Equals(const TGraphic& other) const;
+    // For a caller that keeps the pixels in place of the picture: a 24-bit
+    // bitmap whose pixels are those that drawing the picture at its own size
+    // onto a new white 24-bit bitmap gives, handed over instead of copied
+    // (palette, transparency settings and row padding as they are). Null,
+    // the picture left as it is, when the drawing would change them or the
+    // class does not hand its pixels over.
+    virtual std::unique_ptr<TBitmap> TakeOpaquePixels();
 
     virtual bool GetEmpty() const = 0;
     virtual int GetHeight() const = 0;

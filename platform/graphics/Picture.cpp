@@ -275,6 +275,9 @@ TBitmap FlattenPicture(TPicture& picture)
     } else if (auto* bitmap = dynamic_cast<TBitmap*>(graphic)) {
         if (!bitmap->Empty() && DrawsUnchanged(*bitmap))
             return AsDrawn(std::move(*bitmap));
+    } else if (graphic && !graphic->Empty()) {
+        if (std::unique_ptr<TBitmap> pixels = graphic->TakeOpaquePixels())
+            return AsDrawn(std::move(*pixels));
     }
     TBitmap flat(picture.Width(), picture.Height(), pf24bit);
     if (graphic)

@@ -58,10 +58,10 @@ private:
 
 // The picture as a document holds it: drawn at its own size onto a new white
 // 24-bit bitmap. Where that drawing would change no pixel (an opaque 24-bit
-// bitmap: what a colour JPEG decodes to, and what BMP, TIFF and the other
-// readers give for a 24-bit file) the graphic's own pixels are taken over
-// instead of copied, row padding and all made as the drawing makes them, and
-// the picture is left without them.
+// bitmap: what a colour JPEG decodes to, what BMP, TIFF and the other
+// readers give for a 24-bit file, and an RGB PNG without transparency) the
+// graphic's own pixels are taken over instead of copied, row padding and all
+// made as the drawing makes them, and the picture is left without them.
 TBitmap FlattenPicture(TPicture& picture);
 
 // The open-dialog filter of the registered formats:

@@ -193,9 +193,16 @@ TPixelBuffer::TPixelBuffer(std::size_t size) : TPixelBuffer(Uninitialised(size))
 
 TPixelBuffer TPixelBuffer::Uninitialised(std::size_t size)
 {
+    return Uninitialised(size, size);
+}
+
+TPixelBuffer TPixelBuffer::Uninitialised(std::size_t size, std::size_t room)
+{
     TPixelBuffer b;
-    b.FData = static_cast<std::uint8_t*>(pixelmemory::Allocate(size));
+    const std::size_t allocated = std::max(size, room);
+    b.FData = static_cast<std::uint8_t*>(pixelmemory::Allocate(allocated));
     b.FSize = size;
+    b.FAllocated = allocated;
     return b;
 }
 
@@ -212,7 +219,8 @@ TPixelBuffer& TPixelBuffer::operator=(const TPixelBuffer& other)
 }
 
 TPixelBuffer::TPixelBuffer(TPixelBuffer&& other) noexcept
-    : FData(std::exchange(other.FData, nullptr)), FSize(std::exchange(other.FSize, 0))
+    : FData(std::exchange(other.FData, nullptr)), FSize(std::exchange(other.FSize, 0)),
+      FAllocated(std::exchange(other.FAllocated, 0))
 {
 }
 
@@ -222,6 +230,7 @@ TPixelBuffer& TPixelBuffer::operator=(TPixelBuffer&& other) noexcept
         clear();
         FData = std::exchange(other.FData, nullptr);
         FSize = std::exchange(other.FSize, 0);
+        FAllocated = std::exchange(other.FAllocated, 0);
     }
     return *this;
 }
@@ -255,13 +264,15 @@ void CopyPixels(std::uint8_t* dest, const std::uint8_t* source, std::size_t size
 
 void TPixelBuffer::clear() noexcept
 {
-    pixelmemory::Free(FData, FSize);
+    pixelmemory::Free(FData, FAllocated);
     FData = nullptr;
     FSize = 0;
+    FAllocated = 0;
 }
 
 void TPixelBuffer::swap(TPixelBuffer& other) noexcept
 {
     std::swap(FData, other.FData);
     std::swap(FSize, other.FSize);
+    std::swap(FAllocated, other.FAllocated);
 }

@@ -38,7 +38,7 @@ public:
     TPixelBuffer() = default;
     // size bytes, all zero.
     explicit TPixelBuffer(std::size_t size);
-    ~TPixelBuffer() { pixelmemory::Free(FData, FSize); }
+    ~TPixelBuffer() { pixelmemory::Free(FData, FAllocated); }
     TPixelBuffer(const TPixelBuffer& other);
     TPixelBuffer& operator=(const TPixelBuffer& other);
     TPixelBuffer(TPixelBuffer&& other) noexcept;
@@ -47,6 +47,10 @@ public:
     // size bytes whose contents are left undefined; keeps the memory when
     // the size does not change.
     static TPixelBuffer Uninitialised(std::size_t size);
+    // The same in memory that has room for at least room bytes from data()
+    // on: for a decoder that unpacks data larger than what it keeps into the
+    // memory that keeps it. A copy of the buffer holds its first size bytes.
+    static TPixelBuffer Uninitialised(std::size_t size, std::size_t room);
     // Copies size bytes from data, reusing the memory when the size is the same.
     void AssignBytes(const std::uint8_t* data, std::size_t size);
 
@@ -62,4 +66,5 @@ public:
 private:
     std::uint8_t* FData = nullptr;
     std::size_t FSize = 0;
+    std::size_t FAllocated = 0; // the size the memory was asked with
 };

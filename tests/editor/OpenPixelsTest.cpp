@@ -1,7 +1,8 @@
 // Opening a file gives the document the picture drawn onto a new white
 // 24-bit bitmap, byte for byte, whether the decoded pixels are taken over
-// (a colour JPEG, a 24-bit BMP) or really drawn (a grey JPEG, a transparent
-// PNG, a palette BMP); and the pixels that are taken over are not copied.
+// (a colour JPEG, a 24-bit BMP, an RGB PNG without transparency) or really
+// drawn (a grey JPEG, a transparent PNG, a palette BMP); and the pixels that
+// are taken over are not copied.
 
 #include "EditorTest.h"
 #include "TestUtil.h"
@@ -9,6 +10,7 @@
 #include "Canvas.h"
 #include "Jpeg.h"
 #include "Picture.h"
+#include "PngCodec.h"
 
 #include <gtest/gtest.h>
 
@@ -52,6 +54,11 @@ const std::vector<TCase> Cases = {
     {"grey.jpg", Noisy + " -colorspace Gray -quality 90 ", true},
     {"true.bmp", Noisy + " -type TrueColor BMP3:", false},
     {"palette.bmp", Noisy + " -colors 50 -type Palette BMP3:", false},
+    {"rgb.png", Noisy + " PNG24:", false},
+    // 16-bit samples (each an 8-bit level repeated), interlaced.
+    {"rgb48.png", Noisy + " -depth 8 -depth 16 -interlace PNG PNG48:", false},
+    // One colour transparent (a tRNS chunk), drawn onto white.
+    {"key.png", Noisy + " -fill '#ff0000' -draw 'rectangle 3,3 9,9' -transparent '#ff0000' PNG24:", false},
     {"alpha.png",
      "-size 37x23 xc:none +antialias -fill '#3070c0' -draw 'circle 18,11 18,3' -fill '#c03010' "
      "-draw 'rectangle 0,0 5,22' PNG32:",
@@ -125,16 +132,22 @@ TEST(OpenPixelsTest, AnOpaque24BitPictureGivesUpItsPixelsWhereADrawingWouldCopyT
         TPicture picture;
         picture.LoadFromFile(path);
         auto* jpeg = dynamic_cast<TJPEGImage*>(picture.Graphic());
-        const TBitmap* source = jpeg ? &jpeg->Bitmap() : dynamic_cast<TBitmap*>(picture.Graphic());
+        auto* png = dynamic_cast<TPngPicture*>(picture.Graphic());
+        const TBitmap* source = jpeg  ? &jpeg->Bitmap()
+                                : png ? png->RequireHeader().Dib.get()
+                                      : dynamic_cast<TBitmap*>(picture.Graphic());
         const std::uint8_t* sourceBits = source ? source->Bits() : nullptr;
 
         const TBitmap flat = FlattenPicture(picture);
-        const bool takenOver = c.Name == "colour.jpg" || c.Name == "true.bmp";
+        const bool takenOver =
+            c.Name == "colour.jpg" || c.Name == "true.bmp" || c.Name == "rgb.png" || c.Name == "rgb48.png";
         EXPECT_EQ(flat.Bits() == sourceBits, takenOver);
         ASSERT_EQ(flat.Width(), 37);
         if (jpeg) {
             // The JPEG still has its bytes and decodes them again when asked.
             EXPECT_TRUE(testutil::SamePixels(jpeg->Bitmap(), flat));
+        } else if (png && takenOver) {
+            EXPECT_TRUE(png->Empty());
         } else if (!takenOver && source) {
             EXPECT_EQ(source->Bits(), sourceBits);
             EXPECT_EQ(source->Width(), 37);
