@@ -13,9 +13,10 @@ packages=(
   adwaita-icon-theme
 )
 
-# The benchmarks' outside peers, for `make bench` only.
+# The benchmarks' outside peers and the timer of their peak memory, for
+# `make bench` only.
 if [ "${1:-}" = "--bench" ]; then
-  packages+=(libgif-dev libtiff-dev libopencv-dev)
+  packages+=(libgif-dev libtiff-dev libopencv-dev time)
 fi
 
 missing=()
