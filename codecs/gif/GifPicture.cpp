@@ -29,15 +29,15 @@ bool NextBlockByte(TStream& stream, std::uint8_t& b)
 
 } // namespace
 
-void TGifPictureList::TakeLoadPixels(std::size_t pixels)
+void TGifPictureList::TakeLoadBytes(std::size_t bytes)
 {
     if (!FLoading)
         return;
-    const std::size_t budget = PixelBudget();
-    if (FLoadPixels > budget || pixels > budget - FLoadPixels)
-        RaiseGIFError("Frames too large (" + std::to_string(FLoadPixels) + " + " + std::to_string(pixels) +
-                      " pixels): the frames of a picture may hold " + std::to_string(budget) + " pixels in all");
-    FLoadPixels += pixels;
+    if (FLoadBytes > MemoryAllowance || bytes > MemoryAllowance - FLoadBytes)
+        RaiseGIFError("Frames too large (" + std::to_string(FLoadBytes) + " + " + std::to_string(bytes) +
+                      " bytes): the frames of a picture may take " + std::to_string(MemoryAllowance) +
+                      " bytes of memory in all");
+    FLoadBytes += bytes;
 }
 
 void CheckScreenBudget(std::int64_t width, std::int64_t height)
@@ -54,7 +54,8 @@ void TGifPictureList::LoadFromStream(TStream& stream, TPersistent* parent)
 {
     auto* image = dynamic_cast<TGifPicture*>(parent);
     FLoading = true;
-    FLoadPixels = 0;
+    FStoppedAtFirst = false;
+    FLoadBytes = 0;
     struct Done {
         bool& Loading;
         ~Done() { Loading = false; }
@@ -70,10 +71,15 @@ void TGifPictureList::LoadFromStream(TStream& stream, TPersistent* parent)
         }
         auto frame = std::make_unique<TGIFSubImage>(image);
         frame->LoadFromStream(stream);
+        const bool shown = !frame->IsEmpty();
         Append(std::move(frame));
         if (image) {
             image->DropCachedBitmap();
             image->ReportProgress(psRunning, MulDivPercent(stream.Position(), stream.Size()), false, "Loading...");
+        }
+        if (shown && FirstPictureOnly()) {
+            FStoppedAtFirst = true;
+            return;
         }
         if (!NextBlockByte(stream, b))
             return;
@@ -442,8 +448,10 @@ void TGifPicture::LoadFromStream(TStream& stream)
         Header.LoadFromStream(stream);
         CheckScreenBudget(Header.ScreenWidth, Header.ScreenHeight);
         Frames.LoadFromStream(stream, this);
-        TGIFTrailer trailer(this);
-        trailer.LoadFromStream(stream);
+        if (!Frames.StoppedAtFirst()) {
+            TGIFTrailer trailer(this);
+            trailer.LoadFromStream(stream);
+        }
         // Frames with pixels grow an empty screen to their size: one still
         // empty had none, and there is nothing to show.
         if (Header.ScreenWidth == 0 && Header.ScreenHeight == 0)

@@ -6,6 +6,7 @@
 #include "TestUtil.h"
 
 #include "FileListBox.h"
+#include "GifPicture.h"
 #include "Picture.h"
 #include "Thumbnails.h"
 
@@ -240,6 +241,36 @@ TEST(DrawThumbnailTest, DrawsGifFilesThroughTheRegistry)
     DrawThumbnail(broken, broken.FileName);
     EXPECT_EQ(broken.State, TThumbState::Failed);
     EXPECT_FALSE(broken.Error.empty());
+}
+
+TEST(DrawThumbnailTest, ALongAnimationShowsItsFirstFrame)
+{
+    InitOnce();
+    TempDir dir;
+    // 40 whole frames of 64 x 48 written by PIL, red then shades of blue,
+    // past a budget of four.
+    const std::string gif = dir.File("long.gif");
+    const std::string script = "from PIL import Image\n"
+                               "colours = [(255, 0, 0)] + [(0, 0, 255 - i) for i in range(39)]\n"
+                               "frames = [Image.new('RGB', (64, 48), c) for c in colours]\n"
+                               "frames[0].save('" + gif + "', save_all=True, append_images=frames[1:])\n";
+    const testutil::CommandResult made =
+        testutil::Run(testutil::PythonWithPil() + " -c " + testutil::Quote(script));
+    ASSERT_EQ(made.ExitCode, 0) << made.Output;
+    const TPixelBudgetScope budget(4 * 64 * 48);
+    TThumbnail tile;
+    tile.FileName = gif;
+    DrawThumbnail(tile, gif);
+    ASSERT_EQ(tile.State, TThumbState::Drawn) << tile.Error;
+    EXPECT_EQ(tile.Size, (TThumbSize{100, 75}));
+    EXPECT_TRUE(IsRed(*tile.Picture, 50, 37));
+    EXPECT_EQ(tile.Hint, ThumbnailHint(gif, fs::file_size(gif), 64, 48));
+    // The editor's road reads every frame under the same budget.
+    TPicture picture;
+    picture.LoadFromFile(gif);
+    const auto* image = dynamic_cast<const TGifPicture*>(picture.Graphic());
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->Frames.Count(), 40);
 }
 
 TEST(DrawThumbnailTest, FilesThatCannotBeShownGetAPlaceholder)
