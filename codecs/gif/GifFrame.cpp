@@ -25,8 +25,7 @@ std::size_t CheckFrameSize(std::int64_t width, std::int64_t height)
 }
 
 // Refuses a frame of pixels pixels that the rest of the stream, from its
-// LZW code size on, could not fill even at the best compression: each code
-// takes at least code size + 1 bits and gives at most 4096 pixels. So a few
+// LZW code size on, could not fill even at the best compression. So a few
 // bytes never allocate a huge frame, while a frame whose data is merely cut
 // short still loads the rows it has.
 void CheckDataLeft(TStream& stream, std::size_t pixels, int width, int height)
@@ -40,9 +39,7 @@ void CheckDataLeft(TStream& stream, std::size_t pixels, int width, int height)
         stream.Seek(-1, soCurrent);
     }
     // A size the decoder refuses is left for it to name.
-    const std::uint64_t codeBits = static_cast<std::uint64_t>(std::clamp<int>(codeSize, 1, 11)) + 1;
-    const std::uint64_t most = bytes * 8 / codeBits * TLZWStringTable::TableSize;
-    if (pixels > most)
+    if (pixels > MostLZWPixels(bytes, codeSize))
         RaiseGIFError("Frame too large for the data left (" + std::to_string(width) + " x " +
                       std::to_string(height) + " pixels, " + std::to_string(bytes) + " bytes)");
 }
@@ -189,9 +186,12 @@ void FitScreen(TGIFSubImage& frame, TGifPicture* image, int right, int bottom)
         return;
     const int width = std::max(image->GetWidth(), std::min(right, MaxScreenSide));
     const int height = std::max(image->GetHeight(), std::min(bottom, MaxScreenSide));
-    // The screen the frame needs must be one that can be drawn.
-    if (width != image->GetWidth() || height != image->GetHeight())
+    // The screen the frame needs must be one that can be drawn, and one a
+    // stream being read could fill.
+    if (width != image->GetWidth() || height != image->GetHeight()) {
         CheckScreenBudget(width, height);
+        image->Frames.CheckLoadScreen(width, height);
+    }
     bool warned = false;
     if (image->GetWidth() < right) {
         if (image->GetWidth() > 0) {

@@ -4,6 +4,7 @@
 
 #include "GifPicture.h"
 
+#include "GifLzw.h"
 #include "GifPainter.h"
 
 #include "Canvas.h"
@@ -37,7 +38,20 @@ void TGifPictureList::TakeLoadBytes(std::size_t bytes)
         RaiseGIFError("Frames too large (" + std::to_string(FLoadBytes) + " + " + std::to_string(bytes) +
                       " bytes): the frames of a picture may take " + std::to_string(MemoryAllowance) +
                       " bytes of memory in all");
+    // A byte of frame pixels is a pixel.
+    if (FLoadBytes + bytes > MostLZWPixels(FStreamBytes))
+        RaiseGIFError("Frames too large for the data (" + std::to_string(FLoadBytes) + " + " +
+                      std::to_string(bytes) + " pixels from " + std::to_string(FStreamBytes) + " bytes)");
     FLoadBytes += bytes;
+}
+
+void TGifPictureList::CheckLoadScreen(std::int64_t width, std::int64_t height) const
+{
+    if (!FLoading || width <= 0 || height <= 0)
+        return;
+    if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > MostLZWPixels(FStreamBytes))
+        RaiseGIFError("Logical screen too large for the data (" + std::to_string(width) + " x " +
+                      std::to_string(height) + " pixels from " + std::to_string(FStreamBytes) + " bytes)");
 }
 
 void CheckScreenBudget(std::int64_t width, std::int64_t height)
@@ -56,10 +70,13 @@ void TGifPictureList::LoadFromStream(TStream& stream, TPersistent* parent)
     FLoading = true;
     FStoppedAtFirst = false;
     FLoadBytes = 0;
+    FStreamBytes = static_cast<std::uint64_t>(std::max<std::int64_t>(stream.Size(), 0));
     struct Done {
         bool& Loading;
         ~Done() { Loading = false; }
     } done{FLoading};
+    if (image)
+        CheckLoadScreen(image->GetWidth(), image->GetHeight());
     std::uint8_t b = 0;
     if (!NextBlockByte(stream, b))
         return;

@@ -386,9 +386,14 @@ public:
     int Count() const { return ItemCount(); }
     // While the list reads a stream, the frames it reads share one memory
     // allowance: each takes the bytes of its pixels before it allocates
-    // them, and the frame that would bring the sum past the allowance raises
-    // a GIFException. Outside a read, nothing is counted.
+    // them, and the frame that would bring the sum past the allowance, or
+    // past the pixels the stream's bytes could hold at LZW's best
+    // compression, raises a GIFException. Outside a read, nothing is counted.
     void TakeLoadBytes(std::size_t bytes);
+    // While the list reads a stream, a logical screen of width x height that
+    // the stream's bytes could not fill at LZW's best compression raises a
+    // GIFException (the pixel budget is CheckScreenBudget's).
+    void CheckLoadScreen(std::int64_t width, std::int64_t height) const;
 
     // The bytes the pixels of all frames of one read may take (each frame
     // also keeps to the pixel budget).
@@ -398,6 +403,8 @@ private:
     bool FLoading = false;
     bool FStoppedAtFirst = false;
     std::size_t FLoadBytes = 0;
+    // The bytes of the stream being read.
+    std::uint64_t FStreamBytes = 0;
 };
 
 // A logical screen of width x height checked against the pixel budget, so

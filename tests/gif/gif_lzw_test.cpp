@@ -522,6 +522,49 @@ TEST(GifDecoder, FramesTheDataLeftCouldNeverFillAreRefusedBeforeAllocation)
     EXPECT_EQ(r.Error, "Frame too large for the data left (1 x 1 pixels, 0 bytes)");
 }
 
+TEST(GifDecoder, ScreensAndFramesTheWholeFileCouldNeverFillAreRefused)
+{
+    // A file of n bytes holds at most n x 8 / 2 codes of 4096 pixels: the 14
+    // bytes of a screen without frames fill 229376 pixels, 448 x 512.
+    ASSERT_EQ(Gif(448, 512).size(), 14u);
+    Loaded r = Load(Gif(448, 512));
+    ASSERT_EQ(r.Error, "");
+    ExpectDrawn(*r.Image, 448, 512);
+    r = Load(Gif(449, 512));
+    EXPECT_EQ(r.Error, "Logical screen too large for the data (449 x 512 pixels from 14 bytes)");
+    r = Load(Gif(16384, 16384));
+    EXPECT_EQ(r.Error, "Logical screen too large for the data (16384 x 16384 pixels from 14 bytes)");
+    // A 1 x 1 frame in the far corner would grow the screen as much.
+    r = Load(Gif(1, 1, {EmptyDataFrame(16383, 16383, 1, 1)}));
+    EXPECT_EQ(r.Error, "Logical screen too large for the data (16384 x 16384 pixels from 28 bytes)");
+    EXPECT_EQ(r.Image->Width(), 1);
+
+    // Frames of 14 bytes each, which the data left after each could fill,
+    // but not all together. Six frames make 98 bytes, 1605632 pixels at
+    // most; after the code size of frame k come 74 - 14k bytes, floor((74 -
+    // 14k) x 8 / 3) codes: 197, 160 and 122 for the first three.
+    std::vector<Bytes> frames;
+    for (int codes : {197, 160, 122, 85, 48, 10})
+        frames.push_back(EmptyDataFrame(0, 0, codes * 4, 1024));
+    const Bytes six = Gif(1, 1, frames);
+    ASSERT_EQ(six.size(), 98u);
+    r = Load(six);
+    EXPECT_EQ(r.Error, "Frames too large for the data (1462272 + 499712 pixels from 98 bytes)");
+    EXPECT_EQ(r.Image->Frames.Count(), 2);
+    // The same bytes with the third frame 140 x 1024 and the last three 1 x
+    // 1: the first three take the 1605632 pixels, the fourth is one too
+    // many; with the third 139 x 1024 all six load.
+    for (std::size_t k = 3; k < 6; ++k)
+        frames[k] = EmptyDataFrame(0, 0, 1, 1);
+    frames[2] = EmptyDataFrame(0, 0, 140, 1024);
+    r = Load(Gif(1, 1, frames));
+    EXPECT_EQ(r.Error, "Frames too large for the data (1605632 + 1 pixels from 98 bytes)");
+    frames[2] = EmptyDataFrame(0, 0, 139, 1024);
+    r = Load(Gif(1, 1, frames));
+    ASSERT_EQ(r.Error, "");
+    EXPECT_EQ(r.Image->Frames.Count(), 6);
+}
+
 TEST(GifDecoder, AnEmptyScreenWithoutFramesIsRefused)
 {
     const std::string message = "Empty image: a logical screen of 0 x 0 pixels and no frame";
