@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
-#include <unistd.h>
 #include <vector>
 
 bool CloseConfirmed = false;
@@ -211,13 +210,7 @@ std::size_t SnapshotBytes(const TBitmap& bitmap)
 
 std::size_t TDocument::DefaultUndoBudget()
 {
-    constexpr std::size_t most = std::size_t{4} << 30;
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || pageSize <= 0)
-        return most;
-    const std::size_t quarter = static_cast<std::size_t>(pages) / 4 * static_cast<std::size_t>(pageSize);
-    return std::min(quarter, most);
+    return pixelmemory::Allowance();
 }
 
 std::size_t TDocument::TotalUndoBytes()

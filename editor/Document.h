@@ -71,8 +71,8 @@ public:
 class TDocument {
 public:
     static constexpr int MaxUndo = 100;
-    // The memory the snapshots of all documents together may take: a
-    // quarter of the physical memory, at most 4 GB.
+    // The memory the snapshots of all documents together may take: the
+    // allowance of pictures kept together (pixelmemory::Allowance).
     static std::size_t DefaultUndoBudget();
 
     explicit TDocument(TCommandStates& frame);

@@ -1,6 +1,7 @@
 // One frame of a GIF image: its descriptor, local colour table, extensions
 // and pixels, how it reads and writes itself, and how bitmaps become frames.
 
+#include "GifLzw.h"
 #include "GifPicture.h"
 
 #include "Canvas.h"
@@ -21,6 +22,26 @@ std::size_t CheckFrameSize(std::int64_t width, std::int64_t height)
         RaiseGIFError("Image too large (" + std::to_string(width) + " x " + std::to_string(height) +
                       " pixels): " + e.Message);
     }
+}
+
+// Refuses a frame of pixels pixels that the rest of the stream, from its
+// LZW code size on, could not fill even at the best compression. So a few
+// bytes never allocate a huge frame, while a frame whose data is merely cut
+// short still loads the rows it has.
+void CheckDataLeft(TStream& stream, std::size_t pixels, int width, int height)
+{
+    if (pixels == 0)
+        return;
+    std::uint8_t codeSize = 0;
+    std::uint64_t bytes = 0;
+    if (ReadByteIfAny(stream, codeSize)) {
+        bytes = static_cast<std::uint64_t>(std::max<std::int64_t>(stream.Remaining(), 0));
+        stream.Seek(-1, soCurrent);
+    }
+    // A size the decoder refuses is left for it to name.
+    if (pixels > MostLZWPixels(bytes, codeSize))
+        RaiseGIFError("Frame too large for the data left (" + std::to_string(width) + " x " +
+                      std::to_string(height) + " pixels, " + std::to_string(bytes) + " bytes)");
 }
 
 } // namespace
@@ -165,9 +186,12 @@ void FitScreen(TGIFSubImage& frame, TGifPicture* image, int right, int bottom)
         return;
     const int width = std::max(image->GetWidth(), std::min(right, MaxScreenSide));
     const int height = std::max(image->GetHeight(), std::min(bottom, MaxScreenSide));
-    // The screen the frame needs must be one that can be drawn.
-    if (width != image->GetWidth() || height != image->GetHeight())
+    // The screen the frame needs must be one that can be drawn, and one a
+    // stream being read could fill.
+    if (width != image->GetWidth() || height != image->GetHeight()) {
         CheckScreenBudget(width, height);
+        image->Frames.CheckLoadScreen(width, height);
+    }
     bool warned = false;
     if (image->GetWidth() < right) {
         if (image->GetWidth() > 0) {
@@ -258,14 +282,15 @@ void TGIFSubImage::LoadFromStream(TStream& stream)
         SetWord(5, image ? image->GetWidth() : 0);
         ReportWarning(1, "Image exceeds Logical Screen size");
     }
-    // Checked here, before the colour table and the data are read: the
-    // frame, the screen it needs, and the frames read so far with it.
+    // Checked before the pixels are allocated: the frame, the data that
+    // would fill it, the screen it needs, and the frames read so far with it.
     const std::size_t pixels = CheckFrameSize(FrameWidth(), FrameHeight());
-    FitScreen(*this, image, FrameLeft() + FrameWidth(), FrameTop() + FrameHeight());
-    if (image)
-        image->Frames.TakeLoadPixels(pixels);
     if (Descriptor[9] & 0x80)
         FColorMap.ReadTable(stream, 2 << (Descriptor[9] & 7));
+    CheckDataLeft(stream, pixels, FrameWidth(), FrameHeight());
+    FitScreen(*this, image, FrameLeft() + FrameWidth(), FrameTop() + FrameHeight());
+    if (image)
+        image->Frames.TakeLoadBytes(pixels);
     ReadFrameRaster(*this, stream);
 }
 

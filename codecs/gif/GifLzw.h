@@ -1,6 +1,7 @@
 #pragma once
 // The string table of the LZW decoder, shared by the decoder and its tests.
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -23,3 +24,14 @@ struct TLZWStringTable {
     // entry".
     std::uint32_t PushString(std::uint32_t code, std::uint32_t clearCode);
 };
+
+// The most pixels that LZW data of the given bytes can give: every code
+// takes at least code size + 1 bits (sizes 1 to 11) and gives at most 4096
+// pixels, the longest string the table holds.
+constexpr std::uint64_t MostLZWPixels(std::uint64_t bytes, int codeSize = 1)
+{
+    const auto codeBits = static_cast<std::uint64_t>(std::clamp(codeSize, 1, 11) + 1);
+    if (bytes > UINT64_MAX / (8 * TLZWStringTable::TableSize))
+        return UINT64_MAX;
+    return bytes * 8 / codeBits * TLZWStringTable::TableSize;
+}

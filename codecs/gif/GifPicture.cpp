@@ -4,6 +4,7 @@
 
 #include "GifPicture.h"
 
+#include "GifLzw.h"
 #include "GifPainter.h"
 
 #include "Canvas.h"
@@ -29,15 +30,28 @@ bool NextBlockByte(TStream& stream, std::uint8_t& b)
 
 } // namespace
 
-void TGifPictureList::TakeLoadPixels(std::size_t pixels)
+void TGifPictureList::TakeLoadBytes(std::size_t bytes)
 {
     if (!FLoading)
         return;
-    const std::size_t budget = PixelBudget();
-    if (FLoadPixels > budget || pixels > budget - FLoadPixels)
-        RaiseGIFError("Frames too large (" + std::to_string(FLoadPixels) + " + " + std::to_string(pixels) +
-                      " pixels): the frames of a picture may hold " + std::to_string(budget) + " pixels in all");
-    FLoadPixels += pixels;
+    if (FLoadBytes > MemoryAllowance || bytes > MemoryAllowance - FLoadBytes)
+        RaiseGIFError("Frames too large (" + std::to_string(FLoadBytes) + " + " + std::to_string(bytes) +
+                      " bytes): the frames of a picture may take " + std::to_string(MemoryAllowance) +
+                      " bytes of memory in all");
+    // A byte of frame pixels is a pixel.
+    if (FLoadBytes + bytes > MostLZWPixels(FStreamBytes))
+        RaiseGIFError("Frames too large for the data (" + std::to_string(FLoadBytes) + " + " +
+                      std::to_string(bytes) + " pixels from " + std::to_string(FStreamBytes) + " bytes)");
+    FLoadBytes += bytes;
+}
+
+void TGifPictureList::CheckLoadScreen(std::int64_t width, std::int64_t height) const
+{
+    if (!FLoading || width <= 0 || height <= 0)
+        return;
+    if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > MostLZWPixels(FStreamBytes))
+        RaiseGIFError("Logical screen too large for the data (" + std::to_string(width) + " x " +
+                      std::to_string(height) + " pixels from " + std::to_string(FStreamBytes) + " bytes)");
 }
 
 void CheckScreenBudget(std::int64_t width, std::int64_t height)
@@ -54,11 +68,15 @@ void TGifPictureList::LoadFromStream(TStream& stream, TPersistent* parent)
 {
     auto* image = dynamic_cast<TGifPicture*>(parent);
     FLoading = true;
-    FLoadPixels = 0;
+    FStoppedAtFirst = false;
+    FLoadBytes = 0;
+    FStreamBytes = static_cast<std::uint64_t>(std::max<std::int64_t>(stream.Size(), 0));
     struct Done {
         bool& Loading;
         ~Done() { Loading = false; }
     } done{FLoading};
+    if (image)
+        CheckLoadScreen(image->GetWidth(), image->GetHeight());
     std::uint8_t b = 0;
     if (!NextBlockByte(stream, b))
         return;
@@ -70,10 +88,15 @@ void TGifPictureList::LoadFromStream(TStream& stream, TPersistent* parent)
         }
         auto frame = std::make_unique<TGIFSubImage>(image);
         frame->LoadFromStream(stream);
+        const bool shown = !frame->IsEmpty();
         Append(std::move(frame));
         if (image) {
             image->DropCachedBitmap();
             image->ReportProgress(psRunning, MulDivPercent(stream.Position(), stream.Size()), false, "Loading...");
+        }
+        if (shown && FirstPictureOnly()) {
+            FStoppedAtFirst = true;
+            return;
         }
         if (!NextBlockByte(stream, b))
             return;
@@ -442,8 +465,10 @@ void TGifPicture::LoadFromStream(TStream& stream)
         Header.LoadFromStream(stream);
         CheckScreenBudget(Header.ScreenWidth, Header.ScreenHeight);
         Frames.LoadFromStream(stream, this);
-        TGIFTrailer trailer(this);
-        trailer.LoadFromStream(stream);
+        if (!Frames.StoppedAtFirst()) {
+            TGIFTrailer trailer(this);
+            trailer.LoadFromStream(stream);
+        }
         // Frames with pixels grow an empty screen to their size: one still
         // empty had none, and there is nothing to show.
         if (Header.ScreenWidth == 0 && Header.ScreenHeight == 0)

@@ -7,6 +7,7 @@
 // screen.
 
 #include "GifCodec.h"
+#include "PixelMemory.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -374,20 +375,36 @@ public:
     using TGIFList::TGIFList;
     const char* ClassName() const override { return "TGifPictureList"; }
     // Reads frames up to the trailer (which is left in the stream), the end
-    // of the data or a byte that starts no block.
+    // of the data or a byte that starts no block; under a TFirstPictureScope,
+    // up to the first frame with pixels.
     void LoadFromStream(TStream& stream, TPersistent* parent) override;
+    // The last read stopped after the first frame (TFirstPictureScope), so
+    // no trailer follows.
+    bool StoppedAtFirst() const { return FStoppedAtFirst; }
     void SaveToStream(TStream& stream) const override;
     TGIFSubImage* Frame(int index) const { return static_cast<TGIFSubImage*>(ItemAt(index)); }
     int Count() const { return ItemCount(); }
-    // While the list reads a stream, the frames it reads share one pixel
-    // budget: each takes its pixels before it allocates them, and the frame
-    // that would bring the sum past the budget raises a GIFException.
-    // Outside a read, nothing is counted.
-    void TakeLoadPixels(std::size_t pixels);
+    // While the list reads a stream, the frames it reads share one memory
+    // allowance: each takes the bytes of its pixels before it allocates
+    // them, and the frame that would bring the sum past the allowance, or
+    // past the pixels the stream's bytes could hold at LZW's best
+    // compression, raises a GIFException. Outside a read, nothing is counted.
+    void TakeLoadBytes(std::size_t bytes);
+    // While the list reads a stream, a logical screen of width x height that
+    // the stream's bytes could not fill at LZW's best compression raises a
+    // GIFException (the pixel budget is CheckScreenBudget's).
+    void CheckLoadScreen(std::int64_t width, std::int64_t height) const;
+
+    // The bytes the pixels of all frames of one read may take (each frame
+    // also keeps to the pixel budget).
+    std::size_t MemoryAllowance = pixelmemory::Allowance();
 
 private:
     bool FLoading = false;
-    std::size_t FLoadPixels = 0;
+    bool FStoppedAtFirst = false;
+    std::size_t FLoadBytes = 0;
+    // The bytes of the stream being read.
+    std::uint64_t FStreamBytes = 0;
 };
 
 // A logical screen of width x height checked against the pixel budget, so

@@ -109,8 +109,10 @@ void DrawThumbnail(TThumbnail& tile, const std::string& hintPath)
         return;
     }
     try {
-        // A thumbnail never waits on a small file that describes a huge picture.
+        // A thumbnail never waits on a small file that describes a huge
+        // picture, nor on the frames of an animation after its first.
         const TThumbnailBudgetScope budget;
+        const TFirstPictureScope first;
         TPicture picture;
         picture.LoadFromFile(tile.FileName);
         TGraphic* graphic = picture.Graphic();

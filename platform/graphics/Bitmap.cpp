@@ -40,6 +40,8 @@ namespace {
 std::atomic<std::size_t> gPixelBudget{std::size_t{1} << 28};
 // The calling thread's own budget while a TPixelBudgetScope lives (0: none).
 thread_local std::size_t tThreadBudget = 0;
+// Set while a TFirstPictureScope lives on the thread.
+thread_local bool tFirstPictureOnly = false;
 
 TPixelFormat Normalised(TPixelFormat format)
 {
@@ -291,6 +293,12 @@ TPixelBudgetScope::TPixelBudgetScope(std::size_t pixels) : FPrevious(tThreadBudg
 TPixelBudgetScope::~TPixelBudgetScope() { tThreadBudget = FPrevious; }
 
 TThumbnailBudgetScope::TThumbnailBudgetScope() : TPixelBudgetScope(std::min(PixelBudget(), ThumbnailPixelBudget)) {}
+
+TFirstPictureScope::TFirstPictureScope() : FPrevious(tFirstPictureOnly) { tFirstPictureOnly = true; }
+
+TFirstPictureScope::~TFirstPictureScope() { tFirstPictureOnly = FPrevious; }
+
+bool FirstPictureOnly() { return tFirstPictureOnly; }
 
 std::size_t CheckPixelBudget(std::int64_t width, std::int64_t height)
 {

@@ -43,6 +43,20 @@ class TThumbnailBudgetScope : public TPixelBudgetScope {
 public:
     TThumbnailBudgetScope();
 };
+// While it lives, readers of files that hold a sequence of pictures (the
+// frames of an animation) read the first picture only, on the calling
+// thread: all a thumbnail shows, without the time and memory of the rest.
+class TFirstPictureScope {
+public:
+    TFirstPictureScope();
+    ~TFirstPictureScope();
+    TFirstPictureScope(const TFirstPictureScope&) = delete;
+    TFirstPictureScope& operator=(const TFirstPictureScope&) = delete;
+
+private:
+    bool FPrevious;
+};
+bool FirstPictureOnly();
 // Raises EOutOfMemory when width x height exceeds the budget or a side is
 // negative; answers width x height.
 std::size_t CheckPixelBudget(std::int64_t width, std::int64_t height);

@@ -3,6 +3,7 @@
 #include "Parallel.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -181,6 +182,16 @@ std::size_t CachedBytes() noexcept
     Cache& cache = TheCache();
     std::lock_guard<std::mutex> guard(cache.Lock);
     return cache.Bytes;
+}
+
+std::size_t Allowance() noexcept
+{
+    constexpr std::size_t most = std::size_t{4} << 30;
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0)
+        return most;
+    return std::min(static_cast<std::size_t>(pages) / 4 * static_cast<std::size_t>(pageSize), most);
 }
 
 } // namespace pixelmemory

@@ -25,6 +25,10 @@ void Free(void* block, std::size_t size) noexcept;
 void Trim() noexcept;
 // The bytes of the blocks kept mapped for reuse.
 std::size_t CachedBytes() noexcept;
+// The memory that pictures kept together may take: all the frames of one
+// animation, the undo snapshots of all documents. A quarter of the physical
+// memory, at most 4 GB (4 GB when the system does not tell its memory).
+std::size_t Allowance() noexcept;
 
 } // namespace pixelmemory
 

@@ -7,6 +7,7 @@
 #include "TestUtil.h"
 
 #include "FileListBox.h"
+#include "GifPicture.h"
 #include "Picture.h"
 #include "Thumbnails.h"
 
@@ -242,12 +243,34 @@ TEST(DrawThumbnailTest, DrawsGifFilesThroughTheRegistry)
     EXPECT_TRUE(IsBlue(*tile.Picture, 80, 12));
     EXPECT_NE(tile.Hint.find("\n200 x 50"), std::string::npos);
 
-    WriteBytes(dir.File("broken.gif"), "GIF89a\x02");
-    TThumbnail broken;
-    broken.FileName = dir.File("broken.gif");
-    DrawThumbnail(broken, broken.FileName);
-    EXPECT_EQ(broken.State, TThumbState::Failed);
-    EXPECT_FALSE(broken.Error.empty());
+    // A long animation, 40 whole frames of 64 x 48 written by PIL, red then
+    // shades of blue, past a budget of four frames: its first frame.
+    const std::string script = "from PIL import Image\n"
+                               "colours = [(255, 0, 0)] + [(0, 0, 255 - i) for i in range(39)]\n"
+                               "frames = [Image.new('RGB', (64, 48), c) for c in colours]\n"
+                               "frames[0].save('" + gif + "', save_all=True, append_images=frames[1:])\n";
+    const testutil::CommandResult made =
+        testutil::Run(testutil::PythonWithPil() + " -c " + testutil::Quote(script));
+    ASSERT_EQ(made.ExitCode, 0) << made.Output;
+    {
+        const TPixelBudgetScope budget(4 * 64 * 48);
+        DrawThumbnail(tile, gif);
+        ASSERT_EQ(tile.State, TThumbState::Drawn) << tile.Error;
+        EXPECT_EQ(tile.Size, (TThumbSize{100, 75}));
+        EXPECT_TRUE(IsRed(*tile.Picture, 50, 37));
+        EXPECT_EQ(tile.Hint, ThumbnailHint(gif, fs::file_size(gif), 64, 48));
+        // The editor's road reads every frame under the same budget.
+        TPicture picture;
+        picture.LoadFromFile(gif);
+        const auto* image = dynamic_cast<const TGifPicture*>(picture.Graphic());
+        ASSERT_NE(image, nullptr);
+        EXPECT_EQ(image->Frames.Count(), 40);
+    }
+
+    WriteBytes(gif, "GIF89a\x02");
+    DrawThumbnail(tile, gif);
+    EXPECT_EQ(tile.State, TThumbState::Failed);
+    EXPECT_FALSE(tile.Error.empty());
 }
 
 TEST(DrawThumbnailTest, GifsWhoseFramesPaintNothingShowTheirFirstFrame)

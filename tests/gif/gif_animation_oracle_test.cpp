@@ -43,6 +43,33 @@ for n, frame in enumerate(ImageSequence.Iterator(im)):
 print(n + 1)
 )";
 
+// A screen recording as PIL writes it with optimize=False: n frames of
+// w x h, every one the whole screen in colours of its own, a bar moving.
+const char* const PilRecording = R"(
+import sys
+from PIL import Image, ImageDraw
+n, w, h, out = int(sys.argv[1]), int(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
+frames = []
+for i in range(n):
+    im = Image.new('P', (w, h), 0)
+    im.putpalette([(k * 7 + i * 3) % 256 for k in range(768)])
+    ImageDraw.Draw(im).rectangle([i % w, 2, i % w + 5, h - 3], fill=i % 200 + 1)
+    frames.append(im)
+frames[0].save(out, save_all=True, append_images=frames[1:], optimize=False, duration=40, loop=0)
+print(Image.open(out).n_frames)
+)";
+
+// Runs a PIL script of the test's own with the arguments and answers what
+// it printed; fails the test (and answers "") when PIL fails.
+std::string RunPil(TempDir& dir, const char* script, const std::string& arguments)
+{
+    const std::string file = dir.File("script.py");
+    WriteFile(file, std::vector<std::uint8_t>(script, script + std::strlen(script)));
+    const CommandResult r = testutil::Run(PythonWithPil() + " " + Quote(file) + " " + arguments);
+    EXPECT_EQ(r.ExitCode, 0) << r.Output;
+    return r.ExitCode == 0 ? r.Output : std::string();
+}
+
 int Frames(const std::string& gif)
 {
     TPicture picture;
@@ -79,11 +106,9 @@ void CheckAnimation(const std::string& gif, int expectedFrames, int& pilAgreemen
     const CommandResult im =
         testutil::Run(Tool("convert") + " " + Quote(gif) + " -coalesce -background white -alpha remove +adjoin " + Quote(pattern));
     ASSERT_EQ(im.ExitCode, 0) << im.Output;
-    const std::string script = out.File("frames.py");
-    WriteFile(script, std::vector<std::uint8_t>(PilFrames, PilFrames + std::strlen(PilFrames)));
-    const CommandResult pil = testutil::Run(PythonWithPil() + " " + Quote(script) + " " + Quote(gif) + " " + Quote(out.Path()));
-    ASSERT_EQ(pil.ExitCode, 0) << pil.Output;
-    EXPECT_EQ(std::stoi(pil.Output), expectedFrames);
+    const std::string printed = RunPil(out, PilFrames, Quote(gif) + " " + Quote(out.Path()));
+    ASSERT_FALSE(printed.empty());
+    EXPECT_EQ(std::stoi(printed), expectedFrames);
     const std::vector<RgbImage> played = Played(gif);
     ASSERT_EQ(played.size(), static_cast<std::size_t>(expectedFrames));
 
@@ -322,4 +347,33 @@ TEST(GifAnimationOracles, LoopCountsWrittenByGifsiclePlayAsManyPasses)
             slept += ms;
         EXPECT_EQ(slept, 12 + 120 * (2 * c.Passes - 1)) << c.Loop;
     }
+}
+
+TEST(GifAnimationOracles, ALongRecordingPastThePixelBudgetLoadsWithItsLastFrameAsPilShowsIt)
+{
+    RegisterPictureFormats();
+    TempDir dir;
+    const std::string gif = dir.File("recording.gif");
+    ASSERT_EQ(RunPil(dir, PilRecording, "40 64 48 " + Quote(gif)), "40\n");
+    ASSERT_EQ(RunPil(dir, PilFrames, Quote(gif) + " " + Quote(dir.Path())), "40\n");
+    // The budget holds four of the 40 frames: it is each frame's, not the
+    // animation's.
+    const TPixelBudgetScope budget(4 * 64 * 48);
+    TPicture picture;
+    picture.LoadFromFile(gif);
+    auto* image = dynamic_cast<TGifPicture*>(picture.Graphic());
+    ASSERT_NE(image, nullptr);
+    ASSERT_EQ(image->Frames.Count(), 40);
+    for (int n = 0; n < 40; ++n) {
+        EXPECT_EQ(image->Frames.Frame(n)->FrameWidth(), 64) << n;
+        EXPECT_EQ(image->Frames.Frame(n)->FrameHeight(), 48) << n;
+    }
+    TGIFFrameComposer composer(*image);
+    ASSERT_TRUE(composer.SeekFrame(39));
+    TBitmap last(64, 48, pf24bit);
+    composer.PaintOver(last);
+    const RgbImage pil = ReadPpm(dir.File("pil-39.ppm"));
+    ASSERT_EQ(pil.Width, 64);
+    ASSERT_EQ(pil.Height, 48);
+    EXPECT_EQ(MaxDifference(FromBitmap(last), pil), 0);
 }

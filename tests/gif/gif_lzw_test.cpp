@@ -411,23 +411,158 @@ TEST(GifDecoder, ScreenAndFramesStayWithinThePixelBudget)
     r = Load(Gif(1, 1, {EmptyDataFrame(65534, 65534, 1, 1)}));
     EXPECT_NE(r.Error.find("Logical screen too large (65535 x 65535 pixels)"), std::string::npos) << r.Error;
 
-    // Frames of 50 x 50 on a 100 x 100 screen: four hold 10000 pixels, the
-    // whole budget; a fifth is refused before its pixels are allocated.
+    // The budget is each frame's, not the animation's: five frames of
+    // 100 x 100 hold 50000 pixels and load.
+    const Bytes full = EmptyDataFrame(0, 0, 100, 100);
+    r = Load(Gif(100, 100, {full, full, full, full, full}));
+    ASSERT_EQ(r.Error, "");
+    EXPECT_EQ(r.Image->Frames.Count(), 5);
+    ExpectDrawn(*r.Image, 100, 100);
+}
+
+TEST(GifDecoder, TheFramesOfALoadShareAMemoryAllowance)
+{
+    // What animations get by default: the memory of pictures kept together.
+    EXPECT_EQ(TGifPicture().Frames.MemoryAllowance, pixelmemory::Allowance());
+
+    // Frames of 50 x 50 bytes: four take 10000 bytes, the whole allowance; a
+    // fifth is refused before its pixels are allocated.
     const Bytes quarter = EmptyDataFrame(0, 0, 50, 50);
     const Bytes four = Gif(100, 100, {quarter, quarter, quarter, quarter});
-    r = Load(four);
-    ASSERT_EQ(r.Error, "");
-    EXPECT_EQ(r.Image->Frames.Count(), 4);
-    ExpectDrawn(*r.Image, 100, 100);
-    r = Load(Gif(100, 100, {quarter, quarter, quarter, quarter, quarter}));
-    EXPECT_NE(r.Error.find("Frames too large (10000 + 2500 pixels)"), std::string::npos) << r.Error;
-    EXPECT_EQ(r.Image->Frames.Count(), 4);
-    // Each load counts afresh.
+    const Bytes five = Gif(100, 100, {quarter, quarter, quarter, quarter, quarter});
     TGifPicture image;
+    image.Frames.MemoryAllowance = 10000;
     for (int pass = 0; pass < 2; ++pass) {
+        // Each load counts afresh.
         TMemoryStream in(four);
         EXPECT_NO_THROW(image.LoadFromStream(in)) << pass;
+        EXPECT_EQ(image.Frames.Count(), 4);
     }
+    TMemoryStream in(five);
+    try {
+        image.LoadFromStream(in);
+        ADD_FAILURE() << "five frames loaded";
+    } catch (const GIFException& e) {
+        EXPECT_EQ(e.Message, "Frames too large (10000 + 2500 bytes): the frames of a picture may take 10000 bytes "
+                             "of memory in all");
+    }
+    EXPECT_EQ(image.Frames.Count(), 4);
+}
+
+TEST(GifDecoder, AFirstPictureScopeReadsTheFirstFrameAlone)
+{
+    // What follows the first frame is not read, and no trailer is missed.
+    const Bytes gif = Gif(4, 3, {EmptyDataFrame(0, 0, 4, 3), EmptyDataFrame(0, 0, 40000, 1), Bytes{0x99}});
+    Loaded r;
+    {
+        const TFirstPictureScope first;
+        r = Load(gif);
+    }
+    ASSERT_EQ(r.Error, "");
+    EXPECT_EQ(r.Image->Frames.Count(), 1);
+    EXPECT_EQ(r.Image->Width(), 4);
+    EXPECT_EQ(r.Warnings, std::vector<std::string>{});
+    // Outside the scope, the whole file.
+    r = Load(gif);
+    EXPECT_EQ(r.Image->Frames.Count(), 2);
+    EXPECT_EQ(r.Image->Width(), 40000);
+    EXPECT_EQ(r.Warnings.back(), "Invalid Image trailer");
+}
+
+TEST(GifDecoder, FramesTheDataLeftCouldNeverFillAreRefusedBeforeAllocation)
+{
+    // A frame of 16384 x 16384 on a 1 x 1 screen in 35 bytes, and eight of
+    // them in 142: refused at the first frame, the screen left as read.
+    Bytes one = Header(1, 1, -1);
+    Append(one, Descriptor(0, 0, 16384, 16384));
+    one.push_back(2);
+    Append(one, Blocks({0x8C, 0x2D, 0x99, 0x87, 0x2A, 0x1C, 0xDC, 0x33}));
+    one.push_back(0x3B);
+    ASSERT_EQ(one.size(), 35u);
+    Loaded r = Load(one);
+    EXPECT_EQ(r.Error, "Frame too large for the data left (16384 x 16384 pixels, 11 bytes)");
+    EXPECT_EQ(r.Image->Frames.Count(), 0);
+    EXPECT_EQ(r.Image->Width(), 1);
+    EXPECT_EQ(r.Image->Height(), 1);
+    EXPECT_TRUE(r.Warnings.empty());
+    Bytes eight = Header(1, 1, -1);
+    for (int i = 0; i < 8; ++i) {
+        Append(eight, Descriptor(0, 0, 16384, 16384));
+        eight.push_back(2);
+        Append(eight, Blocks({0x8C, 0x2D, 0x99}));
+    }
+    eight.push_back(0x3B);
+    ASSERT_EQ(eight.size(), 142u);
+    r = Load(eight);
+    EXPECT_EQ(r.Error, "Frame too large for the data left (16384 x 16384 pixels, 118 bytes)");
+    EXPECT_EQ(r.Image->Frames.Count(), 0);
+
+    // At the limit: after the code size 2 come 4 bytes (block, codes 4 and
+    // 5, terminator, trailer), 32 bits, 10 codes of 3 bits at most, each
+    // giving at most 4096 pixels: 40960 pixels.
+    ASSERT_EQ(Gif(1, 1, {EmptyDataFrame(0, 0, 40960, 1)}).size(), 28u);
+    r = Load(Gif(1, 1, {EmptyDataFrame(0, 0, 40960, 1)}));
+    ASSERT_EQ(r.Error, "");
+    EXPECT_EQ(r.Image->Frames.Frame(0)->PixelDataSize(), 40960u);
+    r = Load(Gif(1, 1, {EmptyDataFrame(0, 0, 40961, 1)}));
+    EXPECT_EQ(r.Error, "Frame too large for the data left (40961 x 1 pixels, 4 bytes)");
+    // With code size 8, codes of 9 bits: 32 / 9 = 3 codes, 12288 pixels.
+    Bytes wide = Header(1, 1, -1);
+    Append(wide, Descriptor(0, 0, 12289, 1));
+    Append(wide, {8, 1, 0x00, 0x00, 0x3B});
+    r = Load(wide);
+    EXPECT_EQ(r.Error, "Frame too large for the data left (12289 x 1 pixels, 4 bytes)");
+    wide[wide.size() - 10] = 0x00; // 12288 wide
+    r = Load(wide);
+    EXPECT_EQ(r.Error, "");
+    // A frame whose data is missing altogether has nothing to fill it.
+    Bytes bare = Header(1, 1, -1);
+    Append(bare, Descriptor(0, 0, 1, 1));
+    r = Load(bare);
+    EXPECT_EQ(r.Error, "Frame too large for the data left (1 x 1 pixels, 0 bytes)");
+}
+
+TEST(GifDecoder, ScreensAndFramesTheWholeFileCouldNeverFillAreRefused)
+{
+    // A file of n bytes holds at most n x 8 / 2 codes of 4096 pixels: the 14
+    // bytes of a screen without frames fill 229376 pixels, 448 x 512.
+    ASSERT_EQ(Gif(448, 512).size(), 14u);
+    Loaded r = Load(Gif(448, 512));
+    ASSERT_EQ(r.Error, "");
+    ExpectDrawn(*r.Image, 448, 512);
+    r = Load(Gif(449, 512));
+    EXPECT_EQ(r.Error, "Logical screen too large for the data (449 x 512 pixels from 14 bytes)");
+    r = Load(Gif(16384, 16384));
+    EXPECT_EQ(r.Error, "Logical screen too large for the data (16384 x 16384 pixels from 14 bytes)");
+    // A 1 x 1 frame in the far corner would grow the screen as much.
+    r = Load(Gif(1, 1, {EmptyDataFrame(16383, 16383, 1, 1)}));
+    EXPECT_EQ(r.Error, "Logical screen too large for the data (16384 x 16384 pixels from 28 bytes)");
+    EXPECT_EQ(r.Image->Width(), 1);
+
+    // Frames of 14 bytes each, which the data left after each could fill,
+    // but not all together. Six frames make 98 bytes, 1605632 pixels at
+    // most; after the code size of frame k come 74 - 14k bytes, floor((74 -
+    // 14k) x 8 / 3) codes: 197, 160 and 122 for the first three.
+    std::vector<Bytes> frames;
+    for (int codes : {197, 160, 122, 85, 48, 10})
+        frames.push_back(EmptyDataFrame(0, 0, codes * 4, 1024));
+    const Bytes six = Gif(1, 1, frames);
+    ASSERT_EQ(six.size(), 98u);
+    r = Load(six);
+    EXPECT_EQ(r.Error, "Frames too large for the data (1462272 + 499712 pixels from 98 bytes)");
+    EXPECT_EQ(r.Image->Frames.Count(), 2);
+    // The same bytes with the third frame 140 x 1024 and the last three 1 x
+    // 1: the first three take the 1605632 pixels, the fourth is one too
+    // many; with the third 139 x 1024 all six load.
+    for (std::size_t k = 3; k < 6; ++k)
+        frames[k] = EmptyDataFrame(0, 0, 1, 1);
+    frames[2] = EmptyDataFrame(0, 0, 140, 1024);
+    r = Load(Gif(1, 1, frames));
+    EXPECT_EQ(r.Error, "Frames too large for the data (1605632 + 1 pixels from 98 bytes)");
+    frames[2] = EmptyDataFrame(0, 0, 139, 1024);
+    r = Load(Gif(1, 1, frames));
+    ASSERT_EQ(r.Error, "");
+    EXPECT_EQ(r.Image->Frames.Count(), 6);
 }
 
 TEST(GifDecoder, AnEmptyScreenWithoutFramesIsRefused)
