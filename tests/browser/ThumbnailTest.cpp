@@ -254,11 +254,11 @@ TEST(DrawThumbnailTest, DrawsGifFilesThroughTheRegistry)
     ASSERT_EQ(made.ExitCode, 0) << made.Output;
     {
         const TPixelBudgetScope budget(4 * 64 * 48);
-        DrawThumbnail(tile, gif);
-        ASSERT_EQ(tile.State, TThumbState::Drawn) << tile.Error;
-        EXPECT_EQ(tile.Size, (TThumbSize{100, 75}));
-        EXPECT_TRUE(IsRed(*tile.Picture, 50, 37));
-        EXPECT_EQ(tile.Hint, ThumbnailHint(gif, fs::file_size(gif), 64, 48));
+        const TThumbnail animation = DrawnTile(gif);
+        ASSERT_EQ(animation.State, TThumbState::Drawn) << animation.Error;
+        EXPECT_EQ(animation.Size, (TThumbSize{100, 75}));
+        EXPECT_TRUE(IsRed(*animation.Picture, 50, 37));
+        EXPECT_EQ(animation.Hint, ThumbnailHint(gif, fs::file_size(gif), 64, 48));
         // The editor's road reads every frame under the same budget.
         TPicture picture;
         picture.LoadFromFile(gif);
@@ -268,9 +268,9 @@ TEST(DrawThumbnailTest, DrawsGifFilesThroughTheRegistry)
     }
 
     WriteBytes(gif, "GIF89a\x02");
-    DrawThumbnail(tile, gif);
-    EXPECT_EQ(tile.State, TThumbState::Failed);
-    EXPECT_FALSE(tile.Error.empty());
+    const TThumbnail broken = DrawnTile(gif);
+    EXPECT_EQ(broken.State, TThumbState::Failed);
+    EXPECT_FALSE(broken.Error.empty());
 }
 
 TEST(DrawThumbnailTest, GifsWhoseFramesPaintNothingShowTheirFirstFrame)
