@@ -196,15 +196,15 @@ TPoint DocumentClientSize(std::int64_t shownWidth, std::int64_t shownHeight, int
 TPoint TWindowCascade::Next(int width, int height, int areaWidth, int areaHeight, int step,
                             const std::function<bool(int left, int top)>& keeps)
 {
-    int index = FNext;
-    const std::int64_t at = std::int64_t{index} * std::max(step, 0);
+    const std::int64_t at = std::int64_t{FNext} * std::max(step, 0);
     const bool fits = at + width <= areaWidth && at + height <= areaHeight &&
                       (!keeps || keeps(static_cast<int>(at), static_cast<int>(at)));
-    if (index > 0 && !fits)
-        index = 0;
-    FNext = index + 1;
-    const int place = index * std::max(step, 0);
-    return TPoint{place, place};
+    if (!fits) {
+        FNext = 1;
+        return TPoint{0, 0};
+    }
+    ++FNext;
+    return TPoint{static_cast<int>(at), static_cast<int>(at)};
 }
 
 TEditorFrame::TEditorFrame(IFrameWindows& windows, const TEditorServices& services)

@@ -750,6 +750,12 @@ void TGifPicture::HaltDrawPainter()
         FDrawPainter->Halt();
 }
 
+std::vector<std::unique_ptr<TGIFPainter>>::iterator TGifPicture::FindPainter(const TGIFPainter* painter)
+{
+    return std::find_if(FPainters.begin(), FPainters.end(),
+                        [painter](const std::unique_ptr<TGIFPainter>& p) { return p.get() == painter; });
+}
+
 void TGifPicture::DropCachedBitmap()
 {
     HaltDrawPainter();
@@ -812,8 +818,7 @@ void TGifPicture::StopDrawPainter()
         std::unique_ptr<TGIFPainter> owned;
         {
             std::lock_guard<std::mutex> guard(FPaintersLock);
-            auto it = std::find_if(FPainters.begin(), FPainters.end(),
-                                   [&](const std::unique_ptr<TGIFPainter>& p) { return p.get() == painter; });
+            auto it = FindPainter(painter);
             if (it != FPainters.end()) {
                 owned = std::move(*it);
                 FPainters.erase(it);
@@ -971,9 +976,7 @@ void TGifPicture::Draw(TCanvas& canvas, const TRect& rect)
         {
             std::lock_guard<std::mutex> guard(FPaintersLock);
             // A handler run below may already have reaped it.
-            const bool listed = std::any_of(FPainters.begin(), FPainters.end(),
-                                            [&](const std::unique_ptr<TGIFPainter>& p) { return p.get() == painter; });
-            if (!listed)
+            if (FindPainter(painter) == FPainters.end())
                 break;
             painted = painter->HasPainted();
             if (FDrawPainter != painter || painter->Terminated() || painted || painter->PaintsNothingYet())

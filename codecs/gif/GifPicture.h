@@ -591,6 +591,8 @@ private:
     // Joins painters whose run has ended and passes on their errors.
     void ReapPainters(bool all);
     void HaltDrawPainter();
+    // The painter's place in FPainters, or its end (FPaintersLock held).
+    std::vector<std::unique_ptr<TGIFPainter>>::iterator FindPainter(const TGIFPainter* painter);
     void WatchCachedBitmap(TBitmap& bitmap);
     std::shared_ptr<TBitmap> FCachedBitmap;
     std::mutex FPaintersLock;

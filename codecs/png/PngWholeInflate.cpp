@@ -49,57 +49,58 @@ void WholeIdatRun::Release()
 
 bool WholeIdatRun::Gather(TStream& stream, const TChunkType& type, std::uint32_t length)
 {
-    static const TChunkType idat = MakeChunkType("IDAT");
     Release();
     FStart = stream.Position();
     try {
-        // The lengths of the run's chunks first, seeking over their data: the
-        // data then go, read once, into memory of exactly their size.
-        std::vector<std::uint32_t> lengths;
-        std::size_t total = 0;
-        for (std::uint32_t n = length;;) {
-            if (n > 0x7FFFFFFFu || static_cast<std::int64_t>(n) + 4 > stream.Remaining()) {
-                Rewind(stream);
-                return false;
-            }
-            lengths.push_back(n);
-            total += n;
-            stream.Seek(static_cast<std::int64_t>(n) + 4, soCurrent);
-            // The run goes on while the next chunk is an IDAT.
-            if (stream.Remaining() < 8)
-                break;
-            n = ReadBigEndian32(stream);
-            TChunkType next;
-            ReadOrEnd(stream, next.data(), 4);
-            if (next != idat)
-                break;
-        }
-        Rewind(stream);
-        FData = std::make_unique_for_overwrite<std::uint8_t[]>(total);
-        FSize = total;
-        std::size_t used = 0;
-        for (std::size_t i = 0; i < lengths.size(); ++i) {
-            if (i > 0)
-                stream.Seek(8, soCurrent); // the length and type read above
-            std::uint8_t* body = FData.get() + used;
-            ReadOrEnd(stream, body, lengths[i]);
-            // libdeflate's CRC-32 is the chunks' (zlib's) with a faster loop.
-            std::uint32_t crc = libdeflate_crc32(0, (i == 0 ? type : idat).data(), 4);
-            crc = libdeflate_crc32(crc, body, lengths[i]);
-            if (ReadBigEndian32(stream) != crc) {
-                Release();
-                Rewind(stream);
-                return false;
-            }
-            used += lengths[i];
-        }
-        return true;
+        if (ReadRun(stream, type, length))
+            return true;
     } catch (const std::exception&) {
         // Any fault: the streamed reader decides.
     }
     Release();
     Rewind(stream);
     return false;
+}
+
+bool WholeIdatRun::ReadRun(TStream& stream, const TChunkType& type, std::uint32_t length)
+{
+    static const TChunkType idat = MakeChunkType("IDAT");
+    // The lengths of the run's chunks first, seeking over their data: the
+    // data then go, read once, into memory of exactly their size.
+    std::vector<std::uint32_t> lengths;
+    std::size_t total = 0;
+    for (std::uint32_t n = length;;) {
+        if (n > 0x7FFFFFFFu || static_cast<std::int64_t>(n) + 4 > stream.Remaining())
+            return false;
+        lengths.push_back(n);
+        total += n;
+        stream.Seek(static_cast<std::int64_t>(n) + 4, soCurrent);
+        // The run goes on while the next chunk is an IDAT.
+        if (stream.Remaining() < 8)
+            break;
+        n = ReadBigEndian32(stream);
+        TChunkType next;
+        ReadOrEnd(stream, next.data(), 4);
+        if (next != idat)
+            break;
+    }
+    Rewind(stream);
+    FData = std::make_unique_for_overwrite<std::uint8_t[]>(total);
+    FSize = total;
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < lengths.size(); ++i) {
+        if (i > 0)
+            stream.Seek(8, soCurrent); // the length and type read above
+        std::uint8_t* body = FData.get() + used;
+        ReadOrEnd(stream, body, lengths[i]);
+        // libdeflate's CRC-32 is the chunks' (zlib's) with a faster loop.
+        std::uint32_t crc = libdeflate_crc32(0, (i == 0 ? type : idat).data(), 4);
+        crc = libdeflate_crc32(crc, body, lengths[i]);
+        if (ReadBigEndian32(stream) != crc)
+            return false;
+        used += lengths[i];
+    }
+    return true;
 }
 
 bool WholeIdatRun::Inflate(std::uint8_t* out, std::size_t size) const

@@ -31,6 +31,9 @@ public:
     void Release();
 
 private:
+    // Gather's work; false (or an exception) leaves the clean-up to it.
+    bool ReadRun(TStream& stream, const TChunkType& type, std::uint32_t length);
+
     std::unique_ptr<std::uint8_t[]> FData;
     std::size_t FSize = 0;
     std::int64_t FStart = 0;
