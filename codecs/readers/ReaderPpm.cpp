@@ -56,7 +56,7 @@ public:
     // Skips every byte up to the next digit, comments to the end of their
     // line, and reads the number; the byte after it is consumed, and with it
     // the rest of the line when that byte starts a comment. Numbers beyond
-    // largest are refused.
+    // largest, and numbers with a minus sign, are refused.
     std::uint32_t Number(std::uint32_t largest = LargestNumber)
     {
         std::uint8_t b = SkipToDigit();
@@ -70,8 +70,10 @@ public:
             b = Byte();
             if (b == '#')
                 SkipComment();
-            if (b < '0' || b > '9')
+            if (b < '0' || b > '9') {
+                FMinus = b == '-';
                 break;
+            }
         }
         return static_cast<std::uint32_t>(value);
     }
@@ -125,12 +127,18 @@ private:
         }
     }
 
+    // The next digit; a minus sign right before it is refused, as the
+    // number would be negative.
     std::uint8_t SkipToDigit()
     {
         for (;;) {
             const std::uint8_t b = Byte();
-            if (b >= '0' && b <= '9')
+            if (b >= '0' && b <= '9') {
+                if (FMinus)
+                    throw Exception("PPM: negative number.");
                 return b;
+            }
+            FMinus = b == '-';
             if (b == '#')
                 SkipComment();
         }
@@ -140,6 +148,7 @@ private:
     std::uint8_t FBuffer[BufferSize];
     std::size_t FIndex = 0;
     std::size_t FCount = 0;
+    bool FMinus = false; // the last byte passed over was a minus sign
 };
 
 // Samples of 0..maximum scaled to 0..255 (halves up), looked up by value;

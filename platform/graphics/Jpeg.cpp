@@ -389,18 +389,14 @@ bool IsGreyRamp(const TPalette& palette)
 // Product of two 0..255 light values, rounded.
 inline std::uint8_t MulLight(unsigned a, unsigned b) { return static_cast<std::uint8_t>((a * b + 127) / 255); }
 
-// CMYK rows as libjpeg hands them: Adobe's files store the inks inverted
-// (255 = no ink), other writers store them as they are.
-void CmykToBgr(const std::uint8_t* src, std::uint8_t* dest, int width, bool inverted)
+// CMYK rows as libjpeg hands them, the inks stored inverted (255 = no ink)
+// as Adobe's files keep them. A four-component file without Adobe's marker
+// (a JFIF file of an older library) is read the same way, as the common
+// readers read it; read as plain inks its picture would come out dark.
+void CmykToBgr(const std::uint8_t* src, std::uint8_t* dest, int width)
 {
     for (int x = 0; x < width; ++x, src += 4, dest += 3) {
-        unsigned c = src[0], m = src[1], y = src[2], k = src[3];
-        if (!inverted) {
-            c = 255 - c;
-            m = 255 - m;
-            y = 255 - y;
-            k = 255 - k;
-        }
+        const unsigned c = src[0], m = src[1], y = src[2], k = src[3];
         dest[0] = MulLight(y, k);
         dest[1] = MulLight(m, k);
         dest[2] = MulLight(c, k);
@@ -413,11 +409,11 @@ inline std::uint8_t GreyOf(unsigned r, unsigned g, unsigned b)
     return static_cast<std::uint8_t>((19595 * r + 38470 * g + 7471 * b + 32768) >> 16);
 }
 
-void CmykToGrey(const std::uint8_t* src, std::uint8_t* dest, int width, bool inverted)
+void CmykToGrey(const std::uint8_t* src, std::uint8_t* dest, int width)
 {
     std::uint8_t bgr[3];
     for (int x = 0; x < width; ++x, src += 4) {
-        CmykToBgr(src, bgr, 1, inverted);
+        CmykToBgr(src, bgr, 1);
         dest[x] = GreyOf(bgr[2], bgr[1], bgr[0]);
     }
 }
@@ -433,7 +429,6 @@ std::unique_ptr<TBitmap> DecodeJpeg(const std::vector<std::uint8_t>& data, bool 
 
     const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
     const bool grey = grayscale || info.jpeg_color_space == JCS_GRAYSCALE;
-    const bool inverted = cmyk && info.saw_Adobe_marker;
     const J_COLOR_SPACE outSpace = cmyk ? JCS_CMYK : grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
     reader.Start(outSpace, smoothing);
 
@@ -460,9 +455,9 @@ std::unique_ptr<TBitmap> DecodeJpeg(const std::vector<std::uint8_t>& data, bool 
             break; // nothing more comes
         if (cmyk) {
             if (grey)
-                CmykToGrey(cmykRow.data(), row, width, inverted);
+                CmykToGrey(cmykRow.data(), row, width);
             else
-                CmykToBgr(cmykRow.data(), row, width, inverted);
+                CmykToBgr(cmykRow.data(), row, width);
         }
         // The row's padding is white, as in a new white bitmap.
         if (rowBytes < stride)

@@ -184,14 +184,23 @@ std::size_t CachedBytes() noexcept
     return cache.Bytes;
 }
 
-std::size_t Allowance() noexcept
+std::uint64_t AllowanceFor(std::int64_t pages, std::int64_t pageSize, std::uint64_t largest) noexcept
 {
-    constexpr std::size_t most = std::size_t{4} << 30;
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGE_SIZE);
+    // In 64 bits whatever the size of size_t: on a 32-bit system 4 GB, or a
+    // quarter of a 16 GB machine, would wrap to nothing.
+    const std::uint64_t most = std::min(std::uint64_t{4} << 30, largest);
     if (pages <= 0 || pageSize <= 0)
         return most;
-    return std::min(static_cast<std::size_t>(pages) / 4 * static_cast<std::size_t>(pageSize), most);
+    const auto quarter = static_cast<std::uint64_t>(pages) / 4;
+    const auto size = static_cast<std::uint64_t>(pageSize);
+    if (quarter > most / size)
+        return most;
+    return quarter * size;
+}
+
+std::size_t Allowance() noexcept
+{
+    return static_cast<std::size_t>(AllowanceFor(sysconf(_SC_PHYS_PAGES), sysconf(_SC_PAGE_SIZE), SIZE_MAX));
 }
 
 } // namespace pixelmemory

@@ -27,8 +27,14 @@ void Trim() noexcept;
 std::size_t CachedBytes() noexcept;
 // The memory that pictures kept together may take: all the frames of one
 // animation, the undo snapshots of all documents. A quarter of the physical
-// memory, at most 4 GB (4 GB when the system does not tell its memory).
+// memory, at most 4 GB (4 GB when the system does not tell its memory) and
+// at most what a size_t holds.
 std::size_t Allowance() noexcept;
+// The same for a machine of pages physical pages of pageSize bytes (either
+// 0 or less: the system does not tell) whose sizes go up to largest (the
+// largest size_t): never more than largest, and worked out in 64 bits, so
+// that a 32-bit system gets its quarter too.
+std::uint64_t AllowanceFor(std::int64_t pages, std::int64_t pageSize, std::uint64_t largest) noexcept;
 
 } // namespace pixelmemory
 

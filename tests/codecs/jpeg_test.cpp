@@ -260,6 +260,27 @@ std::vector<std::uint8_t> RepeatLastScan(const std::vector<std::uint8_t>& d, int
     return out;
 }
 
+// The file without its Adobe segments (APP14 holding "Adobe"), as a JFIF
+// writer of an older library leaves a four-component file.
+std::vector<std::uint8_t> WithoutAdobeSegment(const std::vector<std::uint8_t>& d)
+{
+    std::vector<std::uint8_t> out(d.begin(), d.begin() + 2);
+    std::size_t pos = 2;
+    while (pos + 4 <= d.size() && d[pos] == 0xFF && d[pos + 1] != 0xDA) {
+        const std::size_t end = pos + 2 + (static_cast<std::size_t>(d[pos + 2]) << 8 | d[pos + 3]);
+        const bool adobe = d[pos + 1] == 0xEE && end <= d.size() && end - pos >= 9 &&
+                           std::string(d.begin() + static_cast<std::ptrdiff_t>(pos + 4),
+                                       d.begin() + static_cast<std::ptrdiff_t>(pos + 9)) == "Adobe";
+        if (!adobe)
+            out.insert(out.end(), d.begin() + static_cast<std::ptrdiff_t>(pos),
+                       d.begin() + static_cast<std::ptrdiff_t>(std::min(end, d.size())));
+        pos = end;
+    }
+    if (pos < d.size())
+        out.insert(out.end(), d.begin() + static_cast<std::ptrdiff_t>(pos), d.end());
+    return out;
+}
+
 class JpegTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -443,6 +464,37 @@ TEST_F(JpegTest, CmykAndYcckFilesConvertToRgb)
             worst = std::max(worst, std::abs(lum - grey.At(x, y)[0]));
         }
     EXPECT_LE(worst, 1);
+}
+
+TEST_F(JpegTest, CmykWithoutAdobesMarkerReadsAsAdobesInvertedInks)
+{
+    const std::string pil = PythonWithPil();
+    // PIL writes Adobe CMYK (transform 0); the same file without the marker
+    // is what an older JFIF writer leaves. ImageMagick writes Adobe YCCK
+    // (transform 2). PIL reads all three as Adobe's inverted inks.
+    const std::string cmyk = dir.File("cmyk.jpg");
+    MustRun(pil + " -c \"from PIL import Image; Image.open('" + sourcePpm + "').convert('CMYK').save('" + cmyk +
+            "', quality=98)\"");
+    const std::vector<std::uint8_t> marked = ReadFile(cmyk);
+    const std::vector<std::uint8_t> bare = WithoutAdobeSegment(marked);
+    ASSERT_EQ(bare.size() + 16, marked.size()); // the 14-byte segment and its marker
+    const std::string noMarker = dir.File("bare.jpg");
+    WriteFile(noMarker, bare);
+    const std::string ycck = dir.File("ycck.jpg");
+    MustRun(Tool("convert") + " " + Quote(sourcePpm) + " -colorspace CMYK -quality 98 " + Quote(ycck));
+    ASSERT_EQ(WithoutAdobeSegment(ReadFile(ycck)).size() + 16, ReadFile(ycck).size());
+
+    for (const std::string& file : {noMarker, cmyk, ycck}) {
+        SCOPED_TRACE(file);
+        const std::string pilRgb = dir.File("pil.ppm");
+        MustRun(pil + " -c \"from PIL import Image; Image.open('" + file + "').convert('RGB').save('" + pilRgb + "')\"");
+        const RgbImage theirs = ReadPpm(pilRgb);
+        const RgbImage ours = Decode(*LoadJpeg(file));
+        ASSERT_EQ(ours.Width, theirs.Width);
+        ASSERT_EQ(ours.Height, theirs.Height);
+        EXPECT_LE(MaxDifference(ours, theirs), 1);
+        EXPECT_LT(MeanDifference(ours, source), 6); // and it is the picture
+    }
 }
 
 TEST_F(JpegTest, YcckWithChosenInksDecodesLikeCmyk)

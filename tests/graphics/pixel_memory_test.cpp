@@ -132,3 +132,28 @@ TEST(BitmapMemory, UninitialisedBitmapsHaveZeroPadding)
 }
 
 } // namespace
+
+TEST(PixelMemory, TheAllowanceIsAQuarterOfTheMemoryUpTo4GBOnEverySystem)
+{
+    using pixelmemory::AllowanceFor;
+    constexpr std::int64_t page = 4096;
+    constexpr std::uint64_t gb = std::uint64_t{1} << 30;
+    constexpr std::uint64_t size32 = UINT32_MAX, size64 = UINT64_MAX;
+    // A 32-bit system: a 2 GB machine allows 512 MB, a 16 GB one all that
+    // a 32-bit size holds (a quarter, 4 GB, is one more), and one that does
+    // not tell its memory as much.
+    EXPECT_EQ(AllowanceFor(2 * gb / page, page, size32), gb / 2);
+    EXPECT_EQ(AllowanceFor(16 * gb / page, page, size32), size32);
+    EXPECT_EQ(AllowanceFor(-1, page, size32), size32);
+    EXPECT_EQ(AllowanceFor(64 * gb / page, page, size32), size32);
+    // A 64-bit system: 8 GB allows 2 GB, 16 GB and more 4 GB.
+    EXPECT_EQ(AllowanceFor(8 * gb / page, page, size64), 2 * gb);
+    EXPECT_EQ(AllowanceFor(16 * gb / page, page, size64), 4 * gb);
+    EXPECT_EQ(AllowanceFor(0, page, size64), 4 * gb);
+    EXPECT_EQ(AllowanceFor(8 * gb / page, -1, size64), 4 * gb);
+    // 2^50 pages of 64 KB: their quarter, 2^64 bytes, overflows even 64 bits.
+    EXPECT_EQ(AllowanceFor(std::int64_t{1} << 50, 65536, size64), 4 * gb);
+    // This system's.
+    EXPECT_GT(pixelmemory::Allowance(), 0u);
+    EXPECT_LE(pixelmemory::Allowance(), 4 * gb);
+}

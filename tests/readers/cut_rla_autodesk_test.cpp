@@ -432,12 +432,13 @@ struct RlaDepth {
     int MatteBits = 0; // no matte when 0
 };
 
-// The picture as an RLA file of the given channel size, rows stored from
-// the bottom: samples of more than 8 bits in two bytes, each record the
-// packets of the high bytes and then those of the low bytes.
-Bytes RlaDeepFile(const testutil::RgbImage& picture, const RlaDepth& d)
+// An RLA file of width x height of the given channel size whose channel c
+// (red, green, blue, matte) holds sample(c, x, y) at (x, y), rows stored
+// from the bottom: samples of more than 8 bits in two bytes, each record
+// the packets of the high bytes and then those of the low bytes.
+template <class Sample>
+Bytes RlaSampleFile(int width, int height, const RlaDepth& d, Sample sample)
 {
-    const int width = picture.Width, height = picture.Height;
     Bytes b(740, 0);
     for (std::size_t at : {0, 8}) {
         PutBE16(b, at + 2, static_cast<unsigned>(width - 1));
@@ -458,7 +459,7 @@ Bytes RlaDeepFile(const testutil::RgbImage& picture, const RlaDepth& d)
             const int bits = c < 3 ? d.Bits : d.MatteBits;
             Bytes high, low;
             for (int x = 0; x < width; ++x) {
-                const auto v = static_cast<unsigned>(std::lround(RlaLevel(picture, c, x, y) * ((1 << bits) - 1)));
+                const unsigned v = sample(c, x, y);
                 high.push_back(static_cast<std::uint8_t>(bits > 8 ? v >> 8 : v));
                 low.push_back(static_cast<std::uint8_t>(v));
             }
@@ -471,6 +472,16 @@ Bytes RlaDeepFile(const testutil::RgbImage& picture, const RlaDepth& d)
         }
     }
     return b;
+}
+
+// The picture as an RLA file of the given channel size, its levels rounded
+// to the channels' bits.
+Bytes RlaDeepFile(const testutil::RgbImage& picture, const RlaDepth& d)
+{
+    return RlaSampleFile(picture.Width, picture.Height, d, [&](int c, int x, int y) {
+        const int bits = c < 3 ? d.Bits : d.MatteBits;
+        return static_cast<unsigned>(std::lround(RlaLevel(picture, c, x, y) * ((1 << bits) - 1)));
+    });
 }
 
 // Mean and largest difference of the samples of two loaded RLA pictures.
@@ -523,6 +534,31 @@ TEST(Rla, DeeperChannelsLookLikeTheirEightBitTwin)
         EXPECT_EQ(low.ScanLine(0)[2], first);
         EXPECT_EQ(low.ScanLine(0)[1], bits == 4 ? 136 : 255);
         EXPECT_EQ(low.ScanLine(0)[3 + 2], 0);
+    }
+}
+
+TEST(Rla, NarrowChannelsAreScaledToTheNearestLevel)
+{
+    // 3-bit samples 0 to 7 in red, 7 to 0 in green, 4 in blue and in a
+    // 3-bit matte. Each level v is v x 255 / 7 rounded: 4 gives 145.71,
+    // so 146, where cutting the fraction off would give 145.
+    const int expected[8] = {0, 36, 73, 109, 146, 182, 219, 255};
+    TRLAGraphic rla;
+    ASSERT_EQ(LoadError(rla, RlaSampleFile(8, 1, {.Bits = 3, .MatteBits = 3},
+                                           [](int c, int x, int) -> unsigned {
+                                               return c == 0 ? x : c == 1 ? 7 - x : 4;
+                                           })),
+              "");
+    ASSERT_EQ(rla.PixelFormat(), pf32bit);
+    ASSERT_EQ(rla.Width(), 8);
+    ASSERT_EQ(rla.Height(), 1);
+    for (int x = 0; x < 8; ++x) {
+        SCOPED_TRACE(x);
+        const std::uint8_t* p = rla.ScanLine(0) + 4 * x;
+        EXPECT_EQ(p[2], expected[x]);
+        EXPECT_EQ(p[1], expected[7 - x]);
+        EXPECT_EQ(p[0], 146);
+        EXPECT_EQ(p[3], 146);
     }
 }
 

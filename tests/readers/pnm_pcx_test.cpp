@@ -180,7 +180,7 @@ TEST(PortableMaps, AnythingButDigitsBetweenNumbersIsSkipped)
     } maps[] = {
         {"P5x\n2 1\n255\nAB", {RGB(65, 65, 65), RGB(66, 66, 66)}},
         {"P2\n2,1;255\n7,8", {RGB(7, 7, 7), RGB(8, 8, 8)}},
-        {"P3 1 1 255 -10 +20 (30)", {RGB(10, 20, 30)}},
+        {"P3 1 1 255 =10 +20 (30)", {RGB(10, 20, 30)}},
         {"P1 3 1 1x0y1", {clBlack, clWhite, clBlack}},
     };
     for (const auto& m : maps) {
@@ -191,6 +191,44 @@ TEST(PortableMaps, AnythingButDigitsBetweenNumbersIsSkipped)
         ASSERT_EQ(map.Height(), 1);
         for (std::size_t x = 0; x < m.Pixels.size(); ++x)
             EXPECT_EQ(map.GetPixelColor(static_cast<int>(x), 0), m.Pixels[x]) << x;
+    }
+}
+
+TEST(PortableMaps, NegativeNumbersAreRefused)
+{
+    // Each map reads as a 2 x 1 picture; with a minus sign before its
+    // width, its height, its maximum or a plain sample it is refused, also
+    // when the sign ends the number before it.
+    const struct {
+        std::string Header;
+        std::string Samples;
+    } maps[] = {
+        {"P1\n2 1\n", "1 0"},      {"P2\n2 1\n255\n", "7 8"}, {"P3\n2 1\n255\n", "1 2 3 4 5 6"},
+        {"P4\n2 1\n", "\x80"}, {"P5\n2 1\n255\n", "AB"},   {"P6\n2 1\n255\n", "ABCDEF"},
+    };
+    const std::string refused = "PPM: negative number.";
+    for (const auto& m : maps) {
+        SCOPED_TRACE(m.Header);
+        const std::string whole = m.Header + m.Samples;
+        TPPMGraphic map;
+        ASSERT_EQ(LoadError(map, Bytes(whole.begin(), whole.end())), "");
+        ASSERT_EQ(map.Width(), 2);
+        ASSERT_EQ(map.Height(), 1);
+        const bool hasMaximum = m.Header.size() > 7;
+        std::vector<std::string> negative = {
+            m.Header.substr(0, 3) + "-2 1\n" + m.Header.substr(7) + m.Samples,   // width
+            m.Header.substr(0, 3) + "2 -1\n" + m.Header.substr(7) + m.Samples,   // height
+            m.Header.substr(0, 3) + "2-1\n" + m.Header.substr(7) + m.Samples,    // height, right behind the width
+            m.Header.substr(0, 2) + " -2 -1 " + m.Header.substr(7) + m.Samples,   // on the first line
+        };
+        if (hasMaximum)
+            negative.push_back(m.Header.substr(0, 7) + "-255\n" + m.Samples);
+        if (m.Header[1] <= '3')
+            negative.push_back(m.Header + "-" + m.Samples); // the first sample
+        for (const std::string& text : negative) {
+            SCOPED_TRACE(text);
+            EXPECT_EQ(LoadError(map, Bytes(text.begin(), text.end())), refused);
+        }
     }
 }
 
