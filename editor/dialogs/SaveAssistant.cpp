@@ -21,6 +21,10 @@
 #include <QObject>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -93,6 +97,54 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path)
 }
 
 } // namespace
+
+// The private folder of a showing. It holds its folder open, so that the
+// folder it made is told from one another program puts under the same name
+// once it was removed (the held folder's identity cannot be given to
+// another meanwhile). At its end it removes the folder only while that is
+// still its own: a name that another program took is left alone.
+class TPrivateFolder {
+public:
+    TPrivateFolder() : FDir(QDir::tempPath() + QStringLiteral("/corvinel-XXXXXX"))
+    {
+        if (!FDir.isValid())
+            throw EFCreateError("Impossible de créer le dossier temporaire des aperçus : " +
+                                FDir.errorString().toStdString());
+        FHandle = ::open(Path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        struct stat made {};
+        if (FHandle < 0 || ::fstat(FHandle, &made) != 0) {
+            if (FHandle >= 0)
+                ::close(FHandle);
+            throw EFCreateError("Impossible d'ouvrir le dossier temporaire des aperçus " + Path());
+        }
+        FDevice = made.st_dev;
+        FInode = made.st_ino;
+    }
+    ~TPrivateFolder()
+    {
+        if (!Own())
+            FDir.setAutoRemove(false);
+        if (FHandle >= 0)
+            ::close(FHandle);
+    }
+    TPrivateFolder(const TPrivateFolder&) = delete;
+    TPrivateFolder& operator=(const TPrivateFolder&) = delete;
+
+    std::string Path() const { return FDir.path().toStdString(); }
+    // Whether the folder under its name is still the one it made.
+    bool Own() const
+    {
+        struct stat now {};
+        return FHandle >= 0 && ::lstat(Path().c_str(), &now) == 0 && S_ISDIR(now.st_mode) &&
+               now.st_dev == FDevice && now.st_ino == FInode;
+    }
+
+private:
+    QTemporaryDir FDir;
+    int FHandle = -1;
+    dev_t FDevice = 0;
+    ino_t FInode = 0;
+};
 
 std::string FileSizeText(std::uint64_t bytes)
 {
@@ -217,7 +269,7 @@ bool TFsauveLogic::GifAvailable()
 
 std::string TFsauveLogic::TempFolder() const
 {
-    return FTemp ? FTemp->path().toStdString() : std::string();
+    return FTemp ? FTemp->Path() : std::string();
 }
 
 void TFsauveLogic::FormActivate(TDocument& document)
@@ -239,17 +291,14 @@ void TFsauveLogic::FormActivate(TDocument& document)
 
 void TFsauveLogic::MakeTempFolder()
 {
-    if (FTemp && std::filesystem::is_directory(FTemp->path().toStdString()))
+    if (FTemp && FTemp->Own())
         return;
     // A folder of the showing's own: no other program or user can place or
     // read the files there. One removed under the dialog is not made again
-    // under its name, which another program may have taken meanwhile.
-    FTemp = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/corvinel-XXXXXX"));
-    if (!FTemp->isValid()) {
-        const std::string reason = FTemp->errorString().toStdString();
-        FTemp.reset();
-        throw EFCreateError("Impossible de créer le dossier temporaire des aperçus : " + reason);
-    }
+    // under its name, which another program may have taken meanwhile; the
+    // folder left goes without touching what now stands under that name.
+    FTemp.reset();
+    FTemp = std::make_unique<TPrivateFolder>();
 }
 
 void TFsauveLogic::FormClose()

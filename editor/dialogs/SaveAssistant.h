@@ -22,10 +22,10 @@
 
 class IMessageBoxes;
 class QObject;
-class QTemporaryDir;
 class TBitmap;
 class TDocument;
 class TGraphic;
+class TPrivateFolder;
 class TWaitCursor;
 
 // The tabs, in the order of the page control.
@@ -169,7 +169,7 @@ private:
     struct TRetired {
         std::uint64_t Generation = 0;
         std::future<TOutcome> Job;
-        std::unique_ptr<QTemporaryDir> Folder;
+        std::unique_ptr<TPrivateFolder> Folder;
     };
     void StartJob();
     void JobDone(std::uint64_t generation);
@@ -181,14 +181,15 @@ private:
     void ShowUnavailable();
     // The labels from the figures that belong to the settings shown.
     void ShowFigures();
-    // The private folder, made again when it is gone.
+    // The private folder, made again when it is gone or another stands
+    // under its name.
     void MakeTempFolder();
     void Changed();
 
     IMessageBoxes& FBoxes;
     ISaveAsDialog& FSaveDialog;
     bool FThreaded;
-    std::unique_ptr<QTemporaryDir> FTemp;
+    std::unique_ptr<TPrivateFolder> FTemp;
     std::shared_ptr<const TBitmap> FWork;
     std::unique_ptr<TSavePreview> FLast;
     std::array<std::optional<TFigures>, SaveTabCount> FFigures;

@@ -3,7 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class TBitmap;
@@ -96,6 +98,22 @@ public:
 
 private:
     std::string FSaved;
+};
+
+class HookGuard {
+public:
+    using Hook = std::function<void()>;
+    // Makes hook the one a setter sets (the setter answers the hook it
+    // replaces) until the guard goes, so that nothing calls a hook whose
+    // test is over: the beep's hook or the application's beep sound.
+    HookGuard(std::function<Hook(Hook)> set, Hook hook) : FSet(std::move(set)), FSaved(FSet(std::move(hook))) {}
+    ~HookGuard() { FSet(std::move(FSaved)); }
+    HookGuard(const HookGuard&) = delete;
+    HookGuard& operator=(const HookGuard&) = delete;
+
+private:
+    std::function<Hook(Hook)> FSet;
+    Hook FSaved;
 };
 
 // A 256-colour run-length BMP of the given size in a few hundred bytes: its

@@ -522,6 +522,62 @@ TEST_F(SaveAssistantTest, APreviewMakesThePrivateFolderAgainWhenItWasRemoved)
     threaded.FormClose();
 }
 
+TEST_F(SaveAssistantTest, AFolderAnotherProgramPutUnderTheRemovedFoldersNameIsLeftAlone)
+{
+    // A cleaner removes the folder, then another program makes a folder of
+    // its own under the same name and keeps a file in it.
+    auto takeOver = [](const std::string& folder) {
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directory(folder);
+        std::ofstream(folder + "/marker") << "not the assistant's";
+        return folder + "/marker";
+    };
+
+    // The next preview works in a new folder of its own; neither it nor
+    // the close touches the other program's.
+    Logic.FormActivate(D());
+    const std::string first = Logic.TempFolder();
+    const std::string marker = takeOver(first);
+    Logic.SetTab(stPNG);
+    ASSERT_TRUE(Logic.LastPreview());
+    EXPECT_EQ(Logic.LastPreview()->Settings.Tab, stPNG);
+    const std::string second = Logic.TempFolder();
+    EXPECT_NE(second, first);
+    EXPECT_TRUE(std::filesystem::is_directory(second));
+    EXPECT_EQ(FilesIn(first), 1u) << "no preview file is written into the other program's folder";
+    Logic.FormClose();
+    EXPECT_TRUE(std::filesystem::exists(marker));
+    EXPECT_FALSE(std::filesystem::exists(second)) << "the assistant's own folder goes at the close";
+
+    // Taken over after the last preview: the close leaves it too.
+    Logic.FormActivate(D());
+    const std::string afterLast = takeOver(Logic.TempFolder());
+    Logic.FormClose();
+    EXPECT_TRUE(std::filesystem::exists(afterLast));
+
+    // The same with the previews encoded off the user-interface thread, the
+    // assistant destroyed at the end.
+    std::string threadedMarker;
+    {
+        TFsauveLogic threaded(Clock, Boxes(), SaveAs, true);
+        threaded.Settings.Tab = stJPG;
+        threaded.FormActivate(D());
+        ASSERT_TRUE(testqt::WaitFor([&] { return !threaded.Busy(); }, 20000));
+        threadedMarker = takeOver(threaded.TempFolder());
+        threaded.calChange(60, 9);
+        threaded.pauseTimer();
+        ASSERT_TRUE(testqt::WaitFor([&] { return !threaded.Busy(); }, 20000));
+        ASSERT_TRUE(threaded.LastPreview());
+        EXPECT_EQ(threaded.LastPreview()->Settings.JpegPosition, 60);
+        EXPECT_NE(threaded.TempFolder() + "/marker", threadedMarker);
+        threaded.FormClose();
+    }
+    EXPECT_TRUE(std::filesystem::exists(threadedMarker));
+    EXPECT_TRUE(Boxes().Calls.empty());
+    for (const std::string& file : {marker, afterLast, threadedMarker})
+        std::filesystem::remove_all(std::filesystem::path(file).parent_path());
+}
+
 TEST_F(SaveAssistantTest, CloseRestoresOverAFullUndoStack)
 {
     for (int i = 0; i < TDocument::MaxUndo; ++i)

@@ -704,4 +704,26 @@ TEST_F(FrameLogicTest, TilingSharesTheArea)
     EXPECT_TRUE(TileRects(0, 10, 10, true).empty());
 }
 
+TEST_F(FrameLogicTest, TheCascadeGoesBackToTheCornerWhenTheNextWindowWouldPassTheBottom)
+{
+    // Windows of 200 x 150 in a wide, low area of 1000 x 300, a step of 30:
+    // at 150 the sixth ends on the area's bottom edge; at 180 the seventh
+    // would end at 330, below it, while its right edge (380) is far inside.
+    TWindowCascade cascade;
+    const std::vector<int> tops = {0, 30, 60, 90, 120, 150, 0, 30};
+    for (std::size_t i = 0; i < tops.size(); ++i) {
+        const TPoint at = cascade.Next(200, 150, 1000, 300, 30);
+        EXPECT_EQ(at.X, tops[i]) << "window " << i + 1;
+        EXPECT_EQ(at.Y, tops[i]) << "window " << i + 1;
+    }
+
+    // The same turned a quarter: the right edge stops it.
+    TWindowCascade turned;
+    for (std::size_t i = 0; i < tops.size(); ++i) {
+        const TPoint at = turned.Next(150, 200, 300, 1000, 30);
+        EXPECT_EQ(at.X, tops[i]) << "window " << i + 1;
+        EXPECT_EQ(at.Y, tops[i]) << "window " << i + 1;
+    }
+}
+
 } // namespace

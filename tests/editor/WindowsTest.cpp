@@ -184,6 +184,41 @@ TEST_F(WindowsTest, AButtonWithoutAHintShowsNoToolTip)
     QToolTip::hideText();
 }
 
+TEST_F(WindowsTest, NewWindowsCascadeBackToTheCornerBeforeTheyPassTheBottom)
+{
+    // A frame far wider than high: the cascade of windows of the browser's
+    // size reaches the bottom of the client area long before its right
+    // edge.
+    Form->resize(1600, 600);
+    TApplication::ProcessMessages();
+    QMdiArea* area = Form->ClientArea();
+    const QRect room(QPoint(0, 0), area->viewport()->size());
+    const QSize size(410, 317);
+    auto place = [&] {
+        QMdiSubWindow* sub = area->addSubWindow(new QWidget);
+        sub->resize(size);
+        sub->show();
+        Form->PlaceNewWindow(sub, sub->size());
+        return sub->geometry();
+    };
+    ASSERT_EQ(place().topLeft(), QPoint(0, 0));
+    const int step = place().top();
+    ASSERT_GT(step, 0);
+    // The first place below the corner where the window would pass the
+    // bottom, while it would still end left of the right edge.
+    int last = 1;
+    while ((last + 1) * step + size.height() <= room.height())
+        ++last;
+    ASSERT_LE((last + 1) * step + size.width(), room.width());
+    for (int i = 2; i <= last; ++i) {
+        const QRect at = place();
+        EXPECT_EQ(at.topLeft(), QPoint(i * step, i * step)) << "window " << i + 1;
+        EXPECT_TRUE(room.contains(at)) << "window " << i + 1;
+    }
+    EXPECT_EQ(place().topLeft(), QPoint(0, 0)) << "back to the corner instead of past the bottom";
+    EXPECT_EQ(place().topLeft(), QPoint(step, step));
+}
+
 TEST_F(WindowsTest, ImageCommandsFollowTheDocumentWindows)
 {
     struct TRow {

@@ -378,7 +378,7 @@ TEST(Pcx, GreysWithoutTrailerAndFilesThatLie)
 TEST(Pcx, EightBitFilesWithoutPaletteBeep)
 {
     int beeps = 0;
-    const auto previous = SetBeepHook([&] { ++beeps; });
+    const testutil::HookGuard hook(SetBeepHook, [&] { ++beeps; });
     Bytes data = {10, 20, 30, 40, 50, 60};
     data.resize(6 + 769, 0xAB);
     Bytes trailer = data;
@@ -401,7 +401,6 @@ TEST(Pcx, EightBitFilesWithoutPaletteBeep)
         EXPECT_EQ(LoadError(pcx, c.File), "");
         EXPECT_EQ(beeps, c.Beeps);
     }
-    SetBeepHook(previous);
 }
 
 TEST(Pcx, SmallFilesClaimingHugePicturesAreRefusedBeforeAllocation)

@@ -2,6 +2,7 @@
 // guard that keeps exceptions from crossing Qt's event loop.
 
 #include "UiTest.h"
+#include "TestUtil.h"
 
 #include "Beep.h"
 #include "Exceptions.h"
@@ -18,6 +19,7 @@
 
 #include <stdexcept>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace uitest;
@@ -320,8 +322,8 @@ TEST_F(ApplicationTest, ThePicturesBeepSoundsThroughTheApplicationFromAnyThread)
     // The readers beep through the graphics layer's hook; the application
     // object sounds it, on the thread of the windows.
     std::vector<std::thread::id> sounded;
-    const std::function<void()> system =
-        App().SetBeepSound([&sounded] { sounded.push_back(std::this_thread::get_id()); });
+    const testutil::HookGuard sound([](auto hook) { return App().SetBeepSound(std::move(hook)); },
+                                    [&sounded] { sounded.push_back(std::this_thread::get_id()); });
     Beep();
     EXPECT_EQ(sounded.size(), 1u);
     std::thread other([] { Beep(); });
@@ -333,5 +335,4 @@ TEST_F(ApplicationTest, ThePicturesBeepSoundsThroughTheApplicationFromAnyThread)
     ASSERT_EQ(sounded.size(), 2u);
     EXPECT_EQ(sounded[0], std::this_thread::get_id());
     EXPECT_EQ(sounded[1], std::this_thread::get_id());
-    App().SetBeepSound(system);
 }
