@@ -2,7 +2,9 @@
 // ImageMagick read what we write, and we read what ImageMagick, gifsicle
 // and PIL write.
 
+#include "Formats.h"
 #include "GifPicture.h"
+#include "Picture.h"
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>
@@ -328,6 +330,51 @@ TEST(GifOutsideWriters, TheirFilesDecodeToTheirPixels)
     const DumpResult none = PicDump(opt, 3);
     EXPECT_FALSE(none.Ok);
     EXPECT_NE(none.Error.find("No frame 3"), std::string::npos) << none.Error;
+}
+
+TEST(GifOutsideWriters, AScreenLargerThanItsDataCouldFillOpensAtItsSize)
+{
+    // 62 bytes: a 1024 x 1024 screen with a table of red and black, a
+    // graphic control extension, a comment and one red 1 x 1 frame at 0, 0
+    // (code size 2: clear 4, index 0, end 5 in 3 bits each, 0x144). The
+    // screen is no data: what 62 bytes could fill at LZW's best, 62 x 8 / 2
+    // x 4096 = 1015808 pixels, says nothing of it.
+    Bytes gif{'G', 'I', 'F', '8', '9', 'a', 0x00, 0x04, 0x00, 0x04, 0x80, 0, 0, 255, 0, 0, 0, 0, 0};
+    const std::string comment = "1x1 / 1024x1024";
+    gif.insert(gif.end(), {0x21, 0xF9, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x21, 0xFE,
+                           static_cast<std::uint8_t>(comment.size())});
+    gif.insert(gif.end(), comment.begin(), comment.end());
+    gif.insert(gif.end(), {0x00, 0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0x00, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3B});
+    ASSERT_EQ(gif.size(), 62u);
+    TempDir dir;
+    const std::string path = dir.File("ecran.gif");
+    WriteFile(path, gif);
+
+    // PIL and ImageMagick open it at the screen's size.
+    const CommandResult pil = testutil::Run(PythonWithPil() + " -c " +
+                                  Quote("import sys\nfrom PIL import Image\nim = Image.open(sys.argv[1])\n"
+                                        "im.load()\nprint(im.size[0], im.size[1], im.convert('RGB').getpixel((0, 0)))") +
+                                  " " + Quote(path));
+    ASSERT_EQ(pil.ExitCode, 0) << pil.Output;
+    EXPECT_EQ(pil.Output, "1024 1024 (255, 0, 0)\n");
+    const CommandResult identify = testutil::Run(Tool("identify") + " -format '%W x %H' " + Quote(path));
+    ASSERT_EQ(identify.ExitCode, 0) << identify.Output;
+    EXPECT_EQ(identify.Output, "1024 x 1024");
+
+    // Through the registry, and as the editor opens it (picdump): the
+    // picture ImageMagick shows, the red pixel on a white screen.
+    RegisterPictureFormats();
+    TPicture picture;
+    picture.LoadFromFile(path);
+    EXPECT_EQ(picture.Width(), 1024);
+    EXPECT_EQ(picture.Height(), 1024);
+    const DumpResult ours = PicDump(path);
+    ASSERT_TRUE(ours.Ok) << ours.Error;
+    const RgbImage theirs = ImageMagickRead(dir, path);
+    ExpectSame(ours.Image, theirs, "1024 x 1024 screen");
+    ASSERT_EQ(theirs.Width, 1024);
+    EXPECT_EQ(theirs.At(0, 0)[0], 255);
+    EXPECT_EQ(theirs.At(1023, 1023)[2], 255);
 }
 
 TEST(GifOutsideWriters, AFileCutInsideItsImageDataKeepsItsRowsAndSaysSo)

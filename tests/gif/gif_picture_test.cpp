@@ -250,6 +250,43 @@ TEST(GifPicture, ClipboardCarriesTheBitmapAndTheGifStream)
     SetGIFClipboardSink(nullptr);
 }
 
+TEST(GifPicture, AScreenLargerThanItsDataCouldFillComesBackFromTheClipboard)
+{
+    // One 2 x 1 frame on a 1024 x 1024 screen: a stream of a few dozen
+    // bytes, which could fill at most 16384 pixels a byte at LZW's best
+    // (fewer than 64 bytes: fewer than 1024 x 1024 pixels). What the
+    // program writes, it opens again, screen and pixels alike.
+    auto image = Indexed(2, 1, 2);
+    image->SetWidth(1024);
+    image->SetHeight(1024);
+    TClipboardData placed;
+    SetGIFClipboardSink([&](TClipboardFormat, const TClipboardData& data) {
+        placed = data;
+        return true;
+    });
+    TClipboardFormat format = 0;
+    TClipboardData data;
+    TPalette palette;
+    image->SaveToClipboardFormat(format, data, palette);
+    SetGIFClipboardSink(nullptr);
+    ASSERT_GT(placed.size(), 13u);
+    ASSERT_LT(placed.size(), 64u);
+    // The screen as written: 1024 x 1024, little-endian.
+    EXPECT_EQ(Bytes(placed.begin() + 6, placed.begin() + 10), (Bytes{0x00, 0x04, 0x00, 0x04}));
+
+    TGifPicture back;
+    ASSERT_NO_THROW(back.LoadFromClipboardFormat(CF_GIF(), placed, {}));
+    EXPECT_EQ(back.Width(), 1024);
+    EXPECT_EQ(back.Height(), 1024);
+    ASSERT_EQ(back.Frames.Count(), 1);
+    TGIFSubImage& frame = *back.Frames.Frame(0);
+    ASSERT_EQ(frame.FrameWidth(), 2);
+    ASSERT_EQ(frame.FrameHeight(), 1);
+    ASSERT_EQ(frame.PixelDataSize(), 2u);
+    EXPECT_EQ(frame.PixelData()[0], 0);
+    EXPECT_EQ(frame.PixelData()[1], 1);
+}
+
 TEST(GifPicture, RegisteredLastSoItAnswersGif)
 {
     RegisterPictureFormats();
