@@ -3,6 +3,7 @@
 // and PIL write.
 
 #include "Formats.h"
+#include "GifAnimation.h"
 #include "GifPicture.h"
 #include "Picture.h"
 #include "TestUtil.h"
@@ -334,17 +335,7 @@ TEST(GifOutsideWriters, TheirFilesDecodeToTheirPixels)
 
 TEST(GifOutsideWriters, AScreenLargerThanItsDataCouldFillOpensAtItsSize)
 {
-    // 62 bytes: a 1024 x 1024 screen with a table of red and black, a
-    // graphic control extension, a comment and one red 1 x 1 frame at 0, 0
-    // (code size 2: clear 4, index 0, end 5 in 3 bits each, 0x144). The
-    // screen is no data: what 62 bytes could fill at LZW's best, 62 x 8 / 2
-    // x 4096 = 1015808 pixels, says nothing of it.
-    Bytes gif{'G', 'I', 'F', '8', '9', 'a', 0x00, 0x04, 0x00, 0x04, 0x80, 0, 0, 255, 0, 0, 0, 0, 0};
-    const std::string comment = "1x1 / 1024x1024";
-    gif.insert(gif.end(), {0x21, 0xF9, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x21, 0xFE,
-                           static_cast<std::uint8_t>(comment.size())});
-    gif.insert(gif.end(), comment.begin(), comment.end());
-    gif.insert(gif.end(), {0x00, 0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0x00, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3B});
+    const Bytes gif = gifanim::ScreenPastItsDataGif();
     ASSERT_EQ(gif.size(), 62u);
     TempDir dir;
     const std::string path = dir.File("ecran.gif");
