@@ -45,6 +45,24 @@ private:
     std::size_t FLimit;
 };
 
+// Copies the picture to the clipboard: the bitmap into format, data and
+// palette; answers the GIF stream placed beside it.
+TClipboardData CopyWithGifStream(const TGifPicture& image, TClipboardFormat& format, TClipboardData& data,
+                                 TPalette& palette)
+{
+    TClipboardData placed;
+    SetGIFClipboardSink([&placed](TClipboardFormat f, const TClipboardData& d) {
+        EXPECT_EQ(f, CF_GIF());
+        placed = d;
+        return true;
+    });
+    struct Reset {
+        ~Reset() { SetGIFClipboardSink(nullptr); }
+    } reset;
+    image.SaveToClipboardFormat(format, data, palette);
+    return placed;
+}
+
 } // namespace
 
 TEST(GifPicture, DefaultsAndSettings)
@@ -212,16 +230,10 @@ TEST(GifPicture, ProgressAndWarnings)
 TEST(GifPicture, ClipboardCarriesTheBitmapAndTheGifStream)
 {
     auto image = Indexed(6, 5, 3);
-    TClipboardData placed;
-    SetGIFClipboardSink([&](TClipboardFormat format, const TClipboardData& data) {
-        EXPECT_EQ(format, CF_GIF());
-        placed = data;
-        return true;
-    });
     TClipboardFormat format = 0;
     TClipboardData data;
     TPalette palette;
-    image->SaveToClipboardFormat(format, data, palette);
+    const TClipboardData placed = CopyWithGifStream(*image, format, data, palette);
     EXPECT_EQ(format, CF_BITMAP);
     EXPECT_FALSE(data.empty());
     ASSERT_GT(placed.size(), 6u);
@@ -259,16 +271,10 @@ TEST(GifPicture, AScreenLargerThanItsDataCouldFillComesBackFromTheClipboard)
     auto image = Indexed(2, 1, 2);
     image->SetWidth(1024);
     image->SetHeight(1024);
-    TClipboardData placed;
-    SetGIFClipboardSink([&](TClipboardFormat, const TClipboardData& data) {
-        placed = data;
-        return true;
-    });
     TClipboardFormat format = 0;
     TClipboardData data;
     TPalette palette;
-    image->SaveToClipboardFormat(format, data, palette);
-    SetGIFClipboardSink(nullptr);
+    const TClipboardData placed = CopyWithGifStream(*image, format, data, palette);
     ASSERT_GT(placed.size(), 13u);
     ASSERT_LT(placed.size(), 64u);
     // The screen as written: 1024 x 1024, little-endian.
