@@ -4,7 +4,7 @@ the longest time and the largest peak memory any of them took, with the files
 that went past the limits (1 s, 300 MB by default).
 
 usage: small-gif-limits.py PICDUMP [--count N] [--seed S] [--keep DIR]
-                                   [--seconds T] [--megabytes M]
+                                   [--seconds T] [--megabytes M] [--max-screen S]
 
 The files are of three kinds, a third each:
 - made: a logical screen and up to 40 frames whose sizes, places, code sizes,
@@ -15,8 +15,13 @@ The files are of three kinds, a third each:
   repeated or the file cut;
 - seeds: the fuzz seeds of the GIF targets under 1 KB, mutated the same way.
 A file is refused (picdump exits 1 with the codec's message) or decoded; both
-count, only the time and the memory matter here. The exit status is 1 when a
-file went past a limit or picdump crashed, else 0.
+count, only the time and the memory matter here. With --max-screen S, sides
+and places are drawn so that the screen, grown by the frames placed on it,
+stays within S x S: a file whose screen, as the file's blocks are walked,
+would pass it is drawn again, and a decoded picture larger than that (the walk
+and the reader disagreeing on a damaged file) is counted apart, its time and
+memory left out of the figures. The exit status is 1 when a file went past a
+limit or picdump crashed, else 0.
 """
 
 import argparse
@@ -42,13 +47,70 @@ def header(rng, width, height):
     return b"GIF89a" + struct.pack("<HHBBB", width, height, flags, 0, 0) + table
 
 
-def large_side(rng):
-    return rng.choice([rng.randrange(1, 65536), rng.randrange(1, 65536), 16384, 32768, 65535,
-                       rng.randrange(1, 5000), 1])
+MAX_SIDE = 65535
 
 
-def made(rng):
-    out = bytearray(header(rng, large_side(rng), large_side(rng)))
+def large_side(rng, most=MAX_SIDE):
+    if most >= MAX_SIDE:
+        return rng.choice([rng.randrange(1, 65536), rng.randrange(1, 65536), 16384, 32768, 65535,
+                           rng.randrange(1, 5000), 1])
+    return rng.choice([rng.randrange(1, most + 1), rng.randrange(1, most + 1), most // 4 or 1,
+                       most // 2 or 1, most, rng.randrange(1, min(most, 4999) + 1), 1])
+
+
+def place(rng, side, most=MAX_SIDE):
+    """A frame's left or top: 0 or anywhere, within most when it is smaller."""
+    if most >= MAX_SIDE:
+        return rng.choice([0, rng.randrange(65536)])
+    return rng.choice([0, rng.randrange(max(most - side, 0) + 1)])
+
+
+def screen_of(data):
+    """The screen a reader gets from the file: the logical screen grown by
+    every frame's right and bottom, walking the blocks as far as they go (a
+    frame of width or height 0 takes the size of the screen so far)."""
+    at = 0
+    if data[:3].upper() != b"GIF":
+        at = 4
+    if len(data) < at + 13:
+        return 0, 0
+    width, height, flags = struct.unpack("<HHB", data[at + 6:at + 11])
+    at += 13
+    if flags & 0x80:
+        at += 3 * (2 << (flags & 7))
+
+    def sub_blocks(at):
+        while at < len(data):
+            n = data[at]
+            at += 1 + n
+            if n == 0:
+                break
+        return at
+
+    while at < len(data):
+        b = data[at]
+        if b == 0:
+            at += 1
+        elif b == 0x21:
+            at = sub_blocks(at + 2)
+        elif b == 0x2C and at + 10 <= len(data):
+            left, top, w, h, packed = struct.unpack("<HHHHB", data[at + 1:at + 10])
+            if not w or not h:
+                w, h = width, height
+            if w and h:
+                width = max(width, min(left + w, MAX_SIDE))
+                height = max(height, min(top + h, MAX_SIDE))
+            at += 10
+            if packed & 0x80:
+                at += 3 * (2 << (packed & 7))
+            at = sub_blocks(at + 1)
+        else:
+            break
+    return width, height
+
+
+def made(rng, most=MAX_SIDE):
+    out = bytearray(header(rng, large_side(rng, most), large_side(rng, most)))
     for _ in range(rng.randrange(1, 41)):
         if rng.random() < 0.3:
             transparent = rng.random() < 0.5
@@ -61,8 +123,9 @@ def made(rng):
             table = bytes(rng.randrange(256) for _ in range(3 * (2 << code)))
         if rng.random() < 0.3:
             packed |= 0x40
-        out += b"," + struct.pack("<HHHHB", rng.choice([0, rng.randrange(65536)]),
-                                  rng.choice([0, rng.randrange(65536)]), large_side(rng), large_side(rng), packed)
+        width, height = large_side(rng, most), large_side(rng, most)
+        out += b"," + struct.pack("<HHHHB", place(rng, width, most), place(rng, height, most), width, height,
+                                  packed)
         out += table + bytes([rng.choice([2, 8, rng.randrange(1, 12)])])
         data = bytes(rng.randrange(256) for _ in range(rng.randrange(0, 12)))
         if data:
@@ -115,20 +178,20 @@ def seed_files(root):
     return files
 
 
-def mutated(rng, source):
+def mutated(rng, source, most=MAX_SIDE):
     data = bytearray(source)
     for _ in range(rng.randrange(1, 6)):
         kind = rng.randrange(6)
         if kind == 0 and len(data) > 10:
             # The screen's width or height.
             at = rng.choice([6, 8])
-            data[at:at + 2] = struct.pack("<H", large_side(rng))
+            data[at:at + 2] = struct.pack("<H", large_side(rng, most))
         elif kind == 1:
             # A frame descriptor's place or size.
             starts = [i for i in range(13, len(data) - 9) if data[i] == 0x2C]
             if starts:
                 at = rng.choice(starts) + rng.choice([1, 3, 5, 7])
-                data[at:at + 2] = struct.pack("<H", large_side(rng))
+                data[at:at + 2] = struct.pack("<H", large_side(rng, most))
         elif kind == 2 and data:
             data[rng.randrange(len(data))] = rng.randrange(256)
         elif kind == 3 and len(data) > 13:
@@ -144,6 +207,14 @@ def mutated(rng, source):
     return bytes(data[:LIMIT - 1])
 
 
+def keep(folder, name, data):
+    """Copies a file into the --keep folder, when one was given."""
+    if folder:
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("picdump")
@@ -152,6 +223,8 @@ def main():
     parser.add_argument("--keep", help="folder to copy the files past a limit into")
     parser.add_argument("--seconds", type=float, default=1.0)
     parser.add_argument("--megabytes", type=float, default=300.0)
+    parser.add_argument("--max-screen", type=int, default=MAX_SIDE,
+                        help="largest side of the screen the files may give (frames placed on it included)")
     args = parser.parse_args()
     rng = random.Random(args.seed)
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -166,14 +239,21 @@ def main():
         refused = decoded = 0
         over = []
         crashed = []
+        most = min(args.max_screen, MAX_SIDE)
+        seeds = [f for f in seeds if max(screen_of(f)) <= most]
+        sources = [f for f in sources if max(screen_of(f)) <= most]
+        beyond = 0
         for n in range(args.count):
             kind = n % 3
-            if kind == 0 or not (sources if kind == 1 else seeds):
-                data, name = made(rng), "made"
-            elif kind == 1:
-                data, name = mutated(rng, rng.choice(sources)), "pil"
-            else:
-                data, name = mutated(rng, rng.choice(seeds)), "seed"
+            while True:
+                if kind == 0 or not (sources if kind == 1 else seeds):
+                    data, name = made(rng, most), "made"
+                elif kind == 1:
+                    data, name = mutated(rng, rng.choice(sources), most), "pil"
+                else:
+                    data, name = mutated(rng, rng.choice(seeds), most), "seed"
+                if max(screen_of(data)) <= most:
+                    break
             with open(path, "wb") as f:
                 f.write(data)
             start = time.monotonic()
@@ -189,6 +269,14 @@ def main():
             code = os.waitstatus_to_exitcode(status)
             peak = usage.ru_maxrss * 1024
             label = "%s-%d (%d bytes)" % (name, n, len(data))
+            if code == 0 and most < MAX_SIDE:
+                with open(out, "rb") as f:
+                    sides = f.readline() and f.readline().split()
+                if max(int(v) for v in sides) > most:
+                    beyond += 1
+                    os.remove(out)
+                    keep(args.keep, "larger-%s-%d.gif" % (name, n), data)
+                    continue
             if code == 0:
                 decoded += 1
             elif code == 1:
@@ -201,16 +289,15 @@ def main():
                 worst_memory = (peak, label)
             if elapsed > args.seconds or peak > args.megabytes * 1e6 or code not in (0, 1):
                 over.append("%s: %.2f s, %.0f MB, exit %d" % (label, elapsed, peak / 1e6, code))
-                if args.keep:
-                    os.makedirs(args.keep, exist_ok=True)
-                    with open(os.path.join(args.keep, "%s-%d.gif" % (name, n)), "wb") as f:
-                        f.write(data)
+                keep(args.keep, "%s-%d.gif" % (name, n), data)
             try:
                 os.remove(out)
             except FileNotFoundError:
                 pass
         print("%d files under %d bytes: %d refused, %d decoded, %d crashed" %
-              (args.count, LIMIT, refused, decoded, len(crashed)))
+              (args.count - beyond, LIMIT, refused, decoded, len(crashed)))
+        if most < MAX_SIDE:
+            print("screens at most %d x %d; %d decoded larger, left out" % (most, most, beyond))
         print("longest: %.3f s (%s)" % worst_time)
         print("largest peak memory: %.1f MB (%s)" % (worst_memory[0] / 1e6, worst_memory[1]))
         for line in over:

@@ -186,12 +186,12 @@ void FitScreen(TGIFSubImage& frame, TGifPicture* image, int right, int bottom)
         return;
     const int width = std::max(image->GetWidth(), std::min(right, MaxScreenSide));
     const int height = std::max(image->GetHeight(), std::min(bottom, MaxScreenSide));
-    // The screen the frame needs must be one that can be drawn, and one a
-    // stream being read could fill.
-    if (width != image->GetWidth() || height != image->GetHeight()) {
+    // The screen the frame needs must be one that can be drawn. Its size
+    // is not in the data (a frame's place costs no bytes), so the pixel
+    // budget is its only bound; the frame's own pixels are counted against
+    // the data when they are read.
+    if (width != image->GetWidth() || height != image->GetHeight())
         CheckScreenBudget(width, height);
-        image->Frames.CheckLoadScreen(width, height);
-    }
     bool warned = false;
     if (image->GetWidth() < right) {
         if (image->GetWidth() > 0) {

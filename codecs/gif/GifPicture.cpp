@@ -45,15 +45,6 @@ void TGifPictureList::TakeLoadBytes(std::size_t bytes)
     FLoadBytes += bytes;
 }
 
-void TGifPictureList::CheckLoadScreen(std::int64_t width, std::int64_t height) const
-{
-    if (!FLoading || width <= 0 || height <= 0)
-        return;
-    if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > MostLZWPixels(FStreamBytes))
-        RaiseGIFError("Logical screen too large for the data (" + std::to_string(width) + " x " +
-                      std::to_string(height) + " pixels from " + std::to_string(FStreamBytes) + " bytes)");
-}
-
 void CheckScreenBudget(std::int64_t width, std::int64_t height)
 {
     try {
@@ -75,8 +66,6 @@ void TGifPictureList::LoadFromStream(TStream& stream, TPersistent* parent)
         bool& Loading;
         ~Done() { Loading = false; }
     } done{FLoading};
-    if (image)
-        CheckLoadScreen(image->GetWidth(), image->GetHeight());
     std::uint8_t b = 0;
     if (!NextBlockByte(stream, b))
         return;
@@ -469,10 +458,12 @@ void TGifPicture::LoadFromStream(TStream& stream)
             TGIFTrailer trailer(this);
             trailer.LoadFromStream(stream);
         }
-        // Frames with pixels grow an empty screen to their size: one still
-        // empty had none, and there is nothing to show.
-        if (Header.ScreenWidth == 0 && Header.ScreenHeight == 0)
-            RaiseGIFError("Empty image: a logical screen of 0 x 0 pixels and no frame");
+        // Frames with pixels grow a screen with an empty side to their
+        // size: one still without pixels had none, and there is nothing to
+        // show.
+        if (Header.ScreenWidth == 0 || Header.ScreenHeight == 0)
+            RaiseGIFError("Empty image: a logical screen of " + std::to_string(Header.ScreenWidth) + " x " +
+                          std::to_string(Header.ScreenHeight) + " pixels and no frame");
     } catch (...) {
         try {
             stream.SetPosition(start);

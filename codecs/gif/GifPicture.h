@@ -390,10 +390,6 @@ public:
     // past the pixels the stream's bytes could hold at LZW's best
     // compression, raises a GIFException. Outside a read, nothing is counted.
     void TakeLoadBytes(std::size_t bytes);
-    // While the list reads a stream, a logical screen of width x height that
-    // the stream's bytes could not fill at LZW's best compression raises a
-    // GIFException (the pixel budget is CheckScreenBudget's).
-    void CheckLoadScreen(std::int64_t width, std::int64_t height) const;
 
     // The bytes the pixels of all frames of one read may take (each frame
     // also keeps to the pixel budget).

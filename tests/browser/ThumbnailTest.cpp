@@ -288,6 +288,42 @@ TEST(DrawThumbnailTest, GifsWhoseFramesPaintNothingShowTheirFirstFrame)
     }
 }
 
+TEST(DrawThumbnailTest, AnAnimationWhoseSecondFrameCannotBeReadShowsItsFirst)
+{
+    InitOnce();
+    TempDir dir;
+    // A red 40 x 30 frame written by PIL, its trailer replaced by a second
+    // frame that no reader of every frame gets through: a descriptor cut
+    // short, or a 30000 x 30000 frame, past every pixel budget.
+    const std::string broken = dir.File("coupee.gif");
+    const std::string oversized = dir.File("enorme.gif");
+    const std::string script =
+        "import struct, sys\n"
+        "from PIL import Image\n"
+        "Image.new('RGB', (40, 30), (255, 0, 0)).save(sys.argv[1])\n"
+        "first = open(sys.argv[1], 'rb').read()\n"
+        "assert first[-1:] == b';'\n"
+        "first = first[:-1]\n"
+        "open(sys.argv[1], 'wb').write(first + b',' + struct.pack('<HH', 0, 0))\n"
+        "big = b',' + struct.pack('<HHHHB', 0, 0, 30000, 30000, 0) + bytes([2, 1, 0x44, 0, 0x3B])\n"
+        "open(sys.argv[2], 'wb').write(first + big)\n";
+    const testutil::CommandResult made = testutil::Run(testutil::PythonWithPil() + " -c " + testutil::Quote(script) +
+                                                       " " + testutil::Quote(broken) + " " + testutil::Quote(oversized));
+    ASSERT_EQ(made.ExitCode, 0) << made.Output;
+    for (const std::string& gif : {broken, oversized}) {
+        SCOPED_TRACE(gif);
+        // The editor reads every frame and refuses the file.
+        TPicture whole;
+        EXPECT_THROW(whole.LoadFromFile(gif), Exception);
+        const TThumbnail tile = DrawnTile(gif);
+        ASSERT_EQ(tile.State, TThumbState::Drawn) << tile.Error;
+        EXPECT_EQ(tile.Size, (TThumbSize{100, 75}));
+        EXPECT_TRUE(IsRed(*tile.Picture, 50, 37));
+        EXPECT_TRUE(IsRed(*tile.Picture, 99, 74));
+        EXPECT_EQ(tile.Hint, ThumbnailHint(gif, fs::file_size(gif), 40, 30));
+    }
+}
+
 TEST(DrawThumbnailTest, FilesThatCannotBeShownGetAPlaceholder)
 {
     InitOnce();

@@ -412,6 +412,29 @@ TEST_F(FrameLogicTest, GifsWhoseFramesPaintNothingOpenWithTheirFirstFrame)
     }
 }
 
+TEST_F(FrameLogicTest, AGifWhoseScreenItsDataCouldNotFillOpensAtItsScreen)
+{
+    // 62 bytes, a 1024 x 1024 screen and one red pixel: the document is the
+    // screen as ImageMagick flattens it on white.
+    const std::string gif = Dir.File("Ecran.gif");
+    const std::string ppm = Dir.File("ecran.ppm");
+    testutil::WriteFile(gif, gifanim::ScreenPastItsDataGif());
+    const auto made = testutil::Run(testutil::Tool("convert") + " " + testutil::Quote(gif) +
+                                    " -background white -flatten " + testutil::Quote(ppm));
+    ASSERT_EQ(made.ExitCode, 0) << made.Output;
+    const testutil::RgbImage outside = testutil::ReadPpm(ppm);
+    ASSERT_EQ(outside.Width, 1024);
+    ASSERT_EQ(outside.Height, 1024);
+    TDocument* d = F.OpenImage(gif);
+    ASSERT_NE(d, nullptr);
+    const testutil::RgbImage opened = testutil::FromBitmap(d->Picture());
+    ASSERT_EQ(opened.Width, 1024);
+    ASSERT_EQ(opened.Height, 1024);
+    EXPECT_EQ(testutil::MaxDifference(opened, outside), 0);
+    EXPECT_EQ(d->Picture().GetPixelColor(0, 0), clRed);
+    EXPECT_EQ(d->Picture().GetPixelColor(1023, 1023), clWhite);
+}
+
 TEST_F(FrameLogicTest, DirectSaveOfAnotherFormatTellsTheUserAndConfirmsNothing)
 {
     TDocument& d = Open("a.bmp");

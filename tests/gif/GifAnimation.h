@@ -1,6 +1,7 @@
 #pragma once
-// Animations built in memory for the rendering and painter tests, and two
-// small files whose frames the buffered paint leaves out.
+// Animations built in memory for the rendering and painter tests, two
+// small files whose frames the buffered paint leaves out, and a small file
+// whose screen is far larger than its data.
 
 #include "GifPainter.h"
 
@@ -128,6 +129,23 @@ inline std::vector<std::string> WriteDisposalsGifs(const testutil::TempDir& dir)
     const std::string damaged = dir.File("damaged.gif");
     testutil::WriteFile(damaged, DamagedDisposalsGif());
     return {pil, damaged};
+}
+
+// 62 bytes: a 1024 x 1024 screen with a table of red and black, a graphic
+// control extension, a comment and one red 1 x 1 frame at 0, 0 (code size 2:
+// clear 4, index 0, end 5 in 3 bits each, 0x144). The screen is no data: 62
+// bytes could fill at most 62 x 8 / 2 x 4096 = 1015808 pixels at LZW's best,
+// and that says nothing of it.
+inline std::vector<std::uint8_t> ScreenPastItsDataGif()
+{
+    std::vector<std::uint8_t> gif{'G', 'I', 'F', '8', '9', 'a', 0x00, 0x04, 0x00, 0x04, 0x80, 0, 0,
+                                  255, 0,   0,   0,   0,   0};
+    const std::string comment = "1x1 / 1024x1024";
+    gif.insert(gif.end(), {0x21, 0xF9, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x21, 0xFE,
+                           static_cast<std::uint8_t>(comment.size())});
+    gif.insert(gif.end(), comment.begin(), comment.end());
+    gif.insert(gif.end(), {0x00, 0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0x00, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3B});
+    return gif;
 }
 
 } // namespace gifanim

@@ -522,22 +522,39 @@ TEST(GifDecoder, FramesTheDataLeftCouldNeverFillAreRefusedBeforeAllocation)
     EXPECT_EQ(r.Error, "Frame too large for the data left (1 x 1 pixels, 0 bytes)");
 }
 
-TEST(GifDecoder, ScreensAndFramesTheWholeFileCouldNeverFillAreRefused)
+TEST(GifDecoder, TheScreenKeepsToThePixelBudgetAndTheFramesToTheWholeFile)
 {
-    // A file of n bytes holds at most n x 8 / 2 codes of 4096 pixels: the 14
-    // bytes of a screen without frames fill 229376 pixels, 448 x 512.
-    ASSERT_EQ(Gif(448, 512).size(), 14u);
-    Loaded r = Load(Gif(448, 512));
+    // The screen is not in the data: a header alone opens at any size the
+    // budget allows. 14 bytes could fill 14 x 8 / 2 x 4096 = 229376 pixels
+    // at LZW's best, and the screen is 1024 x 1024 = 1048576 all the same.
+    const TPixelBudgetScope budget(std::size_t{1} << 20);
+    ASSERT_EQ(Gif(1024, 1024).size(), 14u);
+    Loaded r = Load(Gif(1024, 1024));
     ASSERT_EQ(r.Error, "");
-    ExpectDrawn(*r.Image, 448, 512);
-    r = Load(Gif(449, 512));
-    EXPECT_EQ(r.Error, "Logical screen too large for the data (449 x 512 pixels from 14 bytes)");
-    r = Load(Gif(16384, 16384));
-    EXPECT_EQ(r.Error, "Logical screen too large for the data (16384 x 16384 pixels from 14 bytes)");
-    // A 1 x 1 frame in the far corner would grow the screen as much.
-    r = Load(Gif(1, 1, {EmptyDataFrame(16383, 16383, 1, 1)}));
-    EXPECT_EQ(r.Error, "Logical screen too large for the data (16384 x 16384 pixels from 28 bytes)");
-    EXPECT_EQ(r.Image->Width(), 1);
+    ExpectDrawn(*r.Image, 1024, 1024);
+    r = Load(Gif(1025, 1024));
+    EXPECT_NE(r.Error.find("Logical screen too large (1025 x 1024 pixels)"), std::string::npos) << r.Error;
+    // A 1 x 1 frame in the far corner grows the screen as far: its one pixel
+    // is all the data holds, and all the frames together need.
+    const Bytes corner = Gif(1, 1, {EmptyDataFrame(1023, 1023, 1, 1)});
+    ASSERT_EQ(corner.size(), 28u);
+    r = Load(corner);
+    ASSERT_EQ(r.Error, "");
+    ExpectDrawn(*r.Image, 1024, 1024);
+    ASSERT_EQ(r.Image->Frames.Count(), 1);
+    EXPECT_EQ(r.Image->Frames.Frame(0)->PixelDataSize(), 1u);
+    r = Load(Gif(1, 1, {EmptyDataFrame(1024, 1023, 1, 1)}));
+    EXPECT_NE(r.Error.find("Logical screen too large (1025 x 1024 pixels)"), std::string::npos) << r.Error;
+    EXPECT_EQ(r.Image->Frames.Count(), 0);
+    // Twenty such frames spread over the screen, 1 pixel each.
+    std::vector<Bytes> spread;
+    for (int i = 0; i < 20; ++i)
+        spread.push_back(EmptyDataFrame(i * 50, 1023 - i * 50, 1, 1));
+    r = Load(Gif(1, 1, spread));
+    ASSERT_EQ(r.Error, "");
+    EXPECT_EQ(r.Image->Frames.Count(), 20);
+    EXPECT_EQ(r.Image->Width(), 951);
+    EXPECT_EQ(r.Image->Height(), 1024);
 
     // Frames of 14 bytes each, which the data left after each could fill,
     // but not all together. Six frames make 98 bytes, 1605632 pixels at
@@ -576,11 +593,22 @@ TEST(GifDecoder, AnEmptyScreenWithoutFramesIsRefused)
     EXPECT_EQ(r.Error, message);
     r = Load(Gif(0, 0, {{0x21, 0xFE, 0x01, 'x', 0x00}}));
     EXPECT_EQ(r.Error, message);
+    // One side of 0 holds no pixel either.
+    r = Load(Gif(1, 0));
+    EXPECT_EQ(r.Error, "Empty image: a logical screen of 1 x 0 pixels and no frame");
+    r = Load(Gif(0, 1));
+    EXPECT_EQ(r.Error, "Empty image: a logical screen of 0 x 1 pixels and no frame");
+    r = Load(Header(300, 0, 1));
+    EXPECT_EQ(r.Error, "Empty image: a logical screen of 300 x 0 pixels and no frame");
 
     // Frames give an empty screen their size, without a word.
     r = Load(Gif(0, 0, {EmptyDataFrame(1, 0, 2, 3)}));
     ASSERT_EQ(r.Error, "");
     ExpectDrawn(*r.Image, 3, 3);
+    EXPECT_TRUE(r.Warnings.empty());
+    r = Load(Gif(1, 0, {EmptyDataFrame(0, 0, 1, 1)}));
+    ASSERT_EQ(r.Error, "");
+    ExpectDrawn(*r.Image, 1, 1);
     EXPECT_TRUE(r.Warnings.empty());
 }
 

@@ -2,7 +2,10 @@
 // ImageMagick read what we write, and we read what ImageMagick, gifsicle
 // and PIL write.
 
+#include "Formats.h"
+#include "GifAnimation.h"
 #include "GifPicture.h"
+#include "Picture.h"
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>
@@ -328,6 +331,41 @@ TEST(GifOutsideWriters, TheirFilesDecodeToTheirPixels)
     const DumpResult none = PicDump(opt, 3);
     EXPECT_FALSE(none.Ok);
     EXPECT_NE(none.Error.find("No frame 3"), std::string::npos) << none.Error;
+}
+
+TEST(GifOutsideWriters, AScreenLargerThanItsDataCouldFillOpensAtItsSize)
+{
+    const Bytes gif = gifanim::ScreenPastItsDataGif();
+    ASSERT_EQ(gif.size(), 62u);
+    TempDir dir;
+    const std::string path = dir.File("ecran.gif");
+    WriteFile(path, gif);
+
+    // PIL and ImageMagick open it at the screen's size.
+    const CommandResult pil = testutil::Run(PythonWithPil() + " -c " +
+                                  Quote("import sys\nfrom PIL import Image\nim = Image.open(sys.argv[1])\n"
+                                        "im.load()\nprint(im.size[0], im.size[1], im.convert('RGB').getpixel((0, 0)))") +
+                                  " " + Quote(path));
+    ASSERT_EQ(pil.ExitCode, 0) << pil.Output;
+    EXPECT_EQ(pil.Output, "1024 1024 (255, 0, 0)\n");
+    const CommandResult identify = testutil::Run(Tool("identify") + " -format '%W x %H' " + Quote(path));
+    ASSERT_EQ(identify.ExitCode, 0) << identify.Output;
+    EXPECT_EQ(identify.Output, "1024 x 1024");
+
+    // Through the registry, and as the editor opens it (picdump): the
+    // picture ImageMagick shows, the red pixel on a white screen.
+    RegisterPictureFormats();
+    TPicture picture;
+    picture.LoadFromFile(path);
+    EXPECT_EQ(picture.Width(), 1024);
+    EXPECT_EQ(picture.Height(), 1024);
+    const DumpResult ours = PicDump(path);
+    ASSERT_TRUE(ours.Ok) << ours.Error;
+    const RgbImage theirs = ImageMagickRead(dir, path);
+    ExpectSame(ours.Image, theirs, "1024 x 1024 screen");
+    ASSERT_EQ(theirs.Width, 1024);
+    EXPECT_EQ(theirs.At(0, 0)[0], 255);
+    EXPECT_EQ(theirs.At(1023, 1023)[2], 255);
 }
 
 TEST(GifOutsideWriters, AFileCutInsideItsImageDataKeepsItsRowsAndSaysSo)

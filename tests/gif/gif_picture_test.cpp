@@ -45,6 +45,24 @@ private:
     std::size_t FLimit;
 };
 
+// Copies the picture to the clipboard: the bitmap into format, data and
+// palette; answers the GIF stream placed beside it.
+TClipboardData CopyWithGifStream(const TGifPicture& image, TClipboardFormat& format, TClipboardData& data,
+                                 TPalette& palette)
+{
+    TClipboardData placed;
+    SetGIFClipboardSink([&placed](TClipboardFormat f, const TClipboardData& d) {
+        EXPECT_EQ(f, CF_GIF());
+        placed = d;
+        return true;
+    });
+    struct Reset {
+        ~Reset() { SetGIFClipboardSink(nullptr); }
+    } reset;
+    image.SaveToClipboardFormat(format, data, palette);
+    return placed;
+}
+
 } // namespace
 
 TEST(GifPicture, DefaultsAndSettings)
@@ -212,16 +230,10 @@ TEST(GifPicture, ProgressAndWarnings)
 TEST(GifPicture, ClipboardCarriesTheBitmapAndTheGifStream)
 {
     auto image = Indexed(6, 5, 3);
-    TClipboardData placed;
-    SetGIFClipboardSink([&](TClipboardFormat format, const TClipboardData& data) {
-        EXPECT_EQ(format, CF_GIF());
-        placed = data;
-        return true;
-    });
     TClipboardFormat format = 0;
     TClipboardData data;
     TPalette palette;
-    image->SaveToClipboardFormat(format, data, palette);
+    const TClipboardData placed = CopyWithGifStream(*image, format, data, palette);
     EXPECT_EQ(format, CF_BITMAP);
     EXPECT_FALSE(data.empty());
     ASSERT_GT(placed.size(), 6u);
@@ -248,6 +260,37 @@ TEST(GifPicture, ClipboardCarriesTheBitmapAndTheGifStream)
         EXPECT_EQ(e.Message, "Failed to store GIF on clipboard");
     }
     SetGIFClipboardSink(nullptr);
+}
+
+TEST(GifPicture, AScreenLargerThanItsDataCouldFillComesBackFromTheClipboard)
+{
+    // One 2 x 1 frame on a 1024 x 1024 screen: a stream of a few dozen
+    // bytes, which could fill at most 16384 pixels a byte at LZW's best
+    // (fewer than 64 bytes: fewer than 1024 x 1024 pixels). What the
+    // program writes, it opens again, screen and pixels alike.
+    auto image = Indexed(2, 1, 2);
+    image->SetWidth(1024);
+    image->SetHeight(1024);
+    TClipboardFormat format = 0;
+    TClipboardData data;
+    TPalette palette;
+    const TClipboardData placed = CopyWithGifStream(*image, format, data, palette);
+    ASSERT_GT(placed.size(), 13u);
+    ASSERT_LT(placed.size(), 64u);
+    // The screen as written: 1024 x 1024, little-endian.
+    EXPECT_EQ(Bytes(placed.begin() + 6, placed.begin() + 10), (Bytes{0x00, 0x04, 0x00, 0x04}));
+
+    TGifPicture back;
+    ASSERT_NO_THROW(back.LoadFromClipboardFormat(CF_GIF(), placed, {}));
+    EXPECT_EQ(back.Width(), 1024);
+    EXPECT_EQ(back.Height(), 1024);
+    ASSERT_EQ(back.Frames.Count(), 1);
+    TGIFSubImage& frame = *back.Frames.Frame(0);
+    ASSERT_EQ(frame.FrameWidth(), 2);
+    ASSERT_EQ(frame.FrameHeight(), 1);
+    ASSERT_EQ(frame.PixelDataSize(), 2u);
+    EXPECT_EQ(frame.PixelData()[0], 0);
+    EXPECT_EQ(frame.PixelData()[1], 1);
 }
 
 TEST(GifPicture, RegisteredLastSoItAnswersGif)

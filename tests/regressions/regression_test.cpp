@@ -49,7 +49,7 @@ const std::map<std::string, TOutcome>& Outcomes()
         {"gif/empty-screen.gif", Refused("Empty image: a logical screen of 0 x 0 pixels and no frame")},
         {"gif/frame-grows-screen-past-budget.gif", Refused("Logical screen too large (65535 x 65535 pixels)")},
         {"gif/frames-past-budget.gif",
-         Refused("Logical screen too large for the data (2048 x 2048 pixels from 126 bytes)")},
+         Refused("Frame too large for the data left (2048 x 2048 pixels, 102 bytes)")},
         {"gif/screen-past-budget.gif", Refused("Logical screen too large (65535 x 65535 pixels)")},
         {"ico/cursor-entry-stated-8-bytes.ico", Loads(16, 16)},
         {"ico/entry-stated-smaller.ico", Loads(8, 8)},
