@@ -10,6 +10,11 @@ dir=${1:?usage: run-fuzzers.sh BUILD_FUZZ_DIR}
 seconds=${FUZZ_SECONDS:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
 status=0
+# Undefined behaviour stops a target like a crash and leaves its input, even
+# in code built without -fno-sanitize-recover; a report that still gets
+# through (its line in the target's log under <build>/logs) fails the run too.
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
+mkdir -p "$dir/logs"
 for target in "$dir"/fuzz_*; do
   [ -x "$target" ] || continue
   name=$(basename "$target")
@@ -27,9 +32,13 @@ for target in "$dir"/fuzz_*; do
     fuzz_registry) options+=(-dict="$root/fuzz/dict/registry.dict" -max_len=102400) ;;
   esac
   echo "== $name ($seconds s)"
+  log="$dir/logs/$name.log"
   if ! "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 "${options[@]}" \
-       -artifact_prefix="$dir/crashes/$name/" "$corpus" "${seeds[@]}"; then
+       -artifact_prefix="$dir/crashes/$name/" "$corpus" "${seeds[@]}" 2>&1 | tee "$log"; then
     echo "!! $name found a problem: see $dir/crashes/$name"
+    status=1
+  elif grep -q "runtime error:" "$log"; then
+    echo "!! $name reported undefined behaviour: see $log"
     status=1
   fi
 done

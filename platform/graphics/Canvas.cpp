@@ -70,7 +70,12 @@ void TCanvas::Draw(int x, int y, TGraphic& graphic)
 {
     if (graphic.Empty())
         return;
-    graphic.Draw(*this, Rect(x, y, x + graphic.Width(), y + graphic.Height()));
+    // A picture whose far edge lies beyond int lies beyond every surface.
+    const long long right = static_cast<long long>(x) + graphic.Width();
+    const long long bottom = static_cast<long long>(y) + graphic.Height();
+    if (right > std::numeric_limits<int>::max() || bottom > std::numeric_limits<int>::max())
+        return;
+    graphic.Draw(*this, Rect(x, y, static_cast<int>(right), static_cast<int>(bottom)));
 }
 
 void TCanvas::StretchDraw(const TRect& r, TGraphic& graphic)
@@ -524,8 +529,11 @@ void TBitmapCanvas::StretchBitmap(const TRect& dest, const TBitmap& bitmap, cons
         format != pf15bit && bitmap.BitsPerPixel() == FBitmap.BitsPerPixel()) {
         // The same stored values: copied as they are.
         const std::size_t bytes = static_cast<std::size_t>(FBitmap.BitsPerPixel() / 8);
-        // Unscaled and inside the source: whole rows at once.
-        const bool rows = dest.Right - dest.Left == srcRect.Right - srcRect.Left && xs.front() >= 0 &&
+        // Unscaled and inside the source: whole rows at once. The widths of
+        // rectangles at the ends of int need 64 bits.
+        const bool rows = static_cast<long long>(dest.Right) - dest.Left ==
+                              static_cast<long long>(srcRect.Right) - srcRect.Left &&
+                          xs.front() >= 0 &&
                           xs.back() < width && xs.back() - xs.front() == columns - 1;
         for (std::size_t j = 0; j < ys.size(); ++j) {
             int sy = ys[j];

@@ -334,6 +334,60 @@ TEST(CanvasDrawing, StretchEdgeCases)
     EXPECT_EQ(part.GetPixelColor(3, 0), clWhite);
 }
 
+// Rectangles at the ends of int, copied between bitmaps of one format (the
+// road that copies whole rows when the widths agree) and of two: their
+// widths do not fit in int, and the visible pixels are worked out by hand.
+TEST(CanvasDrawing, CopiesWithRectanglesAtTheEndsOfInt)
+{
+    TBitmap src(4, 2);
+    const TColor colours[2][4] = {{clRed, clLime, clBlue, clYellow}, {clBlack, clAqua, clFuchsia, clGray}};
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 4; ++x)
+            src.SetPixelColor(x, y, colours[y][x]);
+    for (TPixelFormat format : {pf24bit, pf8bit}) {
+        SCOPED_TRACE(static_cast<int>(format));
+        // 4 columns over 2^32 - 1: destination column d takes source column
+        // (2 (d + 2^31) + 1) 4 / (2 (2^32 - 1)) = 2 for every d from 0 to 9.
+        TBitmap wide(10, 2, format);
+        wide.Canvas().CopyRect(Rect(INT_MIN, 0, INT_MAX, 2), src.Canvas(), Rect(0, 0, 4, 2));
+        ASSERT_EQ(wide.Width(), 10);
+        ASSERT_EQ(wide.Height(), 2);
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 10; ++x)
+                ASSERT_EQ(wide.GetPixelColor(x, y), colours[y][2]) << x << "," << y;
+        // The same width over a mirrored one-column source (widths 2^32 - 1
+        // and -1, equal once cut to 32 bits): column 2 again.
+        TBitmap mirrored(10, 2, format);
+        mirrored.Canvas().CopyRect(Rect(INT_MIN, 0, INT_MAX, 2), src.Canvas(), Rect(3, 0, 2, 2));
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 10; ++x)
+                ASSERT_EQ(mirrored.GetPixelColor(x, y), colours[y][2]) << x << "," << y;
+        // Source columns INT_MIN + (2 i + 1) (2^32 - 1) / 8 for i = 0 to 3 all
+        // lie outside the source: nothing changes.
+        TBitmap far(4, 2, format);
+        far.Canvas().CopyRect(Rect(0, 0, 4, 2), src.Canvas(), Rect(INT_MIN, 0, INT_MAX, 2));
+        far.Canvas().StretchBitmapTransparent(Rect(0, 0, 4, 2), src, Rect(INT_MIN, 0, INT_MAX, 2), clRed);
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 4; ++x)
+                ASSERT_EQ(far.GetPixelColor(x, y), clWhite) << x << "," << y;
+        // Heights too: 2 rows over 2^32 - 1 give source row
+        // (2 (d + 2^31) + 1) 2 / (2 (2^32 - 1)) = 1 to rows 0 to 2.
+        TBitmap tall(3, 3, format);
+        tall.Canvas().CopyRect(Rect(0, INT_MIN, 3, INT_MAX), src.Canvas(), Rect(1, 0, 4, 2));
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 3; ++x)
+                ASSERT_EQ(tall.GetPixelColor(x, y), colours[1][x + 1]) << x << "," << y;
+        // A picture drawn where its far edge passes INT_MAX lies beyond the
+        // bitmap.
+        TBitmap beyond(4, 2, format);
+        beyond.Canvas().Draw(INT_MAX - 1, 0, src);
+        beyond.Canvas().Draw(0, INT_MAX - 1, src);
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 4; ++x)
+                ASSERT_EQ(beyond.GetPixelColor(x, y), clWhite) << x << "," << y;
+    }
+}
+
 // Stretching between any two formats stores what SetPixelColor stores for
 // the colour GetPixelColor reads, pixel by pixel.
 TEST(CanvasDrawing, StretchingAcrossFormatsMatchesPixelByPixelCopies)
