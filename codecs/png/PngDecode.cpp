@@ -8,6 +8,7 @@
 #include "PngUnfilter.h"
 #include "PngWholeInflate.h"
 
+#include "Bitmap.h"
 #include "Numeric.h"
 
 #include <zlib.h>
@@ -18,6 +19,7 @@
 #include <exception>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -725,6 +727,24 @@ bool TChunkIDAT::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t
     const std::uint8_t* filtered = road == TImageDataRoad::InPlace
                                        ? InflateIntoBitmap(stream, type, length, header, filteredSize, interlace)
                                        : nullptr;
+    // Rows are inflated a batch at a time (about 128 KB: fewer calls, and
+    // less of the output copied into zlib's window) and unfiltered in place.
+    const std::size_t batchRows = std::max<std::size_t>(1, 131072 / (rowSize + 1));
+    const std::size_t capacity = batchRows * (rowSize + 1);
+    std::optional<CompressedReader> reader;
+    std::unique_ptr<OverlappedBatches> overlapped;
+    if (!filtered && road == TImageDataRoad::Overlapped && header.DibBytes() > 0) {
+        // The worker starts before the bitmap is made, so that its pages
+        // come while the first rows are inflated; the pixel budget is
+        // checked first, as making the bitmap does.
+        CheckPixelBudget(header.Width, header.Height);
+        reader.emplace(stream, type, length);
+        try {
+            overlapped = std::make_unique<OverlappedBatches>(*reader, capacity, runs, batchRows);
+        } catch (const std::system_error&) {
+            // No second thread: the rows are read streamed below.
+        }
+    }
     header.AllocateDib();
     if (!header.HasDib())
         Raise<EPNGHeaderNotPresent>(PngMessages::EPNGHeaderNotPresentText);
@@ -744,24 +764,13 @@ bool TChunkIDAT::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t
         return true;
     }
 
-    CompressedReader reader(stream, type, length);
-    // Rows are inflated a batch at a time (about 128 KB: fewer calls, and
-    // less of the output copied into zlib's window) and unfiltered in place.
-    const std::size_t batchRows = std::max<std::size_t>(1, 131072 / (rowSize + 1));
-    const std::size_t capacity = batchRows * (rowSize + 1);
-    if (road == TImageDataRoad::Overlapped) {
-        std::unique_ptr<OverlappedBatches> overlapped;
-        try {
-            overlapped = std::make_unique<OverlappedBatches>(reader, capacity, runs, batchRows);
-        } catch (const std::system_error&) {
-            // No second thread: the rows are read streamed below.
-        }
-        if (overlapped) {
-            DecodeBatches(*overlapped, runs, rowSize, pixelStride, batchRows, convert, key);
-            return true;
-        }
+    if (overlapped) {
+        DecodeBatches(*overlapped, runs, rowSize, pixelStride, batchRows, convert, key);
+        return true;
     }
-    StreamedBatches streamed(reader, capacity);
+    if (!reader)
+        reader.emplace(stream, type, length);
+    StreamedBatches streamed(*reader, capacity);
     DecodeBatches(streamed, runs, rowSize, pixelStride, batchRows, convert, key);
     return true;
 }

@@ -1,10 +1,13 @@
 // Opening a large RGB photo saved as PNG by ImageMagick (its default
-// compression, many IDAT chunks), plain and interlaced, as the editor opens
-// files (picdump): the pixels come out as they went in, and the process's
-// peak memory holds one copy of them besides the compressed bytes, not the
-// inflated data, the decoded picture and a drawn copy at once.
+// compression, many IDAT chunks), plain, interlaced and with 16-bit samples,
+// as the editor opens files (picdump): the pixels come out as they went in,
+// and the process's peak memory holds one copy of them besides the
+// compressed bytes, not the inflated data, the decoded picture and a drawn
+// copy at once. A 16-bit picture leaves only its 24-bit bitmap in memory.
 
 #include "PngTestSupport.h"
+
+#include "PixelMemory.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +15,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -32,6 +37,16 @@ double PicdumpPeakMB(const std::string& path, const std::string& out)
     const double kb = std::atof(run.Output.c_str());
     EXPECT_GT(kb, 0) << path << ": " << run.Output;
     return kb / 1024.0;
+}
+
+// This process's resident memory, in MB.
+double ResidentMB()
+{
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0, resident = 0;
+    statm >> pages >> resident;
+    EXPECT_GT(resident, 0);
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024 * 1024);
 }
 
 } // namespace
@@ -80,4 +95,89 @@ TEST(PngOpenMemory, ALargePhotoOpensWithOneCopyOfItsPixels)
         ASSERT_EQ(out.Height, H);
         EXPECT_TRUE(out.Rgb == photo.Rgb);
     }
+}
+
+TEST(PngOpenMemory, ASixteenBitPhotoKeepsOnlyItsBitmap)
+{
+    testutil::TempDir dir;
+    constexpr int W = 3000, H = 2000;
+    // 16-bit samples whose low bytes are noise, as a camera's raw data;
+    // the high bytes are the picture's 8-bit pixels.
+    testutil::RgbImage high;
+    high.Width = W;
+    high.Height = H;
+    high.Rgb.resize(std::size_t{W} * H * 3);
+    {
+        std::ofstream ppm(dir.File("photo16.ppm"), std::ios::binary);
+        ppm << "P6\n" << W << " " << H << "\n65535\n";
+        std::uint32_t seed = 6101;
+        std::vector<char> row(std::size_t{W} * 6);
+        for (int y = 0; y < H; ++y) {
+            for (int x = 0; x < W; ++x)
+                for (int c = 0; c < 3; ++c) {
+                    seed = seed * 1664525u + 1013904223u;
+                    const int v = std::clamp((c == 0 ? 30 + x / 15 : c == 1 ? 200 - y / 10 : 90 + (x ^ y) % 70) +
+                                                 static_cast<int>(seed >> 29) - 4,
+                                             0, 255);
+                    const std::size_t i = (std::size_t{W} * y + x) * 3 + c;
+                    high.Rgb[i] = static_cast<std::uint8_t>(v);
+                    row[static_cast<std::size_t>(6 * x + 2 * c)] = static_cast<char>(v);
+                    row[static_cast<std::size_t>(6 * x + 2 * c + 1)] = static_cast<char>(seed >> 8);
+                }
+            ppm.write(row.data(), static_cast<std::streamsize>(row.size()));
+        }
+        ASSERT_TRUE(ppm.good());
+    }
+    const std::string convert = testutil::Tool("convert");
+    const auto made = testutil::Run(convert + " " + testutil::Quote(dir.File("photo16.ppm")) + " " +
+                                    testutil::Quote(dir.File("photo16.png")) + " && " + convert +
+                                    " -size 1x1 xc:white " + testutil::Quote(dir.File("tiny.png")));
+    ASSERT_EQ(made.ExitCode, 0) << made.Output;
+    const std::string path = dir.File("photo16.png");
+    {
+        // ImageMagick kept the 16 bits: IHDR's bit depth and colour type.
+        std::ifstream png(path, std::ios::binary);
+        char ihdr[26] = {};
+        png.read(ihdr, sizeof ihdr);
+        ASSERT_EQ(ihdr[24], 16);
+        ASSERT_EQ(ihdr[25], 2);
+    }
+
+    // The process: one copy of the 24-bit pixels besides the compressed
+    // data at its peak, and the pixels' high bytes out.
+    const double floor = PicdumpPeakMB(dir.File("tiny.png"), dir.File("tiny.ppm"));
+    const double pixels = static_cast<double>(high.Rgb.size()) / (1024 * 1024);
+    const double data = static_cast<double>(std::filesystem::file_size(path)) / (1024 * 1024);
+    const double peak = PicdumpPeakMB(path, dir.File("out.ppm"));
+    EXPECT_LE(peak, floor + pixels + data + 4) << "floor " << floor << " MB, pixels " << pixels << " MB, data "
+                                               << data << " MB";
+    const testutil::RgbImage out = testutil::ReadPpm(dir.File("out.ppm"));
+    ASSERT_EQ(out.Width, W);
+    ASSERT_EQ(out.Height, H);
+    EXPECT_TRUE(out.Rgb == high.Rgb);
+
+    // In this process: once the picture handed its bitmap over, what stays
+    // resident is that bitmap (pixel memory kept for reuse let go), not
+    // memory sized for the 16-bit data.
+    pixelmemory::Trim();
+    const double before = ResidentMB();
+    std::unique_ptr<TBitmap> bitmap;
+    {
+        TPngPicture png;
+        png.LoadFromFile(path);
+        bitmap = png.TakeOpaquePixels();
+    }
+    ASSERT_TRUE(bitmap);
+    ASSERT_EQ(bitmap->Width(), W);
+    ASSERT_EQ(bitmap->Height(), H);
+    pixelmemory::Trim();
+    const double added = ResidentMB() - before;
+    EXPECT_GE(added, pixels - 1);
+    EXPECT_LE(added, pixels + 3) << "pixels " << pixels << " MB";
+    for (int y = 0; y < H; y += 97)
+        for (int x = 0; x < W; x += 13) {
+            const std::uint8_t* p = bitmap->ScanLine(y) + 3 * x;
+            const std::uint8_t* q = high.At(x, y);
+            ASSERT_EQ(RGB(p[2], p[1], p[0]), RGB(q[0], q[1], q[2])) << x << ", " << y;
+        }
 }
