@@ -36,7 +36,9 @@ TImageDataRoad ChooseImageDataRoad(std::size_t filteredSize, std::size_t dibByte
 {
     if (interlace == 0 && dibBytes > 0 && filteredSize <= pixelmemory::BlockBytes(dibBytes))
         return TImageDataRoad::InPlace;
-    if (filteredSize >= OverlapFrom && parallel::ThreadCount() > 1)
+    // Work already spread over the pool (several pictures at once) keeps
+    // every core busy without another thread.
+    if (filteredSize >= OverlapFrom && parallel::ThreadCount() > 1 && !parallel::InWorker())
         return TImageDataRoad::Overlapped;
     return TImageDataRoad::Streamed;
 }

@@ -1,6 +1,8 @@
 #pragma once
 // The image data inflated in one call with libdeflate into memory that
-// holds the whole filtered image (the memory of the picture's bitmap).
+// holds the whole filtered image (the memory of the picture's bitmap), the
+// runs of rows of the image data, and the choice of the road the image data
+// of a picture take.
 
 #include "PngCodec.h"
 
@@ -11,8 +13,8 @@
 
 namespace pngimpl {
 
-// The compressed image data of a run of IDAT chunks, held in memory of
-// exactly its size.
+// The compressed image data of a run of IDAT chunks, held in pixel memory
+// of their size.
 class WholeIdatRun {
 public:
     // Reads the run whose first body starts at the stream's position (its
@@ -84,7 +86,8 @@ enum class TImageDataRoad {
 // has anyway (no room for them kept after opening, and no more memory than
 // the compressed data and the bitmap at any time); otherwise overlapped
 // when the data are large enough to be worth a thread and there is more
-// than one; streamed for the rest.
+// than one (not on a thread of the shared pool, whose work already fills
+// the cores); streamed for the rest.
 TImageDataRoad ChooseImageDataRoad(std::size_t filteredSize, std::size_t dibBytes, int interlace);
 
 // Any other road than Chosen is taken wherever it can be (a picture the

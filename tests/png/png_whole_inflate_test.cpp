@@ -10,6 +10,8 @@
 #include "PngUnfilter.h"
 #include "PngWholeInflate.h"
 
+#include "Parallel.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -214,6 +216,27 @@ TEST(PngWholeInflate, RowPaddingHoldsNoImageDataOnAnyRoad)
             EXPECT_EQ(padding(TImageDataRoad::InPlace), Bytes((stride - used) * h, 0)) << what << " in place";
             EXPECT_EQ(padding(TImageDataRoad::Overlapped), padding(TImageDataRoad::Streamed)) << what;
         }
+}
+
+// The road a picture takes by its sizes: in place only where the filtered
+// data fit in the memory the bitmap gets anyway (large blocks come in whole
+// 2 MB pieces), overlapped for large data when there is a second thread.
+TEST(PngWholeInflate, TheChosenRoadKeepsWithinTheBitmapsMemory)
+{
+    using pngimpl::ChooseImageDataRoad;
+    const parallel::TThreadCountScope threads(4);
+    // 6000 x 4000 RGB: 24-bit bitmap rows of 18000 bytes (35 pieces of
+    // 2 MB), 8-bit data rows of 18001 bytes, 16-bit ones of 36001.
+    EXPECT_EQ(ChooseImageDataRoad(4000u * 18001, 4000u * 18000, 0), TImageDataRoad::InPlace);
+    EXPECT_EQ(ChooseImageDataRoad(4000u * 36001, 4000u * 18000, 0), TImageDataRoad::Overlapped);
+    EXPECT_EQ(ChooseImageDataRoad(35u * 2097152 + 1, 4000u * 18000, 0), TImageDataRoad::Overlapped);
+    EXPECT_EQ(ChooseImageDataRoad(35u * 2097152, 4000u * 18000, 0), TImageDataRoad::InPlace);
+    EXPECT_EQ(ChooseImageDataRoad(4000u * 18001, 4000u * 18000, 1), TImageDataRoad::Overlapped);
+    // Small pictures: exactly the bitmap's bytes, or streamed.
+    EXPECT_EQ(ChooseImageDataRoad(7 * 13, 7 * 12, 0), TImageDataRoad::Streamed);
+    EXPECT_EQ(ChooseImageDataRoad(7 * 4, 7 * 4, 0), TImageDataRoad::InPlace);
+    const parallel::TThreadCountScope one(1);
+    EXPECT_EQ(ChooseImageDataRoad(4000u * 36001, 4000u * 18000, 0), TImageDataRoad::Streamed);
 }
 
 TEST(PngWholeInflate, StreamsOffWhereTheStreamedReaderDoesNotLookOrFails)
