@@ -1,15 +1,15 @@
 // picdump [--png-road ROAD] [--frame N] <file> <out.ppm>: loads a picture
-// through the picture registry and writes its pixels as a binary PPM. Without --frame the picture
-// is opened exactly as the editor opens a file: loaded, then flattened onto a
-// white 24-bit bitmap by the editor's own function, which draws a GIF as
-// every picture holder does. With --frame, frame N (from 0) of an animated
-// picture is drawn as an animation shows it after the frames before it. A
-// failed load, or a frame the picture does not have, prints
-// "<exception class>: <message>" and exits with 1. The PPM is a scratch file
-// for the tests: it is written in place, without the flush to disk that a
-// saved document gets. --png-road sends a PNG's image data down one road
-// (in-place, overlapped or streamed) instead of the one the codec chooses,
-// for the benchmarks that time the roads beside each other.
+// through the picture registry and writes its pixels as a binary PPM.
+// Without --frame the picture is opened exactly as the editor opens a file:
+// loaded, then flattened onto a white 24-bit bitmap by the editor's own
+// function, which draws a GIF as every picture holder does. With --frame,
+// frame N (from 0) of an animated picture is drawn as an animation shows it
+// after the frames before it. A failed load, or a frame the picture does not
+// have, prints "<exception class>: <message>" and exits with 1. The PPM is a
+// scratch file for the tests: it is written in place, without the flush to
+// disk that a saved document gets. --png-road sends a PNG's image data down
+// one road (in-place, overlapped or streamed) instead of the one the codec
+// chooses, for the benchmarks that time the roads beside each other.
 
 #include "Bitmap.h"
 #include "Canvas.h"
