@@ -278,6 +278,49 @@ TEST(PngWholeInflate, StreamsOffWhereTheStreamedReaderDoesNotLookOrFails)
     EXPECT_NE(Decode(split).Error, "");
 }
 
+// A stream cut short in the middle of the picture: every road raises the
+// streamed reader's error and leaves the same rows decoded in the bitmap
+// (the batches inflated before the cut), plain and interlaced.
+TEST(PngWholeInflate, ACutStreamLeavesTheSameRowsOnEveryRoad)
+{
+    std::mt19937 rng(6106);
+    constexpr std::uint32_t w = 200, h = 1500;
+    for (int interlace : {0, 1}) {
+        const Bytes raw = interlace ? RandomInterlaced(w, h, 8, 2, rng) : RandomRows(h, 3 * w, rng);
+        const Bytes z = Zlib(raw);
+        const Bytes cut(z.begin(), z.begin() + static_cast<std::ptrdiff_t>(z.size() * 3 / 5));
+        const Bytes file =
+            Builder().Chunk("IHDR", Ihdr(w, h, 8, 2, 0, 0, interlace)).Chunk("IDAT", cut).End().Out;
+        // The error, and the colour of every pixel left in the bitmap.
+        auto decode = [&](TImageDataRoad road) {
+            pngimpl::SetImageDataRoad(road);
+            TPngPicture png;
+            TMemoryStream stream(file);
+            std::string error;
+            try {
+                png.LoadFromStream(stream);
+            } catch (const Exception& e) {
+                error = std::string(e.ClassName()) + ": " + e.Message;
+            }
+            pngimpl::SetImageDataRoad(TImageDataRoad::Chosen);
+            std::vector<TColor> pixels;
+            for (std::uint32_t y = 0; y < h; ++y)
+                for (std::uint32_t x = 0; x < w; ++x)
+                    pixels.push_back(png.PixelColor(static_cast<int>(x), static_cast<int>(y)));
+            return std::make_pair(error, pixels);
+        };
+        const auto streamed = decode(TImageDataRoad::Streamed);
+        ASSERT_NE(streamed.first, "") << interlace;
+        // Some rows were decoded, not all.
+        EXPECT_NE(streamed.second.front(), streamed.second.back()) << interlace;
+        for (const auto& road : Roads) {
+            const auto d = decode(road.Road);
+            EXPECT_EQ(d.first, streamed.first) << road.Name << " " << interlace;
+            EXPECT_TRUE(d.second == streamed.second) << road.Name << " " << interlace;
+        }
+    }
+}
+
 TEST(PngWholeInflate, KeysAndIndicesPastThePaletteDrawAlikeBothWays)
 {
     const TColor bg = RGB(1, 2, 3);
