@@ -4,14 +4,22 @@
 // as a whole process: picdump (which opens a file as the editor does and
 // writes its pixels as PPM) beside djpeg writing the same PPM, and beside
 // pngtopnm for the same photo as a PNG written by ImageMagick (its default
-// compression; plain and interlaced), with the peak memory of each; and
-// beside them, the memory limit: a copy of the picture's bytes into a buffer
-// already mapped. The ratios are printed at the end.
+// compression; plain and interlaced, and a 16-bit RGB photo), with the peak
+// memory of each beside the memory limit of a PNG opening (the compressed
+// data, one copy of the decoded picture and 16 MB). The PNG roads are timed
+// beside each other in the same run: the one the codec chooses, the
+// streamed reader, and the other roads picdump can be sent down. The
+// resident memory a 3000 x 2000 16-bit PNG leaves after the editor opened
+// it is given for the chosen and the in-place roads. And beside them, the
+// speed limit: a copy of the picture's bytes into a buffer already mapped.
+// The ratios are printed at the end.
 
 #include "BenchPhoto.h"
 #include "BenchRatios.h"
 #include "EditorTest.h"
 #include "Jpeg.h"
+#include "PixelMemory.h"
+#include "PngWholeInflate.h"
 #include "photo.h"
 
 #include <benchmark/benchmark.h>
@@ -76,36 +84,61 @@ TPhotoFile& Photo()
     return file;
 }
 
+// The photo as a binary PPM, 8 bits a sample, or 16 with the low byte of
+// each sample noise as a camera's raw data have; false when it could not be
+// written.
+bool WritePhotoPpm(const std::string& path, int width, int height, bool sixteen)
+{
+    TBitmap photo(width, height, pf24bit);
+    PaintBenchPhoto(photo);
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    std::fprintf(f, "P6\n%d %d\n%d\n", width, height, sixteen ? 65535 : 255);
+    const std::size_t bytes = sixteen ? 2 : 1;
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(width) * 3 * bytes);
+    std::uint32_t seed = 2026;
+    bool written = true;
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* row = photo.ScanLine(y);
+        for (std::size_t x = 0; x < static_cast<std::size_t>(width); ++x)
+            for (std::size_t c = 0; c < 3; ++c) {
+                std::uint8_t* sample = &out[(3 * x + c) * bytes];
+                sample[0] = row[3 * x + 2 - c];
+                if (sixteen) {
+                    seed = seed * 1103515245u + 12345u;
+                    sample[1] = static_cast<std::uint8_t>(seed >> 16);
+                }
+            }
+        written = written && std::fwrite(out.data(), 1, out.size(), f) == out.size();
+    }
+    return std::fclose(f) == 0 && written;
+}
+
 // The same kind of photo as PNG files written by ImageMagick with its
-// default compression, plain (about 26 MB) and interlaced, made once.
+// default compression: 8-bit RGB plain (about 26 MB) and interlaced, 16-bit
+// RGB (about 130 MB), and a 16-bit RGB photo of 3000 x 2000, made once.
 struct TPngFiles {
     TPngFiles()
     {
-        const std::string ppm = Photo().Folder + "/photo.ppm";
-        TBitmap photo(Width, Height, pf24bit);
-        PaintBenchPhoto(photo);
-        if (FILE* f = std::fopen(ppm.c_str(), "wb")) {
-            std::fprintf(f, "P6\n%d %d\n255\n", Width, Height);
-            std::vector<std::uint8_t> rgb(std::size_t{Width} * 3);
-            for (int y = 0; y < Height; ++y) {
-                const std::uint8_t* row = photo.ScanLine(y);
-                for (std::size_t x = 0; x < rgb.size(); x += 3) {
-                    rgb[x] = row[x + 2];
-                    rgb[x + 1] = row[x + 1];
-                    rgb[x + 2] = row[x];
-                }
-                std::fwrite(rgb.data(), 1, rgb.size(), f);
-            }
-            std::fclose(f);
-        }
-        Plain = Photo().Folder + "/photo.png";
-        Interlaced = Photo().Folder + "/photo-interlaced.png";
-        if (std::system(("/usr/bin/convert '" + ppm + "' '" + Plain + "'").c_str()) != 0 ||
-            std::system(("/usr/bin/convert '" + ppm + "' -interlace PNG '" + Interlaced + "'").c_str()) != 0)
+        const std::string folder = Photo().Folder;
+        Plain = folder + "/photo.png";
+        Interlaced = folder + "/photo-interlaced.png";
+        Deep = folder + "/photo16.png";
+        SmallDeep = folder + "/small16.png";
+        const std::string ppm = folder + "/photo.ppm";
+        auto convert = [&](const std::string& options, const std::string& out) {
+            return std::system(("/usr/bin/convert '" + ppm + "' " + options + " '" + out + "'").c_str()) == 0;
+        };
+        if (!WritePhotoPpm(ppm, Width, Height, false) || !convert("", Plain) || !convert("-interlace PNG", Interlaced))
             Plain = Interlaced = "";
+        if (!WritePhotoPpm(ppm, Width, Height, true) || !convert("", Deep))
+            Deep = "";
+        if (!WritePhotoPpm(ppm, 3000, 2000, true) || !convert("", SmallDeep))
+            SmallDeep = "";
         std::remove(ppm.c_str());
     }
-    std::string Plain, Interlaced;
+    std::string Plain, Interlaced, Deep, SmallDeep;
 };
 
 TPngFiles& PngFiles()
@@ -230,25 +263,97 @@ void BM_DjpegPpm(benchmark::State& state)
     TimeProcess(state, {"/usr/bin/djpeg", "-ppm", "-outfile", out, Photo().Path}, out);
 }
 
-// picdump and netpbm's pngtopnm writing the PPM of the PNG photo.
-void TimePngToPpm(benchmark::State& state, bool ours, bool interlaced)
+enum class TPngPhoto { Plain, Interlaced, Deep };
+
+// picdump (down the road the codec chooses, or the one named) and netpbm's
+// pngtopnm writing the PPM of a PNG photo; beside the peak memory, the
+// limit of a PNG opening: the compressed file, one copy of the decoded
+// picture and 16 MB.
+void TimePngToPpm(benchmark::State& state, TPngPhoto photo, const char* road)
 {
-    const std::string in = interlaced ? PngFiles().Interlaced : PngFiles().Plain;
+    const std::string in = photo == TPngPhoto::Plain        ? PngFiles().Plain
+                           : photo == TPngPhoto::Interlaced ? PngFiles().Interlaced
+                                                            : PngFiles().Deep;
     if (in.empty()) {
         state.SkipWithError("ImageMagick could not write the PNG photo");
         return;
     }
+    const bool ours = road != nullptr;
     const std::string out = Photo().Folder + (ours ? "/picdump.ppm" : "/pngtopnm.ppm");
-    if (ours)
-        TimeProcess(state, {CORVINEL_PICDUMP, in, out}, out);
-    else
+    if (!ours)
         TimeProcess(state, {"/bin/sh", "-c", "exec /usr/bin/pngtopnm '" + in + "' > '" + out + "'"}, out);
+    else if (*road)
+        TimeProcess(state, {CORVINEL_PICDUMP, "--png-road", road, in, out}, out);
+    else
+        TimeProcess(state, {CORVINEL_PICDUMP, in, out}, out);
+    std::error_code ec;
+    const double data = static_cast<double>(fs::file_size(in, ec)) / (1024 * 1024);
+    state.counters["limit_MB"] = data + static_cast<double>(Width) * Height * 3 / (1024 * 1024) + 16;
 }
 
-void BM_PicdumpPng(benchmark::State& state) { TimePngToPpm(state, true, false); }
-void BM_PngtopnmPpm(benchmark::State& state) { TimePngToPpm(state, false, false); }
-void BM_PicdumpPngInterlaced(benchmark::State& state) { TimePngToPpm(state, true, true); }
-void BM_PngtopnmInterlaced(benchmark::State& state) { TimePngToPpm(state, false, true); }
+void BM_PicdumpPng(benchmark::State& state) { TimePngToPpm(state, TPngPhoto::Plain, ""); }
+void BM_PicdumpPngStreamed(benchmark::State& state) { TimePngToPpm(state, TPngPhoto::Plain, "streamed"); }
+void BM_PicdumpPngOverlapped(benchmark::State& state) { TimePngToPpm(state, TPngPhoto::Plain, "overlapped"); }
+void BM_PngtopnmPpm(benchmark::State& state) { TimePngToPpm(state, TPngPhoto::Plain, nullptr); }
+void BM_PicdumpPng16(benchmark::State& state) { TimePngToPpm(state, TPngPhoto::Deep, ""); }
+void BM_PicdumpPng16Streamed(benchmark::State& state) { TimePngToPpm(state, TPngPhoto::Deep, "streamed"); }
+void BM_PicdumpPng16InPlace(benchmark::State& state) { TimePngToPpm(state, TPngPhoto::Deep, "in-place"); }
+void BM_Pngtopnm16(benchmark::State& state) { TimePngToPpm(state, TPngPhoto::Deep, nullptr); }
+void BM_PicdumpPngInterlaced(benchmark::State& state) { TimePngToPpm(state, TPngPhoto::Interlaced, ""); }
+void BM_PicdumpPngInterlacedStreamed(benchmark::State& state)
+{
+    TimePngToPpm(state, TPngPhoto::Interlaced, "streamed");
+}
+void BM_PngtopnmInterlaced(benchmark::State& state) { TimePngToPpm(state, TPngPhoto::Interlaced, nullptr); }
+
+// This process's resident memory, in MB.
+double ResidentMB()
+{
+    long pages = 0, resident = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024 * 1024);
+}
+
+// The editor opening the 3000 x 2000 16-bit photo down one road: the time,
+// and the resident memory the open document adds (pixel memory kept for
+// reuse let go first), beside its 24-bit bitmap.
+void OpenSmallDeep(benchmark::State& state, pngimpl::TImageDataRoad road)
+{
+    const std::string path = PngFiles().SmallDeep;
+    if (path.empty()) {
+        state.SkipWithError("ImageMagick could not write the PNG photo");
+        return;
+    }
+    edtest::TTestFrame& t = Frame();
+    pngimpl::SetImageDataRoad(road);
+    double added = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        pixelmemory::Trim();
+        const double before = ResidentMB();
+        state.ResumeTiming();
+        TDocument* document = t.Frame->OpenImage(path);
+        benchmark::DoNotOptimize(document);
+        state.PauseTiming();
+        pixelmemory::Trim();
+        added = ResidentMB() - before;
+        CloseActive(t);
+        state.ResumeTiming();
+    }
+    pngimpl::SetImageDataRoad(pngimpl::TImageDataRoad::Chosen);
+    state.counters["resident_MB"] = added;
+    state.counters["bitmap_MB"] = 3000.0 * 2000 * 3 / (1024 * 1024);
+}
+
+void BM_EditorOpenPng16Small(benchmark::State& state) { OpenSmallDeep(state, pngimpl::TImageDataRoad::Chosen); }
+void BM_EditorOpenPng16SmallInPlace(benchmark::State& state)
+{
+    OpenSmallDeep(state, pngimpl::TImageDataRoad::InPlace);
+}
 
 void BM_EditorAccentuer(benchmark::State& state)
 {
@@ -295,9 +400,18 @@ BENCHMARK(BM_Djpeg)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PicdumpJpeg)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_DjpegPpm)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PicdumpPng)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PicdumpPngStreamed)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PicdumpPngOverlapped)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PngtopnmPpm)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PicdumpPng16)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PicdumpPng16Streamed)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PicdumpPng16InPlace)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Pngtopnm16)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PicdumpPngInterlaced)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PicdumpPngInterlacedStreamed)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PngtopnmInterlaced)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_EditorOpenPng16Small)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_EditorOpenPng16SmallInPlace)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_EditorAccentuer)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Convolve3x3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -311,6 +425,12 @@ int main(int argc, char** argv)
                                            {"BM_PicdumpJpeg", "BM_DjpegPpm", 1.25},
                                            {"BM_PicdumpJpeg", "BM_MemcpyMapped", 0},
                                            {"BM_PicdumpPng", "BM_PngtopnmPpm", 0.6},
+                                           {"BM_PicdumpPng", "BM_PicdumpPngStreamed", 1.0},
+                                           {"BM_PicdumpPngOverlapped", "BM_PicdumpPngStreamed", 1.0},
+                                           {"BM_PicdumpPng16", "BM_Pngtopnm16", 0.6},
+                                           {"BM_PicdumpPng16", "BM_PicdumpPng16Streamed", 1.0},
+                                           {"BM_PicdumpPng16InPlace", "BM_PicdumpPng16Streamed", 0},
                                            {"BM_PicdumpPngInterlaced", "BM_PngtopnmInterlaced", 0.6},
+                                           {"BM_PicdumpPngInterlaced", "BM_PicdumpPngInterlacedStreamed", 1.0},
                                            {"BM_EditorAccentuer", "BM_Convolve3x3", 1.5}});
 }

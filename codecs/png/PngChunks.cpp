@@ -151,6 +151,12 @@ void TChunkIHDR::AllocateDib(std::size_t room)
     ColorTableChanged();
 }
 
+std::size_t TChunkIHDR::DibBytes() const
+{
+    const int bits = DibBitsFor(ColorType, BitDepth);
+    return bits == 0 ? 0 : BytesPerScanline(Width, bits) * Height;
+}
+
 void TChunkIHDR::ColorTableChanged()
 {
     if (!Dib || !UsesColorTable)

@@ -160,6 +160,8 @@ public:
     // place.
     void PrepareDib();
     void AllocateDib(std::size_t room = 0);
+    // The bytes of the pixels AllocateDib makes; 0 when it makes none.
+    std::size_t DibBytes() const;
     void FreeDib();
     bool HasDib() const { return Dib != nullptr; }
     // Image row y (0 at the top).

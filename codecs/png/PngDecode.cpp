@@ -8,13 +8,21 @@
 #include "PngUnfilter.h"
 #include "PngWholeInflate.h"
 
+#include "Bitmap.h"
 #include "Numeric.h"
 
 #include <zlib.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <mutex>
 #include <new>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -254,6 +262,8 @@ public:
         }
     }
 
+    std::size_t Width() const { return FHeader.Width; }
+
     // A whole row of samples into image row y.
     void Row(const std::uint8_t* src, std::size_t rowSize, std::size_t y)
     {
@@ -417,35 +427,209 @@ private:
 // decodeRows(count, rowBytes, put) decodes count rows of rowBytes bytes and
 // calls put(i, row) for each.
 template <typename DecodeRows>
-void ConvertImageRows(const TChunkIHDR& header, int interlace, std::size_t rowSize, RowConverter& convert,
-                      KeyMasker& key, DecodeRows&& decodeRows)
+void ConvertImageRows(const std::vector<TRowRun>& runs, std::size_t rowSize, RowConverter& convert, KeyMasker& key,
+                      DecodeRows&& decodeRows)
 {
-    const std::size_t width = header.Width, height = header.Height;
-    if (interlace == 0) {
-        decodeRows(height, rowSize, [&](std::size_t y, const std::uint8_t* row) {
-            convert.Row(row, rowSize, y);
-            key.Row(row, y);
-        });
-        return;
-    }
-    if (interlace != 1)
-        return;
-    for (int pass = 0; pass < 7; ++pass) {
-        const std::size_t passWidth = PassWidth(width, pass);
-        const std::size_t passRowSize = RowByteCount(passWidth, header.ColorType, header.BitDepth);
+    for (const TRowRun& run : runs) {
+        if (run.Pass < 0) {
+            decodeRows(run.Rows, rowSize, [&](std::size_t y, const std::uint8_t* row) {
+                convert.Row(row, rowSize, y);
+                key.Row(row, y);
+            });
+            continue;
+        }
+        const int pass = run.Pass;
         const auto firstRow = static_cast<std::size_t>(Adam7FirstRow[pass]);
         const auto rowStep = static_cast<std::size_t>(Adam7RowStep[pass]);
-        if (passRowSize == 0 || firstRow >= height)
-            continue;
-        const std::size_t count = (height - firstRow + rowStep - 1) / rowStep;
-        decodeRows(count, passRowSize, [&](std::size_t i, const std::uint8_t* row) {
+        const auto first = static_cast<std::size_t>(Adam7FirstColumn[pass]);
+        const auto step = static_cast<std::size_t>(Adam7ColumnStep[pass]);
+        const std::size_t passWidth = PassWidth(convert.Width(), pass);
+        decodeRows(run.Rows, run.RowBytes, [&](std::size_t i, const std::uint8_t* row) {
             const std::size_t y = firstRow + i * rowStep;
-            const auto first = static_cast<std::size_t>(Adam7FirstColumn[pass]);
-            const auto step = static_cast<std::size_t>(Adam7ColumnStep[pass]);
             convert.PassRow(row, passWidth, y, first, step);
             key.PassRow(row, passWidth, y, first, step);
         });
     }
+}
+
+// The image data inflated batch by batch on the caller's thread.
+class StreamedBatches {
+public:
+    StreamedBatches(CompressedReader& reader, std::size_t capacity) : FReader(reader)
+    {
+        try {
+            FBatch.resize(capacity);
+        } catch (const std::bad_alloc&) {
+            OutOfMemoryError();
+        }
+    }
+    // The next bytes of filtered rows; raises when they cannot be had.
+    std::uint8_t* Next(std::size_t bytes)
+    {
+        FReader.Read(FBatch.data(), bytes);
+        return FBatch.data();
+    }
+    void Release() {}
+    void Finish() { FReader.Finish(); }
+
+private:
+    CompressedReader& FReader;
+    std::vector<std::uint8_t> FBatch;
+};
+
+// The image data inflated on a thread of its own into a ring of batches, in
+// the order and sizes the caller takes them in (the same runs of rows, the
+// same number of rows a batch); the caller unfilters and converts each
+// batch while the next ones are inflated, and gives it back when done. The
+// worker's exception reaches the caller where the batch it could not fill
+// would have been, so the rows before it are in the bitmap as the streamed
+// reader leaves them.
+class OverlappedBatches {
+public:
+    static constexpr std::size_t Slots = 8;
+
+    OverlappedBatches(CompressedReader& reader, std::size_t capacity, std::vector<TRowRun> runs,
+                      std::size_t batchRows)
+        : FReader(reader), FCapacity(capacity), FRuns(std::move(runs)), FBatchRows(batchRows)
+    {
+        try {
+            FRing.resize(Slots * capacity);
+        } catch (const std::bad_alloc&) {
+            OutOfMemoryError();
+        }
+        // std::system_error when no thread can be had: the caller reads
+        // streamed instead, nothing having been read yet.
+        FWorker = std::thread([this] { Work(); });
+    }
+    ~OverlappedBatches()
+    {
+        {
+            std::lock_guard<std::mutex> lock(FLock);
+            FCancelled = true;
+        }
+        FChanged.notify_all();
+        if (FWorker.joinable())
+            FWorker.join();
+    }
+    OverlappedBatches(const OverlappedBatches&) = delete;
+    OverlappedBatches& operator=(const OverlappedBatches&) = delete;
+
+    std::uint8_t* Next(std::size_t)
+    {
+        std::unique_lock<std::mutex> lock(FLock);
+        FChanged.wait(lock, [this] { return FFilled > FTaken || FDone; });
+        if (FFilled == FTaken)
+            RaiseWorkerError();
+        return Slot(FTaken);
+    }
+    void Release()
+    {
+        {
+            std::lock_guard<std::mutex> lock(FLock);
+            ++FTaken;
+        }
+        FChanged.notify_all();
+    }
+    // Waits for the worker's end (the last chunk's CRC checked).
+    void Finish()
+    {
+        std::unique_lock<std::mutex> lock(FLock);
+        FChanged.wait(lock, [this] { return FDone; });
+        if (FError)
+            RaiseWorkerError();
+    }
+
+private:
+    std::uint8_t* Slot(std::size_t n) { return FRing.data() + n % Slots * FCapacity; }
+
+    [[noreturn]] void RaiseWorkerError()
+    {
+        if (FError)
+            std::rethrow_exception(FError);
+        // More batches asked for than the runs hold: cannot happen.
+        RaiseZlib(Z_STREAM_END);
+    }
+
+    void Work()
+    {
+        try {
+            for (const TRowRun& run : FRuns)
+                for (std::size_t done = 0; done < run.Rows;) {
+                    const std::size_t n = std::min(FBatchRows, run.Rows - done);
+                    {
+                        std::unique_lock<std::mutex> lock(FLock);
+                        FChanged.wait(lock, [this] { return FCancelled || FFilled - FTaken < Slots; });
+                        if (FCancelled)
+                            return;
+                    }
+                    FReader.Read(Slot(FFilled), n * (run.RowBytes + 1));
+                    {
+                        std::lock_guard<std::mutex> lock(FLock);
+                        ++FFilled;
+                    }
+                    FChanged.notify_all();
+                    done += n;
+                }
+            FReader.Finish();
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(FLock);
+            FError = std::current_exception();
+        }
+        {
+            std::lock_guard<std::mutex> lock(FLock);
+            FDone = true;
+        }
+        FChanged.notify_all();
+    }
+
+    CompressedReader& FReader;
+    const std::size_t FCapacity;
+    const std::vector<TRowRun> FRuns;
+    const std::size_t FBatchRows;
+    std::vector<std::uint8_t> FRing;
+    std::mutex FLock;
+    std::condition_variable FChanged;
+    std::size_t FFilled = 0; // batches inflated so far
+    std::size_t FTaken = 0;  // batches given back by the caller
+    bool FDone = false;
+    bool FCancelled = false;
+    std::exception_ptr FError;
+    std::thread FWorker;
+};
+
+// Unfilters and converts every run of rows of the image data, a batch at a
+// time from batches (StreamedBatches or OverlappedBatches), then checks the
+// data's end.
+template <typename Batches>
+void DecodeBatches(Batches& batches, const std::vector<TRowRun>& runs, std::size_t rowSize,
+                   std::size_t pixelStride, std::size_t batchRows, RowConverter& convert, KeyMasker& key)
+{
+    std::vector<std::uint8_t> above;
+    try {
+        above.resize(rowSize);
+    } catch (const std::bad_alloc&) {
+        OutOfMemoryError();
+    }
+    auto decodeRows = [&](std::size_t count, std::size_t size, auto&& put) {
+        std::fill(above.begin(), above.end(), 0); // zeros above a run's first row
+        const std::size_t step = size + 1;
+        for (std::size_t done = 0; done < count;) {
+            const std::size_t n = std::min(batchRows, count - done);
+            std::uint8_t* first = batches.Next(n * step);
+            const std::uint8_t* prior = above.data();
+            for (std::size_t i = 0; i < n; ++i) {
+                std::uint8_t* row = first + i * step;
+                UnfilterRow(row[0], row + 1, prior, size, pixelStride);
+                put(done + i, row + 1);
+                prior = row + 1;
+            }
+            std::memcpy(above.data(), prior, size);
+            batches.Release();
+            done += n;
+        }
+    };
+    ConvertImageRows(runs, rowSize, convert, key, decodeRows);
+    batches.Finish();
 }
 
 // The filtered data of a plain (not interlaced) picture inflated in one call
@@ -458,7 +642,7 @@ void ConvertImageRows(const TChunkIHDR& header, int interlace, std::size_t rowSi
 const std::uint8_t* InflateIntoBitmap(TStream& stream, const TChunkType& type, std::uint32_t length,
                                       TChunkIHDR& header, std::size_t size, int interlace)
 {
-    if (interlace != 0 || !WholeInflateEnabled() || header.HasDib())
+    if (interlace != 0 || header.HasDib())
         return nullptr;
     WholeIdatRun run;
     if (!run.Gather(stream, type, length))
@@ -535,8 +719,32 @@ bool TChunkIDAT::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t
     std::size_t rowSize, pixelStride;
     FOwner.GetRowInfo(rowSize, pixelStride);
     const int interlace = FOwner.InterlaceMode;
-    const std::uint8_t* filtered =
-        InflateIntoBitmap(stream, type, length, header, FilteredImageSize(header, rowSize, interlace), interlace);
+    const std::vector<TRowRun> runs = ImageRowRuns(header, rowSize, interlace);
+    const std::size_t filteredSize = FilteredImageSize(header, rowSize, interlace);
+    TImageDataRoad road = ImageDataRoad();
+    if (road == TImageDataRoad::Chosen)
+        road = ChooseImageDataRoad(filteredSize, header.DibBytes(), interlace);
+    const std::uint8_t* filtered = road == TImageDataRoad::InPlace
+                                       ? InflateIntoBitmap(stream, type, length, header, filteredSize, interlace)
+                                       : nullptr;
+    // Rows are inflated a batch at a time (about 128 KB: fewer calls, and
+    // less of the output copied into zlib's window) and unfiltered in place.
+    const std::size_t batchRows = std::max<std::size_t>(1, 131072 / (rowSize + 1));
+    const std::size_t capacity = batchRows * (rowSize + 1);
+    std::optional<CompressedReader> reader;
+    std::unique_ptr<OverlappedBatches> overlapped;
+    if (!filtered && road == TImageDataRoad::Overlapped && header.DibBytes() > 0) {
+        // The worker starts before the bitmap is made, so that its pages
+        // come while the first rows are inflated; the pixel budget is
+        // checked first, as making the bitmap does.
+        CheckPixelBudget(header.Width, header.Height);
+        reader.emplace(stream, type, length);
+        try {
+            overlapped = std::make_unique<OverlappedBatches>(*reader, capacity, runs, batchRows);
+        } catch (const std::system_error&) {
+            // No second thread: the rows are read streamed below.
+        }
+    }
     header.AllocateDib();
     if (!header.HasDib())
         Raise<EPNGHeaderNotPresent>(PngMessages::EPNGHeaderNotPresentText);
@@ -556,37 +764,13 @@ bool TChunkIDAT::ReadBody(TStream& stream, const TChunkType& type, std::uint32_t
         return true;
     }
 
-    CompressedReader reader(stream, type, length);
-    // Rows are inflated a batch at a time (about 128 KB: fewer calls, and
-    // less of the output copied into zlib's window) and unfiltered in place;
-    // slot 0 of the batch holds the row above the first one.
-    const std::size_t slot = rowSize + 1;
-    const std::size_t batch = std::max<std::size_t>(1, 131072 / slot);
-    std::vector<std::uint8_t> rows;
-    try {
-        rows.assign((batch + 1) * slot, 0);
-    } catch (const std::bad_alloc&) {
-        OutOfMemoryError();
+    if (overlapped) {
+        DecodeBatches(*overlapped, runs, rowSize, pixelStride, batchRows, convert, key);
+        return true;
     }
-    // Decodes `count` rows of `size` bytes, handing row i to put.
-    auto decodeRows = [&](std::size_t count, std::size_t size, auto&& put) {
-        const std::size_t step = size + 1;
-        std::memset(rows.data(), 0, step);
-        for (std::size_t done = 0; done < count;) {
-            const std::size_t n = std::min(batch, count - done);
-            std::uint8_t* first = rows.data() + step;
-            reader.Read(first, n * step);
-            for (std::size_t i = 0; i < n; ++i) {
-                std::uint8_t* row = first + i * step;
-                UnfilterRow(row[0], row + 1, row + 1 - step, size, pixelStride);
-                put(done + i, row + 1);
-            }
-            std::memcpy(rows.data(), first + (n - 1) * step, step);
-            done += n;
-        }
-    };
-
-    ConvertImageRows(header, interlace, rowSize, convert, key, decodeRows);
-    reader.Finish();
+    if (!reader)
+        reader.emplace(stream, type, length);
+    StreamedBatches streamed(*reader, capacity);
+    DecodeBatches(streamed, runs, rowSize, pixelStride, batchRows, convert, key);
     return true;
 }

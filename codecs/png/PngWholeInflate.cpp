@@ -2,6 +2,9 @@
 
 #include "PngInternal.h"
 
+#include "Parallel.h"
+#include "PixelMemory.h"
+
 #include <libdeflate.h>
 
 #include <atomic>
@@ -18,26 +21,54 @@ struct DecompressorFree {
     void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
 };
 
-std::atomic<bool> gWholeInflate{true};
+std::atomic<TImageDataRoad> gRoad{TImageDataRoad::Chosen};
+
+// Below this many bytes of image data, starting a thread costs more than
+// the overlap gains.
+constexpr std::size_t OverlapFrom = std::size_t{1} << 20;
 
 } // namespace
 
-void SetWholeInflate(bool enabled) { gWholeInflate.store(enabled); }
-bool WholeInflateEnabled() { return gWholeInflate.load(std::memory_order_relaxed); }
+void SetImageDataRoad(TImageDataRoad road) { gRoad.store(road); }
+TImageDataRoad ImageDataRoad() { return gRoad.load(std::memory_order_relaxed); }
 
-std::size_t FilteredImageSize(const TChunkIHDR& header, std::size_t rowSize, int interlace)
+TImageDataRoad ChooseImageDataRoad(std::size_t filteredSize, std::size_t dibBytes, int interlace)
+{
+    if (interlace == 0 && dibBytes > 0 && filteredSize <= pixelmemory::BlockBytes(dibBytes))
+        return TImageDataRoad::InPlace;
+    // Work already spread over the pool (several pictures at once) keeps
+    // every core busy without another thread.
+    if (filteredSize >= OverlapFrom && parallel::ThreadCount() > 1 && !parallel::InWorker())
+        return TImageDataRoad::Overlapped;
+    return TImageDataRoad::Streamed;
+}
+
+void WholeIdatRun::Discard::operator()(std::uint8_t* block) const noexcept { pixelmemory::Discard(block, Size); }
+
+std::vector<TRowRun> ImageRowRuns(const TChunkIHDR& header, std::size_t rowSize, int interlace)
 {
     const std::size_t width = header.Width, height = header.Height;
     if (interlace == 0)
-        return height * (rowSize + 1);
-    std::size_t total = 0;
+        return {TRowRun{-1, height, rowSize}};
+    std::vector<TRowRun> runs;
+    if (interlace != 1)
+        return runs;
     for (int pass = 0; pass < 7; ++pass) {
         const std::size_t passRowSize = RowByteCount(PassWidth(width, pass), header.ColorType, header.BitDepth);
         const auto firstRow = static_cast<std::size_t>(Adam7FirstRow[pass]);
+        const auto rowStep = static_cast<std::size_t>(Adam7RowStep[pass]);
         if (passRowSize == 0 || firstRow >= height)
             continue;
-        total += (height - firstRow + Adam7RowStep[pass] - 1) / Adam7RowStep[pass] * (passRowSize + 1);
+        runs.push_back(TRowRun{pass, (height - firstRow + rowStep - 1) / rowStep, passRowSize});
     }
+    return runs;
+}
+
+std::size_t FilteredImageSize(const TChunkIHDR& header, std::size_t rowSize, int interlace)
+{
+    std::size_t total = 0;
+    for (const TRowRun& run : ImageRowRuns(header, rowSize, interlace))
+        total += run.Rows * (run.RowBytes + 1);
     return total;
 }
 
@@ -85,7 +116,8 @@ bool WholeIdatRun::ReadRun(TStream& stream, const TChunkType& type, std::uint32_
             break;
     }
     Rewind(stream);
-    FData = std::make_unique_for_overwrite<std::uint8_t[]>(total);
+    FData = std::unique_ptr<std::uint8_t[], Discard>(static_cast<std::uint8_t*>(pixelmemory::Allocate(total)),
+                                                     Discard{total});
     FSize = total;
     std::size_t used = 0;
     for (std::size_t i = 0; i < lengths.size(); ++i) {

@@ -160,6 +160,21 @@ void Free(void* block, std::size_t size) noexcept
         munmap(evicted[i].Block, evicted[i].Mapped);
 }
 
+void Discard(void* block, std::size_t size) noexcept
+{
+    if (block && size >= LargeBlock)
+        munmap(block, MappedSize(size));
+    else
+        Free(block, size);
+}
+
+std::size_t BlockBytes(std::size_t size) noexcept
+{
+    if (size < LargeBlock || size > SIZE_MAX - Alignment)
+        return size;
+    return MappedSize(size);
+}
+
 void Trim() noexcept
 {
     Cache& cache = TheCache();

@@ -20,6 +20,12 @@ constexpr std::size_t LargeBlock = std::size_t{2} << 20;
 void* Allocate(std::size_t size);
 // Gives back a block of Allocate with the size it was asked for.
 void Free(void* block, std::size_t size) noexcept;
+// The same, but a large block goes back to the system at once instead of
+// being kept for reuse: for working memory that no picture will want again.
+void Discard(void* block, std::size_t size) noexcept;
+// The bytes a block asked with size really has: large blocks are whole
+// pieces of LargeBlock bytes.
+std::size_t BlockBytes(std::size_t size) noexcept;
 // Unmaps the kept blocks. Called when the work that used large pictures is
 // over (the last document closed, a batch done).
 void Trim() noexcept;

@@ -10,6 +10,8 @@
 #include "PngUnfilter.h"
 #include "PngWholeInflate.h"
 
+#include "Parallel.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -23,12 +25,12 @@ class Streamed {
 public:
     Streamed()
     {
-        pngimpl::SetWholeInflate(false);
+        pngimpl::SetImageDataRoad(pngimpl::TImageDataRoad::Streamed);
         pngimpl::SetVectorUnfilter(false);
     }
     ~Streamed()
     {
-        pngimpl::SetWholeInflate(true);
+        pngimpl::SetImageDataRoad(pngimpl::TImageDataRoad::Chosen);
         pngimpl::SetVectorUnfilter(true);
     }
 };
@@ -56,13 +58,23 @@ Decoded Decode(const Bytes& file)
     return d;
 }
 
-// Decoded with whole-image inflating and vector unfiltering each on or off.
-Decoded DecodeWith(const Bytes& file, bool whole, bool vector)
+using pngimpl::TImageDataRoad;
+
+const struct {
+    TImageDataRoad Road;
+    const char* Name;
+} Roads[] = {{TImageDataRoad::Chosen, "chosen"},
+             {TImageDataRoad::InPlace, "in place"},
+             {TImageDataRoad::Overlapped, "overlapped"},
+             {TImageDataRoad::Streamed, "streamed"}};
+
+// Decoded through one road, with vector unfiltering on or off.
+Decoded DecodeWith(const Bytes& file, TImageDataRoad road, bool vector)
 {
-    pngimpl::SetWholeInflate(whole);
+    pngimpl::SetImageDataRoad(road);
     pngimpl::SetVectorUnfilter(vector);
     Decoded d = Decode(file);
-    pngimpl::SetWholeInflate(true);
+    pngimpl::SetImageDataRoad(TImageDataRoad::Chosen);
     pngimpl::SetVectorUnfilter(true);
     return d;
 }
@@ -74,10 +86,10 @@ void ExpectSameBothWays(const Bytes& file, const std::string& what)
         Streamed scope;
         streamed = Decode(file);
     }
-    for (bool whole : {false, true})
+    for (const auto& road : Roads)
         for (bool vector : {false, true}) {
-            const Decoded d = DecodeWith(file, whole, vector);
-            const std::string how = what + (whole ? " whole" : " streamed") + (vector ? " vector" : " plain");
+            const Decoded d = DecodeWith(file, road.Road, vector);
+            const std::string how = what + " " + road.Name + (vector ? " vector" : " plain");
             EXPECT_EQ(d.Error, streamed.Error) << how;
             ASSERT_EQ(d.Width, streamed.Width) << how;
             ASSERT_EQ(d.Height, streamed.Height) << how;
@@ -153,6 +165,80 @@ TEST(PngWholeInflate, SameAsStreamedOnEveryWidthKindAndInterlacing)
             }
 }
 
+// The bytes of each bitmap row past its last pixel (up to the 4-byte
+// boundary) hold no image data whatever road the data took: the in-place
+// road inflates the filtered data over them and clears them after, the
+// other roads write only the pixels into a new bitmap and leave its padding
+// as it was made, the same on both.
+TEST(PngWholeInflate, RowPaddingHoldsNoImageDataOnAnyRoad)
+{
+    std::mt19937 rng(6102);
+    const struct {
+        int Depth, ColorType, DibBits;
+    } kinds[] = {{8, 2, 24}, {16, 2, 24}, {8, 0, 8}, {1, 0, 1}, {8, 3, 8}, {4, 3, 4}, {8, 6, 24}};
+    for (const auto& k : kinds)
+        for (std::uint32_t w = 1; w <= 13; ++w) {
+            const std::uint32_t h = 7;
+            Builder b;
+            b.Chunk("IHDR", Ihdr(w, h, k.Depth, k.ColorType));
+            if (k.ColorType == 3)
+                b.Chunk("PLTE", Bytes(std::size_t{3} << k.Depth, 90));
+            // No byte of the filtered rows is zero, so data left in the
+            // padding cannot pass for cleared padding.
+            Bytes raw;
+            for (std::uint32_t y = 0; y < h; ++y) {
+                raw.push_back(static_cast<std::uint8_t>(rng() % 5));
+                for (std::size_t i = 0; i < RowBytes(w, k.Depth, k.ColorType); ++i)
+                    raw.push_back(static_cast<std::uint8_t>(1 + rng() % 255));
+            }
+            b.Chunk("IDAT", Zlib(raw)).End();
+            const std::size_t used = (std::size_t{w} * static_cast<std::size_t>(k.DibBits) + 7) / 8;
+            const std::size_t stride = (used + 3) / 4 * 4;
+            const std::string what =
+                std::to_string(k.Depth) + "-bit type " + std::to_string(k.ColorType) + " width " + std::to_string(w);
+            // The padding of every row, read through one road.
+            auto padding = [&](TImageDataRoad road) {
+                pngimpl::SetImageDataRoad(road);
+                std::unique_ptr<TPngPicture> png;
+                EXPECT_NO_THROW(png = Load(b.Out)) << what;
+                pngimpl::SetImageDataRoad(TImageDataRoad::Chosen);
+                Bytes bytes;
+                if (!png || !png->RequireHeader().HasDib()) {
+                    ADD_FAILURE() << what << ": no bitmap";
+                    return bytes;
+                }
+                const TChunkIHDR& header = png->RequireHeader();
+                EXPECT_EQ(header.DibRowStride, stride) << what;
+                for (std::uint32_t y = 0; y < h && header.DibRowStride == stride; ++y)
+                    bytes.insert(bytes.end(), header.DibRow(y) + used, header.DibRow(y) + stride);
+                return bytes;
+            };
+            EXPECT_EQ(padding(TImageDataRoad::InPlace), Bytes((stride - used) * h, 0)) << what << " in place";
+            EXPECT_EQ(padding(TImageDataRoad::Overlapped), padding(TImageDataRoad::Streamed)) << what;
+        }
+}
+
+// The road a picture takes by its sizes: in place only where the filtered
+// data fit in the memory the bitmap gets anyway (large blocks come in whole
+// 2 MB pieces), overlapped for large data when there is a second thread.
+TEST(PngWholeInflate, TheChosenRoadKeepsWithinTheBitmapsMemory)
+{
+    using pngimpl::ChooseImageDataRoad;
+    const parallel::TThreadCountScope threads(4);
+    // 6000 x 4000 RGB: 24-bit bitmap rows of 18000 bytes (35 pieces of
+    // 2 MB), 8-bit data rows of 18001 bytes, 16-bit ones of 36001.
+    EXPECT_EQ(ChooseImageDataRoad(4000u * 18001, 4000u * 18000, 0), TImageDataRoad::InPlace);
+    EXPECT_EQ(ChooseImageDataRoad(4000u * 36001, 4000u * 18000, 0), TImageDataRoad::Overlapped);
+    EXPECT_EQ(ChooseImageDataRoad(35u * 2097152 + 1, 4000u * 18000, 0), TImageDataRoad::Overlapped);
+    EXPECT_EQ(ChooseImageDataRoad(35u * 2097152, 4000u * 18000, 0), TImageDataRoad::InPlace);
+    EXPECT_EQ(ChooseImageDataRoad(4000u * 18001, 4000u * 18000, 1), TImageDataRoad::Overlapped);
+    // Small pictures: exactly the bitmap's bytes, or streamed.
+    EXPECT_EQ(ChooseImageDataRoad(7 * 13, 7 * 12, 0), TImageDataRoad::Streamed);
+    EXPECT_EQ(ChooseImageDataRoad(7 * 4, 7 * 4, 0), TImageDataRoad::InPlace);
+    const parallel::TThreadCountScope one(1);
+    EXPECT_EQ(ChooseImageDataRoad(4000u * 36001, 4000u * 18000, 0), TImageDataRoad::Streamed);
+}
+
 TEST(PngWholeInflate, StreamsOffWhereTheStreamedReaderDoesNotLookOrFails)
 {
     std::mt19937 rng(6104);
@@ -190,6 +276,49 @@ TEST(PngWholeInflate, StreamsOffWhereTheStreamedReaderDoesNotLookOrFails)
     split[8 + 25 + 8 + 10] ^= 1; // the first IDAT's CRC
     ExpectSameBothWays(split, "bad CRC in the stream");
     EXPECT_NE(Decode(split).Error, "");
+}
+
+// A stream cut short in the middle of the picture: every road raises the
+// streamed reader's error and leaves the same rows decoded in the bitmap
+// (the batches inflated before the cut), plain and interlaced.
+TEST(PngWholeInflate, ACutStreamLeavesTheSameRowsOnEveryRoad)
+{
+    std::mt19937 rng(6106);
+    constexpr std::uint32_t w = 200, h = 1500;
+    for (int interlace : {0, 1}) {
+        const Bytes raw = interlace ? RandomInterlaced(w, h, 8, 2, rng) : RandomRows(h, 3 * w, rng);
+        const Bytes z = Zlib(raw);
+        const Bytes cut(z.begin(), z.begin() + static_cast<std::ptrdiff_t>(z.size() * 3 / 5));
+        const Bytes file =
+            Builder().Chunk("IHDR", Ihdr(w, h, 8, 2, 0, 0, interlace)).Chunk("IDAT", cut).End().Out;
+        // The error, and the colour of every pixel left in the bitmap.
+        auto decode = [&](TImageDataRoad road) {
+            pngimpl::SetImageDataRoad(road);
+            TPngPicture png;
+            TMemoryStream stream(file);
+            std::string error;
+            try {
+                png.LoadFromStream(stream);
+            } catch (const Exception& e) {
+                error = std::string(e.ClassName()) + ": " + e.Message;
+            }
+            pngimpl::SetImageDataRoad(TImageDataRoad::Chosen);
+            std::vector<TColor> pixels;
+            for (std::uint32_t y = 0; y < h; ++y)
+                for (std::uint32_t x = 0; x < w; ++x)
+                    pixels.push_back(png.PixelColor(static_cast<int>(x), static_cast<int>(y)));
+            return std::make_pair(error, pixels);
+        };
+        const auto streamed = decode(TImageDataRoad::Streamed);
+        ASSERT_NE(streamed.first, "") << interlace;
+        // Some rows were decoded, not all.
+        EXPECT_NE(streamed.second.front(), streamed.second.back()) << interlace;
+        for (const auto& road : Roads) {
+            const auto d = decode(road.Road);
+            EXPECT_EQ(d.first, streamed.first) << road.Name << " " << interlace;
+            EXPECT_TRUE(d.second == streamed.second) << road.Name << " " << interlace;
+        }
+    }
 }
 
 TEST(PngWholeInflate, KeysAndIndicesPastThePaletteDrawAlikeBothWays)

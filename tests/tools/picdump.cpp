@@ -1,13 +1,15 @@
-// picdump [--frame N] <file> <out.ppm>: loads a picture through the picture
-// registry and writes its pixels as a binary PPM. Without --frame the picture
-// is opened exactly as the editor opens a file: loaded, then flattened onto a
-// white 24-bit bitmap by the editor's own function, which draws a GIF as
-// every picture holder does. With --frame, frame N (from 0) of an animated
-// picture is drawn as an animation shows it after the frames before it. A
-// failed load, or a frame the picture does not have, prints
-// "<exception class>: <message>" and exits with 1. The PPM is a scratch file
-// for the tests: it is written in place, without the flush to disk that a
-// saved document gets.
+// picdump [--png-road ROAD] [--frame N] <file> <out.ppm>: loads a picture
+// through the picture registry and writes its pixels as a binary PPM.
+// Without --frame the picture is opened exactly as the editor opens a file:
+// loaded, then flattened onto a white 24-bit bitmap by the editor's own
+// function, which draws a GIF as every picture holder does. With --frame,
+// frame N (from 0) of an animated picture is drawn as an animation shows it
+// after the frames before it. A failed load, or a frame the picture does not
+// have, prints "<exception class>: <message>" and exits with 1. The PPM is a
+// scratch file for the tests: it is written in place, without the flush to
+// disk that a saved document gets. --png-road sends a PNG's image data down
+// one road (in-place, overlapped or streamed) instead of the one the codec
+// chooses, for the benchmarks that time the roads beside each other.
 
 #include "Bitmap.h"
 #include "Canvas.h"
@@ -19,6 +21,11 @@
 #if __has_include("GifPicture.h")
 #include "GifPicture.h"
 #define PICDUMP_GIF 1
+#endif
+
+#if __has_include("PngWholeInflate.h")
+#include "PngWholeInflate.h"
+#define PICDUMP_PNG 1
 #endif
 
 #include <algorithm>
@@ -70,6 +77,23 @@ int main(int argc, char** argv)
 {
     int frame = -1;
     int first = 1;
+    if (argc > 2 && std::string(argv[1]) == "--png-road") {
+#if PICDUMP_PNG
+        const std::string road = argv[2];
+        if (road == "in-place")
+            pngimpl::SetImageDataRoad(pngimpl::TImageDataRoad::InPlace);
+        else if (road == "overlapped")
+            pngimpl::SetImageDataRoad(pngimpl::TImageDataRoad::Overlapped);
+        else if (road == "streamed")
+            pngimpl::SetImageDataRoad(pngimpl::TImageDataRoad::Streamed);
+        else {
+            std::fprintf(stderr, "picdump: no PNG road %s\n", argv[2]);
+            return 2;
+        }
+#endif
+        argc -= 2;
+        argv += 2;
+    }
     if (argc == 5 && std::string(argv[1]) == "--frame") {
         char* end = nullptr;
         const long n = std::strtol(argv[2], &end, 10);
@@ -80,7 +104,7 @@ int main(int argc, char** argv)
         frame = static_cast<int>(n);
         first = 3;
     } else if (argc != 3) {
-        std::fprintf(stderr, "usage: picdump [--frame N] <file> <out.ppm>\n");
+        std::fprintf(stderr, "usage: picdump [--png-road ROAD] [--frame N] <file> <out.ppm>\n");
         return 2;
     }
     try {
